@@ -1,0 +1,82 @@
+// How well the 10 ms recording clock keeps time: ticks per second, the
+// worst lateness of a tick against its ideal moment (first tick + k x
+// period), and the drift of the last tick. With --busy, every other core
+// runs a spinning thread for the whole measurement.
+//
+//   torvane_bench_clock [--seconds 60] [--busy]
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "data/RecordingClock.h"
+
+using Clock = std::chrono::steady_clock;
+
+int main(int argc, char** argv) {
+  int seconds = 60;
+  bool busy = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--busy") == 0) busy = true;
+    else {
+      std::fprintf(stderr, "usage: %s [--seconds N] [--busy]\n", argv[0]);
+      return 2;
+    }
+  }
+
+  std::atomic<bool> stopSpinning{false};
+  std::vector<std::thread> spinners;
+  if (busy) {
+    const unsigned others = std::max(1u, std::thread::hardware_concurrency() - 1);
+    for (unsigned i = 0; i < others; ++i)
+      spinners.emplace_back([&] {
+        volatile uint64_t x = 0;
+        while (!stopSpinning.load(std::memory_order_relaxed)) x = x + 1;
+      });
+  }
+
+  const auto period = std::chrono::milliseconds(10);
+  const size_t expected = static_cast<size_t>(seconds) * 100;
+  std::vector<Clock::time_point> ticks;
+  ticks.reserve(expected + 200);
+  std::atomic<size_t> count{0};
+
+  {
+    RecordingClock clock(period);
+    clock.enable = 1;
+    clock.StartRecordingClock([&] {
+      if (ticks.size() < ticks.capacity()) ticks.push_back(Clock::now());
+      count.fetch_add(1, std::memory_order_release);
+    });
+    while (count.load(std::memory_order_acquire) < expected)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    clock.enable = 0;
+  }  // the clock's thread has ended here, so `ticks` is ours again
+  stopSpinning = true;
+  for (auto& t : spinners) t.join();
+
+  const size_t n = std::min(ticks.size(), expected);
+  double worst = 0;
+  double sumLate = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const auto ideal = ticks[0] + k * period;
+    const double late = std::chrono::duration<double, std::milli>(ticks[k] - ideal).count();
+    worst = std::max(worst, late);
+    sumLate += late;
+  }
+  const double span = std::chrono::duration<double>(ticks[n - 1] - ticks[0]).count();
+  const double drift =
+      std::chrono::duration<double, std::milli>(ticks[n - 1] - (ticks[0] + (n - 1) * period))
+          .count();
+  std::printf("load:              %s\n", busy ? "other cores busy" : "idle");
+  std::printf("ticks:             %zu over %.3f s\n", n, span);
+  std::printf("ticks per second:  %.3f\n", static_cast<double>(n - 1) / span);
+  std::printf("mean lateness:     %.3f ms\n", sumLate / static_cast<double>(n));
+  std::printf("worst lateness:    %.3f ms\n", worst);
+  std::printf("drift of last tick: %.3f ms\n", drift);
+  return 0;
+}

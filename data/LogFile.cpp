@@ -1,0 +1,146 @@
+#include "LogFile.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "data/Recorder.h"
+
+namespace {
+
+constexpr int kBlockSize = 20;
+constexpr char kVersionPrefix[] = "VERSION=";
+constexpr char kVersion[] = "1.0";
+
+uint64_t ImageSize(uint32_t count) {
+  return static_cast<uint64_t>(count) * kSampleRecordSize + kLogHeaderSize;
+}
+
+// What the two header blocks of a file say.
+struct Header {
+  std::string version;  // the text the version rule compares with "1.0"
+  uint32_t count = 0;
+  uint64_t fileSize = 0;
+};
+
+enum class HeaderResult { Ok, CannotOpen, TooShort, WrongVersion };
+
+// Reads and checks block 0 and block 1. The version text is block 0's
+// characters up to the first zero byte; when it starts with "VERSION=" only
+// the (at most) three characters after the prefix count.
+HeaderResult ReadHeader(const std::string& fileName, Header& header) {
+  FILE* file = std::fopen(fileName.c_str(), "rbe");
+  if (file == nullptr) return HeaderResult::CannotOpen;
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    std::fclose(file);
+    return HeaderResult::CannotOpen;
+  }
+  header.fileSize = static_cast<uint64_t>(info.st_size);
+
+  unsigned char block[kBlockSize];
+  if (std::fread(block, 1, kBlockSize, file) != kBlockSize) {
+    std::fclose(file);
+    return HeaderResult::TooShort;
+  }
+  const char* text = reinterpret_cast<const char*>(block);
+  std::string version(text, strnlen(text, kBlockSize));
+  if (version.rfind(kVersionPrefix, 0) == 0) version = version.substr(8, 3);
+  header.version = version;
+  if (version != kVersion) {
+    std::fclose(file);
+    return HeaderResult::WrongVersion;
+  }
+
+  if (std::fread(block, 1, kBlockSize, file) != kBlockSize) {
+    std::fclose(file);
+    return HeaderResult::TooShort;
+  }
+  std::fclose(file);
+  header.count = static_cast<uint32_t>(block[0]) << 24 | static_cast<uint32_t>(block[1]) << 16 |
+                 static_cast<uint32_t>(block[2]) << 8 | static_cast<uint32_t>(block[3]);
+  return HeaderResult::Ok;
+}
+
+// Printable form of a version text for a one-line message.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+  return out;
+}
+
+}  // namespace
+
+int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
+  // Read once: while a recording runs the clock keeps raising it.
+  const uint32_t count = state.recordCount.load();
+
+  uint8_t block0[kBlockSize] = {};
+  std::memcpy(block0, kVersionPrefix, 8);
+  std::memcpy(block0 + 8, kVersion, 3);
+  block0[11] = '\n';
+  if (memory.WriteBytes(block0, kLogMemorySlot, 0, kBlockSize) != 0) return 1;
+
+  uint8_t block1[kBlockSize] = {};
+  block1[0] = static_cast<uint8_t>(count >> 24);
+  block1[1] = static_cast<uint8_t>(count >> 16);
+  block1[2] = static_cast<uint8_t>(count >> 8);
+  block1[3] = static_cast<uint8_t>(count);
+  if (memory.WriteBytes(block1, kLogMemorySlot, kBlockSize, kBlockSize) != 0) return 1;
+
+  // Worked out in 64 bits: a count whose image exceeds 4 GiB must fail the
+  // size check, not wrap past it.
+  const uint64_t length = ImageSize(count);
+  if (length > memory.Size()) return 1;
+  return memory.SaveToFile(fileName, kLogMemorySlot, static_cast<uint32_t>(length));
+}
+
+// Every check is made before the log memory or the record count is touched,
+// so a refused file leaves the recording in memory exactly as it was. The
+// file must hold at least the 40 + 20 x count bytes its count names; bytes
+// beyond that image are ignored, as they always have been, so a file that
+// loaded before still loads.
+int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
+  Header header;
+  if (ReadHeader(fileName, header) != HeaderResult::Ok) return 1;
+  const uint64_t length = ImageSize(header.count);
+  if (length > memory.Size() || header.fileSize < length) return 1;
+  if (memory.LoadFromFile(fileName, kLogMemorySlot, static_cast<uint32_t>(length)) != 0) return 1;
+  state.recordCount.store(header.count);
+  return 0;
+}
+
+int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error) {
+  Header header;
+  info = LogFileInfo{};
+  switch (ReadHeader(fileName, header)) {
+    case HeaderResult::CannotOpen:
+      error = "cannot open " + fileName + " as a file";
+      return 1;
+    case HeaderResult::TooShort:
+      error = "not a log file: shorter than its 40-byte header";
+      return 1;
+    case HeaderResult::WrongVersion:
+      info.version = header.version;
+      error = "not a log file: version \"" + Printable(header.version) + "\" is not " + kVersion;
+      return 1;
+    case HeaderResult::Ok:
+      break;
+  }
+  info.version = header.version;
+  info.recordCount = header.count;
+  info.fileSize = header.fileSize;
+  const uint64_t length = ImageSize(header.count);
+  if (length > kLogMemorySize) {
+    error = "damaged log file: " + std::to_string(header.count) +
+            " records do not fit in the log memory";
+    return 1;
+  }
+  if (header.fileSize < length) {
+    error = "damaged log file: " + std::to_string(header.count) + " records need " +
+            std::to_string(length) + " bytes, the file holds " + std::to_string(header.fileSize);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,28 @@
+// Log files: a byte image of the start of the log memory, the header
+// "VERSION=1.0\n" and the big-endian record count, then the records.
+// Results are 0 for success and 1 for failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "data/Memmap.h"
+#include "data/SampleRecord.h"
+
+// Writes the recording (state.recordCount records). A failed save leaves
+// any existing file of that name as it was and no partial file behind.
+int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
+// Replaces the log memory's content and the record count. A failed load
+// leaves both exactly as they were.
+int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
+
+// What a header says, for tools that describe a file without loading it.
+struct LogFileInfo {
+  std::string version;
+  uint32_t recordCount = 0;
+  uint64_t fileSize = 0;
+};
+// 0 when LoadLogFile would accept the file: version "1.0", a count that fits
+// the log memory, and at least the 40 + 20 x count bytes it names (further
+// bytes are ignored). Otherwise error holds one line saying why.
+int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error);

@@ -1,0 +1,294 @@
+#include "Memmap.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+// How the section of a slot is shared between processes:
+//
+// - The section is a POSIX shared-memory object. Its owner holds an
+//   exclusive flock() on it for as long as it lives. The lock is released by
+//   the kernel when the process ends, also when it crashes, so "locked" means
+//   "a live program uses this recording".
+// - A program that finds the name locked by someone else takes a name of its
+//   own, "/.MMF1.<pid>", and leaves the other recording alone.
+// - A program that finds the name unlocked has found the leftover of a crashed
+//   run: it takes the object over and empties it.
+// - The owner unlinks its name when it ends, so nothing stays in /dev/shm.
+//
+// Emptying uses ftruncate to 0 and back: the kernel hands out zero pages on
+// first touch, so a fresh 32 MiB section costs no resident memory until
+// records are written.
+
+namespace {
+
+constexpr uint32_t kStagingSize = 102400;
+
+std::string BaseName(uint8_t slot) { return "/.MMF" + std::to_string(slot); }
+
+// True when fd is still the object that the name refers to. An owner that
+// ends unlinks its name before its lock goes away; whoever locked the object
+// in that moment holds an orphan and must start over.
+bool NameStillRefersTo(const std::string& name, int fd) {
+  struct stat mine {};
+  if (fstat(fd, &mine) != 0) return false;
+  const int other = shm_open(name.c_str(), O_RDONLY, 0);
+  if (other < 0) return false;
+  struct stat theirs {};
+  const bool same = fstat(other, &theirs) == 0 && theirs.st_dev == mine.st_dev &&
+                    theirs.st_ino == mine.st_ino;
+  close(other);
+  return same;
+}
+
+// Opens (creating if needed) the object of that name and locks it. Returns
+// the descriptor, or -1 with busy set when the object belongs to someone
+// else (a live process holds the lock, or another user owns it).
+int OpenAndLock(const std::string& name, bool& busy) {
+  busy = false;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0) {
+      busy = errno == EACCES;  // another user's section: not ours to touch
+      return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      busy = errno == EWOULDBLOCK;
+      close(fd);
+      return -1;
+    }
+    if (NameStillRefersTo(name, fd)) return fd;
+    close(fd);  // an orphan: the name has moved on, try again
+  }
+  return -1;
+}
+
+// Removes "/.MMF<slot>.<pid>" objects that crashed runs left behind: their
+// process is gone and nobody holds their lock. Linux keeps POSIX shared
+// memory in /dev/shm; elsewhere this finds nothing and does no harm.
+void ReclaimPerProcessLeftovers(uint8_t slot) {
+  DIR* dir = opendir("/dev/shm");
+  if (dir == nullptr) return;
+  const std::string prefix = BaseName(slot).substr(1) + ".";
+  std::vector<std::string> stale;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string file = entry->d_name;
+    if (file.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string rest = file.substr(prefix.size());
+    char* endOfPid = nullptr;
+    const long pid = std::strtol(rest.c_str(), &endOfPid, 10);
+    if (pid <= 0 || endOfPid == rest.c_str()) continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // still alive
+    stale.push_back("/" + file);
+  }
+  closedir(dir);
+  for (const std::string& name : stale) {
+    const int fd = shm_open(name.c_str(), O_RDWR, 0);
+    if (fd < 0) continue;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && NameStillRefersTo(name, fd)) shm_unlink(name.c_str());
+    close(fd);
+  }
+}
+
+// Names this process tries after the shared one: "/.MMF1.<pid>", then
+// "/.MMF1.<pid>.2" and so on for further instances inside one process.
+std::string PrivateName(uint8_t slot, int n) {
+  std::string name = BaseName(slot) + "." + std::to_string(getpid());
+  if (n > 1) name += "." + std::to_string(n);
+  return name;
+}
+
+}  // namespace
+
+LogMemory::~LogMemory() {
+  for (Section& section : sections_) {
+    if (section.fd < 0) continue;
+    // Still holding the lock, so nobody else can have taken the name over.
+    if (NameStillRefersTo(section.name, section.fd)) shm_unlink(section.name.c_str());
+    if (section.view != nullptr) munmap(section.view, section.size);
+    close(section.fd);
+  }
+}
+
+int32_t LogMemory::CreateSection(uint8_t slot, uint32_t size) {
+  std::lock_guard<std::mutex> guard(lock_);
+  size_ = size;
+  Section& section = sections_[slot];
+
+  if (section.fd < 0) {
+    ReclaimPerProcessLeftovers(slot);
+    bool busy = false;
+    std::string name = BaseName(slot);
+    int fd = OpenAndLock(name, busy);
+    for (int n = 1; fd < 0 && busy && n < 100; ++n) {
+      name = PrivateName(slot, n);
+      fd = OpenAndLock(name, busy);
+    }
+    if (fd < 0) return 1;
+    section.fd = fd;
+    section.name = name;
+  }
+
+  if (section.view != nullptr) {
+    munmap(section.view, section.size);
+    section.view = nullptr;
+    section.size = 0;
+  }
+  // Empty it without touching a page (see the top of the file); a leftover
+  // of a crashed run loses its old bytes here.
+  if (ftruncate(section.fd, 0) != 0 || ftruncate(section.fd, static_cast<off_t>(size)) != 0)
+    return 1;
+  if (size == 0) return 1;  // nothing to map
+  void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, section.fd, 0);
+  if (view == MAP_FAILED) return 1;
+  section.view = static_cast<uint8_t*>(view);
+  section.size = size;
+  return 0;
+}
+
+// Offset and count are the caller's to check; the test here only keeps a
+// wrong caller from writing outside the mapping.
+int32_t LogMemory::WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count) {
+  std::lock_guard<std::mutex> guard(lock_);
+  Section& section = sections_[slot];
+  if (section.view == nullptr) return 1;
+  if (static_cast<uint64_t>(offset) + count > section.size) return 1;
+  std::memcpy(section.view + offset, source, count);
+  return 0;
+}
+
+int32_t LogMemory::ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const Section& section = sections_[slot];
+  if (section.view == nullptr) return 1;
+  if (static_cast<uint64_t>(offset) + count > section.size) return 1;
+  std::memcpy(destination, section.view + offset, count);
+  return 0;
+}
+
+uint32_t LogMemory::Size() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return size_;
+}
+
+std::string LogMemory::SectionName(uint8_t slot) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return sections_[slot].fd >= 0 ? sections_[slot].name : std::string();
+}
+
+// The file is written under a temporary name in the same folder and renamed
+// over the target only once every byte is on disk: a save that fails leaves
+// an existing file as it was and no partial file behind. The lock is taken
+// per staging block, not for the whole save, so the recording clock is
+// never held up by the disk.
+int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (size_ < length) return 1;
+    if (sections_[slot].view == nullptr || sections_[slot].size < length) return 1;
+  }
+
+  static std::atomic<unsigned> serial{0};
+  std::string tempName;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tempName = fileName + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+    // 0666 so that the umask decides, as for any file the user creates.
+    fd = open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return 1;
+  }
+  if (fd < 0) return 1;
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    close(fd);
+    unlink(tempName.c_str());
+    return 1;
+  }
+
+  // Copies bytes [from, from + n) of the section into the staging buffer.
+  std::vector<uint8_t> staging(kStagingSize);
+  auto stage = [&](uint32_t from, uint32_t n) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Section& section = sections_[slot];
+    if (section.view == nullptr || section.size < length) return false;
+    std::memcpy(staging.data(), section.view + from, n);
+    return true;
+  };
+
+  bool ok = true;
+  uint32_t done = 0;
+  while (ok && length - done > kStagingSize) {
+    ok = stage(done, kStagingSize) && std::fwrite(staging.data(), 1, kStagingSize, file) == kStagingSize;
+    done += kStagingSize;
+  }
+  if (ok) {
+    const uint32_t rest = length - done;
+    ok = stage(done, rest);
+    for (uint32_t k = 0; ok && k < rest; ++k) ok = std::fputc(staging[k], file) != EOF;
+  }
+  ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+  ok = (std::fclose(file) == 0) && ok;
+  ok = ok && std::rename(tempName.c_str(), fileName.c_str()) == 0;
+  if (!ok) {
+    unlink(tempName.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// The file's real size is checked before the memory is touched, so a short
+// file is refused with the log memory as it was. Bytes beyond length are not
+// read.
+int32_t LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (size_ < length) return 1;
+    if (sections_[slot].view == nullptr || sections_[slot].size < length) return 1;
+  }
+  FILE* file = std::fopen(fileName.c_str(), "rbe");
+  if (file == nullptr) return 1;
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<uint64_t>(info.st_size) < length) {
+    std::fclose(file);
+    return 1;
+  }
+
+  std::vector<uint8_t> staging(kStagingSize);
+  auto unstage = [&](uint32_t to, uint32_t n) {
+    std::lock_guard<std::mutex> guard(lock_);
+    Section& section = sections_[slot];
+    if (section.view == nullptr || section.size < length) return false;
+    std::memcpy(section.view + to, staging.data(), n);
+    return true;
+  };
+
+  bool ok = true;
+  uint32_t done = 0;
+  while (ok && length - done > kStagingSize) {
+    ok = std::fread(staging.data(), 1, kStagingSize, file) == kStagingSize &&
+         unstage(done, kStagingSize);
+    done += kStagingSize;
+  }
+  if (ok) {
+    const uint32_t rest = length - done;
+    for (uint32_t k = 0; ok && k < rest; ++k) {
+      const int c = std::fgetc(file);
+      ok = c != EOF;
+      staging[k] = static_cast<uint8_t>(c);
+    }
+    ok = ok && unstage(done, rest);
+  }
+  std::fclose(file);
+  return ok ? 0 : 1;
+}

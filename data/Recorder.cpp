@@ -1,0 +1,96 @@
+#include "Recorder.h"
+
+bool CreateLogMemory(LogMemory& memory) {
+  return memory.CreateSection(kLogMemorySlot, kLogMemorySize) != 0;
+}
+
+namespace {
+
+// Index + 22 <= 1,677,721, written so that it cannot wrap: an index near
+// 2^32 (a negative current index) must fail, not alias a low record.
+bool IndexAccepted(uint32_t index) { return index <= kRecordIndexLimit - 22; }
+
+uint32_t RecordOffset(uint32_t index) {
+  return kLogHeaderSize + static_cast<uint32_t>(kSampleRecordSize) * index;
+}
+
+}  // namespace
+
+bool StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index) {
+  if (!IndexAccepted(index)) return true;
+  return memory.WriteBytes(sample.bytes.data(), kLogMemorySlot, RecordOffset(index),
+                           kSampleRecordSize) != 0;
+}
+
+bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index) {
+  if (!IndexAccepted(index)) return true;
+  return memory.ReadBytes(destination.bytes.data(), kLogMemorySlot, RecordOffset(index),
+                          kSampleRecordSize) != 0;
+}
+
+std::string TimeReadout(int32_t index, TimeUnit unit) {
+  const int64_t msec = static_cast<int64_t>(index) * 10;
+  switch (unit) {
+    case TimeUnit::Msec:
+      return "Time : " + std::to_string(msec) + " [msec]";
+    case TimeUnit::Sec:
+      return "Time : " + std::to_string(msec / 1000) + " [sec]";
+    case TimeUnit::Min:
+      break;
+  }
+  return "Time : " + std::to_string(msec / 60000) + " [min]";
+}
+
+void RecorderStep(Recorder& recorder) {
+  RecorderState& state = recorder.state;
+  RecorderView* view = recorder.view;
+  const int32_t i = state.currentIndex.load();
+
+  if (view != nullptr) {
+    // A later checked unit overwrites an earlier one.
+    for (TimeUnit unit : {TimeUnit::Msec, TimeUnit::Sec, TimeUnit::Min})
+      if (view->TimeUnitChecked(unit)) view->SetStatusText(TimeReadout(i, unit));
+  }
+
+  if (state.liveMode.load() != 0) {
+    StoreRecord(recorder.memory, state.current.Load(), static_cast<uint32_t>(i));
+    const int32_t next = i + 1;
+    state.currentIndex.store(next);
+    state.recordCount.store(static_cast<uint32_t>(next));
+    if (next > kMaxRecordIndex) {
+      // The window runs the Stop command later, on its own thread. Clearing
+      // the enable flag here, which is what Stop does first, makes the stop
+      // take effect now: no further tick records while the effects queue.
+      recorder.clockEnable.store(0);
+      if (view != nullptr) {
+        view->ClickStopButton();
+        view->ShowMessage("Log Memory max\n", "Time Check");
+        view->AddStatusLine("Log Memory max");
+      }
+    }
+    return;
+  }
+
+  // Playback. A failed fetch leaves the current sample as it was.
+  SampleRecord record = state.current.Load();
+  if (!FetchRecord(recorder.memory, record, static_cast<uint32_t>(i))) state.current.Store(record);
+  if (state.drag.load() == 0) {
+    if (view != nullptr) view->SetPlayPosition(i);
+    state.currentIndex.store(i + 1);
+  }
+  if (static_cast<uint32_t>(state.currentIndex.load()) + 1u > state.recordCount.load()) {
+    state.currentIndex.store(0);
+    // As above: the end of the recording stops playback at this tick, not
+    // whenever the window gets round to its Stop command.
+    recorder.clockEnable.store(0);
+    if (view != nullptr) view->ClickStopButton();
+  }
+}
+
+bool ConfirmUnsavedResult(RecorderState& state, RecorderView& view) {
+  if (state.unsaved.load() == 0) return false;
+  return !view.AskYesNo(
+      "This result has not been saved.\n"
+      "Do you keep operating?",
+      "CHECK");
+}

@@ -1,0 +1,56 @@
+// The recorder: storing and fetching records, the work of one clock tick,
+// and the question asked before an unsaved recording is lost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "data/Memmap.h"
+#include "data/SampleRecord.h"
+
+constexpr uint32_t kRecordIndexLimit = 1677721;  // index + 22 must not exceed it
+constexpr int32_t kMaxRecordIndex = 900000;      // the last record a recording holds
+constexpr uint32_t kLogHeaderSize = 40;
+
+enum class TimeUnit { Msec, Sec, Min };
+
+// What a recorder step and the unsaved question need of the main window.
+// The window applies every effect on its own thread, in the order made;
+// until it exists, or without one (the command-line tool), another
+// implementation stands in.
+class RecorderView {
+ public:
+  virtual ~RecorderView() = default;
+  virtual bool TimeUnitChecked(TimeUnit unit) = 0;  // may be asked from any thread
+  virtual void SetStatusText(const std::string& text) = 0;
+  virtual void SetPlayPosition(int32_t position) = 0;
+  virtual void ClickStopButton() = 0;
+  // Information box with an OK button; the next effect follows its dismissal.
+  virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+  virtual void AddStatusLine(const std::string& line) = 0;
+  // Yes/No question box; true when answered Yes. Interface thread only.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+};
+
+// Everything a step touches. `clockEnable` is the recording clock's enable
+// flag.
+struct Recorder {
+  RecorderState& state;
+  LogMemory& memory;
+  std::atomic<int32_t>& clockEnable;
+  RecorderView* view = nullptr;  // may be null: data effects do not depend on it
+};
+
+// Result true means failure, as the program has always used them.
+bool CreateLogMemory(LogMemory& memory);
+bool StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index);
+bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index);
+
+// The work of one clock tick (or of one seek while the bar is dragged).
+void RecorderStep(Recorder& recorder);
+
+// The readout text of index i in a unit: "Time : 59990 [msec]".
+std::string TimeReadout(int32_t index, TimeUnit unit);
+
+// True means abort: the recording is unsaved and the user answered No.
+bool ConfirmUnsavedResult(RecorderState& state, RecorderView& view);

@@ -1,0 +1,103 @@
+// The serial port layer: open a COM port by name with a baud and a line
+// format given as text, and move bytes on a port named by its number.
+//
+// Every call returns one signed 32-bit integer, as the program has always
+// used them: a port number or a small negative code from Open, 1/0/-1/-5
+// from the transfers. The Linux calls (termios, poll, ioctl, flock) stay in
+// SerialPort.cpp; nothing above this layer sees a file descriptor.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+// Five time-outs in milliseconds, in the order of the Windows COMMTIMEOUTS
+// they stand for. Read: a total of readMultiplier x count + readConstant,
+// and readInterval between two received bytes. Write: writeMultiplier x
+// count + writeConstant. A zero disables that time-out.
+struct PortTimeouts {
+  uint32_t readInterval = 0;
+  uint32_t readMultiplier = 0;
+  uint32_t readConstant = 0;
+  uint32_t writeMultiplier = 0;
+  uint32_t writeConstant = 0;
+  bool operator==(const PortTimeouts&) const = default;
+};
+
+// The line settings as last applied by Open: the counterpart of the
+// Windows device-control record.
+struct LineSettings {
+  int32_t baudRate = 0;
+  int32_t byteSize = 0;  // 5..8
+  int32_t parity = 0;    // 0 none, 1 odd, 2 even
+  int32_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+  bool parityCheck = false;
+  bool ctsFlow = false;   // RTS/CTS hardware flow control
+  bool xonXoff = false;   // software flow control, either direction
+  bool dtrOn = false;     // DTR held on
+  bool rtsOn = false;     // RTS held on
+  bool operator==(const LineSettings&) const = default;
+};
+
+class SerialPort {
+ public:
+  static constexpr int kSlotCount = 10;
+
+  SerialPort();
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Results: 1..10 the port number; -1 unknown name or no slot for it;
+  // -2 baud text not accepted; -3 format text invalid; -4 the device could
+  // not be opened or set up (it is closed again).
+  int32_t Open(const char* name, const char* baud, const char* format);
+  int32_t Close(int32_t port);       // 1 closed (also when it was free); -1 out of range
+  int32_t Purge(int32_t port);       // non-zero ok; 0 refused; -1 out of range
+  int32_t Write(int32_t port, const uint8_t* bytes, int32_t count);  // non-zero ok; 0 failed
+  // Reads up to count bytes within the time-outs and stores a zero byte
+  // after them (buffer holds count + 1). 1 some bytes; -5 none; 0 failed.
+  // bytesRead, when given, receives how many bytes came: a caller that
+  // asked for what InputCount promised can still get fewer (a purge or a
+  // second reader in between), and must not use stale buffer bytes.
+  int32_t Read(int32_t port, uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
+  int32_t InputCount(int32_t port);  // bytes waiting (0 when unknown); -1 out of range
+  int32_t SetTimeouts(int32_t port, const PortTimeouts& timeouts);  // 1 ok; 0 refused
+
+  // Waits up to timeoutMs for input on an open port; returns the number of
+  // bytes waiting then (0 when none, no port or out of range). Lets a
+  // polling reader sleep in the kernel instead of a fixed sleep.
+  int32_t WaitInput(int32_t port, int32_t timeoutMs);
+
+  // The port map: slot n ("COMn") is a device path, /dev/ttyUSB<n-1>
+  // unless its owner sets another. Takes effect at the next Open.
+  void SetDevicePath(int32_t port, const std::string& path);
+  std::string DevicePath(int32_t port) const;
+
+  // What Open and SetTimeouts last applied to an open slot, for callers
+  // that report the line state and for tests.
+  bool IsOpen(int32_t port) const;
+  LineSettings Settings(int32_t port) const;
+  PortTimeouts Timeouts(int32_t port) const;
+
+ private:
+  struct PortSlot {
+    // Transfers share the slot; Open and Close take it alone, so a
+    // descriptor is never closed under a running read.
+    mutable std::shared_mutex lock;
+    int fd = -1;
+    LineSettings settings;
+    PortTimeouts timeouts;
+    std::string devicePath;
+  };
+  PortSlot* SlotOf(int32_t port);
+  const PortSlot* SlotOf(int32_t port) const;
+
+  PortSlot slots_[kSlotCount];
+  mutable std::mutex mapLock_;  // guards devicePath of every slot
+};
+
+// Maps a port argument as users give it: "COM1".."COM10" to its number,
+// anything else to 0 (callers then treat it as a device path).
+int32_t PortNumberFromName(const std::string& name);

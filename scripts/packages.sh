@@ -1,0 +1,29 @@
+# The Debian packages the project builds, tests and runs with; sourced by
+# scripts/test and scripts/run.
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev      # build, sanitizers, libFuzzer
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev           # the windows
+  fonts-liberation fonts-urw-base35                   # Arial and Century Gothic look-alikes
+  fontconfig xvfb xauth                                          # a display for screenshots and scripts/run on a server
+  locales                                             # a comma-decimal locale for the CSV tests
+)
+
+install_packages() {
+  local missing=() p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+  # The CSV number format follows LC_NUMERIC; the tests check a comma locale.
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    $sudo sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    $sudo locale-gen >/dev/null
+  fi
+}

@@ -1,0 +1,236 @@
+#include "link/ConsultSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/link/LinkTestSupport.h"
+
+namespace {
+
+constexpr int32_t kPort = 3;
+const Bytes kInitCommand = {0xFF, 0xFF, 0xEF};
+const Bytes kNumberCommand = {0xD0, 0xF0};
+// Sent by the test after an operation, so that everything the operation
+// sent has reached the ECU once the marker has.
+const Bytes kMarker = {0xA5};
+
+class ConsultSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    serial.SetDevicePath(kPort, pty.path());
+  }
+  void OpenAndStartEcu() {
+    ASSERT_EQ(session.OpenPort(kPort), 0);
+    ecu.Start();
+  }
+  // Everything the session sent until now.
+  Bytes SentSoFar() {
+    EXPECT_EQ(session.Send(kMarker.data(), 1), 0);
+    EXPECT_TRUE(WaitFor([&] { return ecu.HasReceived(kMarker); }));
+    Bytes sent = ecu.Received();
+    if (!sent.empty() && sent.back() == kMarker[0]) sent.pop_back();
+    return sent;
+  }
+  // The ECU number text and result of one ReadEcuNumber, with ecuFound set
+  // as a successful initialisation leaves it.
+  int32_t ReadNumber(char (&out)[6]) {
+    session.ecuFound = 1;
+    return session.ReadEcuNumber(out);
+  }
+
+  PtyPair pty;
+  SerialPort serial;
+  ConsultSession session{serial};
+  FakeEcu ecu{pty};
+};
+
+// ---- Port ---------------------------------------------------------------
+
+TEST_F(ConsultSessionTest, OpenPortSetsConsultTimeoutsAndRefusesASecondOpen) {
+  ASSERT_EQ(session.OpenPort(kPort), 0);
+  EXPECT_EQ(session.portNumber.load(), kPort);
+  EXPECT_EQ(serial.Settings(kPort).baudRate, 9600);
+  EXPECT_EQ(serial.Settings(kPort).byteSize, 8);
+  EXPECT_EQ(serial.Timeouts(kPort), (PortTimeouts{100, 100, 100, 10, 500}));
+
+  EXPECT_EQ(session.OpenPort(kPort), 1);
+  EXPECT_EQ(session.OpenPort(4), 1);
+  EXPECT_EQ(session.portNumber.load(), kPort);
+  EXPECT_TRUE(serial.IsOpen(kPort));
+  EXPECT_FALSE(serial.IsOpen(4));
+}
+
+TEST_F(ConsultSessionTest, AFailedOpenLeavesNoPort) {
+  serial.SetDevicePath(5, "/nonexistent/ttyUSB4");
+  for (int32_t n : {5, 0, 11, -1}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(session.OpenPort(n), 1);
+    EXPECT_EQ(session.portNumber.load(), 0);
+  }
+  EXPECT_EQ(session.OpenPort(kPort), 0);  // and the next open still works
+}
+
+TEST_F(ConsultSessionTest, ClosePortFreesThePortAndKeepsEcuFound) {
+  EXPECT_EQ(session.ClosePort(), 1);  // nothing open
+  ASSERT_EQ(session.OpenPort(kPort), 0);
+  session.ecuFound = 1;
+  EXPECT_EQ(session.ClosePort(), 0);
+  EXPECT_EQ(session.portNumber.load(), 0);
+  EXPECT_FALSE(serial.IsOpen(kPort));
+  EXPECT_EQ(session.ecuFound.load(), 1);
+  EXPECT_EQ(session.ClosePort(), 1);
+}
+
+TEST_F(ConsultSessionTest, WithoutAPortEveryOperationFails) {
+  uint8_t buffer[4] = {};
+  char out[6] = "zzzzz";
+  EXPECT_EQ(session.Purge(), 1);
+  EXPECT_EQ(session.Send(buffer, 1), 1);
+  EXPECT_EQ(session.Receive(buffer, 1), 1);
+  EXPECT_EQ(session.Waiting(), 0);
+  EXPECT_EQ(session.WaitInput(1), 0);
+  EXPECT_EQ(session.StopStream(), 1);
+  EXPECT_EQ(session.InitializeEcu(), 1);
+  session.ecuFound = 1;
+  EXPECT_EQ(session.ReadEcuNumber(out), 1);
+  EXPECT_STREQ(out, "zzzzz");
+}
+
+TEST_F(ConsultSessionTest, TransfersReachTheEcuAndBack) {
+  OpenAndStartEcu();
+  EXPECT_EQ(session.StopStream(), 0);
+  EXPECT_EQ(SentSoFar(), (Bytes{0x30}));
+
+  ecu.Stop();  // the test reads the line itself from here on
+  pty.Write({0x12, 0x34, 0x56});
+  ASSERT_TRUE(WaitFor([&] { return session.Waiting() == 3; }));
+  uint8_t buffer[4] = {};
+  int32_t got = 0;
+  EXPECT_EQ(session.Receive(buffer, 3, &got), 0);
+  EXPECT_EQ(got, 3);
+  EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{0x12, 0x34, 0x56, 0}));
+  EXPECT_EQ(session.Receive(buffer, 1), 1);  // nothing came within the time-outs
+}
+
+// ---- Initialisation -------------------------------------------------------
+
+TEST_F(ConsultSessionTest, AnAckAfterOtherBytesFindsTheEcu) {
+  ecu.OnCommand(kInitCommand, {{0x00, 0x2F, 0x11, 0xEF, 0x10}});
+  OpenAndStartEcu();
+  EXPECT_EQ(session.InitializeEcu(), 0);
+  EXPECT_EQ(session.ecuFound.load(), 1);
+  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xFF, 0xFF, 0xEF}));
+}
+
+TEST_F(ConsultSessionTest, OtherBytesAloneDoNotFindTheEcu) {
+  ecu.OnCommand(kInitCommand, {{0x11, 0x01, 0xEF, 0x00, 0xFF}});
+  OpenAndStartEcu();
+  session.ecuFound = 1;  // from an earlier initialisation: cleared at the start
+  EXPECT_EQ(session.InitializeEcu(), 1);
+  EXPECT_EQ(session.ecuFound.load(), 0);
+}
+
+TEST_F(ConsultSessionTest, ASilentEcuIsNotFoundAndTheNextTryStillWorks) {
+  ecu.OnCommand(kInitCommand, {{}, {0x10}});  // silent first, then answers
+  OpenAndStartEcu();
+  EXPECT_EQ(session.InitializeEcu(), 1);
+  EXPECT_EQ(session.ecuFound.load(), 0);
+  EXPECT_EQ(session.InitializeEcu(), 0);
+  EXPECT_EQ(session.ecuFound.load(), 1);
+  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xFF, 0xFF, 0xEF, 0x30, 0xFF, 0xFF, 0xEF}));
+}
+
+// ---- ECU number -------------------------------------------------------------
+
+TEST_F(ConsultSessionTest, EcuNumberIsTheFiveBytesAroundThe55) {
+  ecu.OnCommand(kNumberCommand, {{0xFF, 0x06, 0x31, 0x32, 0x55, 0x33, 0x34, 0x35}});
+  OpenAndStartEcu();
+  char out[6] = {};
+  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_STREQ(out, "12U34");
+  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xD0, 0xF0}));
+}
+
+TEST_F(ConsultSessionTest, BytesBeforeTheFrameAndAfterItAreIgnored) {
+  // An echo of the command before the frame, stray bytes after it.
+  ecu.OnCommand(kNumberCommand,
+                {{0x2F, 0x0F, 0x00, 0xFF, 0x06, 0x31, 0x32, 0x55, 0x33, 0x34, 0x35, 0x00, 0x11}});
+  OpenAndStartEcu();
+  char out[6] = {};
+  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_STREQ(out, "12U34");
+}
+
+TEST_F(ConsultSessionTest, BeforeInitialisationNothingIsSent) {
+  OpenAndStartEcu();
+  char out[6] = "zzzzz";
+  EXPECT_EQ(session.ReadEcuNumber(out), 1);
+  EXPECT_STREQ(out, "zzzzz");
+  EXPECT_EQ(SentSoFar(), Bytes{});
+}
+
+TEST_F(ConsultSessionTest, RepliesWithoutAUsable55Fail) {
+  const std::vector<Bytes> replies = {
+      {0xFF, 0x06, 0x55, 0x32, 0x55, 0x33, 0x34, 0x35},  // first data byte: position 1
+      {0xFF, 0x06, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36},  // no 0x55 at all
+      {0xFF, 0x06, 0x31, 0x32, 0x55},                    // frame never completes
+      {},                                                // no reply
+  };
+  ecu.OnCommand(kNumberCommand, replies);
+  OpenAndStartEcu();
+  for (size_t k = 0; k < replies.size(); ++k) {
+    SCOPED_TRACE(k);
+    char out[6] = "zzzzz";
+    EXPECT_EQ(ReadNumber(out), 1);
+    EXPECT_STREQ(out, "zzzzz");
+  }
+}
+
+TEST_F(ConsultSessionTest, ALengthByteOf55IsPositionZeroAndFails) {
+  Bytes reply = {0xFF, 0x55};
+  for (int i = 1; i <= 0x55; ++i) reply.push_back(i == 4 ? 0x55 : 0x41);
+  ecu.OnCommand(kNumberCommand, {reply});
+  OpenAndStartEcu();
+  char out[6] = "zzzzz";
+  EXPECT_EQ(ReadNumber(out), 1);
+  EXPECT_STREQ(out, "zzzzz");
+}
+
+TEST_F(ConsultSessionTest, TheLongestFrameFitsAndReadsZerosBeyondItsEnd) {
+  // Length byte FF: 255 data bytes at positions 1..255, the 0x55 the last.
+  Bytes reply = {0xFF, 0xFF};
+  for (int i = 1; i <= 255; ++i) reply.push_back(i == 255 ? 0x55 : 0x41);
+  ecu.OnCommand(kNumberCommand, {reply});
+  OpenAndStartEcu();
+  char out[6] = "zzzzz";
+  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(Bytes(out, out + 6), (Bytes{0x41, 0x41, 0x55, 0, 0, 0}));
+}
+
+TEST_F(ConsultSessionTest, AFrameLongerThanAHundredBytesIsHeld) {
+  Bytes reply = {0xFF, 200};
+  for (int i = 1; i <= 200; ++i) reply.push_back(i == 150 ? 0x55 : static_cast<uint8_t>(0x30 + i % 10));
+  ecu.OnCommand(kNumberCommand, {reply});
+  OpenAndStartEcu();
+  char out[6] = {};
+  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_STREQ(out, "89U12");
+}
+
+TEST_F(ConsultSessionTest, EachCallStartsWithAClearedFrameStore) {
+  ecu.OnCommand(kNumberCommand, {
+                                    {0xFF, 0x08, 0x31, 0x32, 0x55, 0x33, 0x34, 0x35, 0x36, 0x37},
+                                    {0xFF, 0x04, 0x41, 0x42, 0x43, 0x55},  // 0x55 is the last byte
+                                });
+  OpenAndStartEcu();
+  char out[6] = {};
+  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_STREQ(out, "12U34");
+  // Positions 5 and 6 held 34 35 from the first reply; they now read 0.
+  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(Bytes(out, out + 6), (Bytes{0x42, 0x43, 0x55, 0, 0, 0}));
+}
+
+}  // namespace

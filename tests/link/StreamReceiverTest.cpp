@@ -1,0 +1,168 @@
+#include "link/StreamReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/link/LinkTestSupport.h"
+
+namespace {
+
+constexpr int32_t kPort = 3;
+
+TEST(StreamRequest, IsTheStopByteEighteenRegisterReadsAndTheTerminator) {
+  uint8_t buffer[100];
+  std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+  int32_t length = 0;
+  StreamReceiver::BuildStreamRequest(buffer, &length);
+  EXPECT_EQ(length, 38);
+  EXPECT_EQ(length, kStreamRequestLength);
+  const Bytes expected = {0x30, 0x5A, 0x00, 0x5A, 0x01, 0x5A, 0x04, 0x5A, 0x05, 0x5A,
+                          0x08, 0x5A, 0x09, 0x5A, 0x0B, 0x5A, 0x0C, 0x5A, 0x0D, 0x5A,
+                          0x12, 0x5A, 0x13, 0x5A, 0x14, 0x5A, 0x15, 0x5A, 0x16, 0x5A,
+                          0x17, 0x5A, 0x1A, 0x5A, 0x1E, 0x5A, 0x1F, 0xF0};
+  EXPECT_EQ(Bytes(buffer, buffer + 38), expected);
+  for (int i = 38; i < 100; ++i) EXPECT_EQ(buffer[i], 0xEE) << i;
+}
+
+// A stream frame FF 12 and eighteen register bytes from first on.
+Bytes Frame(uint8_t first) {
+  Bytes f = {0xFF, 0x12};
+  for (int i = 0; i < kFrameLength; ++i) f.push_back(static_cast<uint8_t>(first + i));
+  return f;
+}
+
+// The current sample a frame leaves: length byte, registers, spare byte kept.
+SampleRecord SampleOf(const Bytes& frame, uint8_t spare) {
+  SampleRecord r;
+  for (int i = 0; i <= kFrameLength; ++i) r[i] = frame[static_cast<size_t>(i) + 1];
+  r[19] = spare;
+  return r;
+}
+
+class StreamReceiverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    serial.SetDevicePath(kPort, pty.path());
+    ASSERT_EQ(session.OpenPort(kPort), 0);
+    SampleRecord start;
+    start[19] = kSpare;
+    recorder.current.Store(start);
+  }
+  bool SampleBecomes(const SampleRecord& expected) {
+    return WaitFor([&] { return recorder.current.Load() == expected; });
+  }
+
+  static constexpr uint8_t kSpare = 0x77;
+  PtyPair pty;
+  SerialPort serial;
+  ConsultSession session{serial};
+  RecorderState recorder;
+  StreamReceiver receiver{session, recorder};
+};
+
+TEST_F(StreamReceiverTest, IdleReceiverLeavesTheLineAlone) {
+  EXPECT_EQ(receiver.running.load(), 1);
+  EXPECT_EQ(receiver.active.load(), 0);
+  const Bytes frame = Frame(0x01);
+  pty.Write(frame);
+  ASSERT_TRUE(WaitFor([&] { return session.Waiting() == 20; }));
+  EXPECT_EQ(recorder.current.Load()[0], 0);
+
+  receiver.active = 1;
+  EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
+  EXPECT_EQ(session.Waiting(), 0);
+}
+
+TEST_F(StreamReceiverTest, FramesBecomeTheCurrentSampleWhatEverTheReads) {
+  receiver.active = 1;
+  const Bytes frame = Frame(0x01);  // sample bytes 0..18: 12, 01, 02 ... 12
+  pty.Write(frame);
+  EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
+
+  // Split anywhere, with garbage between frames: the same frames come out.
+  const Bytes next = Frame(0x40);
+  pty.Write({0x00, 0x13, 0xFF, 0x05});  // a stray FF not followed by 12
+  pty.Write(Bytes(next.begin(), next.begin() + 3));
+  pty.Write(Bytes(next.begin() + 3, next.begin() + 11));
+  pty.Write(Bytes(next.begin() + 11, next.end()));
+  EXPECT_TRUE(SampleBecomes(SampleOf(next, kSpare)));
+}
+
+TEST_F(StreamReceiverTest, ALongBacklogIsReadInPassesAndTheLastFrameWins) {
+  Bytes backlog;
+  for (int k = 0; k < 80; ++k) {  // 1600 bytes: more than one pass may take
+    const Bytes f = Frame(static_cast<uint8_t>(k));
+    backlog.insert(backlog.end(), f.begin(), f.end());
+  }
+  pty.Write(backlog);
+  ASSERT_TRUE(WaitFor([&] { return session.Waiting() == 1600; }));
+  receiver.active = 1;
+  EXPECT_TRUE(SampleBecomes(SampleOf(Frame(79), kSpare)));
+  EXPECT_TRUE(WaitFor([&] { return session.Waiting() == 0; }));
+}
+
+TEST_F(StreamReceiverTest, DecoderStateCarriesAcrossStopAndStart) {
+  receiver.active = 1;
+  const Bytes a = Frame(0x01);
+  const Bytes b = Frame(0x60);
+  // Frame a, then the first seven bytes of b; the stream stops there.
+  pty.Write(Concat({a, Bytes(b.begin(), b.begin() + 7)}));
+  ASSERT_TRUE(SampleBecomes(SampleOf(a, kSpare)));
+  receiver.active = 0;
+
+  // After Start the rest of b completes the frame held from before.
+  pty.Write(Bytes(b.begin() + 7, b.end()));
+  receiver.active = 1;
+  EXPECT_TRUE(SampleBecomes(SampleOf(b, kSpare)));
+}
+
+TEST_F(StreamReceiverTest, AfterAStopMidFrameTheFirstNewFrameIsLost) {
+  receiver.active = 1;
+  const Bytes a = Frame(0x01);
+  pty.Write(Concat({a, {0xFF, 0x12, 0x05, 0x06}}));
+  ASSERT_TRUE(SampleBecomes(SampleOf(a, kSpare)));
+  receiver.active = 0;
+  receiver.active = 1;
+
+  const Bytes lost = Frame(0x20);
+  const Bytes kept = Frame(0x30);
+  pty.Write(Concat({lost, kept}));
+  bool sawLost = false;
+  EXPECT_TRUE(WaitFor([&] {
+    const SampleRecord now = recorder.current.Load();
+    sawLost = sawLost || now == SampleOf(lost, kSpare);
+    return now == SampleOf(kept, kSpare);
+  }));
+  EXPECT_FALSE(sawLost);
+}
+
+TEST_F(StreamReceiverTest, WithoutAPortTheActiveReceiverIdles) {
+  ASSERT_EQ(session.ClosePort(), 0);
+  receiver.active = 1;
+  EXPECT_EQ(session.Waiting(), 0);
+  ASSERT_EQ(session.OpenPort(kPort), 0);  // the port comes back: frames flow again
+  const Bytes frame = Frame(0x09);
+  pty.Write(frame);
+  EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
+}
+
+TEST_F(StreamReceiverTest, AVanishedDeviceKeepsTheLastSampleAndStopsCleanly) {
+  receiver.active = 1;
+  const Bytes frame = Frame(0x01);
+  pty.Write(frame);
+  ASSERT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
+  pty.CloseMaster();
+  EXPECT_EQ(session.Waiting(), 0);
+  EXPECT_EQ(recorder.current.Load(), SampleOf(frame, kSpare));
+  EXPECT_EQ(receiver.StopReceiver(), 0);
+}
+
+TEST_F(StreamReceiverTest, StopReceiverClearsBothFlagsAtOnce) {
+  receiver.active = 1;
+  EXPECT_EQ(receiver.StopReceiver(), 0);
+  EXPECT_EQ(receiver.active.load(), 0);
+  EXPECT_EQ(receiver.running.load(), 0);
+  // The destructor joins the thread, which has ended on its own.
+}
+
+}  // namespace

@@ -1,0 +1,330 @@
+// torvane-cli end to end: the built executable against the simulator on a
+// pseudo-terminal, and against good, damaged and foreign log files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "data/CsvWriter.h"
+#include "data/LogFile.h"
+#include "data/Memmap.h"
+#include "data/Recorder.h"
+#include "tests/tools/ToolsTestSupport.h"
+#include "tools/ecusim/EcuSimulator.h"
+
+using namespace tools_test;
+
+namespace {
+
+const std::string kCli = TORVANE_CLI;
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The part of a CSV line after the time column.
+std::string ValuesOf(const std::string& line) {
+  const size_t at = line.find(kCsvSeparator);
+  return at == std::string::npos ? std::string() : line.substr(at + 3);
+}
+
+// Index of the first frame at or after `from` whose record is `record`.
+size_t FindFrom(const std::vector<SentFrame>& sent, size_t from, const SampleRecord& record) {
+  for (size_t k = from; k < sent.size(); ++k)
+    if (sent[k].Record() == record) return k;
+  return sent.size();
+}
+
+struct LoadedLog {
+  uint32_t count = 0;
+  std::vector<SampleRecord> records;
+};
+LoadedLog LoadLog(const std::string& path) {
+  LoadedLog log;
+  LogMemory memory;
+  RecorderState state;
+  if (CreateLogMemory(memory) || LoadLogFile(path, state, memory) != 0) return log;
+  log.count = state.recordCount.load();
+  for (uint32_t i = 0; i < log.count; ++i) {
+    SampleRecord r;
+    FetchRecord(memory, r, i);
+    log.records.push_back(r);
+  }
+  return log;
+}
+
+class CliWithEcu : public ::testing::Test {
+ protected:
+  void StartEcu(EcuSimulatorOptions options = {}) {
+    simulator_ = std::make_unique<EcuSimulator>(options);
+    ASSERT_TRUE(simulator_->Start()) << simulator_->Error();
+    port_ = simulator_->SlavePath();
+  }
+  void TearDown() override {
+    if (simulator_) simulator_->Stop();
+  }
+  // The tool's last word is the stop byte; once the simulator has read it,
+  // its log holds every frame the tool could have seen.
+  std::vector<SentFrame> SentUntilStopped() {
+    EXPECT_TRUE(WaitFor([&] {
+      const std::vector<uint8_t> received = simulator_->ReceivedBytes();
+      return !received.empty() && received.back() == 0x30;
+    }));
+    return simulator_->SentFrames();
+  }
+  std::unique_ptr<EcuSimulator> simulator_;
+  std::string port_;
+  TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(CliWithEcu, ProbePrintsTheStatusLinesAndTheNumber) {
+  StartEcu();
+  const RunResult r = RunProgram(kCli, {"probe", "--port", port_}, dir_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n8JU17\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliWithEcu, ProbeThroughThePortMap) {
+  EcuSimulatorOptions options;
+  options.ecuNumber = "4NU22";
+  StartEcu(options);
+  const RunResult r = RunProgram(kCli, {"probe", "--port", "COM3", "--map", "COM3=" + port_}, dir_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "OK. COM3 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n4NU22\n");
+}
+
+TEST_F(CliWithEcu, ProbeFailuresSayWhere) {
+  const RunResult noDevice = RunProgram(kCli, {"probe", "--port", dir_.File("nothing")}, dir_, "a");
+  EXPECT_EQ(noDevice.status, 1);
+  EXPECT_EQ(noDevice.out, "NG. COM1 Open Interface NG\n");
+  EXPECT_EQ(SplitLines(noDevice.err).size(), 1u) << noDevice.err;
+
+  EcuSimulatorOptions silent;
+  silent.noInit = true;
+  StartEcu(silent);
+  const RunResult noEcu = RunProgram(kCli, {"probe", "--port", port_}, dir_, "b");
+  EXPECT_EQ(noEcu.status, 1);
+  EXPECT_EQ(noEcu.out, "OK. COM1 Open Interface OK\nNG. ECU NOT Found.\n");
+  EXPECT_EQ(SplitLines(noEcu.err).size(), 1u) << noEcu.err;
+  simulator_->Stop();
+
+  EcuSimulatorOptions unnumbered;
+  unnumbered.ecuNumber = "ABCDE";
+  StartEcu(unnumbered);
+  const RunResult noNumber = RunProgram(kCli, {"probe", "--port", port_}, dir_, "c");
+  EXPECT_EQ(noNumber.status, 1);
+  EXPECT_EQ(noNumber.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nNG. ECU No. NOT Found.\n");
+}
+
+TEST_F(CliWithEcu, StreamPrintsTheFramesTheEcuSent) {
+  StartEcu();
+  const RunResult r = RunProgram(kCli, {"stream", "--port", port_, "--seconds", "1.5"}, dir_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = SplitLines(r.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], CsvHeaderLine());
+
+  // Every line is a new frame, in the order sent: each matches a later
+  // frame of the simulator's log than the line before.
+  const std::vector<SentFrame> sent = SentUntilStopped();
+  size_t next = 0;
+  long previousMs = -1;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    size_t k = next;
+    while (k < sent.size() && CsvValuesPart(sent[k].Record()) != ValuesOf(lines[i])) ++k;
+    ASSERT_LT(k, sent.size()) << "line " << i << " is no frame sent: " << lines[i];
+    next = k + 1;
+    const long ms = std::stol(lines[i]);
+    EXPECT_GE(ms, previousMs);
+    previousMs = ms;
+  }
+}
+
+TEST_F(CliWithEcu, RecordInfoAndExportEndToEnd) {
+  StartEcu();
+  const std::string eld = dir_.File("run.eld");
+  const RunResult rec = RunProgram(kCli, {"record", "--port", port_, "--out", eld, "--seconds", "2"}, dir_, "rec");
+  ASSERT_EQ(rec.status, 0) << rec.err;
+  EXPECT_NE(rec.err.find("ECU Communication Stop"), std::string::npos);
+
+  // Records are frames the ECU sent, in order; the 10 ms clock samples a
+  // 20.8 ms stream, so a frame may stand in consecutive records.
+  const LoadedLog log = LoadLog(eld);
+  ASSERT_GT(log.count, 0u);
+  const std::vector<SentFrame> sent = SentUntilStopped();
+  size_t at = 0;
+  for (uint32_t i = 0; i < log.count; ++i) {
+    at = FindFrom(sent, at, log.records[i]);
+    ASSERT_LT(at, sent.size()) << "record " << i << " is no frame sent";
+  }
+  EXPECT_EQ(log.records[0], sent[0].Record());  // recording starts with the first frame
+
+  const RunResult info = RunProgram(kCli, {"info", eld}, dir_, "info");
+  ASSERT_EQ(info.status, 0) << info.err;
+  const std::string ms = std::to_string(log.count * 10);
+  EXPECT_EQ(info.out, "version: 1.0\nrecords: " + std::to_string(log.count) + "\nduration: " + ms +
+                          " ms (" + std::to_string(log.count / 100) + "." +
+                          (log.count % 100 < 10 ? "0" : "") + std::to_string(log.count % 100) +
+                          " s)\n");
+
+  // The whole recording: the header and one line per record, CR LF.
+  const std::string csv = dir_.File("run.csv");
+  const RunResult all = RunProgram(kCli, {"export", eld, "--out", csv}, dir_, "export");
+  ASSERT_EQ(all.status, 0) << all.err;
+  const std::string text = ReadText(csv);
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  const std::vector<std::string> lines = SplitLines(text, "\r\n");
+  ASSERT_EQ(lines.size(), log.count + 1);
+  EXPECT_EQ(lines[0], CsvHeaderLine());
+  for (uint32_t i = 0; i < log.count; ++i)
+    ASSERT_EQ(lines[i + 1], std::to_string(i * 10) + kCsvSeparator + CsvValuesPart(log.records[i]));
+
+  // A window, and an end past the recording clamped to its last record.
+  const RunResult window =
+      RunProgram(kCli, {"export", eld, "--out", csv, "--start", "5", "--end", "9"}, dir_, "w");
+  ASSERT_EQ(window.status, 0) << window.err;
+  std::vector<std::string> part = SplitLines(ReadText(csv), "\r\n");
+  ASSERT_EQ(part.size(), 6u);
+  EXPECT_EQ(part[1], lines[6]);
+  EXPECT_EQ(part[5], lines[10]);
+  const RunResult tail = RunProgram(kCli, {"export", eld, "--out", csv, "--start", std::to_string(log.count - 2),
+                                    "--end", "99999999"}, dir_, "t");
+  ASSERT_EQ(tail.status, 0) << tail.err;
+  part = SplitLines(ReadText(csv), "\r\n");
+  ASSERT_EQ(part.size(), 3u);
+  EXPECT_EQ(part[2], lines[log.count]);
+  const RunResult past =
+      RunProgram(kCli, {"export", eld, "--out", dir_.File("past.csv"), "--start", std::to_string(log.count)},
+          dir_, "p");
+  EXPECT_EQ(past.status, 2);
+  EXPECT_FALSE(Exists(dir_.File("past.csv")));
+}
+
+TEST_F(CliWithEcu, RecordStopsAtCtrlCAndSaves) {
+  StartEcu();
+  const std::string eld = dir_.File("ctrlc.eld");
+  Process record(kCli, {"record", "--port", port_, "--out", eld}, dir_, "ctrlc");
+  ASSERT_TRUE(WaitFor([&] { return record.Err().find("ECU Read Start") != std::string::npos; }));
+  record.Signal(SIGINT);
+  ASSERT_EQ(record.Wait(), 0) << record.Err();
+  EXPECT_GT(LoadLog(eld).count, 0u);
+}
+
+TEST_F(CliWithEcu, RecordSavesWhatItHasWhenTheLineGoes) {
+  EcuSimulatorOptions options;
+  options.closeAfterSeconds = 1.5;
+  StartEcu(options);
+  const std::string eld = dir_.File("lost.eld");
+  const RunResult r = RunProgram(kCli, {"record", "--port", port_, "--out", eld}, dir_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("gone"), std::string::npos) << r.err;
+  EXPECT_GT(LoadLog(eld).count, 0u);
+}
+
+TEST_F(CliWithEcu, RecordWithoutAnEcuWritesNothing) {
+  EcuSimulatorOptions options;
+  options.noInit = true;
+  StartEcu(options);
+  const std::string eld = dir_.File("none.eld");
+  const RunResult r = RunProgram(kCli, {"record", "--port", port_, "--out", eld, "--seconds", "1"}, dir_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("NG. ECU NOT Found."), std::string::npos);
+  EXPECT_FALSE(Exists(eld));
+}
+
+TEST(Cli, DamagedAndForeignFilesFailWithoutOutput) {
+  TempDir dir;
+  // A good two-record file to damage.
+  std::string good("VERSION=1.0\n", 12);
+  good.append(8, '\0');
+  good += std::string("\0\0\0\2", 4);
+  good.append(16, '\0');
+  for (int i = 0; i < 2; ++i) {
+    good += '\x12';
+    good.append(19, '\x01');
+  }
+  const std::vector<std::pair<std::string, std::string>> files{
+      {"truncated.eld", good.substr(0, good.size() - 1)},
+      {"empty.eld", ""},
+      {"foreign.eld", "name,value\nrpm,800\nspeed,0\ncoolant,80\n"},
+      {"version.eld", "VERSION=2.0\n" + good.substr(12)},
+  };
+  for (const auto& [name, bytes] : files) {
+    const std::string path = dir.File(name);
+    std::ofstream(path, std::ios::binary) << bytes;
+    const std::string csv = dir.File(name + ".csv");
+    const RunResult info = RunProgram(kCli, {"info", path}, dir, "info");
+    EXPECT_EQ(info.status, 1) << name;
+    EXPECT_EQ(info.out, "") << name;
+    EXPECT_EQ(SplitLines(info.err).size(), 1u) << name << ": " << info.err;
+    const RunResult exported = RunProgram(kCli, {"export", path, "--out", csv}, dir, "export");
+    EXPECT_EQ(exported.status, 1) << name;
+    EXPECT_EQ(SplitLines(exported.err).size(), 1u) << name << ": " << exported.err;
+    EXPECT_FALSE(Exists(csv)) << name;
+  }
+  const RunResult missing = RunProgram(kCli, {"info", dir.File("missing.eld")}, dir);
+  EXPECT_EQ(missing.status, 1);
+
+  // The undamaged file exports its two records.
+  std::ofstream(dir.File("good.eld"), std::ios::binary) << good;
+  const RunResult ok = RunProgram(kCli, {"export", dir.File("good.eld"), "--out", dir.File("good.csv")}, dir);
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(SplitLines(ReadText(dir.File("good.csv")), "\r\n").size(), 3u);
+}
+
+TEST(Cli, UsageErrorsExitTwoWithOneLine) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> cases{
+      {},
+      {"fly"},
+      {"probe"},
+      {"probe", "--port"},
+      {"probe", "--port", "COM11"},
+      {"probe", "--port", "COM1", "--map", "COM0=/dev/null"},
+      {"probe", "--port", "COM1", "--out", "x.eld"},
+      {"stream", "--port", "COM1", "--seconds", "soon"},
+      {"stream", "--port", "COM1", "--seconds", "0"},
+      {"record", "--port", "COM1", "--seconds", "2"},
+      {"info"},
+      {"info", "a.eld", "b.eld"},
+      {"export", "a.eld"},
+      {"export", "a.eld", "--out", "a.csv", "--start", "-1"},
+      {"export", "a.eld", "--out", "a.csv", "--start", "9", "--end", "3"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    const RunResult r = RunProgram(kCli, args, dir);
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    EXPECT_EQ(r.status, 2) << shown;
+    EXPECT_EQ(SplitLines(r.err).size(), 1u) << shown << ": " << r.err;
+    EXPECT_EQ(r.out, "") << shown;
+  }
+  const RunResult help = RunProgram(kCli, {"--help"}, dir);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: torvane-cli"), std::string::npos);
+}
+
+TEST(EcuSimExecutable, PrintsThePathFirstAndStopsOnSigterm) {
+  TempDir dir;
+  const std::string link = dir.File("ecu");
+  Process sim(TORVANE_ECU_SIM, {"--link", link, "--baud", "115200"}, dir, "sim");
+  ASSERT_TRUE(WaitFor([&] { return !SplitLines(sim.Out()).empty(); }));
+  const std::string path = SplitLines(sim.Out())[0];
+  EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  ASSERT_TRUE(WaitFor([&] { return Exists(link); }));
+  const RunResult probe = RunProgram(kCli, {"probe", "--port", link}, dir, "probe");
+  EXPECT_EQ(probe.status, 0) << probe.err;
+  EXPECT_NE(probe.out.find("8JU17"), std::string::npos);
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  struct stat st{};
+  EXPECT_NE(lstat(link.c_str(), &st), 0);  // the link is gone with it
+
+  const RunResult bad = RunProgram(TORVANE_ECU_SIM, {"--ecu-number", "TOOLONG"}, dir, "bad");
+  EXPECT_EQ(bad.status, 2);
+}

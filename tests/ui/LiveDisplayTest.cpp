@@ -1,0 +1,236 @@
+// ShowSample, the status log and the time unit items.
+#include <QProgressBar>
+#include <QRadioButton>
+
+#include <thread>
+
+#include "UiTestSupport.h"
+#include "ui_Consultmain.h"
+
+namespace {
+
+class LiveDisplayTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    CreateWindows();
+  }
+  void Show(const SampleRecord& sample) {
+    State().current.Store(sample);
+    Main().ShowSample();
+  }
+  QRadioButton* Mark(const char* name) { return Main().findChild<QRadioButton*>(name); }
+  std::vector<bool> Marks(std::initializer_list<const char*> names) {
+    std::vector<bool> states;
+    for (const char* name : names) states.push_back(Mark(name)->isChecked());
+    return states;
+  }
+};
+
+TEST_F(LiveDisplayTest, ValueEqualToTheDesignPositionLeavesTheRowAsDesigned) {
+  SampleRecord sample;
+  sample[5] = 50;  // coolant 0
+  Show(sample);    // speed 0, O2 0, coolant 0: all equal the bars' position 0
+  for (QLabel* label : {Form().Label1_, Form().Label2_, Form().Label3_}) {
+    EXPECT_EQ(label->text(), "-");
+  }
+  EXPECT_EQ(Form().ProgressBar3->maximum(), 100);
+  EXPECT_EQ(Form().ProgressBar1->minimum(), 0);
+  // Ignition timing of byte 0 is 110, which differs: that row is written.
+  EXPECT_EQ(Form().Label7_->text(), "110");
+  EXPECT_EQ(Form().ProgressBar7->minimum(), -145);
+  EXPECT_EQ(Form().ProgressBar7->value(), 110);
+}
+
+TEST_F(LiveDisplayTest, OutOfRangeValuePinsTheBarAndIsRewrittenAtEveryTick) {
+  SampleRecord sample;
+  sample[1] = 0x03;  // word 1000: 12500 rpm
+  sample[2] = 0xE8;
+  Show(sample);
+  EXPECT_EQ(Form().Label10_->text(), "12500");
+  EXPECT_EQ(Form().ProgressBar10->maximum(), 10000);
+  EXPECT_EQ(Form().ProgressBar10->value(), 10000);
+  Form().Label10_->setText("stale");
+  Main().ShowSample();
+  EXPECT_EQ(Form().Label10_->text(), "12500");
+  // A row inside its range is left alone once shown.
+  sample[7] = 60;  // 120 km/h
+  Show(sample);
+  Form().Label3_->setText("stale");
+  Main().ShowSample();
+  EXPECT_EQ(Form().Label3_->text(), "stale");
+}
+
+TEST_F(LiveDisplayTest, NegativeCoolantSetsTheRangeAndKeepsTheSign) {
+  SampleRecord sample;
+  sample[5] = 20;
+  Show(sample);
+  EXPECT_EQ(Form().Label1_->text(), "-30");
+  EXPECT_EQ(Form().ProgressBar1->minimum(), -50);
+  EXPECT_EQ(Form().ProgressBar1->maximum(), 120);
+  EXPECT_EQ(Form().ProgressBar1->value(), -30);
+}
+
+TEST_F(LiveDisplayTest, BankBitsLightTheirOwnIndicatorsOnly) {
+  SampleRecord sample;
+  sample[11] = 0x19;
+  Show(sample);
+  EXPECT_EQ(Marks({"B11", "B12", "B13", "B14", "B15"}),
+            (std::vector<bool>{true, true, false, false, true}));
+  EXPECT_EQ(Form().DigBit1->text(), "DigBit1 : 0x19");
+  EXPECT_EQ(Form().DigBit2->text(), "DigBit2 : 0x00");
+
+  sample[18] = 0x41;
+  Show(sample);
+  EXPECT_EQ(Marks({"B31", "B32", "B33", "B34"}), (std::vector<bool>{true, false, false, true}));
+  sample[18] = 0x00;
+  Show(sample);
+  EXPECT_EQ(Marks({"B31", "B32", "B33", "B34", "B35"}),
+            (std::vector<bool>{false, false, false, false, false}));
+  sample[18] = 0x1E;  // bits that no indicator shows
+  Show(sample);
+  EXPECT_EQ(Marks({"B31", "B32", "B33", "B34", "B35"}),
+            (std::vector<bool>{false, false, false, false, false}));
+  EXPECT_EQ(Form().DigBit3->text(), "DigBit3 : 0x1E");
+  sample[18] = 0xFF;
+  Show(sample);
+  EXPECT_EQ(Marks({"B31", "B32", "B33", "B34", "B35"}),
+            (std::vector<bool>{true, true, true, true, false}));
+  EXPECT_FALSE(Form().B35->isEnabled());
+  EXPECT_TRUE(Form().B11->isChecked());  // indicators never exclude each other
+}
+
+TEST_F(LiveDisplayTest, UnchangedBankIsNotTouched) {
+  SampleRecord sample;
+  sample[17] = 0x80;
+  Show(sample);
+  EXPECT_TRUE(Form().B21->isChecked());
+  Form().B21->setChecked(false);
+  Form().B25->setChecked(true);
+  sample[11] = 0x10;  // another bank changes
+  Show(sample);
+  EXPECT_FALSE(Form().B21->isChecked());
+  EXPECT_TRUE(Form().B25->isChecked());
+  EXPECT_TRUE(Form().B11->isChecked());
+}
+
+TEST_F(LiveDisplayTest, CaptionsComeFromTheValueAndBitTables) {
+  EXPECT_EQ(Form().Label1->text(), "Coolant Temp [deg C]");
+  EXPECT_EQ(Form().Label10->text(), "CAS Position [rpm]");
+  EXPECT_EQ(Form().B15->text(), "CLSD/THL POS");
+  EXPECT_EQ(Form().GroupBox2->title(), "Bit Bank2(0x1E)");
+}
+
+TEST_F(LiveDisplayTest, DisplayTimerShowsTheCurrentSample) {
+  SampleRecord sample;
+  sample[8] = 150;  // 12000 mV
+  State().current.Store(sample);
+  Main().DataShowTimer().start();
+  EXPECT_TRUE(WaitFor([&] { return Form().Label4_->text() == "12000"; }));
+}
+
+TEST_F(LiveDisplayTest, StatusLinesAreAppendedAndTheNewestSelected) {
+  Main().AddStatusLine("first");
+  EXPECT_EQ(StatusLines(), (std::vector<std::string>{"first"}));
+  EXPECT_EQ(Form().StatusListBox->currentRow(), 0);
+  Main().AddStatusLine("second");
+  EXPECT_EQ(Form().StatusListBox->currentRow(), 1);
+
+  dialogs.answers = {false, true, true};
+  TConsultMainForm::ClickMenuItem(Form().ClearLog1);
+  EXPECT_EQ(StatusLines().size(), 2u);
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].title, "Clear Log");
+  EXPECT_EQ(dialogs.calls[0].text, "Status Log Clear ?");
+  TConsultMainForm::ClickMenuItem(Form().ClearLog1);
+  EXPECT_TRUE(StatusLines().empty());
+  TConsultMainForm::ClickMenuItem(Form().ClearLog1);  // empty list: no error
+  EXPECT_TRUE(StatusLines().empty());
+}
+
+TEST_F(LiveDisplayTest, TimeUnitItemsCheckOneAndTheReadoutWaitsForTheNextStep) {
+  // Seek steps over a long recording: the readout without advancing.
+  State().recordCount = 10000;
+  State().drag = 1;
+  State().currentIndex = 5999;
+  RecorderStep(Main().RecorderOfWindow());
+  EXPECT_EQ(Form().Status->text(), "Time : 59990 [msec]");
+  TConsultMainForm::ClickMenuItem(Form().Time_sec);
+  EXPECT_EQ(Form().Status->text(), "Time : 59990 [msec]");
+  EXPECT_TRUE(Form().Time_sec->isChecked());
+  EXPECT_FALSE(Form().Time_msec->isChecked());
+  RecorderStep(Main().RecorderOfWindow());
+  EXPECT_EQ(Form().Status->text(), "Time : 59 [sec]");
+  TConsultMainForm::ClickMenuItem(Form().Time_min);
+  TConsultMainForm::ClickMenuItem(Form().Time_min);  // a second click keeps it checked
+  EXPECT_TRUE(Form().Time_min->isChecked());
+  State().currentIndex = 6000;
+  RecorderStep(Main().RecorderOfWindow());
+  EXPECT_EQ(Form().Status->text(), "Time : 1 [min]");
+}
+
+TEST_F(LiveDisplayTest, EffectsFromAnotherThreadArriveInOrderAndWaitForTheMessageBox) {
+  Form().StopButton->setEnabled(true);
+  std::vector<std::string> linesWhileBoxOpen;
+  dialogs.whileOpen = [&] {
+    // A modal box runs its own event loop: queued effects must not overtake it.
+    for (int i = 0; i < 20; ++i) QApplication::processEvents();
+    linesWhileBoxOpen = StatusLines();
+  };
+  std::thread clock([&] {
+    Main().SetStatusText("Time : 10 [msec]");
+    Main().AddStatusLine("one");
+    Main().ClickStopButton();
+    Main().ShowMessage("Log Memory max\n", "Time Check");
+    Main().AddStatusLine("Log Memory max");
+  });
+  clock.join();
+  EXPECT_EQ(instances->recordingClock.enable.load(), 0);  // stopped before its turn came
+  EXPECT_TRUE(StatusLines().empty());                     // nothing ran on the clock's thread
+  ASSERT_TRUE(WaitFor([&] { return StatusLines().size() == 3; }));
+  EXPECT_EQ(StatusLines(), (std::vector<std::string>{"one", "Play Stop", "Log Memory max"}));
+  EXPECT_EQ(linesWhileBoxOpen, (std::vector<std::string>{"one", "Play Stop"}));
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].kind, "information");
+  EXPECT_EQ(dialogs.calls[0].title, "Time Check");
+  EXPECT_EQ(Form().Status->text(), "Time : 10 [msec]");
+  EXPECT_TRUE(Form().StartButton->isEnabled());
+  EXPECT_FALSE(Form().StopButton->isEnabled());
+}
+
+TEST_F(LiveDisplayTest, FullLogMemoryStopsTheLiveRecordingOnce) {
+  State().liveMode = 1;
+  TConsultMainForm::ClickMenuItem(Form().Time_min);
+  Form().StartButton->setEnabled(true);
+  Form().StartButton->click();  // nothing is unsaved: no question
+  EXPECT_EQ(StatusLines(), (std::vector<std::string>{"REQ CMD Send.", "ECU Read Start"}));
+  EXPECT_EQ(State().unsaved.load(), 1);
+  EXPECT_EQ(instances->streamReceiver.active.load(), 1);
+  instances->streamReceiver.active = 0;  // no ECU behind the test
+  State().currentIndex = kMaxRecordIndex;
+  std::thread clock([&] { RecorderStep(Main().RecorderOfWindow()); });
+  clock.join();
+  ASSERT_TRUE(WaitFor([&] { return StatusLines().size() == 4; }));
+  EXPECT_EQ(StatusLines()[2], "ECU Communication Stop");
+  EXPECT_EQ(StatusLines()[3], "Log Memory max");
+  EXPECT_EQ(State().recordCount.load(), 900001u);
+  EXPECT_EQ(Form().Status->text(), "Time : 150 [min]");
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].text, "Log Memory max\n");
+  EXPECT_TRUE(Main().DataShowTimer().isActive());  // a live stop keeps the display running
+}
+
+TEST_F(LiveDisplayTest, LiveStartDeclinedLeavesStartEnabledAndSendsNothing) {
+  State().liveMode = 1;
+  State().unsaved = 1;
+  Form().StartButton->setEnabled(true);
+  dialogs.answers = {false};
+  Form().StartButton->click();
+  EXPECT_TRUE(Form().StartButton->isEnabled());
+  EXPECT_FALSE(Form().StopButton->isEnabled());
+  EXPECT_TRUE(StatusLines().empty());
+  EXPECT_EQ(instances->recordingClock.enable.load(), 0);
+  EXPECT_FALSE(Main().DataShowTimer().isActive());
+}
+
+}  // namespace

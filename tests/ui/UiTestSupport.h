@@ -1,0 +1,125 @@
+// What the window tests share: a QApplication for the whole run, message
+// boxes answered by script, program instances of each test's own, and a
+// deadline wait that keeps the event loop turning.
+#pragma once
+
+#include <QApplication>
+#include <QListWidget>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ui/ProgramInstances.h"
+#include "ui/ProgramWindows.h"
+#include "ui/Settings.h"
+#include "ui/UserDialogs.h"
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+// Polls pred while processing events, until it holds or the deadline passes.
+inline bool WaitFor(const std::function<bool()>& pred,
+                    std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+struct DialogCall {
+  std::string kind;  // "question", "information", "warning", "error", "open", "save"
+  std::string title;
+  std::string text;
+};
+
+class ScriptedDialogs : public UserDialogs {
+ public:
+  std::vector<DialogCall> calls;
+  std::deque<bool> answers;       // Yes/No answers in order; Yes when none left
+  std::function<void()> whileOpen;  // runs inside each box, as its event loop would
+  std::deque<QString> fileNames;
+
+  bool Question(QWidget*, const QString& text, const QString& title) override {
+    Record("question", title, text);
+    if (answers.empty()) return true;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void Information(QWidget*, const QString& text, const QString& title) override {
+    Record("information", title, text);
+  }
+  void Warning(QWidget*, const QString& text, const QString& title) override {
+    Record("warning", title, text);
+  }
+  void Error(QWidget*, const QString& text, const QString& title) override {
+    Record("error", title, text);
+  }
+  QString OpenFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
+    Record("open", caption, "");
+    return NextFileName();
+  }
+  QString SaveFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
+    Record("save", caption, "");
+    return NextFileName();
+  }
+
+ private:
+  void Record(const char* kind, const QString& title, const QString& text) {
+    calls.push_back({kind, title.toStdString(), text.toStdString()});
+    if (whileOpen) whileOpen();
+  }
+  QString NextFileName() {
+    if (fileNames.empty()) return {};
+    QString name = fileNames.front();
+    fileNames.pop_front();
+    return name;
+  }
+};
+
+// The program-wide instances, but owned by one test.
+struct TestInstances {
+  explicit TestInstances(std::chrono::nanoseconds clockPeriod) : recordingClock(clockPeriod) {}
+  LogMemory logMemory;
+  SerialPort serialPort;
+  RecorderState recorderState;
+  ConsultSession consultSession{serialPort};
+  StreamReceiver streamReceiver{consultSession, recorderState};
+  RecordingClock recordingClock;
+  ProgramInstances refs{serialPort,    streamReceiver, consultSession,
+                        recorderState, recordingClock, logMemory};
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string SettingsFile() const { return (directory / "tcon.ini").string(); }
+  void WriteSettings(const std::string& text) const;
+  std::string ReadSettings() const;
+  bool SettingsExist() const { return std::filesystem::exists(SettingsFile()); }
+
+  // Creates the four windows as the program does; clockPeriod sets the pace
+  // of the recording clock (long periods keep it from ticking at all).
+  void CreateWindows(std::chrono::nanoseconds clockPeriod = std::chrono::hours(1));
+  TConsultMainForm& Main() { return *windows.consultMainForm; }
+  Ui::ConsultMainForm& Form() { return *windows.consultMainForm->Form(); }
+  RecorderState& State() { return instances->recorderState; }
+  std::vector<std::string> StatusLines();
+
+  std::filesystem::path directory;
+  ScriptedDialogs dialogs;
+  std::unique_ptr<TestInstances> instances;
+  ProgramWindows windows;
+};

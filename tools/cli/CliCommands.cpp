@@ -1,0 +1,429 @@
+#include "tools/cli/CliCommands.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "data/CsvWriter.h"
+#include "data/LogFile.h"
+#include "data/Memmap.h"
+#include "data/Recorder.h"
+#include "data/RecordingClock.h"
+#include "data/SampleRecord.h"
+#include "link/ConsultSession.h"
+#include "link/SerialPort.h"
+#include "link/StreamReceiver.h"
+#include "tools/cli/CliRecorderView.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void OnStopSignal(int) { stopSignal = 1; }
+
+// Where status lines go: probe prints them with its answer; stream and
+// record keep standard output for their data.
+FILE* StatusStream(const CliArguments& args) {
+  return args.command == "probe" ? stdout : stderr;
+}
+
+void Status(const CliArguments& args, const std::string& line) {
+  std::fprintf(StatusStream(args), "%s\n", line.c_str());
+  std::fflush(StatusStream(args));
+}
+
+bool DeviceExists(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The port map and the port number from --port and --map.
+int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
+  for (const auto& [slot, path] : args.maps) port.SetDevicePath(slot, path);
+  number = PortNumberFromName(args.port);
+  if (number != 0) return kExitOk;
+  if (args.port.size() > 3 && args.port.compare(0, 3, "COM") == 0 &&
+      args.port.find_first_not_of("0123456789", 3) == std::string::npos)
+    return CliUsageError("port " + args.port + " is not one of COM1 to COM10");
+  port.SetDevicePath(1, args.port);
+  number = 1;
+  return kExitOk;
+}
+
+// Opens and initialises as ECU Open and ECU Initialize do, with their
+// status lines. The session stays open on success.
+int OpenAndInitialize(const CliArguments& args, ConsultSession& session, int32_t number) {
+  const std::string device = session.Port().DevicePath(number);
+  const std::string com = "COM" + std::to_string(number);
+  if (session.OpenPort(number) != 0) {
+    Status(args, "NG. " + com + " Open Interface NG");
+    CliError(DeviceExists(device) ? "cannot open " + device + " as a serial port (in use, or not a terminal)"
+                                  : "cannot open " + device + ": no such device");
+    return kExitFailed;
+  }
+  Status(args, "OK. " + com + " Open Interface OK");
+  if (session.InitializeEcu() != 0) {
+    Status(args, "NG. ECU NOT Found.");
+    CliError("no answer from the ECU on " + device);
+    session.ClosePort();
+    return kExitFailed;
+  }
+  Status(args, "OK. ECU Found.");
+  return kExitOk;
+}
+
+int SendStreamRequest(const CliArguments& args, ConsultSession& session) {
+  uint8_t request[100];
+  int32_t length = 0;
+  StreamReceiver::BuildStreamRequest(request, &length);
+  if (session.Send(request, length) != 0) {
+    CliError("cannot send the stream request");
+    session.ClosePort();
+    return kExitFailed;
+  }
+  Status(args, "REQ CMD Send.");
+  return kExitOk;
+}
+
+// A new sample and the number of frames decoded when it was taken. The
+// count is read on both sides of the copy so a frame that lands meanwhile
+// is not taken for the next one.
+uint64_t LoadSample(const RecorderState& state, SampleRecord& record) {
+  for (;;) {
+    const uint64_t before = state.framesDecoded.load(std::memory_order_acquire);
+    record = state.current.Load();
+    if (state.framesDecoded.load(std::memory_order_acquire) == before) return before;
+  }
+}
+
+// Sends the stop byte and waits until the ECU has gone quiet, sending it
+// once more if frames keep coming. Closing the port purges both queues,
+// and a purge straight after the write can drop the stop byte before it
+// left, leaving the ECU streaming to nobody.
+void StopStreamAndWaitQuiet(ConsultSession& session) {
+  constexpr auto kQuiet = std::chrono::milliseconds(30);
+  constexpr auto kPatience = std::chrono::milliseconds(150);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    session.StopStream();
+    const Clock::time_point sent = Clock::now();
+    Clock::time_point lastByte = sent;
+    while (Clock::now() - lastByte < kQuiet && Clock::now() - sent < kPatience) {
+      int32_t waiting = session.WaitInput(5);
+      if (waiting <= 0) continue;
+      uint8_t discard[1025];
+      if (waiting > 1024) waiting = 1024;
+      session.Receive(discard, waiting);
+      lastByte = Clock::now();
+    }
+    if (Clock::now() - lastByte >= kQuiet) return;
+  }
+}
+
+std::string Milliseconds(Clock::duration d) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+}  // namespace
+
+void CliError(const std::string& message) { std::fprintf(stderr, "torvane-cli: %s\n", message.c_str()); }
+
+int CliUsageError(const std::string& message) {
+  std::fprintf(stderr, "torvane-cli: %s (see torvane-cli --help)\n", message.c_str());
+  return kExitUsage;
+}
+
+bool CliStopSignalled() { return stopSignal != 0; }
+
+void InstallStopSignals() {
+  struct sigaction action{};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// ---- probe -----------------------------------------------------------------
+
+int ProbeCommand(const CliArguments& args) {
+  SerialPort port;
+  int32_t number = 0;
+  if (const int r = ResolvePort(args, port, number); r != kExitOk) return r;
+  ConsultSession session(port);
+  if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
+
+  char ecuNumber[6] = {};
+  if (session.ReadEcuNumber(ecuNumber) != 0) {
+    Status(args, "NG. ECU No. NOT Found.");
+    CliError("the ECU sent no ECU number");
+    session.ClosePort();
+    return kExitFailed;
+  }
+  Status(args, "OK. ECU No. got.");
+  std::printf("%s\n", ecuNumber);
+  session.ClosePort();
+  return kExitOk;
+}
+
+// ---- stream ----------------------------------------------------------------
+
+int StreamCommand(const CliArguments& args) {
+  SerialPort port;
+  int32_t number = 0;
+  if (const int r = ResolvePort(args, port, number); r != kExitOk) return r;
+  const std::string device = port.DevicePath(number);
+  ConsultSession session(port);
+  RecorderState state;
+  StreamReceiver receiver(session, state);
+  InstallStopSignals();
+  if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
+  if (const int r = SendStreamRequest(args, session); r != kExitOk) return r;
+  receiver.active.store(1);
+  Status(args, "ECU Read Start");
+
+  std::printf("%s\n", CsvHeaderLine().c_str());
+  std::fflush(stdout);
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline =
+      args.seconds > 0 ? start + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(args.seconds))
+                       : Clock::time_point::max();
+  uint64_t printed = 0;
+  uint64_t missed = 0;
+  uint64_t lastFrames = 0;
+  int result = kExitOk;
+  for (int pass = 0;; ++pass) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline || CliStopSignalled()) break;
+    SampleRecord record;
+    const uint64_t frames = LoadSample(state, record);
+    if (frames != lastFrames) {
+      missed += frames - lastFrames - 1;
+      lastFrames = frames;
+      std::printf("%s%s%s\n", Milliseconds(now - start).c_str(), kCsvSeparator,
+                  CsvValuesPart(record).c_str());
+      std::fflush(stdout);
+      ++printed;
+    }
+    if (pass % 200 == 0 && !DeviceExists(device)) {
+      CliError("the line to the ECU is gone (" + device + ")");
+      result = kExitFailed;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  receiver.active.store(0);
+  StopStreamAndWaitQuiet(session);
+  Status(args, "ECU Communication Stop");
+  session.ClosePort();
+  std::fprintf(stderr, "%" PRIu64 " samples in %s ms", printed,
+               Milliseconds(Clock::now() - start).c_str());
+  if (missed != 0) std::fprintf(stderr, " (%" PRIu64 " frames came too fast to print)", missed);
+  std::fprintf(stderr, "\n");
+  return result;
+}
+
+// ---- record ----------------------------------------------------------------
+
+int RecordCommand(const CliArguments& args) {
+  SerialPort port;
+  int32_t number = 0;
+  if (const int r = ResolvePort(args, port, number); r != kExitOk) return r;
+  const std::string device = port.DevicePath(number);
+
+  LogMemory memory;
+  if (CreateLogMemory(memory)) {
+    CliError("cannot create the log memory");
+    return kExitFailed;
+  }
+  ConsultSession session(port);
+  RecorderState state;
+  RecordingClock clock;
+  StreamReceiver receiver(session, state);
+  CliRecorderView view(clock.enable);
+  Recorder recorder{state, memory, clock.enable, &view};
+
+  // The step lock lets the loop know that no step runs once it has stopped
+  // the recording, so the record count is final when the file is saved.
+  std::mutex stepLock;
+  bool recording = false;
+  clock.StartRecordingClock([&] {
+    std::lock_guard<std::mutex> guard(stepLock);
+    if (recording) RecorderStep(recorder);
+  });
+
+  InstallStopSignals();
+  if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
+
+  state.liveMode.store(1);
+  if (ConfirmUnsavedResult(state, view)) return kExitFailed;  // never: nothing is unsaved yet
+  state.unsaved.store(1);
+  if (const int r = SendStreamRequest(args, session); r != kExitOk) return r;
+  receiver.active.store(1);
+
+  // Record 0 is the first frame, not the empty sample before it arrives.
+  const Clock::time_point askedAt = Clock::now();
+  while (state.framesDecoded.load() == 0) {
+    if (Clock::now() - askedAt > std::chrono::seconds(2) || CliStopSignalled()) {
+      receiver.active.store(0);
+      StopStreamAndWaitQuiet(session);
+      session.ClosePort();
+      CliError("the ECU sent no stream frames");
+      return kExitFailed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  {
+    std::lock_guard<std::mutex> guard(stepLock);
+    state.currentIndex.store(0);
+    recording = true;
+    clock.enable.store(1);
+  }
+  Status(args, "ECU Read Start");
+
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline =
+      args.seconds > 0 ? start + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(args.seconds))
+                       : Clock::time_point::max();
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  bool lineLost = false;
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline || CliStopSignalled() || view.stopRequested.load()) break;
+    if (!DeviceExists(device)) {
+      lineLost = true;
+      break;
+    }
+    if (terminal) {
+      const double elapsed = std::chrono::duration<double>(now - start).count();
+      std::printf("\r%8.1f s  %7u records", elapsed, state.recordCount.load());
+      std::fflush(stdout);
+    }
+    std::this_thread::sleep_until(std::min(deadline, now + std::chrono::milliseconds(100)));
+  }
+  {
+    std::lock_guard<std::mutex> guard(stepLock);
+    recording = false;
+    clock.enable.store(0);
+  }
+  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  receiver.active.store(0);
+  StopStreamAndWaitQuiet(session);
+  Status(args, "ECU Communication Stop");
+  session.ClosePort();
+  if (terminal) std::printf("\n");
+
+  const uint32_t count = state.recordCount.load();
+  if (lineLost) CliError("the line to the ECU is gone (" + device + "); saving what was recorded");
+  if (count == 0) {
+    CliError("nothing was recorded; " + args.out + " not written");
+    return kExitFailed;
+  }
+  if (SaveLogFile(args.out, state, memory) != 0) {
+    Status(args, "Save Log File Error");
+    CliError("cannot write " + args.out);
+    return kExitFailed;
+  }
+  state.unsaved.store(0);
+  std::printf("%u records (%.2f s of recording, %.2f s elapsed) saved to %s\n", count,
+              count * 0.01, elapsed, args.out.c_str());
+  return lineLost ? kExitFailed : kExitOk;
+}
+
+// ---- info ------------------------------------------------------------------
+
+int InfoCommand(const CliArguments& args) {
+  LogFileInfo info;
+  std::string error;
+  if (ReadLogFileInfo(args.file, info, error) != 0) {
+    CliError(args.file + ": " + error);
+    return kExitFailed;
+  }
+  const uint64_t ms = static_cast<uint64_t>(info.recordCount) * 10;
+  std::printf("version: %s\n", info.version.c_str());
+  std::printf("records: %u\n", info.recordCount);
+  std::printf("duration: %" PRIu64 " ms (%" PRIu64 ".%02" PRIu64 " s)\n", ms, ms / 1000,
+              ms % 1000 / 10);
+  return kExitOk;
+}
+
+// ---- export ----------------------------------------------------------------
+
+int ExportCommand(const CliArguments& args) {
+  LogFileInfo info;
+  std::string error;
+  if (ReadLogFileInfo(args.file, info, error) != 0) {
+    CliError(args.file + ": " + error);
+    return kExitFailed;
+  }
+  const int64_t last = static_cast<int64_t>(info.recordCount) - 1;
+  const int64_t start = args.start >= 0 ? args.start : 0;
+  const int64_t end = std::min(args.end >= 0 ? args.end : last, last);
+  if (info.recordCount > 0 && start > end)
+    return CliUsageError("--start " + std::to_string(start) + " is past the last record " +
+                         std::to_string(last));
+
+  LogMemory memory;
+  if (CreateLogMemory(memory)) {
+    CliError("cannot create the log memory");
+    return kExitFailed;
+  }
+  RecorderState state;
+  if (LoadLogFile(args.file, state, memory) != 0) {
+    CliError(args.file + ": cannot be loaded");
+    return kExitFailed;
+  }
+
+  // Written beside the target and renamed over it at the end, so a failed
+  // export leaves no half-written file.
+  const std::string temporary = args.out + ".tmp" + std::to_string(getpid());
+  FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (file == nullptr) {
+    CliError("cannot write " + args.out);
+    return kExitFailed;
+  }
+  bool ok = true;
+  int64_t written = 0;
+  auto writeLine = [&](const std::string& line) {
+    ok = ok && std::fputs(line.c_str(), file) >= 0 && std::fputs("\r\n", file) >= 0;
+    ++written;
+  };
+  if (info.recordCount == 0) {
+    writeLine(CsvHeaderLine());
+  } else {
+    // The export dialog's window of 65,501 records at a time keeps the
+    // lines in memory small; every window but the first drops its header.
+    constexpr int64_t kWindow = 65501;
+    std::vector<std::string> lines;
+    for (int64_t first = start; first <= end && ok; first += kWindow) {
+      const int64_t lastOfWindow = std::min(end, first + kWindow - 1);
+      int32_t lineCount = 0;
+      BuildCsvLines(lines, lineCount, static_cast<int32_t>(first),
+                    static_cast<int32_t>(lastOfWindow), state, memory, nullptr);
+      for (int32_t k = first == start ? 0 : 1; k < lineCount; ++k)
+        writeLine(lines[static_cast<size_t>(k)]);
+    }
+  }
+  ok = std::fflush(file) == 0 && ok;
+  ok = fsync(fileno(file)) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok || std::rename(temporary.c_str(), args.out.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    CliError("cannot write " + args.out);
+    return kExitFailed;
+  }
+  std::printf("%" PRId64 " lines written to %s\n", written, args.out.c_str());
+  return kExitOk;
+}

@@ -1,0 +1,37 @@
+// The commands of torvane-cli. Each returns the process exit status:
+// 0 success, 1 the port, the ECU or a file failed, 2 a usage error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct CliArguments {
+  std::string command;
+  std::string port;                                    // --port
+  std::vector<std::pair<int32_t, std::string>> maps;   // --map COMn=PATH
+  double seconds = 0;                                  // --seconds; 0: until Ctrl-C
+  std::string out;                                     // --out
+  std::string file;                                    // the log file of info and export
+  int64_t start = -1;                                  // --start; -1: not given
+  int64_t end = -1;                                    // --end; -1: not given
+};
+
+// Prints "torvane-cli: <message>" on standard error.
+void CliError(const std::string& message);
+int CliUsageError(const std::string& message);
+
+int ProbeCommand(const CliArguments& args);
+int StreamCommand(const CliArguments& args);
+int RecordCommand(const CliArguments& args);
+int InfoCommand(const CliArguments& args);
+int ExportCommand(const CliArguments& args);
+
+// Set by SIGINT and SIGTERM; the streaming commands stop at it.
+bool CliStopSignalled();
+void InstallStopSignals();

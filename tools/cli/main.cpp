@@ -1,0 +1,128 @@
+// torvane-cli: the Consult link and the recorder without a window, for a
+// car computer or a terminal.
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "link/SerialPort.h"
+#include "tools/cli/CliCommands.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: torvane-cli COMMAND [options]\n"
+    "\n"
+    "  probe  --port P                 open, initialise, read the ECU number\n"
+    "  stream --port P [--seconds N]   print one CSV line per new sample\n"
+    "  record --port P --out FILE.eld [--seconds N]\n"
+    "                                  record every 10 ms into a log file\n"
+    "  info   FILE.eld                 version, record count and duration\n"
+    "  export FILE.eld --out FILE.csv [--start I] [--end J]\n"
+    "                                  write records I..J as CSV lines (CR LF)\n"
+    "\n"
+    "  --port P          COM1..COM10 (through the port map) or a device path\n"
+    "                    (a path is mapped to COM1 and COM1 is opened)\n"
+    "  --map COMn=PATH   set slot n of the port map (default /dev/ttyUSB<n-1>);\n"
+    "                    may be repeated\n"
+    "  --seconds N       stop after N seconds (default: at Ctrl-C); record also\n"
+    "                    stops when the log memory is full (900,001 records)\n"
+    "  --start I         first record to export (default 0)\n"
+    "  --end J           last record to export (default and at most the last\n"
+    "                    record of the file); --start beyond it is an error\n"
+    "\n"
+    "Status lines (\"OK. ...\" / \"NG. ...\") go to standard output for probe and to\n"
+    "standard error for stream and record, whose standard output is data.\n"
+    "Exit status: 0 success, 1 the port, the ECU or a file failed, 2 usage error.\n";
+
+bool ParseSeconds(const char* text, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text, &end);
+  return errno == 0 && end != text && *end == '\0' && value > 0 && value < 1e7;
+}
+
+bool ParseIndex(const char* text, int64_t& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < 0) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Numbers in CSV lines take the user's decimal separator, as the export
+  // dialog's do.
+  std::setlocale(LC_ALL, "");
+
+  if (argc < 2) return CliUsageError("no command given");
+  CliArguments args;
+  args.command = argv[1];
+  if (args.command == "--help" || args.command == "-h" || args.command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  const bool linkCommand =
+      args.command == "probe" || args.command == "stream" || args.command == "record";
+  const bool fileCommand = args.command == "info" || args.command == "export";
+  if (!linkCommand && !fileCommand) return CliUsageError("unknown command " + args.command);
+
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    const bool takesValue = arg == "--port" || arg == "--map" || arg == "--seconds" ||
+                            arg == "--out" || arg == "--start" || arg == "--end";
+    if (takesValue && i + 1 >= argc) return CliUsageError(arg + " needs a value");
+    if (arg == "--port" && linkCommand) {
+      args.port = argv[++i];
+      if (args.port.empty()) return CliUsageError("--port needs a value");
+    } else if (arg == "--map" && linkCommand) {
+      const std::string map = argv[++i];
+      const size_t eq = map.find('=');
+      const int32_t slot = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
+      if (slot == 0 || eq + 1 >= map.size())
+        return CliUsageError("--map needs COMn=PATH with n from 1 to 10, not " + map);
+      args.maps.emplace_back(slot, map.substr(eq + 1));
+    } else if (arg == "--seconds" && (args.command == "stream" || args.command == "record")) {
+      if (!ParseSeconds(argv[++i], args.seconds))
+        return CliUsageError("--seconds needs a positive number, not " + std::string(argv[i]));
+    } else if (arg == "--out" && (args.command == "record" || args.command == "export")) {
+      args.out = argv[++i];
+      if (args.out.empty()) return CliUsageError("--out needs a file name");
+    } else if (arg == "--start" && args.command == "export") {
+      if (!ParseIndex(argv[++i], args.start))
+        return CliUsageError("--start needs a record index (0 or more), not " +
+                             std::string(argv[i]));
+    } else if (arg == "--end" && args.command == "export") {
+      if (!ParseIndex(argv[++i], args.end))
+        return CliUsageError("--end needs a record index (0 or more), not " +
+                             std::string(argv[i]));
+    } else if (!arg.empty() && arg[0] != '-' && fileCommand && args.file.empty()) {
+      args.file = arg;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return CliUsageError("option " + arg + " does not belong to " + args.command);
+    } else {
+      return CliUsageError("unexpected argument " + arg);
+    }
+  }
+  if (linkCommand && args.port.empty()) return CliUsageError(args.command + " needs --port");
+  if (fileCommand && args.file.empty()) return CliUsageError(args.command + " needs a log file");
+  if ((args.command == "record" || args.command == "export") && args.out.empty())
+    return CliUsageError(args.command + " needs --out");
+  if (args.start >= 0 && args.end >= 0 && args.start > args.end)
+    return CliUsageError("--start must not be after --end");
+
+  if (args.command == "probe") return ProbeCommand(args);
+  if (args.command == "stream") return StreamCommand(args);
+  if (args.command == "record") return RecordCommand(args);
+  if (args.command == "info") return InfoCommand(args);
+  return ExportCommand(args);
+}

@@ -1,0 +1,384 @@
+#include "tools/ecusim/EcuSimulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <deque>
+
+#include "tools/ecusim/EngineModel.h"
+
+namespace {
+
+constexpr uint8_t kStop = 0x30;
+constexpr uint8_t kFrameStart = 0xFF;
+constexpr uint8_t kAck = 0x10;
+constexpr uint8_t kRegisterRead = 0x5A;
+constexpr uint8_t kTerminator = 0xF0;
+constexpr int kBitsPerByte = 10;  // start bit, eight data bits, stop bit
+constexpr int kMaxRegisters = 0xFE;
+
+int64_t NowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Command parser states.
+enum : int {
+  kIdle = 0,
+  kSeenFf,
+  kSeenFfFf,
+  kSeenD0,
+  kExpectRegister,
+  kAfterRegister,
+};
+
+}  // namespace
+
+SampleRecord SentFrame::Record() const {
+  SampleRecord record;
+  record[0] = static_cast<uint8_t>(values.size());
+  const size_t n = std::min(values.size(), static_cast<size_t>(kSampleRecordSize - 1));
+  for (size_t i = 0; i < n; ++i) record[static_cast<int>(i) + 1] = values[i];
+  return record;
+}
+
+double EcuSimulator::FrameSeconds(int registerCount) {
+  return static_cast<double>((registerCount + 2) * kBitsPerByte) / 9600.0;
+}
+
+// Bytes waiting for the line, with the frames whose last byte is among them.
+struct EcuSimulator::Output {
+  explicit Output(uint64_t seed) : engine(seed), faults(seed ^ 0xFA17FA17FA17FA17ull) {}
+
+  std::deque<uint8_t> bytes;
+  uint64_t queuedTotal = 0;   // bytes ever queued
+  uint64_t writtenTotal = 0;  // bytes ever written
+  std::deque<std::pair<uint64_t, SentFrame>> frameEnds;  // position after the last byte
+  int64_t nextByteNs = 0;     // deadline of the byte at the front
+  int64_t byteNs = 0;
+
+  EngineModel engine;
+  SimRandom faults;  // apart from the engine: faults never change the data
+  uint64_t frameNumber = 0;
+  int framesSinceFault = 0;
+  uint64_t streamEnd = 0;  // queue position after the last stream byte
+
+  // The stop byte ends the stream at once: what is left of the frame on its
+  // way is never sent (nor logged, since it never fully reached the line).
+  void DropStreamBytes() {
+    if (streamEnd > writtenTotal) {
+      const uint64_t n = streamEnd - writtenTotal;
+      bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(n));
+      writtenTotal += n;
+    }
+    while (!frameEnds.empty() && frameEnds.front().first <= writtenTotal) frameEnds.pop_front();
+  }
+
+  void Queue(uint8_t b) {
+    if (bytes.empty()) nextByteNs = std::max(nextByteNs, NowNs());
+    bytes.push_back(b);
+    ++queuedTotal;
+  }
+};
+
+EcuSimulator::EcuSimulator(EcuSimulatorOptions options) : options_(std::move(options)) {}
+
+EcuSimulator::~EcuSimulator() { Stop(); }
+
+void EcuSimulator::SetFrameObserver(void (*observer)(const SentFrame&, void*), void* context) {
+  observer_ = observer;
+  observerContext_ = context;
+}
+
+bool EcuSimulator::Start() {
+  if (thread_.joinable() || master_ >= 0) {
+    error_ = "already started";
+    return false;
+  }
+  if (options_.baud <= 0) {
+    error_ = "baud must be positive";
+    return false;
+  }
+  termios raw{};
+  cfmakeraw(&raw);
+  cfsetispeed(&raw, B9600);
+  cfsetospeed(&raw, B9600);
+  if (openpty(&master_, &slave_, nullptr, &raw, nullptr) != 0) {
+    error_ = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+    master_ = slave_ = -1;
+    return false;
+  }
+  tcsetattr(master_, TCSANOW, &raw);
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  char name[256] = {};
+  if (ttyname_r(slave_, name, sizeof name) != 0) {
+    error_ = "cannot name the pseudo-terminal";
+    close(master_);
+    close(slave_);
+    master_ = slave_ = -1;
+    return false;
+  }
+  slavePath_ = name;
+
+  if (!options_.linkPath.empty()) {
+    struct stat st{};
+    if (lstat(options_.linkPath.c_str(), &st) == 0) {
+      // Replace an old link, but never a real file someone put there.
+      if (!S_ISLNK(st.st_mode) || unlink(options_.linkPath.c_str()) != 0) {
+        error_ = "cannot replace " + options_.linkPath + ": not a symbolic link";
+        close(master_);
+        close(slave_);
+        master_ = slave_ = -1;
+        return false;
+      }
+    }
+    if (symlink(slavePath_.c_str(), options_.linkPath.c_str()) != 0) {
+      error_ = "cannot make the link " + options_.linkPath + ": " + std::strerror(errno);
+      close(master_);
+      close(slave_);
+      master_ = slave_ = -1;
+      return false;
+    }
+    linkMade_ = true;
+  }
+
+  output_ = new Output(options_.seed);
+  output_->byteNs = 1000000000LL * kBitsPerByte / options_.baud;
+  stopRequested_ = false;
+  running_ = true;
+  thread_ = std::thread([this] { Serve(); });
+  return true;
+}
+
+void EcuSimulator::Stop() {
+  stopRequested_ = true;
+  if (thread_.joinable()) thread_.join();
+  delete output_;
+  output_ = nullptr;
+}
+
+std::vector<SentFrame> EcuSimulator::SentFrames() const {
+  std::lock_guard<std::mutex> guard(logLock_);
+  return frameLog_;
+}
+
+std::vector<uint8_t> EcuSimulator::ReceivedBytes() const {
+  std::lock_guard<std::mutex> guard(logLock_);
+  return receivedLog_;
+}
+
+void EcuSimulator::HandleByte(uint8_t b) {
+  Output& out = *output_;
+  if (options_.echoInverted) out.Queue(static_cast<uint8_t>(~b));
+
+  switch (commandState_) {
+    case kSeenFf:
+      if (b == kFrameStart) {
+        commandState_ = kSeenFfFf;
+        return;
+      }
+      break;
+    case kSeenFfFf:
+      if (b == 0xEF) {
+        commandState_ = kIdle;
+        streaming_ = false;
+        if (!options_.noInit) {
+          out.Queue(kAck);
+          ++initAnswers_;
+        }
+        return;
+      }
+      if (b == kFrameStart) return;  // FF FF FF EF still ends in FF FF EF
+      break;
+    case kSeenD0:
+      if (b == kTerminator) {
+        commandState_ = kIdle;
+        // FF, length, two bytes, the number, three bytes: the 'U' of the
+        // number is preceded by data bytes, as the program's parser needs.
+        const uint8_t head[2] = {0x00, 0x00};
+        const uint8_t tail[3] = {0x00, 0x00, 0x00};
+        const std::string& number = options_.ecuNumber;
+        out.Queue(kFrameStart);
+        out.Queue(static_cast<uint8_t>(sizeof head + number.size() + sizeof tail));
+        for (uint8_t h : head) out.Queue(h);
+        for (char c : number) out.Queue(static_cast<uint8_t>(c));
+        for (uint8_t t : tail) out.Queue(t);
+        ++numberAnswers_;
+        return;
+      }
+      break;
+    case kExpectRegister:
+      if (pendingRegisters_.size() < kMaxRegisters) pendingRegisters_.push_back(b);
+      commandState_ = kAfterRegister;
+      return;
+    case kAfterRegister:
+      if (b == kRegisterRead) {
+        commandState_ = kExpectRegister;
+        return;
+      }
+      if (b == kTerminator) {
+        commandState_ = kIdle;
+        streamRegisters_ = pendingRegisters_;
+        streaming_ = !streamRegisters_.empty();
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+
+  // Idle, or a byte that broke the command in progress: read it afresh.
+  commandState_ = kIdle;
+  switch (b) {
+    case kStop:
+      if (streaming_) out.DropStreamBytes();
+      streaming_ = false;
+      break;
+    case kFrameStart:
+      commandState_ = kSeenFf;
+      break;
+    case 0xD0:
+      commandState_ = kSeenD0;
+      break;
+    case kRegisterRead:
+      pendingRegisters_.clear();
+      commandState_ = kExpectRegister;
+      break;
+    default:
+      break;
+  }
+}
+
+void EcuSimulator::QueueStreamFrame() {
+  Output& out = *output_;
+  const int n = static_cast<int>(streamRegisters_.size());
+  out.engine.Advance(FrameSeconds(n));
+
+  SentFrame frame;
+  frame.number = out.frameNumber++;
+  frame.values.reserve(streamRegisters_.size());
+  for (uint8_t nn : streamRegisters_) frame.values.push_back(out.engine.Register(nn));
+
+  // Faults are spaced out so that each one's effect at the receiver can be
+  // told apart: a cut frame also costs the frame after it.
+  const bool faultAllowed = out.framesSinceFault >= 3;
+  std::vector<uint8_t> wire = frame.values;
+  int sendCount = n;
+  if (faultAllowed && options_.cutFrames && out.faults.Chance(0.1)) {
+    frame.fault = FrameFault::Cut;
+    sendCount = out.faults.Integer(0, std::max(0, n - 1));
+  } else if (faultAllowed && options_.ffInFrame && out.faults.Chance(0.1) && n > 0) {
+    frame.fault = FrameFault::FfInFrame;
+    wire[static_cast<size_t>(out.faults.Integer(0, n - 1))] = kFrameStart;
+  }
+  out.framesSinceFault = frame.fault == FrameFault::None ? out.framesSinceFault + 1 : 0;
+
+  out.Queue(kFrameStart);
+  out.Queue(static_cast<uint8_t>(n));
+  for (int i = 0; i < sendCount; ++i) out.Queue(wire[static_cast<size_t>(i)]);
+  out.frameEnds.emplace_back(out.queuedTotal, std::move(frame));
+
+  // Stray bytes only after a frame that ended cleanly: after a cut frame
+  // the receiver would take them as data.
+  if (options_.strayBytes && sendCount == n && out.faults.Chance(0.25)) {
+    const int strays = out.faults.Integer(1, 3);
+    for (int i = 0; i < strays; ++i) out.Queue(static_cast<uint8_t>(out.faults.Integer(0, 0xFE)));
+  }
+  out.streamEnd = out.queuedTotal;
+}
+
+void EcuSimulator::Serve() {
+  Output& out = *output_;
+  const int64_t started = NowNs();
+  const int64_t closeAt =
+      options_.closeAfterSeconds > 0
+          ? started + static_cast<int64_t>(options_.closeAfterSeconds * 1e9)
+          : INT64_MAX;
+  bool stalled = false;  // the slave's buffer was full at the last write
+
+  while (!stopRequested_) {
+    int64_t now = NowNs();
+    if (now >= closeAt) break;
+
+    if (streaming_ && out.bytes.empty()) QueueStreamFrame();
+
+    // Write every byte whose deadline has come. After a long stall (nobody
+    // reading, or this thread held up) pacing starts afresh instead of
+    // bursting the backlog.
+    if (!out.bytes.empty() && now >= out.nextByteNs) {
+      if (now - out.nextByteNs > 20000000) out.nextByteNs = now;
+      const int64_t due = (now - out.nextByteNs) / out.byteNs + 1;
+      uint8_t chunk[512];
+      const size_t count =
+          std::min({out.bytes.size(), static_cast<size_t>(due), sizeof chunk});
+      std::copy_n(out.bytes.begin(), count, chunk);
+      const ssize_t written = write(master_, chunk, count);
+      if (written > 0) {
+        stalled = false;
+        out.bytes.erase(out.bytes.begin(), out.bytes.begin() + written);
+        out.writtenTotal += static_cast<uint64_t>(written);
+        out.nextByteNs += written * out.byteNs;
+        while (!out.frameEnds.empty() && out.frameEnds.front().first <= out.writtenTotal) {
+          SentFrame& frame = out.frameEnds.front().second;
+          if (observer_ != nullptr) observer_(frame, observerContext_);
+          {
+            std::lock_guard<std::mutex> guard(logLock_);
+            if (frameLog_.size() < options_.frameLogLimit) frameLog_.push_back(frame);
+          }
+          ++framesSent_;
+          out.frameEnds.pop_front();
+        }
+      } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        stalled = true;
+      }
+    }
+
+    // Sleep until the next byte is due, a command arrives, or (when the
+    // slave's buffer is full) there is room again.
+    int64_t waitNs = 50000000;
+    if (!out.bytes.empty() && !stalled) waitNs = std::max<int64_t>(0, out.nextByteNs - NowNs());
+    if (streaming_ && out.bytes.empty()) waitNs = 0;
+    waitNs = std::min(waitNs, std::max<int64_t>(0, closeAt - NowNs()));
+    pollfd pfd{master_, static_cast<short>(POLLIN | (stalled ? POLLOUT : 0)), 0};
+    const timespec timeout{static_cast<time_t>(waitNs / 1000000000),
+                           static_cast<long>(waitNs % 1000000000)};
+    const int ready = ppoll(&pfd, 1, &timeout, nullptr);
+    if (ready > 0 && (pfd.revents & POLLIN)) {
+      uint8_t input[256];
+      const ssize_t got = read(master_, input, sizeof input);
+      if (got > 0) {
+        {
+          std::lock_guard<std::mutex> guard(logLock_);
+          receivedLog_.insert(receivedLog_.end(), input, input + got);
+        }
+        for (ssize_t i = 0; i < got; ++i) HandleByte(input[i]);
+      }
+    } else if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+      // Not expected while the slave is held open; do not spin if it happens.
+      const timespec pause{0, 5000000};
+      nanosleep(&pause, nullptr);
+    }
+  }
+
+  // The line goes away: the slave device vanishes with the pair.
+  streaming_ = false;
+  close(master_);
+  close(slave_);
+  master_ = slave_ = -1;
+  if (linkMade_) {
+    unlink(options_.linkPath.c_str());
+    linkMade_ = false;
+  }
+  running_ = false;
+}

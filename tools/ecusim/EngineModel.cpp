@@ -1,0 +1,309 @@
+#include "tools/ecusim/EngineModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+uint64_t SimRandom::Next() {
+  uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+double SimRandom::Uniform(double low, double high) {
+  const double unit = static_cast<double>(Next() >> 11) / 9007199254740992.0;  // 2^53
+  return low + (high - low) * unit;
+}
+
+int SimRandom::Integer(int low, int high) {
+  const uint64_t span = static_cast<uint64_t>(high - low) + 1;
+  return low + static_cast<int>(Next() % span);
+}
+
+bool SimRandom::Chance(double probability) { return Uniform(0, 1) < probability; }
+
+namespace {
+
+// Road speed per 1000 rpm in each gear (gear 0 is neutral).
+constexpr double kKmhPer1000Rpm[6] = {0, 8, 14, 21, 28, 35};
+constexpr double kThermostatC = 88;
+
+double Approach(double value, double target, double dt, double timeConstant) {
+  return value + (target - value) * std::min(1.0, dt / timeConstant);
+}
+
+// Scales an engineering value into a register byte. 0xFF is reserved: the
+// program's decoder abandons any frame that holds it.
+uint8_t ToByte(double value) {
+  const long v = std::lround(value);
+  return static_cast<uint8_t>(std::clamp(v, 0L, 0xFEL));
+}
+uint8_t HighByte(double word) {
+  const long v = std::clamp(std::lround(word), 0L, 0xFEFEL);
+  return static_cast<uint8_t>(v >> 8);
+}
+uint8_t LowByte(double word) {
+  const long v = std::clamp(std::lround(word), 0L, 0xFEFEL);
+  return static_cast<uint8_t>(std::min(v & 0xFF, 0xFEL));
+}
+
+}  // namespace
+
+EngineModel::EngineModel(uint64_t seed) : random_(seed) {
+  coolant_ = random_.Uniform(8, 28);
+  acLeft_ = random_.Uniform(8, 20);
+  steeringLeft_ = random_.Uniform(3, 10);
+  EnterPhase(Phase::Crank);
+}
+
+double EngineModel::Airflow() const {
+  return std::clamp(rpm_ / 7000.0 * (0.2 + 0.8 * throttle_), 0.0, 1.0);
+}
+
+void EngineModel::EnterPhase(Phase phase) {
+  phase_ = phase;
+  switch (phase) {
+    case Phase::Crank:
+      phaseLeft_ = random_.Uniform(0.8, 1.4);
+      gear_ = 0;
+      throttleTarget_ = 0;
+      break;
+    case Phase::Idle:
+      phaseLeft_ = random_.Uniform(4, 10);
+      gear_ = 0;
+      throttleTarget_ = 0;
+      break;
+    case Phase::Blip:
+      phaseLeft_ = random_.Uniform(0.3, 0.6);
+      throttleTarget_ = random_.Uniform(0.3, 0.7);
+      break;
+    case Phase::Accelerate:
+      gear_ = 1;
+      shiftRpm_ = random_.Uniform(2600, 5800);
+      cruiseSpeed_ = random_.Uniform(40, 140);
+      throttleTarget_ = random_.Uniform(0.3, 0.9);
+      break;
+    case Phase::Cruise:
+      phaseLeft_ = random_.Uniform(5, 15);
+      throttleTarget_ = random_.Uniform(0.12, 0.25);
+      break;
+    case Phase::Decelerate:
+      throttleTarget_ = 0;
+      break;
+  }
+}
+
+void EngineModel::UpdatePhase(double dt) {
+  const double coldIdle = std::max(0.0, 60 - coolant_) * 8;
+  const double idleRpm = 760 + coldIdle + (acRelay_ ? 90 : 0);
+  phaseLeft_ -= dt;
+
+  switch (phase_) {
+    case Phase::Crank:
+      rpm_ = 230 + 30 * noise_;
+      if (phaseLeft_ <= 0) {
+        rpm_ = 1100;
+        EnterPhase(Phase::Idle);
+      }
+      break;
+    case Phase::Idle:
+      rpm_ = Approach(rpm_, idleRpm + 12 * noise_, dt, 0.6);
+      speed_ = Approach(speed_, 0, dt, 0.5);
+      if (phaseLeft_ <= 0) {
+        if (blipsLeft_ > 0) {
+          --blipsLeft_;
+          EnterPhase(Phase::Blip);
+        } else if (random_.Chance(0.4)) {
+          blipsLeft_ = random_.Integer(1, 3) - 1;
+          EnterPhase(Phase::Blip);
+        } else {
+          EnterPhase(Phase::Accelerate);
+        }
+      }
+      break;
+    case Phase::Blip:
+      rpm_ = Approach(rpm_, idleRpm + throttle_ * 6000, dt, 0.15);
+      if (phaseLeft_ <= 0) {
+        EnterPhase(Phase::Idle);
+        phaseLeft_ = random_.Uniform(1, 3);
+      }
+      break;
+    case Phase::Accelerate: {
+      // Engine and car are locked together in gear; the rise slows in the
+      // higher gears.
+      const double rise = throttle_ * 2600 / gear_;
+      rpm_ = std::max(rpm_ + rise * dt, 0.0);
+      if (gear_ == 1 && speed_ < 8) {
+        // Pulling away: the clutch slips until the gear catches up.
+        rpm_ = std::max(rpm_, 1300.0);
+        speed_ = std::min(speed_ + 6 * dt, rpm_ / 1000 * kKmhPer1000Rpm[1]);
+      } else {
+        speed_ = rpm_ / 1000 * kKmhPer1000Rpm[gear_];
+      }
+      if (speed_ >= cruiseSpeed_) {
+        EnterPhase(Phase::Cruise);
+      } else if (rpm_ >= shiftRpm_ && gear_ < 5 && speed_ >= 8) {
+        ++gear_;
+        rpm_ = speed_ / kKmhPer1000Rpm[gear_] * 1000;  // the drop of a gear change
+        shiftRpm_ = random_.Uniform(2600, 5800);
+      }
+      break;
+    }
+    case Phase::Cruise:
+      speed_ = Approach(speed_, cruiseSpeed_, dt, 4) + 0.05 * noise_;
+      rpm_ = speed_ / kKmhPer1000Rpm[gear_] * 1000;
+      if (phaseLeft_ <= 0) EnterPhase(Phase::Decelerate);
+      break;
+    case Phase::Decelerate:
+      speed_ = std::max(speed_ - random_.Uniform(2.5, 4.0) * dt, 0.0);
+      if (gear_ > 0) {
+        rpm_ = speed_ / kKmhPer1000Rpm[gear_] * 1000;
+        if (rpm_ < 1300) {
+          if (gear_ > 1 && speed_ > 15) {
+            --gear_;
+            rpm_ = speed_ / kKmhPer1000Rpm[gear_] * 1000;
+          } else {
+            gear_ = 0;  // clutch down, roll to a stop
+          }
+        }
+      } else {
+        rpm_ = Approach(rpm_, idleRpm, dt, 0.4);
+      }
+      if (speed_ <= 0.5) {
+        speed_ = 0;
+        EnterPhase(Phase::Idle);
+      }
+      break;
+  }
+  rpm_ = std::clamp(rpm_, 0.0, 7200.0);
+}
+
+void EngineModel::UpdateTemperatures(double dt) {
+  const double load = Airflow();
+  const bool running = phase_ != Phase::Crank;
+  if (running && coolant_ < kThermostatC) {
+    coolant_ += dt * (0.25 + 0.6 * load);
+  } else if (running) {
+    // At temperature: standing still heats up, the fan and the wind cool.
+    double drift = 0.05 + 0.3 * load - speed_ / 100 * 0.25;
+    if (fanLow_) drift -= 0.35;
+    if (fanHigh_) drift -= 0.5;
+    coolant_ += dt * drift;
+    coolant_ = std::max(coolant_, kThermostatC - 2);
+  }
+  coolant_ = std::clamp(coolant_, -30.0, 118.0);
+  exhaustLevel_ = Approach(exhaustLevel_, load, dt, 8);
+
+  // The O2 sensor swings rich and lean in closed loop, faster at speed.
+  o2Phase_ += dt * (0.8 + rpm_ / 2500);
+  o2Phase_ -= std::floor(o2Phase_);
+}
+
+void EngineModel::UpdateSwitches(double dt) {
+  acLeft_ -= dt;
+  if (acLeft_ <= 0) {
+    acSwitch_ = !acSwitch_;
+    acLeft_ = acSwitch_ ? random_.Uniform(15, 40) : random_.Uniform(10, 30);
+    acRelayLeft_ = 0;
+  }
+  if (acSwitch_ && phase_ != Phase::Crank) {
+    acRelayLeft_ -= dt;
+    if (acRelayLeft_ <= 0) {
+      acRelay_ = !acRelay_;
+      acRelayLeft_ = acRelay_ ? random_.Uniform(3, 8) : random_.Uniform(2, 5);
+    }
+  } else {
+    acRelay_ = false;
+  }
+
+  // Radiator fan: low with the compressor or above 96, off again below 92;
+  // high only above 102.
+  if (coolant_ > 96 || acRelay_) fanLow_ = true;
+  else if (coolant_ < 92) fanLow_ = false;
+  if (coolant_ > 102) fanHigh_ = true;
+  else if (coolant_ < 98) fanHigh_ = false;
+
+  steeringLeft_ -= dt;
+  if (steeringLeft_ <= 0) {
+    powerSteering_ = !powerSteering_ && speed_ < 30;
+    steeringLeft_ = powerSteering_ ? random_.Uniform(0.5, 2) : random_.Uniform(4, 15);
+  }
+}
+
+void EngineModel::Advance(double dt) {
+  time_ += dt;
+  noise_ = random_.Uniform(-1, 1);
+  throttle_ = Approach(throttle_, throttleTarget_, dt, 0.12);
+  UpdatePhase(dt);
+  UpdateTemperatures(dt);
+  UpdateSwitches(dt);
+}
+
+uint8_t EngineModel::Register(uint8_t nn) const {
+  const bool cranking = phase_ == Phase::Crank;
+  const double load = Airflow();
+  const bool fuelCut = throttle_ < 0.02 && rpm_ > 1500;
+  const bool closedLoop = coolant_ > 50 && throttle_ < 0.7 && !fuelCut && !cranking;
+  const double o2Swing = o2Phase_ < 0.5 ? 1.0 : -1.0;
+
+  const double maf = 1000 + 3200 * load;                                   // mV
+  const double injection = fuelCut ? 0
+                                   : 1500 + 8000 * load + std::max(0.0, 50 - coolant_) * 25;  // us
+  const double o2 = cranking ? 450 : fuelCut ? 60 : !closedLoop ? (throttle_ >= 0.7 ? 880 : 450)
+                                                         : 480 + 370 * o2Swing;  // mV
+  const double battery = cranking ? 10600 + 200 * noise_ : 14150 + 60 * noise_;  // mV
+  const double throttleMv = 450 + 3850 * throttle_;
+  const double exhaustMv = 400 + 2800 * exhaustLevel_;
+  double ignition = 12 + 22 * std::clamp((rpm_ - 800) / 3500, 0.0, 1.0) - 12 * throttle_;
+  if (cranking) ignition = 8;
+  const double aac = std::clamp(28 + std::max(0.0, 60 - coolant_) * 0.5 + (acRelay_ ? 8 : 0) -
+                                    (throttle_ > 0.05 ? 10 : 0),
+                                0.0, 100.0);
+  const double afAlpha = closedLoop ? 100 - 6 * o2Swing + noise_ : 100;
+
+  switch (nn) {
+    case 0x00: return HighByte(rpm_ / 12.5);
+    case 0x01: return LowByte(rpm_ / 12.5);
+    case 0x04: return HighByte(maf / 5);
+    case 0x05: return LowByte(maf / 5);
+    case 0x08: return ToByte(coolant_ + 50);
+    case 0x09: return ToByte(o2 / 10);
+    case 0x0B: return ToByte(speed_ / 2);
+    case 0x0C: return ToByte(battery / 80);
+    case 0x0D: return ToByte(throttleMv / 20);
+    case 0x12: return ToByte(exhaustMv / 20);
+    case 0x13: {
+      uint8_t bits = 0;
+      if (acSwitch_) bits |= 0x10;
+      if (powerSteering_) bits |= 0x08;
+      if (gear_ == 0) bits |= 0x04;
+      if (cranking) bits |= 0x02;
+      if (throttle_ < 0.02) bits |= 0x01;
+      return bits;
+    }
+    case 0x14: return HighByte(injection / 10);
+    case 0x15: return LowByte(injection / 10);
+    case 0x16: return ToByte(110 - ignition);
+    case 0x17: return ToByte(aac * 2);
+    case 0x1A: return ToByte(afAlpha);
+    case 0x1E: {
+      uint8_t bits = 0x40;  // fuel pump relay: on while cranking or running
+      if (acRelay_) bits |= 0x80;
+      if (rpm_ > 1500 && rpm_ < 5200 && throttle_ > 0.3) bits |= 0x20;
+      if (fanHigh_) bits |= 0x02;
+      if (fanLow_) bits |= 0x01;
+      return bits;
+    }
+    case 0x1F: {
+      uint8_t bits = 0;
+      if (coolant_ < 40 && !cranking) bits |= 0x40;
+      if (throttle_ > 0.6 && rpm_ > 3000) bits |= 0x20;
+      if (acRelay_) bits |= 0x80;
+      if (throttle_ > 0.1 && throttle_ < 0.4 && rpm_ > 1800 && rpm_ < 3500 && coolant_ > 60)
+        bits |= 0x01;
+      return bits;
+    }
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,154 @@
+// torvane-ecu-sim: a Consult ECU on a pseudo-terminal, for the demo, for
+// tests and for anyone without a car at the desk.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "tools/ecusim/EcuSimulator.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: torvane-ecu-sim [options]\n"
+    "Serves a simulated Consult ECU on a pseudo-terminal. The first line on\n"
+    "standard output is the slave device path to open as the serial port.\n"
+    "\n"
+    "  --seed N             engine run to simulate (default 1)\n"
+    "  --ecu-number TEXT    five-character ECU number (default 8JU17)\n"
+    "  --baud N             pace the line as this baud would (default 9600)\n"
+    "  --link PATH          make PATH a symbolic link to the slave device\n"
+    "                       (an old link is replaced; removed at exit)\n"
+    "  --frame-log FILE     write every frame sent as one line of hex bytes\n"
+    "  --no-init            never answer the initialisation\n"
+    "  --stray-bytes        now and then stray bytes between frames\n"
+    "  --ff-in-frame        now and then an FF inside a frame\n"
+    "  --cut-frames         now and then a frame cut short\n"
+    "  --echo-inverted      echo every command byte inverted, as real ECUs do\n"
+    "  --close-after SECS   close the line (and exit) after SECS seconds\n"
+    "  --help               this text\n"
+    "Stops on SIGINT or SIGTERM.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "torvane-ecu-sim: %s (see --help)\n", message.c_str());
+  return 2;
+}
+
+bool ParseNumber(const char* text, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text, &end);
+  return errno == 0 && end != text && *end == '\0';
+}
+
+struct FrameLog {
+  FILE* file = nullptr;
+};
+
+void WriteFrame(const SentFrame& frame, void* context) {
+  FILE* file = static_cast<FrameLog*>(context)->file;
+  std::fprintf(file, "%llu %s", static_cast<unsigned long long>(frame.number),
+               frame.fault == FrameFault::None        ? "ok"
+               : frame.fault == FrameFault::FfInFrame ? "ff"
+                                                      : "cut");
+  for (uint8_t v : frame.values) std::fprintf(file, " %02X", v);
+  std::fputc('\n', file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  EcuSimulatorOptions options;
+  options.frameLogLimit = 0;  // the executable keeps no log in memory
+  std::string frameLogPath;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    // The value of an option that takes one; null when it is missing.
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    double number = 0;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--seed") {
+      const char* v = value();
+      if (v == nullptr || !ParseNumber(v, number) || number < 0)
+        return UsageError("--seed needs a non-negative number");
+      options.seed = static_cast<uint64_t>(number);
+    } else if (arg == "--ecu-number") {
+      const char* v = value();
+      if (v == nullptr || std::strlen(v) != 5) return UsageError("--ecu-number needs five characters");
+      options.ecuNumber = v;
+    } else if (arg == "--baud") {
+      const char* v = value();
+      if (v == nullptr || !ParseNumber(v, number) || number < 1 || number > 100000000)
+        return UsageError("--baud needs a positive number");
+      options.baud = static_cast<int32_t>(number);
+    } else if (arg == "--link") {
+      const char* v = value();
+      if (v == nullptr || *v == '\0') return UsageError("--link needs a path");
+      options.linkPath = v;
+    } else if (arg == "--frame-log") {
+      const char* v = value();
+      if (v == nullptr || *v == '\0') return UsageError("--frame-log needs a file name");
+      frameLogPath = v;
+    } else if (arg == "--close-after") {
+      const char* v = value();
+      if (v == nullptr || !ParseNumber(v, number) || number <= 0)
+        return UsageError("--close-after needs a positive number of seconds");
+      options.closeAfterSeconds = number;
+    } else if (arg == "--no-init") {
+      options.noInit = true;
+    } else if (arg == "--stray-bytes") {
+      options.strayBytes = true;
+    } else if (arg == "--ff-in-frame") {
+      options.ffInFrame = true;
+    } else if (arg == "--cut-frames") {
+      options.cutFrames = true;
+    } else if (arg == "--echo-inverted") {
+      options.echoInverted = true;
+    } else {
+      return UsageError("unknown option " + arg);
+    }
+  }
+
+  FrameLog frameLog;
+  if (!frameLogPath.empty()) {
+    frameLog.file = std::fopen(frameLogPath.c_str(), "w");
+    if (frameLog.file == nullptr) {
+      std::fprintf(stderr, "torvane-ecu-sim: cannot write %s: %s\n", frameLogPath.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    setvbuf(frameLog.file, nullptr, _IOLBF, 0);  // readable while the simulator runs
+  }
+
+  // The signals are taken by sigtimedwait below; blocking them first keeps
+  // them off the simulator's thread.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  EcuSimulator simulator(options);
+  if (frameLog.file != nullptr) simulator.SetFrameObserver(WriteFrame, &frameLog);
+  if (!simulator.Start()) {
+    std::fprintf(stderr, "torvane-ecu-sim: %s\n", simulator.Error().c_str());
+    return 1;
+  }
+  std::printf("%s\n", simulator.SlavePath().c_str());
+  std::fflush(stdout);
+
+  const timespec tick{0, 100000000};
+  while (simulator.Running()) {
+    if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) break;
+  }
+  simulator.Stop();
+  if (frameLog.file != nullptr) std::fclose(frameLog.file);
+  return 0;
+}

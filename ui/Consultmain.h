@@ -1,0 +1,154 @@
+// The main window: start-up and close, the main menu, the live display,
+// the status log and playback, and the ECU control commands.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "data/Recorder.h"
+#include "ui/ProgramInstances.h"
+
+namespace Ui {
+class ConsultMainForm;
+}
+class QAction;
+class QLabel;
+class QProgressBar;
+class QRadioButton;
+class TCom_set_Form;
+class TExportDlg;
+class TAboutBox;
+class RecorderBridge;
+
+// The scroll codes the position bar's handler tells apart, in the order of
+// the scroll-bar messages they come from.
+enum class ScrollCode { LineUp, LineDown, PageUp, PageDown, Position, Track, Top, Bottom, EndScroll };
+
+class TConsultMainForm : public QMainWindow, public RecorderView {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 697;
+  static constexpr int kClientHeight = 608;
+
+  // Runs FormCreate. The secondary windows do not exist yet; they are handed
+  // over with SetSecondaryWindows once created.
+  explicit TConsultMainForm(const ProgramInstances& instances, QWidget* parent = nullptr);
+  ~TConsultMainForm() override;
+
+  void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox);
+
+  // A click on a menu item: does nothing while the item is disabled.
+  static void ClickMenuItem(QAction* item);
+
+  Ui::ConsultMainForm* Form() const { return ui_.get(); }
+  QTimer& DataShowTimer() { return dataShowTimer_; }
+  QTimer& AutoSearchTimer() { return autoSearchTimer_; }
+  Recorder& RecorderOfWindow();
+
+  void ShowSample();
+
+  // RecorderView. From the clock's thread each effect is queued and applied
+  // here, on the interface thread, in the order made.
+  bool TimeUnitChecked(TimeUnit unit) override;
+  void SetStatusText(const std::string& text) override;
+  void SetPlayPosition(int32_t position) override;
+  void ClickStopButton() override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  void AddStatusLine(const std::string& line) override;
+  bool AskYesNo(const std::string& text, const std::string& caption) override;
+
+ signals:
+  // The main window has closed: the message loop may end.
+  void Closed();
+
+ public slots:
+  void FormCreate();
+  void FormCloseQuery(bool& canClose);
+  void FormResize();
+  void SaveSettings();
+
+  // File menu (the log file commands fill these in).
+  void FileOpenClick();
+  void SaveAsClick();
+  void ExporttoExcelcsvClick();
+  void AppExitClick();
+  // Setting menu.
+  void ComSettingBtnClick();
+  void ClearLog1Click();
+  void Time_minClick();
+  void Time_secClick();
+  void Time_msecClick();
+  // ECU Control menu and buttons.
+  void ECUOpenClick();
+  void ECUCloseClick();
+  void ECUInitClick();
+  void ECUNoCheckClick();
+  void ECUAutoSearchClick();
+  void AutoSearchBtnClick();
+  void AutoSearchTimerTimer();
+  void StartButtonClick();
+  void StopButtonClick();
+  // Help menu.
+  void About1Click();
+  // Live display and playback.
+  void DataShowTimerTimer();
+  void PlayPositionBarScroll(ScrollCode scrollCode);
+  void PlayPositionBarChange();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct ValueRow {
+    const ValueColumn* column;
+    QLabel* valueLabel;
+    QProgressBar* bar;
+  };
+  struct Indicator {
+    const BitColumn* bit;
+    QRadioButton* mark;
+  };
+
+  void SetUpControls();
+  void ConnectHandlers();
+  void CheckTimeUnit(TimeUnit unit);
+  void PostEffect(std::function<void()> effect);
+  void DrainEffects();
+
+  std::unique_ptr<Ui::ConsultMainForm> ui_;
+  ProgramInstances instances_;
+  std::shared_ptr<RecorderBridge> bridge_;
+  TCom_set_Form* comSetForm_ = nullptr;
+  TExportDlg* exportDlg_ = nullptr;
+  TAboutBox* aboutBox_ = nullptr;
+
+  QTimer dataShowTimer_;
+  QTimer autoSearchTimer_;
+
+  std::array<ValueRow, kValueCount> rows_{};
+  std::array<Indicator, kBitCount> indicators_{};
+  std::array<uint8_t, kBankCount> previousBankBytes_{};
+
+  // The checked time unit, readable by the clock's thread.
+  std::atomic<bool> msecChecked_{true};
+  std::atomic<bool> secChecked_{false};
+  std::atomic<bool> minChecked_{false};
+
+  // Effects of recorder steps waiting for the interface thread.
+  std::mutex effectsLock_;
+  std::deque<std::function<void()>> effects_;
+  std::atomic<bool> drainPosted_{false};
+  bool draining_ = false;  // interface thread only: a message box may run a nested loop
+};

@@ -1,0 +1,12 @@
+#include "ui/ProgramWindows.h"
+
+ProgramWindows CreateProgramWindows(const ProgramInstances& instances) {
+  ProgramWindows windows;
+  windows.consultMainForm = std::make_unique<TConsultMainForm>(instances);
+  windows.comSetForm = std::make_unique<TCom_set_Form>();
+  windows.exportDlg = std::make_unique<TExportDlg>();
+  windows.aboutBox = std::make_unique<TAboutBox>();
+  windows.consultMainForm->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
+                                               windows.aboutBox.get());
+  return windows;
+}

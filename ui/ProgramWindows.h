@@ -1,0 +1,23 @@
+// The four windows of the program, each created once, in this order.
+#pragma once
+
+#include <memory>
+
+#include "ui/AboutBox.h"
+#include "ui/Comset.h"
+#include "ui/Consultmain.h"
+#include "ui/ExportDlg.h"
+#include "ui/ProgramInstances.h"
+
+struct ProgramWindows {
+  // Destroyed in reverse order: the secondary windows before the main one,
+  // which reads them only while it closes.
+  std::unique_ptr<TConsultMainForm> consultMainForm;
+  std::unique_ptr<TCom_set_Form> comSetForm;
+  std::unique_ptr<TExportDlg> exportDlg;
+  std::unique_ptr<TAboutBox> aboutBox;
+};
+
+// Each window's creation handler runs before the next window exists. The
+// main window is shown; the others stay hidden until asked for.
+ProgramWindows CreateProgramWindows(const ProgramInstances& instances);

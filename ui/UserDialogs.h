@@ -1,0 +1,29 @@
+// Every message box and file dialog of the program goes through here, so
+// that the tests can answer them instead of a person.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+class UserDialogs {
+ public:
+  virtual ~UserDialogs() = default;
+  // Yes/No question with the question icon; true when answered Yes.
+  virtual bool Question(QWidget* owner, const QString& text, const QString& title) = 0;
+  // Boxes with an OK button and the information, warning or error icon.
+  virtual void Information(QWidget* owner, const QString& text, const QString& title) = 0;
+  virtual void Warning(QWidget* owner, const QString& text, const QString& title) = 0;
+  virtual void Error(QWidget* owner, const QString& text, const QString& title) = 0;
+  // File dialogs; an empty result means cancelled.
+  virtual QString OpenFileName(QWidget* owner, const QString& caption, const QString& directory,
+                               const QString& filter) = 0;
+  virtual QString SaveFileName(QWidget* owner, const QString& caption, const QString& directory,
+                               const QString& filter) = 0;
+};
+
+// The dialogs in use: the real message boxes unless a test installed others.
+UserDialogs& Dialogs();
+// Installs replacement dialogs; nullptr brings back the real ones. The
+// caller keeps ownership.
+void SetUserDialogs(UserDialogs* dialogs);
