@@ -21,14 +21,6 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::vector<uint8_t> bytes;

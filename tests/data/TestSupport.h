@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/WaitFor.h"
 #include "data/Recorder.h"
 
 // A fresh folder under the system's temporary directory, removed with
@@ -25,9 +26,6 @@ class TempDir {
   std::string path_;
 };
 
-// Polls pred until it holds or the deadline passes; returns its last value.
-bool WaitFor(const std::function<bool()>& pred,
-             std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

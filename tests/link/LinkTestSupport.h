@@ -17,19 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "tests/common/WaitFor.h"
+
 using Bytes = std::vector<uint8_t>;
 
-// Polls pred until it holds or the deadline passes; true when it held.
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return pred();
-    std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return true;
-}
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/WaitFor.h"
 #include "data/SampleRecord.h"
 #include "link/ConsultSession.h"
 #include "link/StreamReceiver.h"
@@ -32,15 +33,6 @@ using Clock = std::chrono::steady_clock;
 // Deadlines only bound a failing test; passing tests never wait for them.
 constexpr auto kDeadline = std::chrono::seconds(30);
 
-inline bool WaitFor(const std::function<bool()>& condition,
-                    Clock::duration deadline = kDeadline) {
-  const Clock::time_point until = Clock::now() + deadline;
-  while (!condition()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 inline std::vector<uint8_t> StreamRequest() {
   uint8_t request[100];
