@@ -224,3 +224,5 @@ int32_t ConsultSession::ReadEcuNumber(char* out) {
 }
 
 int32_t ConsultSession::StopStream() { return Send(&kConsultStop, 1) == 0 ? 0 : 1; }
+
+int32_t ConsultSession::FindCable() const { return ::FindCable(deviceTree_, port_); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "link/CableDiscovery.h"
 #include "link/SerialPort.h"
 
 // Consult bytes.
@@ -36,6 +37,12 @@ class ConsultSession {
   int32_t InitializeEcu();                          // 0 when the ECU answered 0x10
   int32_t ReadEcuNumber(char* out);                 // out: at least 6 bytes
   int32_t StopStream();
+  // The COM number of the first cable among the devices present, 0 when
+  // none. Opens nothing and changes no state.
+  int32_t FindCable() const;
+  // Where FindCable looks: the system's own device tree unless a test or a
+  // tool points it elsewhere.
+  void SetDeviceTree(const DeviceTree& tree) { deviceTree_ = tree; }
 
   SerialPort& Port() { return port_; }
 
@@ -46,6 +53,7 @@ class ConsultSession {
   void InitReader();
 
   SerialPort& port_;
+  DeviceTree deviceTree_;  // interface thread only
   std::thread initThread_;              // the initialisation reader while it may run
   std::atomic<bool> initThreadEnded_{true};
 };

@@ -3,9 +3,9 @@
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev      # build, sanitizers, libFuzzer
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev           # the windows
-  fonts-liberation fonts-urw-base35                   # Arial and Century Gothic look-alikes
-  fontconfig xvfb xauth                                          # a display for screenshots and scripts/run on a server
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev  # the windows
+  fonts-liberation fonts-texgyre                      # Arial and Century Gothic look-alikes
+  fontconfig xvfb xauth x11-utils                     # a display for scripts/run on a server; xprop for the title test
   locales                                             # a comma-decimal locale for the CSV tests
 )
 

@@ -1,8 +1,9 @@
 #include "ui/Consultmain.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QMenuBar>
-#include <QMetaObject>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "control/LinkCommands.h"
 #include "ui/AboutBox.h"
 #include "ui/Comset.h"
 #include "ui/ExportDlg.h"
@@ -37,71 +39,6 @@ const ValueColumn& ColumnByKey(const char* key) {
 }
 
 }  // namespace
-
-// What the recorder step holds of the window. The clock's thread may call
-// it at any moment, also while the window is being destroyed, so it reaches
-// the window only under its lock, and not at all once the window is gone.
-class RecorderBridge : public RecorderView {
- public:
-  RecorderBridge(TConsultMainForm* window, const ProgramInstances& instances)
-      : window_(window),
-        recorder{instances.recorderState, instances.logMemory, instances.recordingClock.enable,
-                 this} {}
-
-  void Detach() {
-    std::lock_guard<std::mutex> hold(lock_);
-    window_ = nullptr;
-  }
-
-  bool TimeUnitChecked(TimeUnit unit) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    return window_ != nullptr ? window_->TimeUnitChecked(unit) : unit == TimeUnit::Msec;
-  }
-  void SetStatusText(const std::string& text) override {
-    Forward([&](TConsultMainForm* w) { w->SetStatusText(text); });
-  }
-  void SetPlayPosition(int32_t position) override {
-    Forward([&](TConsultMainForm* w) { w->SetPlayPosition(position); });
-  }
-  void ClickStopButton() override {
-    // Without a window the Stop command still ends the clock's work.
-    if (!Forward([](TConsultMainForm* w) { w->ClickStopButton(); })) recorder.clockEnable = 0;
-  }
-  void ShowMessage(const std::string& text, const std::string& caption) override {
-    Forward([&](TConsultMainForm* w) { w->ShowMessage(text, caption); });
-  }
-  void AddStatusLine(const std::string& line) override {
-    Forward([&](TConsultMainForm* w) { w->AddStatusLine(line); });
-  }
-  bool AskYesNo(const std::string& text, const std::string& caption) override {
-    TConsultMainForm* window = nullptr;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      window = window_;
-    }
-    return window != nullptr && window->AskYesNo(text, caption);
-  }
-
- private:
-  // Off the interface thread the window only queues the effect, so the lock
-  // is held briefly. On it, the effect may run a message box; the window
-  // cannot be destroyed meanwhile, since that happens on this thread too.
-  template <class F>
-  bool Forward(F apply) {
-    std::unique_lock<std::mutex> hold(lock_);
-    TConsultMainForm* window = window_;
-    if (window == nullptr) return false;
-    if (QThread::currentThread() == window->thread()) hold.unlock();
-    apply(window);
-    return true;
-  }
-
-  std::mutex lock_;
-  TConsultMainForm* window_;
-
- public:
-  Recorder recorder;
-};
 
 TConsultMainForm::TConsultMainForm(const ProgramInstances& instances, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::ConsultMainForm>()), instances_(instances) {
@@ -186,6 +123,7 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.AutoSearchBtn, &QPushButton::clicked, this, &TConsultMainForm::AutoSearchBtnClick);
   connect(f.StartButton, &QPushButton::clicked, this, &TConsultMainForm::StartButtonClick);
   connect(f.StopButton, &QPushButton::clicked, this, &TConsultMainForm::StopButtonClick);
+  connect(f.DebugMode, &QCheckBox::toggled, this, &TConsultMainForm::FormResize);
   connect(&dataShowTimer_, &QTimer::timeout, this, &TConsultMainForm::DataShowTimerTimer);
   connect(&autoSearchTimer_, &QTimer::timeout, this, &TConsultMainForm::AutoSearchTimerTimer);
   connect(f.PlayPositionBar, &QAbstractSlider::actionTriggered, this, [this](int action) {
@@ -252,8 +190,9 @@ void TConsultMainForm::FormCloseQuery(bool& canClose) {
   canClose = true;
   instances_.recordingClock.enable = 0;
   instances_.streamReceiver.StopReceiver();
-  instances_.consultSession.Purge();
-  instances_.consultSession.ClosePort();
+  // Both do nothing when no port is open; no stop byte is sent at close.
+  (void)instances_.consultSession.Purge();
+  (void)instances_.consultSession.ClosePort();
   SaveSettings();
 }
 
@@ -293,11 +232,18 @@ void TConsultMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TConsultMainForm::FormResize() {
-  if (ui_->DebugMode->isChecked()) return;
-  // The client area is the central widget, under the menu bar.
+  if (ui_->DebugMode->isChecked()) {
+    // The debug strip becomes reachable: the border may be dragged again.
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    return;
+  }
+  // The client area is the central widget, under the menu bar. A fixed size
+  // is what tells the window manager that the border is not sizeable.
   int menuHeight = menuBar()->heightForWidth(kClientWidth);
   if (menuHeight < 0) menuHeight = menuBar()->sizeHint().height();
   const QSize wanted(kClientWidth, kClientHeight + menuHeight);
+  if (minimumSize() != wanted || maximumSize() != wanted) setFixedSize(wanted);
   if (size() != wanted) resize(wanted);
 }
 
@@ -346,12 +292,96 @@ void TConsultMainForm::Time_msecClick() { CheckTimeUnit(TimeUnit::Msec); }
 
 // ---- ECU control -------------------------------------------------------------
 
-void TConsultMainForm::ECUOpenClick() {}
-void TConsultMainForm::ECUCloseClick() {}
-void TConsultMainForm::ECUInitClick() {}
-void TConsultMainForm::ECUNoCheckClick() {}
-void TConsultMainForm::ECUAutoSearchClick() {}
-void TConsultMainForm::AutoSearchBtnClick() {}
+int32_t TConsultMainForm::SelectedPort() const {
+  return comSetForm_ != nullptr ? comSetForm_->PortNumber() : 0;
+}
+
+void TConsultMainForm::ECUOpenClick() {
+  const int32_t n = SelectedPort();
+  if (instances_.consultSession.OpenPort(n) != 0) {
+    AddStatusLine(OpenInterfaceLine(n, false));
+    ui_->CableStatus->setEnabled(false);
+    return;
+  }
+  instances_.recorderState.liveMode = 1;
+  AddStatusLine(OpenInterfaceLine(n, true));
+  ui_->ECUClose->setEnabled(true);
+  ui_->ECUOpen->setEnabled(false);
+  ui_->ECUInit->setEnabled(true);
+  ui_->CableStatus->setEnabled(true);
+}
+
+void TConsultMainForm::ECUCloseClick() {
+  const int32_t n = SelectedPort();  // for the status line only
+  ui_->ECUClose->setEnabled(false);
+  ui_->ECUOpen->setEnabled(true);
+  ui_->ECUInit->setEnabled(false);
+  ui_->ECUNoCheck->setEnabled(false);
+  // Stop runs whatever the button's state: a click on a disabled button
+  // would do nothing, so the handler is called directly.
+  StopButtonClick();
+  const bool closed = instances_.consultSession.ClosePort() == 0;
+  AddStatusLine(CloseInterfaceLine(n, closed));
+  ui_->CableStatus->setEnabled(false);
+  ui_->StartButton->setEnabled(false);
+}
+
+void TConsultMainForm::ECUInitClick() {
+  // Blocks for up to about a second, as the handshake has always done; the
+  // busy cursor tells the user the window has not hung.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool found = instances_.consultSession.InitializeEcu() == 0;
+  QApplication::restoreOverrideCursor();
+  if (!found) {
+    AddStatusLine(kLineEcuNotFound);
+    ui_->StartButton->setEnabled(false);
+    ui_->ECUStatus->setEnabled(false);
+    return;
+  }
+  AddStatusLine(kLineEcuFound);
+  ui_->StartButton->setEnabled(true);
+  ui_->ECUStatus->setEnabled(true);
+  ui_->ECUNoCheck->setEnabled(true);
+}
+
+void TConsultMainForm::ECUNoCheckClick() {
+  char number[6] = {};
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool got = instances_.consultSession.ReadEcuNumber(number) == 0;
+  QApplication::restoreOverrideCursor();
+  if (!got) {
+    AddStatusLine(kLineEcuNumberNotFound);
+    ui_->ECUNoIng->setText("- - - -");
+    return;
+  }
+  AddStatusLine(kLineEcuNumberGot);
+  ui_->ECUNoIng->setText(QString::fromStdString(PrintableEcuNumber(number)));
+  ui_->ECUNoCheck->setEnabled(false);
+}
+
+void TConsultMainForm::ECUAutoSearchClick() {
+  // Qt has already flipped the tick when this runs: unticked now means it
+  // was ticked before the click, and the click only removed the tick.
+  if (!ui_->ECUAutoSearch->isChecked()) return;
+  ui_->AutoSearchBtn->click();
+}
+
+void TConsultMainForm::AutoSearchBtnClick() {
+  const int32_t n = instances_.consultSession.FindCable();
+  if (n == 0) {
+    Dialogs().Warning(this,
+                      "Vranok Nissan DID-Uzorari Cable is NOT Found.\n"
+                      "Please check the connection.",
+                      "ECU Auto Search");
+    return;
+  }
+  if (comSetForm_ != nullptr && n != comSetForm_->PortNumber()) comSetForm_->SelectPort(n);
+  ClickMenuItem(ui_->ECUOpen);
+  if (instances_.recorderState.liveMode == 1) {
+    ClickMenuItem(ui_->ECUInit);
+    ClickMenuItem(ui_->ECUNoCheck);
+  }
+}
 
 void TConsultMainForm::AutoSearchTimerTimer() {
   autoSearchTimer_.stop();
@@ -369,24 +399,22 @@ void TConsultMainForm::StartButtonClick() {
       return;
     }
     state.unsaved = 1;
-    uint8_t request[kStreamRequestLength] = {};
-    int32_t length = 0;
-    StreamReceiver::BuildStreamRequest(request, &length);
-    instances_.consultSession.Send(request, length);
-    AddStatusLine("REQ CMD Send.");
+    // Not examined: a lost request shows as a stream that never starts.
+    (void)SendStreamRequest(instances_.consultSession);
+    AddStatusLine(kLineRequestSent);
     state.currentIndex = 0;
     ui_->PlayPositionBar->setEnabled(false);
     instances_.recordingClock.enable = 1;
     instances_.streamReceiver.active = 1;
     ui_->ECUNoCheck->setEnabled(false);
     dataShowTimer_.start();
-    AddStatusLine("ECU Read Start");
+    AddStatusLine(kLineReadStart);
   } else {
     ui_->PlayPositionBar->setEnabled(true);
     state.drag = 0;
     dataShowTimer_.start();
     instances_.recordingClock.enable = 1;
-    AddStatusLine("Play Start");
+    AddStatusLine(kLinePlayStart);
   }
 }
 
@@ -395,12 +423,11 @@ void TConsultMainForm::StopButtonClick() {
   ui_->StartButton->setEnabled(true);
   instances_.recordingClock.enable = 0;
   if (instances_.recorderState.liveMode != 0) {
-    instances_.streamReceiver.active = 0;
-    instances_.consultSession.StopStream();
-    AddStatusLine("ECU Communication Stop");  // the display keeps refreshing
+    StopLiveStream(instances_.streamReceiver, instances_.consultSession);
+    AddStatusLine(kLineCommunicationStop);  // the display keeps refreshing
   } else {
     dataShowTimer_.stop();
-    AddStatusLine("Play Stop");
+    AddStatusLine(kLinePlayStop);
   }
 }
 
@@ -414,7 +441,12 @@ void TConsultMainForm::ShowSample() {
     int32_t max = 0;
     int32_t min = 0;
     const int32_t value = ConvertValue(*row.column, sample, max, min);
-    if (value == row.bar->value()) continue;
+    // Compared with what the label shows, not with the bar: a bar pinned at
+    // its end by an out-of-range value equals its maximum, and a later value
+    // of exactly that maximum would leave the old number standing.
+    if (row.shown && value == row.lastShown) continue;
+    row.shown = true;
+    row.lastShown = value;
     row.valueLabel->setText(QString::number(value));
     row.bar->setMaximum(max);
     row.bar->setMinimum(min);
@@ -519,48 +551,4 @@ bool TConsultMainForm::AskYesNo(const std::string& text, const std::string& capt
 
 // ---- Effects queue -------------------------------------------------------------------
 
-void TConsultMainForm::PostEffect(std::function<void()> effect) {
-  if (QThread::currentThread() == thread()) {
-    // Made by an effect being applied (or from inside its message box):
-    // it belongs to that effect and runs in place.
-    if (draining_) {
-      effect();
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> hold(effectsLock_);
-      effects_.push_back(std::move(effect));
-    }
-    DrainEffects();  // earlier queued effects first
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> hold(effectsLock_);
-    effects_.push_back(std::move(effect));
-  }
-  if (!drainPosted_.exchange(true)) {
-    QMetaObject::invokeMethod(this, [this] { DrainEffects(); }, Qt::QueuedConnection);
-  }
-}
-
-void TConsultMainForm::DrainEffects() {
-  drainPosted_ = false;
-  // A message box of an effect runs its own event loop; a drain posted
-  // meanwhile must wait, or later effects would overtake it.
-  if (draining_) return;
-  draining_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{draining_};
-  for (;;) {
-    std::function<void()> effect;
-    {
-      std::lock_guard<std::mutex> hold(effectsLock_);
-      if (effects_.empty()) break;
-      effect = std::move(effects_.front());
-      effects_.pop_front();
-    }
-    effect();
-  }
-}
+void TConsultMainForm::PostEffect(std::function<void()> effect) { effects_.Post(std::move(effect)); }

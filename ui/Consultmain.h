@@ -8,14 +8,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "data/Recorder.h"
 #include "ui/ProgramInstances.h"
+#include "ui/RecorderBridge.h"
 
 namespace Ui {
 class ConsultMainForm;
@@ -27,7 +26,6 @@ class QRadioButton;
 class TCom_set_Form;
 class TExportDlg;
 class TAboutBox;
-class RecorderBridge;
 
 // The scroll codes the position bar's handler tells apart, in the order of
 // the scroll-bar messages they come from.
@@ -115,6 +113,9 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
     const ValueColumn* column;
     QLabel* valueLabel;
     QProgressBar* bar;
+    // The value the label shows; none while it shows "-".
+    bool shown = false;
+    int32_t lastShown = 0;
   };
   struct Indicator {
     const BitColumn* bit;
@@ -125,7 +126,7 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   void ConnectHandlers();
   void CheckTimeUnit(TimeUnit unit);
   void PostEffect(std::function<void()> effect);
-  void DrainEffects();
+  int32_t SelectedPort() const;
 
   std::unique_ptr<Ui::ConsultMainForm> ui_;
   ProgramInstances instances_;
@@ -147,8 +148,5 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   std::atomic<bool> minChecked_{false};
 
   // Effects of recorder steps waiting for the interface thread.
-  std::mutex effectsLock_;
-  std::deque<std::function<void()>> effects_;
-  std::atomic<bool> drainPosted_{false};
-  bool draining_ = false;  // interface thread only: a message box may run a nested loop
+  EffectQueue effects_{this};
 };

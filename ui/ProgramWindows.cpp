@@ -3,7 +3,9 @@
 ProgramWindows CreateProgramWindows(const ProgramInstances& instances) {
   ProgramWindows windows;
   windows.consultMainForm = std::make_unique<TConsultMainForm>(instances);
-  windows.comSetForm = std::make_unique<TCom_set_Form>();
+  ConsultSession& session = instances.consultSession;
+  windows.comSetForm = std::make_unique<TCom_set_Form>(windows.consultMainForm.get(),
+                                                       [&session] { return session.FindCable(); });
   windows.exportDlg = std::make_unique<TExportDlg>();
   windows.aboutBox = std::make_unique<TAboutBox>();
   windows.consultMainForm->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),

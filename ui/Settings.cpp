@@ -16,5 +16,7 @@ void SetSettingsPath(const std::string& path) { overridePath = path; }
 
 void InstallFontSubstitutes() {
   QFont::insertSubstitution("Arial", "Liberation Sans");
-  QFont::insertSubstitution("Century Gothic", "URW Gothic");
+  // URW Gothic draws "[" and "]" as round brackets, so "[deg C]" would read
+  // "(deg C)"; TeX Gyre Adventor comes from the same design with square ones.
+  QFont::insertSubstitution("Century Gothic", "TeX Gyre Adventor");
 }

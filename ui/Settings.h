@@ -9,5 +9,5 @@ std::string SettingsPath();
 void SetSettingsPath(const std::string& path);  // empty brings back the default
 
 // The layouts ask for "Arial" and "Century Gothic"; on Linux the metric
-// twins stand in for them so that captions fit as designed.
+// look-alikes stand in for them so that captions fit as designed.
 void InstallFontSubstitutes();

@@ -1,24 +1,36 @@
 #include "ui/UserDialogs.h"
 
 #include <QFileDialog>
-#include <QMessageBox>
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, QMessageBox::Icon icon,
+                                            const QString& text, const QString& title,
+                                            QMessageBox::StandardButtons buttons) {
+  auto box = std::make_unique<QMessageBox>(icon, title, text, buttons, owner);
+  // The texts are the program's own, some with line breaks that must show
+  // as breaks, none meant as markup.
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
 
 namespace {
 
 class StandardDialogs : public UserDialogs {
  public:
   bool Question(QWidget* owner, const QString& text, const QString& title) override {
-    return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No) ==
+    return Run(owner, QMessageBox::Question, text, title, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
   }
   void Information(QWidget* owner, const QString& text, const QString& title) override {
-    QMessageBox::information(owner, title, text);
+    Run(owner, QMessageBox::Information, text, title, QMessageBox::Ok);
   }
   void Warning(QWidget* owner, const QString& text, const QString& title) override {
-    QMessageBox::warning(owner, title, text);
+    Run(owner, QMessageBox::Warning, text, title, QMessageBox::Ok);
   }
   void Error(QWidget* owner, const QString& text, const QString& title) override {
-    QMessageBox::critical(owner, title, text);
+    Run(owner, QMessageBox::Critical, text, title, QMessageBox::Ok);
+  }
+  void Plain(QWidget* owner, const QString& text, const QString& title) override {
+    Run(owner, QMessageBox::NoIcon, text, title, QMessageBox::Ok);
   }
   QString OpenFileName(QWidget* owner, const QString& caption, const QString& directory,
                        const QString& filter) override {
@@ -27,6 +39,12 @@ class StandardDialogs : public UserDialogs {
   QString SaveFileName(QWidget* owner, const QString& caption, const QString& directory,
                        const QString& filter) override {
     return QFileDialog::getSaveFileName(owner, caption, directory, filter);
+  }
+
+ private:
+  static int Run(QWidget* owner, QMessageBox::Icon icon, const QString& text, const QString& title,
+                 QMessageBox::StandardButtons buttons) {
+    return MakeMessageBox(owner, icon, text, title, buttons)->exec();
   }
 };
 

@@ -2,7 +2,10 @@
 // that the tests can answer them instead of a person.
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
+
+#include <memory>
 
 class QWidget;
 
@@ -11,16 +14,24 @@ class UserDialogs {
   virtual ~UserDialogs() = default;
   // Yes/No question with the question icon; true when answered Yes.
   virtual bool Question(QWidget* owner, const QString& text, const QString& title) = 0;
-  // Boxes with an OK button and the information, warning or error icon.
+  // Boxes with an OK button and the information, warning or error icon, or
+  // none at all (Plain).
   virtual void Information(QWidget* owner, const QString& text, const QString& title) = 0;
   virtual void Warning(QWidget* owner, const QString& text, const QString& title) = 0;
   virtual void Error(QWidget* owner, const QString& text, const QString& title) = 0;
+  virtual void Plain(QWidget* owner, const QString& text, const QString& title) = 0;
   // File dialogs; an empty result means cancelled.
   virtual QString OpenFileName(QWidget* owner, const QString& caption, const QString& directory,
                                const QString& filter) = 0;
   virtual QString SaveFileName(QWidget* owner, const QString& caption, const QString& directory,
                                const QString& filter) = 0;
 };
+
+// The message box the real dialogs show, built but not yet run, so that a
+// test can look at it as the window system shows it.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, QMessageBox::Icon icon,
+                                            const QString& text, const QString& title,
+                                            QMessageBox::StandardButtons buttons);
 
 // The dialogs in use: the real message boxes unless a test installed others.
 UserDialogs& Dialogs();

@@ -3,8 +3,13 @@
 // message loop come into being.
 #include <QApplication>
 
+#include <cstdio>
 #include <exception>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "link/SerialPort.h"
 #include "ui/ProgramInstances.h"
 #include "ui/ProgramWindows.h"
 #include "ui/Settings.h"
@@ -13,6 +18,17 @@
 namespace {
 
 const char kTitle[] = "Nissan Torvane";
+
+const char kUsage[] =
+    "usage: torvane [--map COMn=PATH]... [--port COMn]\n"
+    "  --map COMn=PATH   COMn is the device PATH for this run only (the settings\n"
+    "                    file's [Ports] section is left as it is); may be repeated\n"
+    "  --port COMn       start with COMn chosen in the COM port dialog\n";
+
+struct Arguments {
+  std::vector<std::pair<int32_t, std::string>> maps;
+  int32_t port = 0;  // 0: as the settings file says
+};
 
 void ShowErrorBox(const char* message) { Dialogs().Error(nullptr, message, kTitle); }
 
@@ -32,15 +48,54 @@ class TorvaneApplication : public QApplication {
   }
 };
 
+// The arguments Qt left. False on anything else, with the reason printed.
+bool ParseArguments(const QStringList& arguments, Arguments& parsed) {
+  for (int i = 1; i < arguments.size(); ++i) {
+    const std::string arg = arguments[i].toStdString();
+    if (arg == "--help" || arg == "-h") return false;
+    if (arg == "--port" && i + 1 < arguments.size()) {
+      parsed.port = PortNumberFromName(arguments[++i].toStdString());
+      if (parsed.port != 0) continue;
+      std::fprintf(stderr, "torvane: --port needs COM1 to COM10\n");
+      return false;
+    }
+    if (arg != "--map" || i + 1 >= arguments.size()) {
+      std::fprintf(stderr, "torvane: unexpected argument %s\n", arg.c_str());
+      return false;
+    }
+    const std::string map = arguments[++i].toStdString();
+    const size_t eq = map.find('=');
+    const int32_t port = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
+    if (port == 0 || eq + 1 >= map.size()) {
+      std::fprintf(stderr, "torvane: --map needs COMn=PATH with n from 1 to 10, not %s\n",
+                   map.c_str());
+      return false;
+    }
+    parsed.maps.emplace_back(port, map.substr(eq + 1));
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   TorvaneApplication application(argc, argv);
+  Arguments arguments;
+  if (!ParseArguments(QApplication::arguments(), arguments)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
   try {
-    QApplication::setApplicationDisplayName(kTitle);
+    // No application display name: Qt would append it to the title of every
+    // other window, and each window's title is its own ("COM Port", "CHECK").
+    QGuiApplication::setDesktopFileName("torvane");
     QApplication::setQuitOnLastWindowClosed(false);
     InstallFontSubstitutes();
-    ProgramWindows windows = CreateProgramWindows(TheProgramInstances());
+    ProgramInstances& instances = TheProgramInstances();
+    ProgramWindows windows = CreateProgramWindows(instances);
+    // After the settings file's [Ports]: the command line has the last word.
+    for (const auto& [port, path] : arguments.maps) instances.serialPort.SetDevicePath(port, path);
+    if (arguments.port != 0) windows.comSetForm->SelectPort(arguments.port);
     QObject::connect(windows.consultMainForm.get(), &TConsultMainForm::Closed, &application,
                      &QApplication::quit, Qt::QueuedConnection);
     windows.consultMainForm->show();

@@ -272,6 +272,8 @@ TEST_F(LifecycleTest, ClientAreaIsHeldAt697By608UnlessDebugModeIsChecked) {
   CreateWindows();
   Main().show();
   ASSERT_TRUE(WaitFor([&] { return Form().ClientArea->size() == QSize(697, 608); }));
+  // A fixed size: the window manager offers no border to drag.
+  EXPECT_EQ(Main().minimumSize(), Main().maximumSize());
   Main().resize(900, 700);
   EXPECT_TRUE(WaitFor([&] { return Form().ClientArea->size() == QSize(697, 608); }));
   // The debug strip lies outside the client area.

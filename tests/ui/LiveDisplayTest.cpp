@@ -1,7 +1,10 @@
 // ShowSample, the status log and the time unit items.
+#include <QImage>
+#include <QPainter>
 #include <QProgressBar>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <thread>
 
 #include "UiTestSupport.h"
@@ -27,22 +30,20 @@ class LiveDisplayTest : public WindowTest {
   }
 };
 
-TEST_F(LiveDisplayTest, ValueEqualToTheDesignPositionLeavesTheRowAsDesigned) {
+TEST_F(LiveDisplayTest, TheFirstSampleShowsEveryRowEvenWhereItEqualsTheBar) {
   SampleRecord sample;
   sample[5] = 50;  // coolant 0
-  Show(sample);    // speed 0, O2 0, coolant 0: all equal the bars' position 0
+  Show(sample);    // speed 0, O2 0, coolant 0: all equal the bars' design position 0
   for (QLabel* label : {Form().Label1_, Form().Label2_, Form().Label3_}) {
-    EXPECT_EQ(label->text(), "-");
+    EXPECT_EQ(label->text(), "0");
   }
-  EXPECT_EQ(Form().ProgressBar3->maximum(), 100);
-  EXPECT_EQ(Form().ProgressBar1->minimum(), 0);
-  // Ignition timing of byte 0 is 110, which differs: that row is written.
+  EXPECT_EQ(Form().ProgressBar3->maximum(), 200);
+  EXPECT_EQ(Form().ProgressBar1->minimum(), -50);
   EXPECT_EQ(Form().Label7_->text(), "110");
-  EXPECT_EQ(Form().ProgressBar7->minimum(), -145);
   EXPECT_EQ(Form().ProgressBar7->value(), 110);
 }
 
-TEST_F(LiveDisplayTest, OutOfRangeValuePinsTheBarAndIsRewrittenAtEveryTick) {
+TEST_F(LiveDisplayTest, OutOfRangeValuePinsTheBarAndTheLabelFollowsEveryChange) {
   SampleRecord sample;
   sample[1] = 0x03;  // word 1000: 12500 rpm
   sample[2] = 0xE8;
@@ -50,15 +51,15 @@ TEST_F(LiveDisplayTest, OutOfRangeValuePinsTheBarAndIsRewrittenAtEveryTick) {
   EXPECT_EQ(Form().Label10_->text(), "12500");
   EXPECT_EQ(Form().ProgressBar10->maximum(), 10000);
   EXPECT_EQ(Form().ProgressBar10->value(), 10000);
-  Form().Label10_->setText("stale");
-  Main().ShowSample();
-  EXPECT_EQ(Form().Label10_->text(), "12500");
-  // A row inside its range is left alone once shown.
-  sample[7] = 60;  // 120 km/h
+  // Exactly the maximum the bar is pinned at: the label must not keep 12500.
+  sample[1] = 0x03;  // word 800: 10000 rpm
+  sample[2] = 0x20;
   Show(sample);
-  Form().Label3_->setText("stale");
+  EXPECT_EQ(Form().Label10_->text(), "10000");
+  // An unchanged value leaves the row alone.
+  Form().Label10_->setText("untouched");
   Main().ShowSample();
-  EXPECT_EQ(Form().Label3_->text(), "stale");
+  EXPECT_EQ(Form().Label10_->text(), "untouched");
 }
 
 TEST_F(LiveDisplayTest, NegativeCoolantSetsTheRangeAndKeepsTheSign) {
@@ -231,6 +232,50 @@ TEST_F(LiveDisplayTest, LiveStartDeclinedLeavesStartEnabledAndSendsNothing) {
   EXPECT_TRUE(StatusLines().empty());
   EXPECT_EQ(instances->recordingClock.enable.load(), 0);
   EXPECT_FALSE(Main().DataShowTimer().isActive());
+}
+
+}  // namespace
+
+namespace {
+
+// True when the glyph, as the caption font draws it, ends in full-width bars
+// at its top and bottom, as a square bracket does and a round one does not.
+bool DrawnSquare(QChar c) {
+  QFont font("Century Gothic");
+  font.setPixelSize(16);
+  font.setBold(true);
+  QImage image(40, 40, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignCenter, QString(c));
+  }
+  auto inked = [&](int x, int y) { return qGray(image.pixel(x, y)) < 128; };
+  int top = -1, bottom = -1, left = image.width(), right = -1;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (!inked(x, y)) continue;
+      if (top < 0) top = y;
+      bottom = y;
+      left = std::min(left, x);
+      right = std::max(right, x);
+    }
+  }
+  if (top < 0 || right - left < 2) return false;
+  for (int x = left; x <= right; ++x)
+    if (!inked(x, top) || !inked(x, bottom)) return false;
+  return true;
+}
+
+// The captions read "[deg C]": a font that draws "[" round would show
+// "(deg C)" while the program holds square brackets.
+TEST(CaptionFont, SquareBracketsAreDrawnSquare) {
+  EXPECT_TRUE(DrawnSquare('['));
+  EXPECT_TRUE(DrawnSquare(']'));
+  EXPECT_FALSE(DrawnSquare('('));
+  EXPECT_FALSE(DrawnSquare(')'));
 }
 
 }  // namespace

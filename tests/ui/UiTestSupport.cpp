@@ -59,8 +59,15 @@ std::string WindowTest::ReadSettings() const {
 }
 
 void WindowTest::CreateWindows(std::chrono::nanoseconds clockPeriod) {
+  windows = ProgramWindows{};  // a second start in one test: the old windows go first
+  instances.reset();
   instances = std::make_unique<TestInstances>(clockPeriod);
   windows = CreateProgramWindows(instances->refs);
+  // No test searches this machine's own devices unless it says so.
+  DeviceTree none;
+  none.sysRoot = (directory / "no-sys").string();
+  none.devRoot = (directory / "no-dev").string();
+  instances->consultSession.SetDeviceTree(none);
 }
 
 std::vector<std::string> WindowTest::StatusLines() {

@@ -37,7 +37,7 @@ inline bool WaitFor(const std::function<bool()>& pred,
 }
 
 struct DialogCall {
-  std::string kind;  // "question", "information", "warning", "error", "open", "save"
+  std::string kind;  // "question", "information", "warning", "error", "plain", "open", "save"
   std::string title;
   std::string text;
 };
@@ -64,6 +64,9 @@ class ScriptedDialogs : public UserDialogs {
   }
   void Error(QWidget*, const QString& text, const QString& title) override {
     Record("error", title, text);
+  }
+  void Plain(QWidget*, const QString& text, const QString& title) override {
+    Record("plain", title, text);
   }
   QString OpenFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
     Record("open", caption, "");

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+#include "control/LinkCommands.h"
+#include "control/RecordingFiles.h"
 #include "data/CsvWriter.h"
 #include "data/LogFile.h"
 #include "data/Memmap.h"
@@ -65,34 +67,30 @@ int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
 // status lines. The session stays open on success.
 int OpenAndInitialize(const CliArguments& args, ConsultSession& session, int32_t number) {
   const std::string device = session.Port().DevicePath(number);
-  const std::string com = "COM" + std::to_string(number);
   if (session.OpenPort(number) != 0) {
-    Status(args, "NG. " + com + " Open Interface NG");
+    Status(args, OpenInterfaceLine(number, false));
     CliError(DeviceExists(device) ? "cannot open " + device + " as a serial port (in use, or not a terminal)"
                                   : "cannot open " + device + ": no such device");
     return kExitFailed;
   }
-  Status(args, "OK. " + com + " Open Interface OK");
+  Status(args, OpenInterfaceLine(number, true));
   if (session.InitializeEcu() != 0) {
-    Status(args, "NG. ECU NOT Found.");
+    Status(args, kLineEcuNotFound);
     CliError("no answer from the ECU on " + device);
-    session.ClosePort();
+    (void)session.ClosePort();
     return kExitFailed;
   }
-  Status(args, "OK. ECU Found.");
+  Status(args, kLineEcuFound);
   return kExitOk;
 }
 
-int SendStreamRequest(const CliArguments& args, ConsultSession& session) {
-  uint8_t request[100];
-  int32_t length = 0;
-  StreamReceiver::BuildStreamRequest(request, &length);
-  if (session.Send(request, length) != 0) {
+int SendStreamRequestOrFail(const CliArguments& args, ConsultSession& session) {
+  if (SendStreamRequest(session) != 0) {
     CliError("cannot send the stream request");
-    session.ClosePort();
+    (void)session.ClosePort();
     return kExitFailed;
   }
-  Status(args, "REQ CMD Send.");
+  Status(args, kLineRequestSent);
   return kExitOk;
 }
 
@@ -107,27 +105,12 @@ uint64_t LoadSample(const RecorderState& state, SampleRecord& record) {
   }
 }
 
-// Sends the stop byte and waits until the ECU has gone quiet, sending it
-// once more if frames keep coming. Closing the port purges both queues,
-// and a purge straight after the write can drop the stop byte before it
-// left, leaving the ECU streaming to nobody.
-void StopStreamAndWaitQuiet(ConsultSession& session) {
-  constexpr auto kQuiet = std::chrono::milliseconds(30);
-  constexpr auto kPatience = std::chrono::milliseconds(150);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    session.StopStream();
-    const Clock::time_point sent = Clock::now();
-    Clock::time_point lastByte = sent;
-    while (Clock::now() - lastByte < kQuiet && Clock::now() - sent < kPatience) {
-      int32_t waiting = session.WaitInput(5);
-      if (waiting <= 0) continue;
-      uint8_t discard[1025];
-      if (waiting > 1024) waiting = 1024;
-      session.Receive(discard, waiting);
-      lastByte = Clock::now();
-    }
-    if (Clock::now() - lastByte >= kQuiet) return;
-  }
+// The window's Stop, and then a wait for the line to go quiet: the port is
+// closed right after, and an ECU left streaming would talk to nobody.
+void StopAndWaitQuiet(const CliArguments& args, StreamReceiver& receiver, ConsultSession& session) {
+  StopLiveStream(receiver, session);
+  WaitUntilQuiet(session);
+  Status(args, kLineCommunicationStop);
 }
 
 std::string Milliseconds(Clock::duration d) {
@@ -164,14 +147,14 @@ int ProbeCommand(const CliArguments& args) {
 
   char ecuNumber[6] = {};
   if (session.ReadEcuNumber(ecuNumber) != 0) {
-    Status(args, "NG. ECU No. NOT Found.");
+    Status(args, kLineEcuNumberNotFound);
     CliError("the ECU sent no ECU number");
-    session.ClosePort();
+    (void)session.ClosePort();
     return kExitFailed;
   }
-  Status(args, "OK. ECU No. got.");
-  std::printf("%s\n", ecuNumber);
-  session.ClosePort();
+  Status(args, kLineEcuNumberGot);
+  std::printf("%s\n", PrintableEcuNumber(ecuNumber).c_str());
+  (void)session.ClosePort();
   return kExitOk;
 }
 
@@ -187,9 +170,9 @@ int StreamCommand(const CliArguments& args) {
   StreamReceiver receiver(session, state);
   InstallStopSignals();
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
-  if (const int r = SendStreamRequest(args, session); r != kExitOk) return r;
+  if (const int r = SendStreamRequestOrFail(args, session); r != kExitOk) return r;
   receiver.active.store(1);
-  Status(args, "ECU Read Start");
+  Status(args, kLineReadStart);
 
   std::printf("%s\n", CsvHeaderLine().c_str());
   std::fflush(stdout);
@@ -223,10 +206,8 @@ int StreamCommand(const CliArguments& args) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
-  receiver.active.store(0);
-  StopStreamAndWaitQuiet(session);
-  Status(args, "ECU Communication Stop");
-  session.ClosePort();
+  StopAndWaitQuiet(args, receiver, session);
+  (void)session.ClosePort();
   std::fprintf(stderr, "%" PRIu64 " samples in %s ms", printed,
                Milliseconds(Clock::now() - start).c_str());
   if (missed != 0) std::fprintf(stderr, " (%" PRIu64 " frames came too fast to print)", missed);
@@ -269,16 +250,16 @@ int RecordCommand(const CliArguments& args) {
   state.liveMode.store(1);
   if (ConfirmUnsavedResult(state, view)) return kExitFailed;  // never: nothing is unsaved yet
   state.unsaved.store(1);
-  if (const int r = SendStreamRequest(args, session); r != kExitOk) return r;
+  if (const int r = SendStreamRequestOrFail(args, session); r != kExitOk) return r;
   receiver.active.store(1);
 
   // Record 0 is the first frame, not the empty sample before it arrives.
   const Clock::time_point askedAt = Clock::now();
   while (state.framesDecoded.load() == 0) {
     if (Clock::now() - askedAt > std::chrono::seconds(2) || CliStopSignalled()) {
-      receiver.active.store(0);
-      StopStreamAndWaitQuiet(session);
-      session.ClosePort();
+      StopLiveStream(receiver, session);
+      WaitUntilQuiet(session);
+      (void)session.ClosePort();
       CliError("the ECU sent no stream frames");
       return kExitFailed;
     }
@@ -290,7 +271,7 @@ int RecordCommand(const CliArguments& args) {
     recording = true;
     clock.enable.store(1);
   }
-  Status(args, "ECU Read Start");
+  Status(args, kLineReadStart);
 
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline =
@@ -319,10 +300,8 @@ int RecordCommand(const CliArguments& args) {
     clock.enable.store(0);
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  receiver.active.store(0);
-  StopStreamAndWaitQuiet(session);
-  Status(args, "ECU Communication Stop");
-  session.ClosePort();
+  StopAndWaitQuiet(args, receiver, session);
+  (void)session.ClosePort();
   if (terminal) std::printf("\n");
 
   const uint32_t count = state.recordCount.load();
@@ -386,41 +365,9 @@ int ExportCommand(const CliArguments& args) {
     return kExitFailed;
   }
 
-  // Written beside the target and renamed over it at the end, so a failed
-  // export leaves no half-written file.
-  const std::string temporary = args.out + ".tmp" + std::to_string(getpid());
-  FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    CliError("cannot write " + args.out);
-    return kExitFailed;
-  }
-  bool ok = true;
   int64_t written = 0;
-  auto writeLine = [&](const std::string& line) {
-    ok = ok && std::fputs(line.c_str(), file) >= 0 && std::fputs("\r\n", file) >= 0;
-    ++written;
-  };
-  if (info.recordCount == 0) {
-    writeLine(CsvHeaderLine());
-  } else {
-    // The export dialog's window of 65,501 records at a time keeps the
-    // lines in memory small; every window but the first drops its header.
-    constexpr int64_t kWindow = 65501;
-    std::vector<std::string> lines;
-    for (int64_t first = start; first <= end && ok; first += kWindow) {
-      const int64_t lastOfWindow = std::min(end, first + kWindow - 1);
-      int32_t lineCount = 0;
-      BuildCsvLines(lines, lineCount, static_cast<int32_t>(first),
-                    static_cast<int32_t>(lastOfWindow), state, memory, nullptr);
-      for (int32_t k = first == start ? 0 : 1; k < lineCount; ++k)
-        writeLine(lines[static_cast<size_t>(k)]);
-    }
-  }
-  ok = std::fflush(file) == 0 && ok;
-  ok = fsync(fileno(file)) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok || std::rename(temporary.c_str(), args.out.c_str()) != 0) {
-    std::remove(temporary.c_str());
+  if (ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory,
+                    nullptr, written) != 0) {
     CliError("cannot write " + args.out);
     return kExitFailed;
   }

@@ -1,0 +1,250 @@
+// Figures of the whole program, its windows included:
+//
+//   torvane_bench_program cpu [--seconds 60]
+//       CPU of the process over the span, first with the window open and
+//       nothing running, then while it streams, records and displays from
+//       the simulator (which runs as a process of its own, not counted).
+//   torvane_bench_program latency [--frames 1000]
+//       From a frame's last byte on the line to its engine speed painted in
+//       the window: median and worst. The simulator runs in this process so
+//       that both ends are read on one clock.
+//
+// Runs on the display it is given; under `xvfb-run` that is a real X server.
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tools/ecusim/EcuSimulator.h"
+#include "ui/ProgramWindows.h"
+#include "ui/Settings.h"
+#include "ui_Consultmain.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The program's instances, in the program's order.
+struct Instances {
+  LogMemory logMemory;
+  SerialPort serialPort;
+  StreamReceiver streamReceiver{consultSession, recorderState};
+  ConsultSession consultSession{serialPort};
+  RecorderState recorderState;
+  RecordingClock recordingClock;
+  ProgramInstances refs{serialPort,    streamReceiver, consultSession,
+                        recorderState, recordingClock, logMemory};
+  ~Instances() { streamReceiver.StopReceiver(); }
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec * 1e-6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Runs the event loop for the span and returns the CPU share of one core.
+double CpuShareWhileRunning(int seconds) {
+  const double cpuBefore = CpuSeconds();
+  const Clock::time_point start = Clock::now();
+  QTimer::singleShot(seconds * 1000, qApp, &QApplication::quit);
+  QApplication::exec();
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  return (CpuSeconds() - cpuBefore) / wall;
+}
+
+void Click(QAction* item) { TConsultMainForm::ClickMenuItem(item); }
+
+// Opens COM1, initialises and starts, as a user's three clicks do.
+bool StartLive(ProgramWindows& windows, Instances& instances) {
+  Ui::ConsultMainForm& f = *windows.consultMainForm->Form();
+  windows.comSetForm->SelectPort(1);
+  Click(f.ECUOpen);
+  Click(f.ECUInit);
+  if (!f.StartButton->isEnabled()) return false;
+  f.StartButton->click();
+  return instances.recorderState.liveMode.load() == 1;
+}
+
+int CpuFigures(int seconds, const std::string& settings) {
+  // The simulator as its own process, as scripts/run starts it.
+  int out[2];
+  if (pipe(out) != 0) return 1;
+  const pid_t simulator = fork();
+  if (simulator == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    execl(TORVANE_ECU_SIM, TORVANE_ECU_SIM, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string slave;
+  char c = 0;
+  while (read(out[0], &c, 1) == 1 && c != '\n') slave += c;
+
+  Instances instances;
+  SetSettingsPath(settings);
+  ProgramWindows windows = CreateProgramWindows(instances.refs);
+  instances.serialPort.SetDevicePath(1, slave);
+  windows.consultMainForm->show();
+
+  const double idle = CpuShareWhileRunning(seconds);
+  std::printf("window idle:            %6.3f %% of a core over %d s\n", idle * 100, seconds);
+  if (!StartLive(windows, instances)) {
+    std::fprintf(stderr, "the simulator did not answer\n");
+    return 1;
+  }
+  const double live = CpuShareWhileRunning(seconds);
+  std::printf("streaming, recording, displaying: %6.3f %% of a core over %d s (%u records)\n",
+              live * 100, seconds, instances.recorderState.recordCount.load());
+  windows.consultMainForm->StopButtonClick();
+  kill(simulator, SIGTERM);
+  waitpid(simulator, nullptr, 0);
+  return 0;
+}
+
+// The rows of the window, Label1_ to Label12_, by the key of their value.
+constexpr const char* kRowKeys[kValueCount] = {
+    "coolant", "o2", "speed", "battery", "throttle", "exhaust",
+    "ignition", "aac", "afalpha", "rpm", "maf", "injection",
+};
+
+struct Paint {
+  int row;
+  QString text;
+  Clock::time_point at;
+};
+
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(TConsultMainForm& window) {
+    for (int row = 0; row < kValueCount; ++row) {
+      labels_[row] = window.findChild<QLabel*>("Label" + QString::number(row + 1) + "_");
+      labels_[row]->installEventFilter(this);
+    }
+  }
+  std::vector<Paint> paints;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Paint) return false;
+    for (int row = 0; row < kValueCount; ++row)
+      if (watched == labels_[row]) paints.push_back({row, labels_[row]->text(), Clock::now()});
+    return false;
+  }
+
+ private:
+  QLabel* labels_[kValueCount] = {};
+};
+
+struct Sent {
+  SampleRecord record;
+  Clock::time_point at;
+};
+std::mutex sentLock;
+std::vector<Sent> sent;
+
+void OnFrameSent(const SentFrame& frame, void*) {
+  const SampleRecord record = frame.Record();
+  const Clock::time_point now = Clock::now();
+  std::lock_guard<std::mutex> hold(sentLock);
+  sent.push_back({record, now});
+}
+
+QString RowText(int row, const SampleRecord& record) {
+  for (const ValueColumn& column : kValueColumns)
+    if (std::strcmp(column.key, kRowKeys[row]) == 0) return QString::number(ConvertValue(column, record));
+  return {};
+}
+
+int LatencyFigures(size_t frames, const std::string& settings) {
+  EcuSimulator simulator(EcuSimulatorOptions{});
+  simulator.SetFrameObserver(OnFrameSent, nullptr);
+  if (!simulator.Start()) return 1;
+
+  Instances instances;
+  SetSettingsPath(settings);
+  ProgramWindows windows = CreateProgramWindows(instances.refs);
+  instances.serialPort.SetDevicePath(1, simulator.SlavePath());
+  windows.consultMainForm->show();
+  PaintWatch watch(*windows.consultMainForm);
+  if (!StartLive(windows, instances)) return 1;
+  // The first frames fill rows that still show "-"; measure after them.
+  size_t first = 0;
+  for (;;) {
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    std::lock_guard<std::mutex> hold(sentLock);
+    if (first == 0 && !sent.empty()) first = sent.size() + 5;
+    if (first != 0 && sent.size() >= first + frames + 1) break;
+  }
+  windows.consultMainForm->StopButtonClick();
+
+  // A frame is on screen when a row it changed paints its new value. The
+  // paint must come before the next frame is on the line, or it is missed.
+  std::vector<double> latencies;
+  size_t missed = 0;
+  size_t unchanged = 0;
+  std::lock_guard<std::mutex> hold(sentLock);
+  for (size_t i = first; i < first + frames; ++i) {
+    int row = -1;
+    for (int r = 0; r < kValueCount && row < 0; ++r)
+      if (RowText(r, sent[i].record) != RowText(r, sent[i - 1].record)) row = r;
+    if (row < 0) {
+      ++unchanged;
+      continue;
+    }
+    const QString text = RowText(row, sent[i].record);
+    auto paint = std::find_if(watch.paints.begin(), watch.paints.end(), [&](const Paint& p) {
+      return p.at >= sent[i].at && p.row == row && p.text == text;
+    });
+    if (paint == watch.paints.end() || paint->at >= sent[i + 1].at) {
+      ++missed;
+      continue;
+    }
+    latencies.push_back(std::chrono::duration<double, std::milli>(paint->at - sent[i].at).count());
+  }
+  if (latencies.empty()) return 1;
+  std::sort(latencies.begin(), latencies.end());
+  std::printf("frame's last byte to its values painted, over %zu frames: %zu measured, "
+              "%zu changed no value, %zu not painted before the next frame\n",
+              frames, latencies.size(), unchanged, missed);
+  std::printf("  median %.2f ms, 99th percentile %.2f ms, worst %.2f ms\n",
+              latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100],
+              latencies.back());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr)
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication application(argc, argv);
+  InstallFontSubstitutes();
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const long count = argc > 3 ? std::atol(argv[3]) : 0;
+  char folder[] = "/tmp/torvane-bench-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return 1;
+  const std::string settings = std::string(folder) + "/tcon.ini";
+  int result = 2;
+  if (mode == "cpu") result = CpuFigures(count > 0 ? static_cast<int>(count) : 60, settings);
+  if (mode == "latency") result = LatencyFigures(count > 0 ? static_cast<size_t>(count) : 1000, settings);
+  if (result == 2) std::fprintf(stderr, "usage: torvane_bench_program cpu|latency [--seconds N|--frames N]\n");
+  std::remove(settings.c_str());
+  rmdir(folder);
+  return result;
+}

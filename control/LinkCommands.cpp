@@ -1,0 +1,66 @@
+#include "control/LinkCommands.h"
+
+#include <chrono>
+
+const char kLineEcuFound[] = "OK. ECU Found.";
+const char kLineEcuNotFound[] = "NG. ECU NOT Found.";
+const char kLineEcuNumberGot[] = "OK. ECU No. got.";
+const char kLineEcuNumberNotFound[] = "NG. ECU No. NOT Found.";
+const char kLineRequestSent[] = "REQ CMD Send.";
+const char kLineReadStart[] = "ECU Read Start";
+const char kLineCommunicationStop[] = "ECU Communication Stop";
+const char kLinePlayStart[] = "Play Start";
+const char kLinePlayStop[] = "Play Stop";
+
+std::string OpenInterfaceLine(int32_t port, bool ok) {
+  return std::string(ok ? "OK. COM" : "NG. COM") + std::to_string(port) +
+         (ok ? " Open Interface OK" : " Open Interface NG");
+}
+
+std::string CloseInterfaceLine(int32_t port, bool ok) {
+  return std::string(ok ? "OK. COM" : "NG. COM") + std::to_string(port) +
+         (ok ? " Close Interface OK" : " Close Interface NG");
+}
+
+int32_t SendStreamRequest(ConsultSession& session) {
+  uint8_t request[100];  // the builder is promised 100 bytes
+  int32_t length = 0;
+  StreamReceiver::BuildStreamRequest(request, &length);
+  return session.Send(request, length);
+}
+
+void StopLiveStream(StreamReceiver& receiver, ConsultSession& session) {
+  receiver.active = 0;
+  (void)session.StopStream();
+}
+
+void WaitUntilQuiet(ConsultSession& session) {
+  using Clock = std::chrono::steady_clock;
+  // A frame takes about 21 ms at 9600 baud: 30 ms without a byte means the
+  // stream has ended; 150 ms of bytes after the stop byte means it was lost.
+  constexpr auto kQuiet = std::chrono::milliseconds(30);
+  constexpr auto kPatience = std::chrono::milliseconds(150);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const Clock::time_point sent = Clock::now();
+    Clock::time_point lastByte = sent;
+    while (Clock::now() - lastByte < kQuiet && Clock::now() - sent < kPatience) {
+      int32_t waiting = session.WaitInput(5);
+      if (waiting <= 0) continue;
+      uint8_t discard[1025];
+      if (waiting > 1024) waiting = 1024;
+      (void)session.Receive(discard, waiting);
+      lastByte = Clock::now();
+    }
+    if (Clock::now() - lastByte >= kQuiet) return;
+    (void)session.StopStream();
+  }
+}
+
+std::string PrintableEcuNumber(const char* number) {
+  std::string text(number, 5);
+  for (char& c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u > 0x7E) c = '?';
+  }
+  return text;
+}

@@ -1,0 +1,39 @@
+// The Consult link flows that the window's ECU commands and torvane-cli both
+// run, and the status lines that report them. Results are the session's own:
+// 0 for success, 1 for failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/ConsultSession.h"
+#include "link/StreamReceiver.h"
+
+// Status lines, exactly as the program has always written them.
+std::string OpenInterfaceLine(int32_t port, bool ok);   // "OK. COM3 Open Interface OK"
+std::string CloseInterfaceLine(int32_t port, bool ok);  // "NG. COM3 Close Interface NG"
+extern const char kLineEcuFound[];                      // "OK. ECU Found."
+extern const char kLineEcuNotFound[];                   // "NG. ECU NOT Found."
+extern const char kLineEcuNumberGot[];                  // "OK. ECU No. got."
+extern const char kLineEcuNumberNotFound[];             // "NG. ECU No. NOT Found."
+extern const char kLineRequestSent[];                   // "REQ CMD Send."
+extern const char kLineReadStart[];                     // "ECU Read Start"
+extern const char kLineCommunicationStop[];             // "ECU Communication Stop"
+extern const char kLinePlayStart[];                     // "Play Start"
+extern const char kLinePlayStop[];                      // "Play Stop"
+
+// Builds the 38-byte stream request and sends it.
+int32_t SendStreamRequest(ConsultSession& session);
+
+// Stops reading, then sends the stop byte; the send's result is not
+// examined (the stream stopping is seen on the line, not in the result).
+void StopLiveStream(StreamReceiver& receiver, ConsultSession& session);
+
+// After the stop byte: waits until the ECU has gone quiet, sending the stop
+// byte once more if frames keep coming, so that closing the port right after
+// never leaves an ECU streaming to nobody.
+void WaitUntilQuiet(ConsultSession& session);
+
+// The five characters of an ECU number as they can be shown: bytes outside
+// printable ASCII become '?', as the ECU is outside the program's control.
+std::string PrintableEcuNumber(const char* number);

@@ -1,0 +1,73 @@
+#include "control/RecordingFiles.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+namespace {
+
+constexpr int64_t kExportWindow = 65501;
+
+}  // namespace
+
+std::string MakeTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
+  return text;
+}
+
+std::string WithExtension(const std::string& fileName, const std::string& extension) {
+  std::filesystem::path path(fileName);
+  path.replace_extension(extension);
+  return path.string();
+}
+
+int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+                      const RecorderState& state, LogMemory& memory, CsvProgress* progress,
+                      int64_t& linesWritten) {
+  std::vector<std::string> lines;
+  return ExportCsvFile(fileName, first, last, state, memory, progress, linesWritten, lines);
+}
+
+int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+                      const RecorderState& state, LogMemory& memory, CsvProgress* progress,
+                      int64_t& linesWritten, std::vector<std::string>& lines) {
+  linesWritten = 0;
+  const std::string temporary = fileName + ".tmp" + std::to_string(getpid());
+  FILE* file = std::fopen(temporary.c_str(), "wbe");
+  if (file == nullptr) return 1;
+
+  bool ok = true;
+  auto writeLine = [&](const std::string& line) {
+    ok = ok && std::fputs(line.c_str(), file) >= 0 && std::fputs("\r\n", file) >= 0;
+    ++linesWritten;
+  };
+  bool headerWritten = false;
+  for (int64_t from = first; ok; from += kExportWindow) {
+    const int64_t to = std::min<int64_t>(last, from + kExportWindow - 1);
+    int32_t lineCount = 0;
+    BuildCsvLines(lines, lineCount, static_cast<int32_t>(from), static_cast<int32_t>(to), state,
+                  memory, progress);
+    // Every window but the first repeats the header: it is dropped.
+    for (int32_t k = headerWritten ? 1 : 0; k < lineCount; ++k)
+      writeLine(lines[static_cast<size_t>(k)]);
+    headerWritten = true;
+    // The writer stops at the record count; so does the export.
+    const bool reachedCount = lineCount - 1 < to - from + 1;
+    if (to >= last || reachedCount) break;
+  }
+  ok = std::fflush(file) == 0 && ok;
+  ok = fsync(fileno(file)) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,34 @@
+// Moving recordings out of the program: the CSV export that the export
+// dialog and torvane-cli share. Results are 0 for success and 1 for failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "data/CsvWriter.h"
+#include "data/Memmap.h"
+#include "data/SampleRecord.h"
+
+// Writes the header and the lines of records first..last (both included,
+// stopping early at the record count, as BuildCsvLines does) to fileName,
+// every line ended by CR LF. Long ranges are built a window of 65,501
+// records at a time, so memory stays small. The file appears only when
+// every byte was written: a failed export leaves no partial file and an
+// existing file as it was. linesWritten receives the number of lines.
+int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+                      const RecorderState& state, LogMemory& memory, CsvProgress* progress,
+                      int64_t& linesWritten);
+// The same with the caller's line buffer (the export dialog keeps one for
+// its whole life).
+int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+                      const RecorderState& state, LogMemory& memory, CsvProgress* progress,
+                      int64_t& linesWritten, std::vector<std::string>& lines);
+
+// The date and time of default file names: year, month, day, "_", hour,
+// minute, second in local time, as 20070810_140509. Sorts by time.
+std::string MakeTimeStamp();
+
+// fileName with its extension replaced by extension (".eld"); a name
+// without one gets it appended.
+std::string WithExtension(const std::string& fileName, const std::string& extension);

@@ -1,0 +1,310 @@
+// The ECU Control commands end to end: the windows as the program builds
+// them, talking to the simulated ECU on a pseudo-terminal mapped to COM3.
+#include <QProgressBar>
+
+#include <filesystem>
+#include <fstream>
+
+#include "UiTestSupport.h"
+#include "tools/ecusim/EcuSimulator.h"
+#include "ui_Comset.h"
+#include "ui_Consultmain.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Enabled {
+  bool open, close, init, noCheck, start, stop;
+  bool operator==(const Enabled&) const = default;
+};
+
+void PrintTo(const Enabled& e, std::ostream* out) {
+  *out << "open " << e.open << " close " << e.close << " init " << e.init << " noCheck "
+       << e.noCheck << " start " << e.start << " stop " << e.stop;
+}
+
+class EcuCommandsTest : public WindowTest {
+ protected:
+  void TearDown() override {
+    WindowTest::TearDown();
+    simulator.reset();
+  }
+
+  void StartSimulator(EcuSimulatorOptions options = {}) {
+    simulator = std::make_unique<EcuSimulator>(options);
+    ASSERT_TRUE(simulator->Start()) << simulator->Error();
+  }
+
+  // The settings choose COM3 and map it to the simulator; the clock runs at
+  // its real 10 ms, so recordings are as the program makes them.
+  void CreateWindowsOnCom3(const std::string& extra = "") {
+    WriteSettings("[SET]\ncom_no=3\n" + extra + "[Ports]\nCOM3=" + simulator->SlavePath() + "\n");
+    CreateWindows(std::chrono::milliseconds(10));
+  }
+
+  void Click(QAction* item) { TConsultMainForm::ClickMenuItem(item); }
+
+  Enabled States() {
+    Ui::ConsultMainForm& f = Form();
+    return {f.ECUOpen->isEnabled(),    f.ECUClose->isEnabled(),    f.ECUInit->isEnabled(),
+            f.ECUNoCheck->isEnabled(), f.StartButton->isEnabled(), f.StopButton->isEnabled()};
+  }
+
+  // The status lines added since the last call.
+  std::vector<std::string> NewLines() {
+    ProcessEvents();
+    std::vector<std::string> all = StatusLines();
+    std::vector<std::string> fresh(all.begin() + static_cast<long>(seenLines_), all.end());
+    seenLines_ = all.size();
+    return fresh;
+  }
+
+  static void ProcessEvents() { QApplication::processEvents(); }
+
+  bool RecordsAtLeast(uint32_t count) {
+    return WaitFor([&] { return State().recordCount.load() >= count; });
+  }
+
+  // Every record is a frame the simulator sent, in the order sent; records
+  // taken before the first frame arrived hold the empty start-up sample.
+  ::testing::AssertionResult RecordsAreSentFramesInOrder() {
+    const uint32_t count = State().recordCount.load();
+    const std::vector<SentFrame> sent = simulator->SentFrames();
+    size_t at = 0;
+    bool framesBegun = false;
+    for (uint32_t i = 0; i < count; ++i) {
+      SampleRecord record;
+      if (FetchRecord(instances->logMemory, record, i))
+        return ::testing::AssertionFailure() << "record " << i << " cannot be fetched";
+      if (!framesBegun && record == SampleRecord{}) continue;
+      framesBegun = true;
+      while (at < sent.size() && !(sent[at].Record() == record)) ++at;
+      if (at == sent.size())
+        return ::testing::AssertionFailure() << "record " << i << " of " << count
+                                             << " is no frame sent after the one before it";
+    }
+    if (!framesBegun) return ::testing::AssertionFailure() << "no frame was recorded";
+    return ::testing::AssertionSuccess();
+  }
+
+  std::unique_ptr<EcuSimulator> simulator;
+
+ private:
+  size_t seenLines_ = 0;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(EcuCommandsTest, OpenInitialiseIdentifyRecordAndStop) {
+  StartSimulator();
+  CreateWindowsOnCom3();
+  Ui::ConsultMainForm& f = Form();
+  EXPECT_EQ(States(), (Enabled{true, false, false, false, false, false}));
+
+  Click(f.ECUOpen);
+  EXPECT_EQ(NewLines(), Lines{"OK. COM3 Open Interface OK"});
+  EXPECT_EQ(States(), (Enabled{false, true, true, false, false, false}));
+  EXPECT_TRUE(f.CableStatus->isEnabled());
+  EXPECT_EQ(State().liveMode.load(), 1);
+
+  Click(f.ECUInit);
+  EXPECT_EQ(NewLines(), Lines{"OK. ECU Found."});
+  EXPECT_EQ(States(), (Enabled{false, true, true, true, true, false}));
+  EXPECT_TRUE(f.ECUStatus->isEnabled());
+
+  Click(f.ECUNoCheck);
+  EXPECT_EQ(NewLines(), Lines{"OK. ECU No. got."});
+  EXPECT_EQ(f.ECUNoIng->text(), "8JU17");
+  EXPECT_FALSE(f.ECUNoCheck->isEnabled());
+
+  f.StartButton->click();
+  EXPECT_EQ(NewLines(), (Lines{"REQ CMD Send.", "ECU Read Start"}));
+  EXPECT_EQ(States(), (Enabled{false, true, true, false, false, true}));
+  EXPECT_FALSE(f.PlayPositionBar->isEnabled());
+  EXPECT_TRUE(Main().DataShowTimer().isActive());
+  EXPECT_EQ(State().unsaved.load(), 1);
+
+  ASSERT_TRUE(RecordsAtLeast(200));  // two seconds of recording
+  f.StopButton->click();
+  EXPECT_EQ(NewLines(), Lines{"ECU Communication Stop"});
+  EXPECT_EQ(States(), (Enabled{false, true, true, false, true, false}));
+  EXPECT_TRUE(Main().DataShowTimer().isActive());  // the last sample stays on show
+  EXPECT_TRUE(WaitFor([&] { return !simulator->Streaming(); }));
+  EXPECT_TRUE(RecordsAreSentFramesInOrder());
+
+  // The display shows the last frame that came, every row of it.
+  const SampleRecord last = State().current.Load();
+  EXPECT_NE(last, SampleRecord{});
+  EXPECT_TRUE(WaitFor([&] {
+    return Form().Label10_->text() == QString::number(ConvertValue(kValueColumns[0], last)) &&
+           Form().Label1_->text() == QString::number(ConvertValue(kValueColumns[2], last));
+  }));
+}
+
+TEST_F(EcuCommandsTest, ASilentEcuLeavesStartDisabled) {
+  EcuSimulatorOptions options;
+  options.noInit = true;
+  StartSimulator(options);
+  CreateWindowsOnCom3();
+  Click(Form().ECUOpen);
+  Click(Form().ECUInit);
+  EXPECT_EQ(NewLines(), (Lines{"OK. COM3 Open Interface OK", "NG. ECU NOT Found."}));
+  EXPECT_EQ(States(), (Enabled{false, true, true, false, false, false}));
+  EXPECT_FALSE(Form().ECUStatus->isEnabled());
+  Click(Form().ECUNoCheck);  // disabled: nothing happens
+  EXPECT_TRUE(NewLines().empty());
+}
+
+TEST_F(EcuCommandsTest, ALineThatClosesMidStreamKeepsTheRecordingAndStopStillWorks) {
+  EcuSimulatorOptions options;
+  options.closeAfterSeconds = 1.5;
+  StartSimulator(options);
+  CreateWindowsOnCom3();
+  Click(Form().ECUOpen);
+  Click(Form().ECUInit);
+  Form().StartButton->click();
+  ASSERT_TRUE(WaitFor([&] { return !simulator->Running(); }));
+  const uint32_t atClose = State().recordCount.load();
+  ASSERT_TRUE(RecordsAtLeast(atClose + 20));  // the program records on
+  Form().StopButton->click();
+  EXPECT_EQ(NewLines().back(), "ECU Communication Stop");
+  EXPECT_TRUE(RecordsAreSentFramesInOrder());
+  Click(Form().ECUClose);
+  EXPECT_EQ(NewLines().back(), "OK. COM3 Close Interface OK");
+  EXPECT_EQ(States(), (Enabled{true, false, false, false, false, false}));
+}
+
+TEST_F(EcuCommandsTest, FramesWithRegistersAt255Arrive) {
+  EcuSimulatorOptions options;
+  options.ffInFrame = true;
+  StartSimulator(options);
+  CreateWindowsOnCom3();
+  Click(Form().ECUOpen);
+  Click(Form().ECUInit);
+  Form().StartButton->click();
+  // Frames holding a 255 come now and then; wait for a few of them.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        int withFf = 0;
+        for (const SentFrame& frame : simulator->SentFrames())
+          withFf += frame.fault == FrameFault::FfInFrame ? 1 : 0;
+        return withFf >= 3;
+      },
+      std::chrono::seconds(60)));
+  Form().StopButton->click();
+  ASSERT_TRUE(WaitFor([&] { return !simulator->Streaming(); }));
+  EXPECT_TRUE(RecordsAreSentFramesInOrder());
+  bool recordedFf = false;
+  for (uint32_t i = 0; i < State().recordCount.load(); ++i) {
+    SampleRecord record;
+    ASSERT_FALSE(FetchRecord(instances->logMemory, record, i));
+    for (int b = 1; b <= kFrameLength; ++b) recordedFf = recordedFf || record[b] == 0xFF;
+  }
+  EXPECT_TRUE(recordedFf);
+}
+
+TEST_F(EcuCommandsTest, EcuCloseWhileStreamingStopsTheEcuFirst) {
+  StartSimulator();
+  CreateWindowsOnCom3();
+  Click(Form().ECUOpen);
+  Click(Form().ECUInit);
+  Click(Form().ECUNoCheck);
+  Form().StartButton->click();
+  ASSERT_TRUE(WaitFor([&] { return simulator->SentFrameCount() >= 5; }));
+  NewLines();
+  Click(Form().ECUClose);
+  EXPECT_EQ(NewLines(), (Lines{"ECU Communication Stop", "OK. COM3 Close Interface OK"}));
+  EXPECT_EQ(States(), (Enabled{true, false, false, false, false, false}));
+  EXPECT_FALSE(Form().CableStatus->isEnabled());
+  EXPECT_TRUE(Form().ECUStatus->isEnabled());  // untouched by Close
+  EXPECT_EQ(Form().ECUNoIng->text(), "8JU17");
+  // The stop byte reached the ECU before the port was closed.
+  EXPECT_TRUE(WaitFor([&] { return !simulator->Streaming(); }));
+  const std::vector<uint8_t> received = simulator->ReceivedBytes();
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received.back(), 0x30);
+}
+
+TEST_F(EcuCommandsTest, EcuCloseAfterALoadStopsPlayback) {
+  StartSimulator();
+  CreateWindowsOnCom3();
+  Click(Form().ECUOpen);
+  State().liveMode = 0;  // as a loaded log file leaves it
+  NewLines();
+  Click(Form().ECUClose);
+  EXPECT_EQ(NewLines(), (Lines{"Play Stop", "OK. COM3 Close Interface OK"}));
+  // A second open returns to live mode.
+  Click(Form().ECUOpen);
+  EXPECT_EQ(State().liveMode.load(), 1);
+}
+
+TEST_F(EcuCommandsTest, WithoutASelectedPortOpenReportsComZero) {
+  CreateWindows();
+  ASSERT_EQ(windows.comSetForm->PortNumber(), 0);
+  Click(Form().ECUOpen);
+  EXPECT_EQ(NewLines(), Lines{"NG. COM0 Open Interface NG"});
+  EXPECT_EQ(States(), (Enabled{true, false, false, false, false, false}));
+  EXPECT_FALSE(Form().CableStatus->isEnabled());
+}
+
+// A device tree with one cable: /sys as the kernel shows a USB serial
+// adapter, and /dev where its node leads to the simulator.
+class AutoSearchTest : public EcuCommandsTest {
+ protected:
+  void MakeCableTree() {
+    const fs::path sys = directory / "sys";
+    const fs::path usb = sys / "devices/pci0000:00/usb1/1-1";
+    fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+    std::ofstream(usb / "manufacturer") << "Varnok\n";
+    std::ofstream(usb / "product") << "Nissan DID-Uzorari Cable\n";
+    fs::create_directories(sys / "class/tty/ttyUSB0");
+    fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", sys / "class/tty/ttyUSB0/device");
+    fs::create_directories(directory / "dev");
+    fs::create_symlink(simulator->SlavePath(), directory / "dev/ttyUSB0");
+    tree.sysRoot = sys.string();
+    tree.devRoot = (directory / "dev").string();
+  }
+  DeviceTree tree;
+};
+
+TEST_F(AutoSearchTest, FindsTheCableOpensInitialisesAndReadsTheNumber) {
+  StartSimulator();
+  MakeCableTree();
+  // COM4 is the cable's node; the dialog starts on COM3.
+  WriteSettings("[SET]\ncom_no=3\nECUAutoSearch=1\n[Ports]\nCOM4=" + tree.devRoot +
+                "/ttyUSB0\n");
+  CreateWindows(std::chrono::milliseconds(10));
+  instances->consultSession.SetDeviceTree(tree);
+  ASSERT_TRUE(WaitFor([&] { return StatusLines().size() >= 3; }));
+  EXPECT_EQ(NewLines(),
+            (Lines{"OK. COM4 Open Interface OK", "OK. ECU Found.", "OK. ECU No. got."}));
+  EXPECT_EQ(windows.comSetForm->PortNumber(), 4);
+  EXPECT_EQ(Form().ECUNoIng->text(), "8JU17");
+
+  // Again while the port is open: no second open, initialised and read again.
+  Form().AutoSearchBtn->click();
+  EXPECT_EQ(NewLines(), (Lines{"OK. ECU Found.", "OK. ECU No. got."}));
+  EXPECT_TRUE(dialogs.calls.empty());
+}
+
+TEST_F(AutoSearchTest, NoCableWarnsAndTheTickDecidesWhetherToSearch) {
+  CreateWindows();
+  DeviceTree empty;
+  empty.sysRoot = (directory / "nothing").string();
+  instances->consultSession.SetDeviceTree(empty);
+  ASSERT_FALSE(Form().ECUAutoSearch->isChecked());
+  Click(Form().ECUAutoSearch);  // ticking searches at once
+  EXPECT_TRUE(Form().ECUAutoSearch->isChecked());
+  ASSERT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_EQ(dialogs.calls[0].kind, "warning");
+  EXPECT_EQ(dialogs.calls[0].title, "ECU Auto Search");
+  EXPECT_EQ(dialogs.calls[0].text,
+            "Vranok Nissan DID-Uzorari Cable is NOT Found.\nPlease check the connection.");
+  Click(Form().ECUAutoSearch);  // removing the tick does not search
+  EXPECT_FALSE(Form().ECUAutoSearch->isChecked());
+  EXPECT_EQ(dialogs.calls.size(), 1u);
+  EXPECT_TRUE(NewLines().empty());
+}
+
+}  // namespace
