@@ -7,6 +7,8 @@ packages=(
   fonts-liberation fonts-urw-base35                   # Arial and Century Gothic look-alikes
   fontconfig xvfb xauth                                          # a display for screenshots and scripts/run on a server
   locales                                             # a comma-decimal locale for the CSV tests
+  desktop-file-utils appstream                        # scripts/check-install validates the launcher and metainfo
+  dpkg-dev                                            # cpack -G DEB works out the package's dependencies
 )
 
 install_packages() {
