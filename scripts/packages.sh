@@ -7,6 +7,8 @@ packages=(
   fonts-liberation fonts-texgyre                      # Arial and Century Gothic look-alikes
   fontconfig xvfb xauth x11-utils                     # a display for scripts/run on a server; xprop for the title test
   locales                                             # a comma-decimal locale for the CSV tests
+  desktop-file-utils appstream                        # scripts/check-install validates the launcher and metainfo
+  dpkg-dev                                            # cpack -G DEB works out the package's dependencies
 )
 
 install_packages() {
