@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -13,6 +16,8 @@
 #include <cstring>
 
 #include "control/LinkCommands.h"
+#include "control/RecordingFiles.h"
+#include "data/LogFile.h"
 #include "ui/AboutBox.h"
 #include "ui/Comset.h"
 #include "ui/ExportDlg.h"
@@ -21,6 +26,7 @@
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
+#include "ui_ExportDlg.h"
 
 namespace {
 
@@ -257,7 +263,7 @@ void TConsultMainForm::resizeEvent(QResizeEvent* event) {
 void TConsultMainForm::AppExitClick() { close(); }
 
 void TConsultMainForm::About1Click() {
-  if (aboutBox_ != nullptr) aboutBox_->show();
+  if (aboutBox_ != nullptr) aboutBox_->ShowCentred();
 }
 
 void TConsultMainForm::ComSettingBtnClick() {
@@ -266,9 +272,88 @@ void TConsultMainForm::ComSettingBtnClick() {
   comSetForm_->SavedComIndex = comSetForm_->Form()->Com_box->currentIndex();
 }
 
-void TConsultMainForm::FileOpenClick() {}
-void TConsultMainForm::SaveAsClick() {}
-void TConsultMainForm::ExporttoExcelcsvClick() {}
+// ---- Log file commands ------------------------------------------------------
+
+void TConsultMainForm::FileOpenClick() {
+  RecorderState& state = instances_.recorderState;
+  if (ConfirmUnsavedResult(state, *this)) return;
+  const QString chosen =
+      Dialogs().OpenFileName(this, "Open", QString(),
+                             "Log File (*.log, *.eld) (*.log *.eld);;All File (*.*) (*)");
+  if (chosen.isEmpty()) return;
+  // A recording or a playback must not write records or the count while
+  // the file replaces them: it is stopped first, as the user's Stop would.
+  if (instances_.recordingClock.enable.load() != 0) StopButtonClick();
+  if (LoadLogFile(chosen.toStdString(), state, instances_.logMemory) != 0) {
+    AddStatusLine("Load Log File Error");
+    return;
+  }
+  AddStatusLine("Load Log File OK");
+  ui_->StartButton->setEnabled(true);
+  // A log without records still gets a valid range: 0..0.
+  const uint32_t count = state.recordCount.load();
+  ui_->PlayPositionBar->setMaximum(count > 0 ? static_cast<int>(count - 1) : 0);
+  state.currentIndex = 0;
+  state.liveMode = 0;
+}
+
+void TConsultMainForm::SaveAsClick() {
+  RecorderState& state = instances_.recorderState;
+  const QString preset = QString::fromStdString("log_" + MakeTimeStamp() + ".eld");
+  const QString chosen =
+      Dialogs().SaveFileName(this, "Save As", preset, "Log File (*.eld) (*.eld)", true);
+  if (chosen.isEmpty()) {
+    state.logFileName = "0";
+    return;
+  }
+  const std::string fileName = WithExtension(chosen.toStdString(), ".eld");
+  // The dialog asked about the name it was given; a name that became
+  // another one here is asked about too, before it is replaced.
+  if (fileName != chosen.toStdString() && QFileInfo::exists(QString::fromStdString(fileName)) &&
+      !Dialogs().Question(this,
+                          QString::fromStdString(fileName) +
+                              " already exists.\nDo you want to replace it?",
+                          "Save As")) {
+    state.logFileName = "0";
+    return;
+  }
+  state.logFileName = fileName;
+  if (state.recordCount.load() == 0) {
+    AddStatusLine("ReadData NOT Found.");
+    return;
+  }
+  if (SaveLogFile(fileName, state, instances_.logMemory) != 0) {
+    AddStatusLine("Save Log File Error");
+    return;
+  }
+  // A live recording that goes on has records the file does not hold yet:
+  // it stays unsaved.
+  const bool stillRecording =
+      state.liveMode.load() != 0 && instances_.recordingClock.enable.load() != 0;
+  if (!stillRecording) state.unsaved = 0;
+}
+
+void TConsultMainForm::ExporttoExcelcsvClick() {
+  if (exportDlg_ == nullptr) return;
+  Ui::ExportDlg& d = *exportDlg_->Form();
+  const int count = static_cast<int>(std::min<uint32_t>(instances_.recorderState.recordCount.load(),
+                                                        INT32_MAX));
+  d.StartScrollBar->setValue(0);
+  d.StopScrollBar->setValue(0);
+  d.StartScrollBar->setMaximum(count);
+  d.StopScrollBar->setMaximum(count);
+  if (!exportDlg_->isVisible()) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+      QRect frame = exportDlg_->frameGeometry();
+      frame.moveCenter(screen->availableGeometry().center());
+      exportDlg_->move(frame.topLeft());
+    }
+  }
+  exportDlg_->show();
+  exportDlg_->raise();
+  setEnabled(false);
+}
 
 // ---- Status log and time unit ------------------------------------------------
 

@@ -1,11 +1,52 @@
 // The export dialog: a chosen window of the recording as a CSV file.
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 
-class TExportDlg : public QWidget {
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/CsvWriter.h"
+#include "ui/ProgramInstances.h"
+
+namespace Ui {
+class ExportDlg;
+}
+class TConsultMainForm;
+
+class TExportDlg : public QDialog, public CsvProgress {
   Q_OBJECT
 
  public:
-  explicit TExportDlg(QWidget* parent = nullptr);
+  TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances);
+  ~TExportDlg() override;
+
+  Ui::ExportDlg* Form() const { return ui_.get(); }
+
+ public slots:
+  void StartScrollBarChange();
+  void StopScrollBarChange();
+  void DataSizeScrollBarChange();
+  void OKBtnClick();
+  void CancelBtnClick();
+
+ protected:
+  void reject() override;  // Escape
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // CsvProgress: the bar under the three scroll bars.
+  void Begin(int32_t maximum) override;
+  void SetPosition(int32_t position) override;
+  void End() override;
+  void RepaintWindows();
+  void Leave();
+
+  std::unique_ptr<Ui::ExportDlg> ui_;
+  TConsultMainForm* mainForm_;
+  ProgramInstances instances_;
+  // Room for 900,000 lines for the dialog's whole life; an export fills at
+  // most 65,502 of them.
+  std::vector<std::string> lines_;
 };

@@ -1,12 +1,15 @@
 #include "ui/ProgramWindows.h"
 
 ProgramWindows CreateProgramWindows(const ProgramInstances& instances) {
+  // The pictures live in the window library, which is linked statically:
+  // this keeps its resources in whatever program links it.
+  Q_INIT_RESOURCE(torvane);
   ProgramWindows windows;
   windows.consultMainForm = std::make_unique<TConsultMainForm>(instances);
   ConsultSession& session = instances.consultSession;
   windows.comSetForm = std::make_unique<TCom_set_Form>(windows.consultMainForm.get(),
                                                        [&session] { return session.FindCable(); });
-  windows.exportDlg = std::make_unique<TExportDlg>();
+  windows.exportDlg = std::make_unique<TExportDlg>(windows.consultMainForm.get(), instances);
   windows.aboutBox = std::make_unique<TAboutBox>();
   windows.consultMainForm->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
                                                windows.aboutBox.get());

@@ -32,13 +32,18 @@ class StandardDialogs : public UserDialogs {
   void Plain(QWidget* owner, const QString& text, const QString& title) override {
     Run(owner, QMessageBox::NoIcon, text, title, QMessageBox::Ok);
   }
-  QString OpenFileName(QWidget* owner, const QString& caption, const QString& directory,
+  // The descriptions carry their own patterns ("Log File (*.log, *.eld)"):
+  // the details Qt would add are hidden.
+  QString OpenFileName(QWidget* owner, const QString& caption, const QString& preset,
                        const QString& filter) override {
-    return QFileDialog::getOpenFileName(owner, caption, directory, filter);
+    return QFileDialog::getOpenFileName(owner, caption, preset, filter, nullptr,
+                                        QFileDialog::HideNameFilterDetails);
   }
-  QString SaveFileName(QWidget* owner, const QString& caption, const QString& directory,
-                       const QString& filter) override {
-    return QFileDialog::getSaveFileName(owner, caption, directory, filter);
+  QString SaveFileName(QWidget* owner, const QString& caption, const QString& preset,
+                       const QString& filter, bool confirmOverwrite) override {
+    QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
+    if (!confirmOverwrite) options |= QFileDialog::DontConfirmOverwrite;
+    return QFileDialog::getSaveFileName(owner, caption, preset, filter, nullptr, options);
   }
 
  private:

@@ -20,11 +20,14 @@ class UserDialogs {
   virtual void Warning(QWidget* owner, const QString& text, const QString& title) = 0;
   virtual void Error(QWidget* owner, const QString& text, const QString& title) = 0;
   virtual void Plain(QWidget* owner, const QString& text, const QString& title) = 0;
-  // File dialogs; an empty result means cancelled.
-  virtual QString OpenFileName(QWidget* owner, const QString& caption, const QString& directory,
+  // File dialogs; an empty result means cancelled. The filter is Qt's
+  // "Description (patterns);;..." form, its first entry chosen; preset is
+  // the file name (or folder) the dialog starts with. A save dialog asks
+  // before an existing file is replaced only when confirmOverwrite is set.
+  virtual QString OpenFileName(QWidget* owner, const QString& caption, const QString& preset,
                                const QString& filter) = 0;
-  virtual QString SaveFileName(QWidget* owner, const QString& caption, const QString& directory,
-                               const QString& filter) = 0;
+  virtual QString SaveFileName(QWidget* owner, const QString& caption, const QString& preset,
+                               const QString& filter, bool confirmOverwrite) = 0;
 };
 
 // The message box the real dialogs show, built but not yet run, so that a

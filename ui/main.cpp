@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
   try {
     // No application display name: Qt would append it to the title of every
     // other window, and each window's title is its own ("COM Port", "CHECK").
-    QGuiApplication::setDesktopFileName("torvane");
+    QGuiApplication::setDesktopFileName("com.varnok.Torvane");
     QApplication::setQuitOnLastWindowClosed(false);
     InstallFontSubstitutes();
     ProgramInstances& instances = TheProgramInstances();

@@ -68,18 +68,25 @@ class ScriptedDialogs : public UserDialogs {
   void Plain(QWidget*, const QString& text, const QString& title) override {
     Record("plain", title, text);
   }
-  QString OpenFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
-    Record("open", caption, "");
+  // The text of a file dialog's call is its preset and filter.
+  QString OpenFileName(QWidget*, const QString& caption, const QString& preset,
+                       const QString& filter) override {
+    Record("open", caption, (preset + "|" + filter).toStdString());
     return NextFileName();
   }
-  QString SaveFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
-    Record("save", caption, "");
+  QString SaveFileName(QWidget*, const QString& caption, const QString& preset,
+                       const QString& filter, bool confirmOverwrite) override {
+    Record(confirmOverwrite ? "save" : "save-no-confirm", caption,
+           (preset + "|" + filter).toStdString());
     return NextFileName();
   }
 
  private:
   void Record(const char* kind, const QString& title, const QString& text) {
-    calls.push_back({kind, title.toStdString(), text.toStdString()});
+    Record(kind, title, text.toStdString());
+  }
+  void Record(const char* kind, const QString& title, const std::string& text) {
+    calls.push_back({kind, title.toStdString(), text});
     if (whileOpen) whileOpen();
   }
   QString NextFileName() {

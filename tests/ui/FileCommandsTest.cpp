@@ -1,0 +1,228 @@
+// The File menu: Open, Save As, and the export dialog with its three bars.
+#include <QScrollBar>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "UiTestSupport.h"
+#include "data/LogFile.h"
+#include "tools/ecusim/EcuSimulator.h"
+#include "ui_Consultmain.h"
+#include "ui_ExportDlg.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class FileCommandsTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    CreateWindows();
+  }
+  void Click(QAction* item) { TConsultMainForm::ClickMenuItem(item); }
+  // Puts n pattern records in the log memory, as a recording would.
+  void Record(uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+      SampleRecord r;
+      r[0] = kFrameLength;
+      r[1] = static_cast<uint8_t>(i >> 8);
+      r[2] = static_cast<uint8_t>(i);
+      ASSERT_FALSE(StoreRecord(instances->logMemory, r, i));
+    }
+    State().recordCount = n;
+  }
+  std::string File(const std::string& name) const { return (directory / name).string(); }
+  Ui::ExportDlg& Export() { return *windows.exportDlg->Form(); }
+};
+
+TEST_F(FileCommandsTest, OpenAsksFirstWhenUnsavedAndLoadsIntoPlayback) {
+  Record(3);
+  ASSERT_EQ(SaveLogFile(File("three.eld"), State(), instances->logMemory), 0);
+  State().unsaved = 1;
+  State().liveMode = 1;
+  dialogs.answers = {false};
+  Click(Form().FileOpen);
+  ASSERT_EQ(dialogs.calls.size(), 1u);  // the question alone: No ends it
+  EXPECT_EQ(dialogs.calls[0].title, "CHECK");
+
+  dialogs.answers = {true};
+  dialogs.fileNames = {QString::fromStdString(File("three.eld"))};
+  Click(Form().FileOpen);
+  ASSERT_EQ(dialogs.calls.size(), 3u);
+  EXPECT_EQ(dialogs.calls[2].kind, "open");
+  EXPECT_EQ(dialogs.calls[2].text, "|Log File (*.log, *.eld) (*.log *.eld);;All File (*.*) (*)");
+  EXPECT_EQ(StatusLines().back(), "Load Log File OK");
+  EXPECT_EQ(Form().PlayPositionBar->maximum(), 2);
+  EXPECT_EQ(State().liveMode.load(), 0);
+  EXPECT_EQ(State().currentIndex.load(), 0);
+  EXPECT_EQ(State().unsaved.load(), 1);  // a load does not save anything
+  EXPECT_TRUE(Form().StartButton->isEnabled());
+}
+
+TEST_F(FileCommandsTest, AFailedOrEmptyLoadLeavesTheModeOrGetsAValidRange) {
+  State().liveMode = 1;
+  std::ofstream(File("junk.eld")) << "not a log file at all, longer than forty bytes....";
+  dialogs.fileNames = {QString::fromStdString(File("junk.eld"))};
+  Click(Form().FileOpen);
+  EXPECT_EQ(StatusLines().back(), "Load Log File Error");
+  EXPECT_EQ(State().liveMode.load(), 1);
+  EXPECT_FALSE(Form().StartButton->isEnabled());
+
+  ASSERT_EQ(SaveLogFile(File("empty.eld"), State(), instances->logMemory), 0);  // 0 records
+  dialogs.fileNames = {QString::fromStdString(File("empty.eld"))};
+  Click(Form().FileOpen);
+  EXPECT_EQ(StatusLines().back(), "Load Log File OK");
+  EXPECT_EQ(Form().PlayPositionBar->minimum(), 0);
+  EXPECT_EQ(Form().PlayPositionBar->maximum(), 0);
+}
+
+TEST_F(FileCommandsTest, SaveAsTakesTheEldExtensionAndReportsOnlyFailures) {
+  dialogs.fileNames = {QString::fromStdString(File("nothing"))};
+  Click(Form().SaveAs);
+  EXPECT_EQ(StatusLines().back(), "ReadData NOT Found.");
+  EXPECT_FALSE(fs::exists(File("nothing.eld")));
+  ASSERT_EQ(dialogs.calls.back().kind, "save");  // this dialog asks before replacing
+  EXPECT_EQ(dialogs.calls.back().text.rfind("log_", 0), 0u);
+
+  Record(2);
+  State().unsaved = 1;
+  const size_t lines = StatusLines().size();
+  dialogs.fileNames = {QString::fromStdString(File("run1.txt")),
+                       QString::fromStdString(File("run2"))};
+  Click(Form().SaveAs);
+  Click(Form().SaveAs);
+  EXPECT_EQ(fs::file_size(File("run1.eld")), 80u);
+  EXPECT_EQ(fs::file_size(File("run2.eld")), 80u);
+  EXPECT_EQ(StatusLines().size(), lines);  // success adds no line
+  EXPECT_EQ(State().unsaved.load(), 0);
+  EXPECT_EQ(State().logFileName, File("run2.eld"));
+
+  // "run2" typed again: the dialog asked about run2, so run2.eld is asked
+  // about here. No keeps the file; cancelling forgets the name.
+  dialogs.fileNames = {QString::fromStdString(File("run2"))};
+  dialogs.answers = {false};
+  Record(1);
+  Click(Form().SaveAs);
+  EXPECT_EQ(dialogs.calls.back().kind, "question");
+  EXPECT_EQ(fs::file_size(File("run2.eld")), 80u);
+  Click(Form().SaveAs);  // no name left: cancelled
+  EXPECT_EQ(State().logFileName, "0");
+}
+
+TEST_F(FileCommandsTest, ExportBarsKeepStartBeforeStopAndTheSpanWithinTheDataSize) {
+  Record(500);
+  Click(Form().ExporttoExcelcsv);
+  EXPECT_TRUE(windows.exportDlg->isVisible());
+  EXPECT_FALSE(Main().isEnabled());
+  EXPECT_EQ(Export().StartScrollBar->maximum(), 500);
+  EXPECT_EQ(Export().StopScrollBar->maximum(), 500);
+  EXPECT_EQ(Export().StartLabel->text(), "0");
+
+  Export().DataSizeScrollBar->setValue(100);
+  EXPECT_EQ(Export().DataSizeLabel->text(), "100");
+  Export().StopScrollBar->setValue(50);
+  Export().StartScrollBar->setValue(300);
+  EXPECT_EQ(Export().StopScrollBar->value(), 300);
+  Export().StopScrollBar->setValue(450);
+  EXPECT_EQ(Export().StartScrollBar->value(), 350);
+  EXPECT_EQ(Export().StartLabel->text(), "3500");
+  EXPECT_EQ(Export().StopLabel->text(), "4500");
+
+  // A smaller size waits for the next move of a bar.
+  Export().DataSizeScrollBar->setValue(10);
+  EXPECT_EQ(Export().StartScrollBar->value(), 350);
+  Export().StartScrollBar->setValue(351);
+  EXPECT_EQ(Export().StopScrollBar->value(), 361);
+  Export().DataSizeScrollBar->setValue(0);
+  Export().StopScrollBar->setValue(400);
+  EXPECT_EQ(Export().StartScrollBar->value(), 400);
+
+  // Escape is Cancel; the size is kept for the next time, the bars are not.
+  QTest::keyClick(windows.exportDlg.get(), Qt::Key_Escape);
+  EXPECT_FALSE(windows.exportDlg->isVisible());
+  EXPECT_TRUE(Main().isEnabled());
+  Click(Form().ExporttoExcelcsv);
+  EXPECT_EQ(Export().DataSizeScrollBar->value(), 0);
+  EXPECT_EQ(Export().StopScrollBar->value(), 0);
+}
+
+TEST_F(FileCommandsTest, OkWritesTheLinesWithCrLfOrSaysWhyNot) {
+  Record(20);
+  Click(Form().ExporttoExcelcsv);
+  Export().StopScrollBar->setValue(9);
+  // Cancelling the file dialog keeps the export dialog and frees the window.
+  Export().OKBtn->click();
+  EXPECT_TRUE(windows.exportDlg->isVisible());
+  EXPECT_TRUE(Main().isEnabled());
+  EXPECT_EQ(dialogs.calls.back().kind, "save-no-confirm");
+
+  dialogs.fileNames = {QString::fromStdString(File("part.txt"))};
+  Click(Form().ExporttoExcelcsv);
+  Export().StopScrollBar->setValue(9);
+  QTest::keyClick(windows.exportDlg.get(), Qt::Key_Return);  // Enter is OK
+  EXPECT_EQ(StatusLines().back(), "Export done");
+  EXPECT_FALSE(windows.exportDlg->isVisible());
+  EXPECT_TRUE(Main().isEnabled());
+  const std::string csv = ReadFile(File("part.csv"));
+  EXPECT_EQ(csv.rfind(CsvHeaderLine() + "\r\n", 0), 0u);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 11);  // header and records 0..9
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 11);
+
+  dialogs.fileNames = {QString::fromStdString((directory / "gone" / "x.csv").string())};
+  Click(Form().ExporttoExcelcsv);
+  Export().OKBtn->click();
+  EXPECT_EQ(StatusLines().back(), "Export Error");
+  EXPECT_FALSE(fs::exists(directory / "gone"));
+}
+
+TEST_F(FileCommandsTest, ExportOfAnEmptyMemoryWritesNothing) {
+  Click(Form().ExporttoExcelcsv);
+  EXPECT_EQ(Export().StopScrollBar->maximum(), 0);
+  Export().OKBtn->click();
+  EXPECT_EQ(StatusLines().back(), "ReadData NOT Found.");
+  EXPECT_TRUE(dialogs.calls.empty());  // no file asked for
+  EXPECT_TRUE(Main().isEnabled());
+}
+
+TEST_F(FileCommandsTest, ARecordingFromTheSimulatorSavedLoadedAndExportedMatchesTheCli) {
+  EcuSimulator simulator(EcuSimulatorOptions{});
+  ASSERT_TRUE(simulator.Start());
+  WriteSettings("[SET]\ncom_no=2\n[Ports]\nCOM2=" + simulator.SlavePath() + "\n");
+  CreateWindows(std::chrono::milliseconds(10));
+  Click(Form().ECUOpen);
+  Click(Form().ECUInit);
+  Form().StartButton->click();
+  ASSERT_TRUE(WaitFor([&] { return State().recordCount.load() >= 100; }));
+  Form().StopButton->click();
+  const uint32_t count = State().recordCount.load();
+
+  dialogs.fileNames = {QString::fromStdString(File("drive")),
+                       QString::fromStdString(File("drive.eld")),
+                       QString::fromStdString(File("window.csv"))};
+  Click(Form().SaveAs);
+  Click(Form().FileOpen);  // saved: no question
+  EXPECT_EQ(StatusLines().back(), "Load Log File OK");
+  Click(Form().ExporttoExcelcsv);
+  Export().StopScrollBar->setValue(static_cast<int>(count));
+  Export().OKBtn->click();
+  ASSERT_EQ(StatusLines().back(), "Export done");
+
+  const std::string cli = std::string(TORVANE_CLI) + " export " + File("drive.eld") + " --out " +
+                          File("cli.csv") + " > /dev/null";
+  ASSERT_EQ(std::system(cli.c_str()), 0);
+  EXPECT_EQ(ReadFile(File("window.csv")), ReadFile(File("cli.csv")));
+}
+
+}  // namespace
