@@ -329,12 +329,10 @@ TEST(Cli, PortsShowsWhatDiscoverySees) {
   const std::vector<std::string> lines = SplitLines(found.out);
   ASSERT_EQ(lines.size(), 3u) << found.out;
   EXPECT_EQ(lines[0].rfind("- ", 0), 0u) << lines[0];
-  EXPECT_NE(lines[0].find(fake.Node("ttyS0") + " "), std::string::npos) << lines[0];
   EXPECT_NE(lines[0].find("  no COM slot  "), std::string::npos) << lines[0];
   EXPECT_EQ(lines[1].rfind("Varnok DID-Uzorari Cable (COM3)  " + fake.Node("ttyUSB0"), 0), 0u)
       << lines[1];
   EXPECT_NE(lines[1].find("  COM3  "), std::string::npos) << lines[1];
-  EXPECT_NE(lines[1].find("can open"), std::string::npos) << lines[1];
   EXPECT_EQ(lines[2], "Cable found on COM3.");
 
   // Without a slot the cable has no COM number, and the tool says how to

@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
       args.command == "probe" || args.command == "stream" || args.command == "record";
   const bool fileCommand = args.command == "info" || args.command == "export";
   const bool portsCommand = args.command == "ports";
-  if (!linkCommand && !fileCommand && !portsCommand) return CliUsageError("unknown command " + args.command);
+  if (!linkCommand && !fileCommand && !portsCommand)
+    return CliUsageError("unknown command " + args.command);
 
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
