@@ -9,6 +9,7 @@
 #include "data/LogFile.h"
 #include "data/Memmap.h"
 #include "data/Recorder.h"
+#include "tests/common/FakeDeviceTree.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/ecusim/EcuSimulator.h"
 
@@ -295,6 +296,10 @@ TEST(Cli, UsageErrorsExitTwoWithOneLine) {
       {"export", "a.eld"},
       {"export", "a.eld", "--out", "a.csv", "--start", "-1"},
       {"export", "a.eld", "--out", "a.csv", "--start", "9", "--end", "3"},
+      {"ports", "--sys-root"},
+      {"ports", "--dev-root", ""},
+      {"ports", "--port", "COM1"},
+      {"ports", "COM1"},
   };
   for (const std::vector<std::string>& args : cases) {
     const RunResult r = RunProgram(kCli, args, dir);
@@ -307,6 +312,37 @@ TEST(Cli, UsageErrorsExitTwoWithOneLine) {
   const RunResult help = RunProgram(kCli, {"--help"}, dir);
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: torvane-cli"), std::string::npos);
+}
+
+TEST(Cli, PortsShowsWhatDiscoverySees) {
+  TempDir dir;
+  FakeDeviceTree fake;
+  fake.AddPlain("ttyS0");
+  fake.AddUsb("ttyUSB0", "Varnok", "DID-Uzorari Cable");
+  const std::vector<std::string> ports{"ports", "--sys-root", fake.Tree().sysRoot, "--dev-root",
+                                       fake.Tree().devRoot};
+
+  std::vector<std::string> mapped = ports;
+  mapped.insert(mapped.end(), {"--map", "COM3=" + fake.Node("ttyUSB0")});
+  const RunResult found = RunProgram(kCli, mapped, dir, "found");
+  EXPECT_EQ(found.status, 0) << found.err;
+  const std::vector<std::string> lines = SplitLines(found.out);
+  ASSERT_EQ(lines.size(), 3u) << found.out;
+  EXPECT_EQ(lines[0].rfind("- ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("  no COM slot  "), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1].rfind("Varnok DID-Uzorari Cable (COM3)  " + fake.Node("ttyUSB0"), 0), 0u)
+      << lines[1];
+  EXPECT_NE(lines[1].find("  COM3  "), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[2], "Cable found on COM3.");
+
+  // Without a slot the cable has no COM number, and the tool says how to
+  // give it one.
+  const RunResult missing = RunProgram(kCli, ports, dir, "missing");
+  EXPECT_EQ(missing.status, 1) << missing.err;
+  EXPECT_NE(missing.out.find("No cable found."), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("--map COMn=" + fake.Node("ttyUSB0")), std::string::npos)
+      << missing.out;
+  EXPECT_EQ(missing.err, "");
 }
 
 TEST(EcuSimExecutable, PrintsThePathFirstAndStopsOnSigterm) {

@@ -1,5 +1,6 @@
 // The commands of torvane-cli. Each returns the process exit status:
-// 0 success, 1 the port, the ECU or a file failed, 2 a usage error.
+// 0 success, 1 the port, the ECU or a file failed (ports: no cable found),
+// 2 a usage error.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,8 @@ struct CliArguments {
   std::string file;                                    // the log file of info and export
   int64_t start = -1;                                  // --start; -1: not given
   int64_t end = -1;                                    // --end; -1: not given
+  std::string sysRoot;                                 // --sys-root; empty: /sys
+  std::string devRoot;                                 // --dev-root; empty: /dev
 };
 
 // Prints "torvane-cli: <message>" on standard error.
@@ -31,6 +34,8 @@ int StreamCommand(const CliArguments& args);
 int RecordCommand(const CliArguments& args);
 int InfoCommand(const CliArguments& args);
 int ExportCommand(const CliArguments& args);
+// Exit 0 when the cable was found, 1 when not.
+int PortsCommand(const CliArguments& args);
 
 // Set by SIGINT and SIGTERM; the streaming commands stop at it.
 bool CliStopSignalled();

@@ -22,6 +22,9 @@ const char kUsage[] =
     "  info   FILE.eld                 version, record count and duration\n"
     "  export FILE.eld --out FILE.csv [--start I] [--end J]\n"
     "                                  write records I..J as CSV lines (CR LF)\n"
+    "  ports  [--map COMn=PATH] [--sys-root DIR] [--dev-root DIR]\n"
+    "                                  list the serial devices, their COM slots and\n"
+    "                                  access, and the COM port of the cable\n"
     "\n"
     "  --port P          COM1..COM10 (through the port map) or a device path\n"
     "                    (a path is mapped to COM1 and COM1 is opened)\n"
@@ -32,10 +35,13 @@ const char kUsage[] =
     "  --start I         first record to export (default 0)\n"
     "  --end J           last record to export (default and at most the last\n"
     "                    record of the file); --start beyond it is an error\n"
+    "  --sys-root DIR    look for devices in DIR/class/tty (default /sys)\n"
+    "  --dev-root DIR    device nodes are DIR/<tty> (default /dev)\n"
     "\n"
     "Status lines (\"OK. ...\" / \"NG. ...\") go to standard output for probe and to\n"
     "standard error for stream and record, whose standard output is data.\n"
-    "Exit status: 0 success, 1 the port, the ECU or a file failed, 2 usage error.\n";
+    "Exit status: 0 success, 1 the port, the ECU or a file failed (ports: no\n"
+    "cable found), 2 usage error.\n";
 
 bool ParseSeconds(const char* text, double& value) {
   char* end = nullptr;
@@ -70,7 +76,9 @@ int main(int argc, char** argv) {
   const bool linkCommand =
       args.command == "probe" || args.command == "stream" || args.command == "record";
   const bool fileCommand = args.command == "info" || args.command == "export";
-  if (!linkCommand && !fileCommand) return CliUsageError("unknown command " + args.command);
+  const bool portsCommand = args.command == "ports";
+  if (!linkCommand && !fileCommand && !portsCommand)
+    return CliUsageError("unknown command " + args.command);
 
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -79,12 +87,13 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     const bool takesValue = arg == "--port" || arg == "--map" || arg == "--seconds" ||
-                            arg == "--out" || arg == "--start" || arg == "--end";
+                            arg == "--out" || arg == "--start" || arg == "--end" ||
+                            arg == "--sys-root" || arg == "--dev-root";
     if (takesValue && i + 1 >= argc) return CliUsageError(arg + " needs a value");
     if (arg == "--port" && linkCommand) {
       args.port = argv[++i];
       if (args.port.empty()) return CliUsageError("--port needs a value");
-    } else if (arg == "--map" && linkCommand) {
+    } else if (arg == "--map" && (linkCommand || portsCommand)) {
       const std::string map = argv[++i];
       const size_t eq = map.find('=');
       const int32_t slot = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
@@ -105,6 +114,12 @@ int main(int argc, char** argv) {
       if (!ParseIndex(argv[++i], args.end))
         return CliUsageError("--end needs a record index (0 or more), not " +
                              std::string(argv[i]));
+    } else if (arg == "--sys-root" && portsCommand) {
+      args.sysRoot = argv[++i];
+      if (args.sysRoot.empty()) return CliUsageError("--sys-root needs a folder");
+    } else if (arg == "--dev-root" && portsCommand) {
+      args.devRoot = argv[++i];
+      if (args.devRoot.empty()) return CliUsageError("--dev-root needs a folder");
     } else if (!arg.empty() && arg[0] != '-' && fileCommand && args.file.empty()) {
       args.file = arg;
     } else if (!arg.empty() && arg[0] == '-') {
@@ -124,5 +139,6 @@ int main(int argc, char** argv) {
   if (args.command == "stream") return StreamCommand(args);
   if (args.command == "record") return RecordCommand(args);
   if (args.command == "info") return InfoCommand(args);
+  if (portsCommand) return PortsCommand(args);
   return ExportCommand(args);
 }

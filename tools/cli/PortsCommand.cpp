@@ -1,0 +1,100 @@
+// torvane-cli ports: what cable discovery sees, and why it might not see
+// the cable. The usual reasons are a node this user may not open and a
+// cable whose node no COM slot names, so both are spelled out.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/CableDiscovery.h"
+#include "link/SerialPort.h"
+#include "tools/cli/CliCommands.h"
+
+namespace {
+
+enum class NodeAccess { kOpenable, kDenied, kMissing, kOtherError };
+
+NodeAccess AccessOf(const std::string& node) {
+  if (access(node.c_str(), R_OK | W_OK) == 0) return NodeAccess::kOpenable;
+  const int error = errno;
+  if (error == EACCES || error == EPERM) return NodeAccess::kDenied;
+  struct stat st{};
+  return stat(node.c_str(), &st) == 0 ? NodeAccess::kOtherError : NodeAccess::kMissing;
+}
+
+std::string AccessText(NodeAccess access) {
+  switch (access) {
+    case NodeAccess::kOpenable: return "can open";
+    case NodeAccess::kDenied: return "cannot open (permission denied)";
+    case NodeAccess::kMissing: return "no device node";
+    case NodeAccess::kOtherError: break;
+  }
+  return "cannot open";
+}
+
+std::string Padded(const std::string& text, size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+bool NamesTheCable(const SerialDevice& device) {
+  return device.usb && device.friendlyName.find("Varnok") != std::string::npos &&
+         device.friendlyName.find("DID-Uzorari") != std::string::npos;
+}
+
+}  // namespace
+
+int PortsCommand(const CliArguments& args) {
+  SerialPort portMap;
+  for (const auto& [slot, path] : args.maps) portMap.SetDevicePath(slot, path);
+  DeviceTree tree;
+  if (!args.sysRoot.empty()) tree.sysRoot = args.sysRoot;
+  if (!args.devRoot.empty()) tree.devRoot = args.devRoot;
+
+  const std::vector<SerialDevice> devices = ListSerialDevices(tree, portMap);
+  if (devices.empty()) std::printf("No serial devices under %s/class/tty.\n", tree.sysRoot.c_str());
+
+  std::vector<std::string> names, slots;
+  std::vector<NodeAccess> access;
+  size_t nameWidth = 0, nodeWidth = 0, slotWidth = 0;
+  for (const SerialDevice& device : devices) {
+    names.push_back(device.usb ? device.friendlyName : "-");
+    slots.push_back(device.comNumber != 0 ? "COM" + std::to_string(device.comNumber)
+                                          : "no COM slot");
+    access.push_back(AccessOf(device.deviceNode));
+    nameWidth = std::max(nameWidth, names.back().size());
+    nodeWidth = std::max(nodeWidth, device.deviceNode.size());
+    slotWidth = std::max(slotWidth, slots.back().size());
+  }
+  bool denied = false;
+  for (size_t i = 0; i < devices.size(); ++i) {
+    std::printf("%s  %s  %s  %s\n", Padded(names[i], nameWidth).c_str(),
+                Padded(devices[i].deviceNode, nodeWidth).c_str(),
+                Padded(slots[i], slotWidth).c_str(), AccessText(access[i]).c_str());
+    denied = denied || access[i] == NodeAccess::kDenied;
+  }
+
+  const int32_t cable = FindCable(tree, portMap);
+  if (cable != 0) {
+    std::printf("Cable found on COM%d.\n", cable);
+  } else {
+    std::printf("No cable found.\n");
+    for (const SerialDevice& device : devices) {
+      if (!NamesTheCable(device) || device.comNumber != 0) continue;
+      std::printf("%s looks like the cable, but no COM slot names it. Give it one:\n"
+                  "COMn=%s in the [Ports] section of tcon.ini (here: --map COMn=%s).\n",
+                  device.deviceNode.c_str(), device.deviceNode.c_str(),
+                  device.deviceNode.c_str());
+      break;
+    }
+  }
+  if (denied)
+    std::printf("This user may not open some of these devices. Join the dialout group:\n"
+                "  sudo usermod -aG dialout \"$USER\"\n"
+                "then log out and in again.\n");
+  std::fflush(stdout);
+  return cable != 0 ? kExitOk : kExitFailed;
+}
