@@ -1,7 +1,9 @@
 #include "CsvWriter.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 
 #include "data/Recorder.h"
 
@@ -19,7 +21,27 @@ std::string CsvHeaderLine() {
 // integers below 100000. Only its exponent differs from the texts the
 // spreadsheet files have always had: "1.2345E+05" is written "1.2345E5".
 // Values are whole numbers, so the exponent is never negative.
+namespace {
+
+// Below 100000 in magnitude the general format writes the plain integer,
+// which needs no locale and no floating point: nearly every field of an
+// export is one of these.
+constexpr int32_t kPlainLimit = 99999;
+
+void AppendCsvNumber(std::string& out, int32_t value) {
+  if (value >= -kPlainLimit && value <= kPlainLimit) {
+    char text[12];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, result.ptr);
+    return;
+  }
+  out += FormatCsvNumber(value);
+}
+
+}  // namespace
+
 std::string FormatCsvNumber(int32_t value) {
+  if (value >= -kPlainLimit && value <= kPlainLimit) return std::to_string(value);
   const float asFloat = static_cast<float>(value);
   char text[32];
   std::snprintf(text, sizeof text, "%.5G", static_cast<double>(asFloat));
@@ -35,9 +57,14 @@ std::string FormatCsvNumber(int32_t value) {
   return out;
 }
 
-std::string CsvValuesPart(const SampleRecord& record) {
+namespace {
+
+void AppendValuesPart(std::string& part, const SampleRecord& record) {
   const int frameLength = record[0];
-  if (frameLength == 0) return " ";
+  if (frameLength == 0) {
+    part += ' ';
+    return;
+  }
   // Data bytes past the frame length count as 0. A length above 19 (only a
   // damaged file has one) names more bytes than a record holds: the 19
   // present are used.
@@ -46,11 +73,22 @@ std::string CsvValuesPart(const SampleRecord& record) {
   const int last = std::min(frameLength, kSampleRecordSize - 1);
   for (int b = 1; b <= last; ++b) work[b] = record[b];
 
-  std::string part = " ";
-  for (const ValueColumn& column : kValueColumns)
-    part += FormatCsvNumber(ConvertValue(column, work)) + kCsvSeparator;
-  for (const BitColumn& bit : kBitColumns)
-    part += std::string(BitIsSet(bit, work) ? "1" : "0") + kCsvSeparator;
+  part += ' ';
+  for (const ValueColumn& column : kValueColumns) {
+    AppendCsvNumber(part, ConvertValue(column, work));
+    part += kCsvSeparator;
+  }
+  for (const BitColumn& bit : kBitColumns) {
+    part += BitIsSet(bit, work) ? '1' : '0';
+    part += kCsvSeparator;
+  }
+}
+
+}  // namespace
+
+std::string CsvValuesPart(const SampleRecord& record) {
+  std::string part;
+  AppendValuesPart(part, record);
   return part;
 }
 
@@ -76,8 +114,13 @@ void BuildCsvLines(std::vector<std::string>& lines, int32_t& lineCount, int32_t 
   for (int64_t i = start;; ++i) {
     if (progress != nullptr && (step == 0 || count % step == 0))
       progress->SetPosition(static_cast<int32_t>(std::min<int64_t>(count, maximum)));
-    FetchRecord(memory, work, static_cast<uint32_t>(i));  // a failure keeps the last record
-    lines.push_back(std::to_string(i * 10) + kCsvSeparator + CsvValuesPart(work));
+    (void)FetchRecord(memory, work, static_cast<uint32_t>(i));  // a failure keeps the last record
+    std::string line;
+    line.reserve(160);
+    line += std::to_string(i * 10);
+    line += kCsvSeparator;
+    AppendValuesPart(line, work);
+    lines.push_back(std::move(line));
     ++count;
     if (i == end) break;
     // The count is read afresh: a live recording may still be growing.

@@ -3,8 +3,9 @@
 
 #include <string>
 
-// "tcon.ini" in the folder of the running executable, unless a test set
-// another path.
+// "tcon.ini" in the folder of the running executable where that folder (or
+// the file) is writable, else in $XDG_CONFIG_HOME/torvane/ (an installed
+// program); a test may set another path.
 std::string SettingsPath();
 void SetSettingsPath(const std::string& path);  // empty brings back the default
 

@@ -2,6 +2,7 @@
 // ProgramInstances.cpp); here the application, its windows and the
 // message loop come into being.
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 #include <exception>
@@ -90,6 +91,7 @@ int main(int argc, char* argv[]) {
     // other window, and each window's title is its own ("COM Port", "CHECK").
     QGuiApplication::setDesktopFileName("com.varnok.Torvane");
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon::fromTheme("torvane", QIcon(":/torvane/icon.png")));
     InstallFontSubstitutes();
     ProgramInstances& instances = TheProgramInstances();
     ProgramWindows windows = CreateProgramWindows(instances);
