@@ -9,13 +9,17 @@
 
 namespace {
 
-std::vector<uint8_t> CleanStream(int frames) {
+// Frames of random register values (FF among them, as real ones read 255).
+// With lastRegister255 every frame ends in FF and so waits for the next
+// frame start to confirm it: the decoder's slowest ordinary path.
+std::vector<uint8_t> CleanStream(int frames, bool lastRegister255 = false) {
   std::vector<uint8_t> bytes;
   std::mt19937 random(7);
   for (int f = 0; f < frames; ++f) {
     bytes.push_back(0xFF);
     bytes.push_back(kFrameLength);
-    for (int i = 0; i < kFrameLength; ++i) bytes.push_back(static_cast<uint8_t>(random() % 0xFF));
+    for (int i = 0; i < kFrameLength; ++i) bytes.push_back(static_cast<uint8_t>(random()));
+    if (lastRegister255) bytes.back() = 0xFF;
   }
   return bytes;
 }
@@ -44,10 +48,12 @@ void RunDecoder(benchmark::State& state, const std::vector<uint8_t>& stream) {
 }
 
 void BM_DecodeCleanFrames(benchmark::State& state) { RunDecoder(state, CleanStream(5000)); }
+void BM_DecodeHeldFrames(benchmark::State& state) { RunDecoder(state, CleanStream(5000, true)); }
 void BM_DecodeNoise(benchmark::State& state) { RunDecoder(state, NoisyStream(100000)); }
 
 }  // namespace
 
 BENCHMARK(BM_DecodeCleanFrames)->Arg(1)->Arg(20)->Arg(1024);
+BENCHMARK(BM_DecodeHeldFrames)->Arg(1)->Arg(1024);
 BENCHMARK(BM_DecodeNoise)->Arg(1)->Arg(1024);
 BENCHMARK_MAIN();

@@ -110,9 +110,12 @@ class SampleCell {
 // ---- Stream decoder state --------------------------------------------------
 // Lives from one DecodeStream call to the next; never reset by Start or Stop.
 struct StreamDecoderState {
-  int32_t huntState = 0;    // 0 hunting FF, 1 expecting the length byte, 2 data
+  // 0 hunting FF, 1 expecting the length byte, 2 data, 3 a complete frame
+  // held until the next frame start confirms it, 4 held and FF seen.
+  int32_t huntState = 0;
   int32_t storedCount = 0;  // frame bytes stored so far (the length byte counts)
-  int32_t work[kFrameLength + 1] = {};
+  int32_t resumeAt = 0;     // held frame: index in work of its first suspicious FF
+  uint8_t work[kFrameLength + 1] = {};
 };
 
 // ---- RecorderState ---------------------------------------------------------
@@ -132,7 +135,8 @@ struct RecorderState {
   std::atomic<uint64_t> framesDecoded{0};
 
   // Feeds bytes of one read to the frame decoder; a complete FF 12 frame
-  // overwrites bytes 0..18 of the current sample. Receiver thread only.
+  // overwrites bytes 0..18 of the current sample (register values of 255
+  // included). Receiver thread only.
   void DecodeStream(const uint8_t* bytes, int count);
   StreamDecoderState decoder;
 };

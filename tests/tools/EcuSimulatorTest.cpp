@@ -52,12 +52,7 @@ EcuSimulatorOptions Fast() {
   return options;
 }
 
-bool IsDataFrame(const SampleRecord& r) {
-  if (r[0] != kFrameLength) return false;
-  for (int i = 1; i <= kFrameLength; ++i)
-    if (r[i] == 0xFF) return false;
-  return r[19] == 0;
-}
+bool IsDataFrame(const SampleRecord& r) { return r[0] == kFrameLength && r[19] == 0; }
 
 }  // namespace
 
@@ -250,7 +245,7 @@ TEST(EcuSimulator, StrayBytesBetweenFramesAreIgnored) {
   EXPECT_GT(collector.bytesRead, collector.frames.size() * 20 + 20);  // strays did come
 }
 
-TEST(EcuSimulator, FfInsideAFrameLosesThatFrameOnly) {
+TEST(EcuSimulator, FramesWithRegistersReading255AllArrive) {
   EcuSimulatorOptions options = Fast();
   options.ffInFrame = true;
   Bench bench(options);
@@ -260,25 +255,22 @@ TEST(EcuSimulator, FfInsideAFrameLosesThatFrameOnly) {
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(200));
 
-  std::vector<SampleRecord> expected;
-  size_t faults = 0;
-  for (const SentFrame& f : bench.SentAtLeast(collector.frames.size() * 2)) {
-    if (f.fault == FrameFault::FfInFrame) {
-      if (expected.size() < collector.frames.size()) ++faults;
-      continue;
-    }
-    ASSERT_EQ(f.fault, FrameFault::None);
-    expected.push_back(f.Record());
+  std::vector<SentFrame> sent = bench.SentAtLeast(collector.frames.size());
+  sent.resize(collector.frames.size());
+  EXPECT_EQ(collector.frames, Records(sent));
+  size_t with255 = 0;
+  for (const SentFrame& f : sent) {
+    if (f.fault != FrameFault::FfInFrame) continue;
+    ++with255;
+    EXPECT_NE(std::count(f.values.begin(), f.values.end(), 0xFF), 0) << "frame " << f.number;
   }
-  ASSERT_GE(expected.size(), collector.frames.size());
-  expected.resize(collector.frames.size());
-  EXPECT_EQ(collector.frames, expected);
-  EXPECT_GT(faults, 3u);
+  EXPECT_GT(with255, 3u);
 }
 
-TEST(EcuSimulator, CutFrameLosesItselfAndTheNextFrame) {
+TEST(EcuSimulator, CutFrameLosesItselfAndAtMostTheNextFrame) {
   EcuSimulatorOptions options = Fast();
   options.cutFrames = true;
+  options.ffInFrame = true;  // registers at 255 must not make a cut cost more
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
   ASSERT_EQ(bench.session.InitializeEcu(), 0);
@@ -286,23 +278,28 @@ TEST(EcuSimulator, CutFrameLosesItselfAndTheNextFrame) {
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(200));
 
-  // The FF that starts the frame after a cut one abandons the cut frame and
-  // is no frame start itself, so that frame is lost as well.
-  std::vector<SampleRecord> expected;
+  // Walk the sent frames beside the received ones: each received sample is
+  // the next whole frame sent, and only a frame right after a cut one may
+  // be missing besides the cut frames themselves.
+  const std::vector<SampleRecord>& received = collector.frames;
+  size_t next = 0;
   size_t cuts = 0;
   bool afterCut = false;
-  for (const SentFrame& f : bench.SentAtLeast(collector.frames.size() * 2)) {
+  for (const SentFrame& f : bench.SentAtLeast(received.size() * 2)) {
+    if (next == received.size()) break;
     if (f.fault == FrameFault::Cut) {
-      if (expected.size() < collector.frames.size()) ++cuts;
+      ++cuts;
       afterCut = true;
       continue;
     }
-    if (!afterCut) expected.push_back(f.Record());
+    if (received[next] == f.Record()) {
+      ++next;
+    } else {
+      ASSERT_TRUE(afterCut) << "frame " << f.number << " was lost";
+    }
     afterCut = false;
   }
-  ASSERT_GE(expected.size(), collector.frames.size());
-  expected.resize(collector.frames.size());
-  EXPECT_EQ(collector.frames, expected);
+  EXPECT_EQ(next, received.size()) << "a received sample is no frame sent";
   EXPECT_GT(cuts, 3u);
 }
 

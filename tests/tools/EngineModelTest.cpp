@@ -1,5 +1,6 @@
-// The simulated engine over a long run: never a byte 0xFF, and the things a
-// demo should show (warming up, gear changes, switching bits) do happen.
+// The simulated engine over a long run: the things a demo should show
+// (warming up, gear changes, switching bits) do happen, and its bytes use
+// the whole range of a register, 255 included.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -42,13 +43,13 @@ TEST(EngineModel, TenMinutesOfBelievableBytes) {
 
   std::set<int> gears;
   int32_t maxRpm = 0, maxSpeed = 0, minIdleRpm = 100000;
-  int acChanges = 0, fanChanges = 0, crankingFrames = 0;
+  int acChanges = 0, fanChanges = 0, crankingFrames = 0, bytes255 = 0;
   SampleRecord previous = Sample(engine);
   const int32_t firstCoolant = Value("coolant", previous);
   for (int k = 0; k < steps; ++k) {
     engine.Advance(dt);
     const SampleRecord r = Sample(engine);
-    for (int i = 1; i <= kFrameLength; ++i) ASSERT_NE(r[i], 0xFF) << "step " << k << " byte " << i;
+    for (int i = 1; i <= kFrameLength; ++i) bytes255 += r[i] == 0xFF;
     gears.insert(engine.Gear());
     maxRpm = std::max(maxRpm, Value("rpm", r));
     maxSpeed = std::max(maxSpeed, Value("speed", r));
@@ -60,6 +61,8 @@ TEST(EngineModel, TenMinutesOfBelievableBytes) {
     previous = r;
   }
   EXPECT_EQ(engine.Register(0x77), 0);  // unknown registers read 0
+  // Low bytes of the words pass through FF as the values change.
+  EXPECT_GT(bytes255, 10);
 
   EXPECT_GE(gears.size(), 4u);  // neutral and at least three gears
   EXPECT_GT(maxRpm, 2500);

@@ -271,22 +271,23 @@ void EcuSimulator::QueueStreamFrame() {
   for (uint8_t nn : streamRegisters_) frame.values.push_back(out.engine.Register(nn));
 
   // Faults are spaced out so that each one's effect at the receiver can be
-  // told apart: a cut frame also costs the frame after it.
+  // told apart: a cut frame may also cost the frame after it.
   const bool faultAllowed = out.framesSinceFault >= 3;
-  std::vector<uint8_t> wire = frame.values;
   int sendCount = n;
   if (faultAllowed && options_.cutFrames && out.faults.Chance(0.1)) {
     frame.fault = FrameFault::Cut;
     sendCount = out.faults.Integer(0, std::max(0, n - 1));
   } else if (faultAllowed && options_.ffInFrame && out.faults.Chance(0.1) && n > 0) {
+    // A register at full scale (or a bank with every bit set): FF as data,
+    // sent and logged like any other value.
     frame.fault = FrameFault::FfInFrame;
-    wire[static_cast<size_t>(out.faults.Integer(0, n - 1))] = kFrameStart;
+    frame.values[static_cast<size_t>(out.faults.Integer(0, n - 1))] = 0xFF;
   }
   out.framesSinceFault = frame.fault == FrameFault::None ? out.framesSinceFault + 1 : 0;
 
   out.Queue(kFrameStart);
   out.Queue(static_cast<uint8_t>(n));
-  for (int i = 0; i < sendCount; ++i) out.Queue(wire[static_cast<size_t>(i)]);
+  for (int i = 0; i < sendCount; ++i) out.Queue(frame.values[static_cast<size_t>(i)]);
   out.frameEnds.emplace_back(out.queuedTotal, std::move(frame));
 
   // Stray bytes only after a frame that ended cleanly: after a cut frame

@@ -30,7 +30,7 @@ struct EcuSimulatorOptions {
   // Faults, as real lines and ECUs show them.
   bool noInit = false;           // never answer the initialisation
   bool strayBytes = false;       // now and then a few non-FF bytes between frames
-  bool ffInFrame = false;        // now and then an FF in place of a register byte
+  bool ffInFrame = false;        // now and then one register of a frame reads 255
   bool cutFrames = false;        // now and then a frame cut short
   bool echoInverted = false;     // every command byte echoed inverted first
   double closeAfterSeconds = 0;  // close the line after this long (0: never)

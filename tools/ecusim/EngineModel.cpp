@@ -32,19 +32,20 @@ double Approach(double value, double target, double dt, double timeConstant) {
   return value + (target - value) * std::min(1.0, dt / timeConstant);
 }
 
-// Scales an engineering value into a register byte. 0xFF is reserved: the
-// program's decoder abandons any frame that holds it.
+// Scales an engineering value into a register byte or word, clamped to
+// what the register can hold: a value at full scale reads 255 (or FFFF), as
+// on a real ECU.
 uint8_t ToByte(double value) {
   const long v = std::lround(value);
-  return static_cast<uint8_t>(std::clamp(v, 0L, 0xFEL));
+  return static_cast<uint8_t>(std::clamp(v, 0L, 0xFFL));
 }
 uint8_t HighByte(double word) {
-  const long v = std::clamp(std::lround(word), 0L, 0xFEFEL);
+  const long v = std::clamp(std::lround(word), 0L, 0xFFFFL);
   return static_cast<uint8_t>(v >> 8);
 }
 uint8_t LowByte(double word) {
-  const long v = std::clamp(std::lround(word), 0L, 0xFEFEL);
-  return static_cast<uint8_t>(std::min(v & 0xFF, 0xFEL));
+  const long v = std::clamp(std::lround(word), 0L, 0xFFFFL);
+  return static_cast<uint8_t>(v & 0xFF);
 }
 
 }  // namespace

@@ -30,8 +30,8 @@ class EngineModel {
 
   // The raw byte the ECU reports for register nn, scaled as the program
   // converts it back (engine speed word = rpm / 12.5, coolant = deg C + 50,
-  // ...). Never 0xFF: inside a frame that byte would abandon the frame at
-  // the receiver. Unknown registers read 0.
+  // ...) and clamped to the register's range, 0..255 (words 0..FFFF): any
+  // byte, 0xFF included, as a real engine gives it. Unknown registers read 0.
   uint8_t Register(uint8_t nn) const;
 
   // Engineering values, for tests and for anyone reading the simulator.

@@ -26,7 +26,7 @@ const char kUsage[] =
     "  --frame-log FILE     write every frame sent as one line of hex bytes\n"
     "  --no-init            never answer the initialisation\n"
     "  --stray-bytes        now and then stray bytes between frames\n"
-    "  --ff-in-frame        now and then an FF inside a frame\n"
+    "  --ff-in-frame        now and then a register reads 255 (FF as data)\n"
     "  --cut-frames         now and then a frame cut short\n"
     "  --echo-inverted      echo every command byte inverted, as real ECUs do\n"
     "  --close-after SECS   close the line (and exit) after SECS seconds\n"
