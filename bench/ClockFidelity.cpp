@@ -1,9 +1,13 @@
 // How well the 10 ms recording clock keeps time: ticks per second, the
 // worst lateness of a tick against its ideal moment (first tick + k x
 // period), and the drift of the last tick. With --busy, every other core
-// runs a spinning thread for the whole measurement.
+// runs a spinning thread for the whole measurement. First, the CPU time a
+// started but disabled clock costs per second of wall time (the state the
+// program is in whenever nothing is recorded or played back).
 //
-//   torvane_bench_clock [--seconds 60] [--busy]
+//   torvane_bench_clock [--seconds 60] [--disabled-seconds 10] [--busy]
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -16,17 +20,45 @@
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Milliseconds of CPU per second of wall time that a started clock costs
+// while its enable flag stays 0; the main thread only sleeps meanwhile.
+double DisabledCpuPerSecond(int seconds) {
+  RecordingClock clock;
+  clock.StartRecordingClock([] {});
+  const double before = ProcessCpuSeconds();
+  const auto start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  return (ProcessCpuSeconds() - before) * 1000.0 / wall;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   int seconds = 60;
+  int disabledSeconds = 10;
   bool busy = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--disabled-seconds") == 0 && i + 1 < argc)
+      disabledSeconds = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--busy") == 0) busy = true;
     else {
-      std::fprintf(stderr, "usage: %s [--seconds N] [--busy]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--seconds N] [--disabled-seconds N] [--busy]\n", argv[0]);
       return 2;
     }
   }
+
+  // Measured before the spinners start, so that only the clock is counted.
+  const double disabledCpu = disabledSeconds > 0 ? DisabledCpuPerSecond(disabledSeconds) : 0.0;
 
   std::atomic<bool> stopSpinning{false};
   std::vector<std::thread> spinners;
@@ -84,5 +116,7 @@ int main(int argc, char** argv) {
   std::printf("worst lateness:    %.3f ms (clock's wake-up against its own deadline)\n",
               std::chrono::duration<double, std::milli>(clockWorst).count());
   std::printf("drift of last tick: %.3f ms\n", drift);
+  if (disabledSeconds > 0)
+    std::printf("disabled clock:    %.4f ms CPU per second over %d s\n", disabledCpu, disabledSeconds);
   return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "data/Memmap.h"
 #include "data/SampleRecord.h"
+#include "data/WakeFlag.h"
 
 constexpr uint32_t kRecordIndexLimit = 1677721;  // index + 22 must not exceed it
 constexpr int32_t kMaxRecordIndex = 900000;      // the last record a recording holds
@@ -33,11 +34,12 @@ class RecorderView {
 };
 
 // Everything a step touches. `clockEnable` is the recording clock's enable
-// flag.
+// flag; a step that stops the recording stores 0 into it, which parks the
+// clock at once.
 struct Recorder {
   RecorderState& state;
   LogMemory& memory;
-  std::atomic<int32_t>& clockEnable;
+  WakeFlag& clockEnable;
   RecorderView* view = nullptr;  // may be null: data effects do not depend on it
 };
 

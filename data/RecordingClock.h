@@ -1,16 +1,18 @@
-// The recording clock: a periodic tick on its own thread. Deadlines are
-// absolute (start + k x period), so the clock does not drift; a tick that
-// comes late is run at once and the following ones catch up, so record i
-// keeps standing for i x 10 ms.
+// The recording clock: a periodic tick on its own thread while `enable` is
+// not 0. While it is 0 the thread sleeps until the flag changes, so a clock
+// that records nothing costs nothing. From the moment it is enabled, tick k
+// is due at that moment + k x period; deadlines are absolute, so the clock
+// does not drift, and a tick that comes late is run at once and the
+// following ones catch up, so record i keeps standing for i x 10 ms.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <thread>
+
+#include "data/WakeFlag.h"
 
 class RecordingClock {
  public:
@@ -23,24 +25,27 @@ class RecordingClock {
   // Called once; a second call does nothing.
   void StartRecordingClock(std::function<void()> onTick);
 
-  std::atomic<int32_t> enable{0};
+  WakeFlag enable{0};
   std::chrono::nanoseconds Period() const { return period_; }
 
-  // Figures for the benchmarks: ticks run and the worst lateness seen.
+  // Figures for the benchmarks and tests: ticks run, the worst lateness
+  // seen, and whether the thread is asleep waiting for `enable` (it then
+  // runs no tick until the flag changes).
   uint64_t TickCount() const { return ticks_.load(); }
   std::chrono::nanoseconds WorstLateness() const {
     return std::chrono::nanoseconds(worstLateNs_.load());
   }
+  bool Parked() const { return parked_.load(); }
 
  private:
   void Run();
+  void TickWhileEnabled();
 
   const std::chrono::nanoseconds period_;
   std::function<void()> onTick_;
   std::thread thread_;
-  std::mutex stopLock_;
-  std::condition_variable stopSignal_;
-  bool stopping_ = false;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> parked_{false};
   std::atomic<uint64_t> ticks_{0};
   std::atomic<int64_t> worstLateNs_{0};
 };

@@ -132,6 +132,14 @@ int32_t ConsultSession::WaitInput(int32_t timeoutMs) {
   return port_.WaitInput(n, timeoutMs);
 }
 
+int32_t ConsultSession::WaitInput(int32_t timeoutMs, std::span<const int> wakeFds) {
+  const int32_t n = portNumber.load();
+  // The number is set just before the port opens and cleared just after
+  // it closes; in between the slot is what tells.
+  if (n <= 0 || !port_.IsOpen(n)) return -1;
+  return port_.WaitInput(n, timeoutMs, wakeFds);
+}
+
 int32_t ConsultSession::InitializeEcu() {
   if (portNumber.load() <= 0) return 1;
   // A reader left running by an earlier call ends within its 300 cycles;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <thread>
 
 #include "link/CableDiscovery.h"
@@ -34,6 +35,10 @@ class ConsultSession {
   int32_t Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
   int32_t Waiting();                                // bytes waiting; 0 when unknown
   int32_t WaitInput(int32_t timeoutMs);             // Waiting() after at most timeoutMs
+  // For a reader that also waits on its own wake descriptors (see
+  // SerialPort::WaitInput); timeoutMs negative means no limit. -1 at once
+  // when no port is open: there is nothing to wait on.
+  int32_t WaitInput(int32_t timeoutMs, std::span<const int> wakeFds);
   int32_t InitializeEcu();                          // 0 when the ECU answered 0x10
   int32_t ReadEcuNumber(char* out);                 // out: at least 6 bytes
   int32_t StopStream();

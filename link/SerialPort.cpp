@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -138,17 +139,66 @@ int MsUntil(Clock::time_point deadline) {
   return static_cast<int>(std::clamp<int64_t>(left, 0, INT_MAX));
 }
 
+void RingEventFd(int fd) {
+  const uint64_t one = 1;
+  if (fd >= 0 && ::write(fd, &one, sizeof one) < 0) {
+    // Only a counter about to overflow refuses, and that one is readable.
+  }
+}
+
+void ClearEventFd(int fd) {
+  uint64_t count = 0;
+  if (fd >= 0 && ::read(fd, &count, sizeof count) < 0) {
+    // EAGAIN: it was empty already.
+  }
+}
+
+int QueuedInput(int fd) {
+  int waiting = 0;
+  if (ioctl(fd, FIONREAD, &waiting) != 0) return 0;
+  return waiting;
+}
+
+// How long one character takes on the line: start bit, data bits, parity
+// bit, stop bits.
+std::chrono::microseconds CharacterTime(const LineSettings& line) {
+  const int bits = 1 + line.byteSize + (line.parity != 0 ? 1 : 0) + (line.stopBits != 0 ? 2 : 1);
+  const int baud = line.baudRate > 0 ? line.baudRate : 9600;
+  return std::chrono::microseconds(1000000LL * bits / baud + 1);
+}
+
 }  // namespace
 
 SerialPort::SerialPort() {
-  for (int32_t n = 1; n <= kSlotCount; ++n) slots_[n - 1].devicePath = DefaultDevicePath(n);
+  for (int32_t n = 1; n <= kSlotCount; ++n) {
+    slots_[n - 1].devicePath = DefaultDevicePath(n);
+    // Without one (no descriptors left) a reader's wait is not cut short
+    // and Close waits for its time-out; nothing else changes.
+    slots_[n - 1].interruptFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  }
 }
 
 // The program's one instance ends with the process, which would close its
 // ports anyway; closing here keeps short-lived instances (tests, tools)
 // from leaving a locked device behind.
 SerialPort::~SerialPort() {
-  for (int32_t n = 1; n <= kSlotCount; ++n) Close(n);
+  for (int32_t n = 1; n <= kSlotCount; ++n) {
+    Close(n);
+    if (slots_[n - 1].interruptFd >= 0) ::close(slots_[n - 1].interruptFd);
+  }
+}
+
+// A reader may sit in WaitInput without a time-out, holding the slot
+// shared; it sees the count or the ring and returns, and the count keeps it
+// (and any other) from starting a new wait until this one has the slot. The
+// ring is cleared under the exclusive lock, when nobody waits on it.
+std::unique_lock<std::shared_mutex> SerialPort::TakeAlone(PortSlot& slot) {
+  slot.aloneWaiting.fetch_add(1);
+  RingEventFd(slot.interruptFd);
+  std::unique_lock<std::shared_mutex> lock(slot.lock);
+  slot.aloneWaiting.fetch_sub(1);
+  ClearEventFd(slot.interruptFd);
+  return lock;
 }
 
 SerialPort::PortSlot* SerialPort::SlotOf(int32_t port) {
@@ -178,7 +228,7 @@ int32_t SerialPort::Open(const char* name, const char* baud, const char* format)
 
   const std::string path = DevicePath(port);
   PortSlot& slot = slots_[port - 1];
-  std::unique_lock lock(slot.lock);
+  const std::unique_lock lock = TakeAlone(slot);
   if (slot.fd >= 0) return -4;  // the device is not shared, not even with ourselves
 
   // O_NONBLOCK so that open() does not wait for a carrier on a modem line;
@@ -209,7 +259,7 @@ int32_t SerialPort::Open(const char* name, const char* baud, const char* format)
 int32_t SerialPort::Close(int32_t port) {
   PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return -1;
-  std::unique_lock lock(slot->lock);
+  const std::unique_lock lock = TakeAlone(*slot);
   if (slot->fd >= 0) ReleaseDevice(slot->fd);
   slot->fd = -1;
   return 1;
@@ -220,7 +270,14 @@ int32_t SerialPort::Purge(int32_t port) {
   if (slot == nullptr) return -1;
   std::shared_lock lock(slot->lock);
   if (slot->fd < 0) return 0;
-  return tcflush(slot->fd, TCIOFLUSH) == 0 ? 1 : 0;
+  // Input always; output only while the driver still holds some. A write
+  // that returned has completed (see PortTimeouts), so there is nothing of
+  // it to recall; and a pseudo-terminal, which never reports an output
+  // queue, would drop bytes the other side was sent but has not taken in
+  // yet (the stop byte before Close).
+  int queued = 0;
+  const bool outputQueued = ioctl(slot->fd, TIOCOUTQ, &queued) != 0 || queued > 0;
+  return tcflush(slot->fd, outputQueued ? TCIOFLUSH : TCIFLUSH) == 0 ? 1 : 0;
 }
 
 int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
@@ -251,6 +308,23 @@ int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
     // A time-out ends the write with what went out; nothing at all is a failure.
     if (r == 0) return written > 0 ? 1 : 0;
     if ((p.revents & POLLOUT) == 0) return 0;  // hung up or in error
+  }
+
+  // Then until the driver has sent them (see PortTimeouts), looking again
+  // about when the queue should have gone at the line rate.
+  const std::chrono::microseconds perCharacter = CharacterTime(slot->settings);
+  for (;;) {
+    int queued = 0;
+    if (ioctl(slot->fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+    if (slot->aloneWaiting.load() > 0) break;  // a Close wants the slot: let it have it
+    auto pause = std::clamp<Clock::duration>(perCharacter * queued, std::chrono::milliseconds(1),
+                                             std::chrono::milliseconds(20));
+    if (totalMs != 0) {
+      const Clock::duration left = deadline - Clock::now();
+      if (left <= Clock::duration::zero()) break;
+      pause = std::min(pause, left);
+    }
+    std::this_thread::sleep_for(pause);
   }
   return 1;
 }
@@ -315,35 +389,49 @@ int32_t SerialPort::InputCount(int32_t port) {
   if (slot == nullptr) return -1;
   std::shared_lock lock(slot->lock);
   if (slot->fd < 0) return 0;
-  int waiting = 0;
-  if (ioctl(slot->fd, FIONREAD, &waiting) != 0) return 0;
-  return waiting;
+  return QueuedInput(slot->fd);
 }
 
 int32_t SerialPort::SetTimeouts(int32_t port, const PortTimeouts& timeouts) {
   PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return -1;
-  std::unique_lock lock(slot->lock);
+  const std::unique_lock lock = TakeAlone(*slot);
   if (slot->fd < 0) return 0;
   slot->timeouts = timeouts;
   return 1;
 }
 
-int32_t SerialPort::WaitInput(int32_t port, int32_t timeoutMs) {
+int32_t SerialPort::WaitInput(int32_t port, int32_t timeoutMs, std::span<const int> wakeFds) {
   PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return 0;
   std::shared_lock lock(slot->lock);
   if (slot->fd < 0) return 0;
-  pollfd p{slot->fd, POLLIN, 0};
-  const int r = poll(&p, 1, std::max(timeoutMs, 0));
-  int waiting = 0;
-  if (ioctl(slot->fd, FIONREAD, &waiting) != 0) waiting = 0;
-  // A vanished device reports a hang-up at once, again and again; wait the
-  // time out anyway so that a polling caller does not spin.
-  if (r > 0 && waiting == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-    lock.unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(timeoutMs, 0)));
+  if (slot->aloneWaiting.load() > 0) return QueuedInput(slot->fd);  // give way at once
+
+  // The port, the slot's interrupt, then the caller's wake descriptors.
+  constexpr size_t kMaxWakeFds = 4;
+  pollfd fds[2 + kMaxWakeFds];
+  fds[0] = pollfd{slot->fd, POLLIN, 0};
+  fds[1] = pollfd{slot->interruptFd, POLLIN, 0};
+  nfds_t count = 2;
+  for (const int fd : wakeFds)
+    if (count < std::size(fds)) fds[count++] = pollfd{fd, POLLIN, 0};
+  const int waitMs = timeoutMs < 0 ? -1 : timeoutMs;
+  const int r = poll(fds, count, waitMs);
+  const int waiting = QueuedInput(slot->fd);
+
+  // A vanished device reports a hang-up at once, again and again; wait on
+  // the other descriptors alone for the time-out, so that a caller that
+  // waits again does not spin.
+  bool othersFired = false;
+  for (nfds_t i = 1; i < count; ++i) othersFired = othersFired || fds[i].revents != 0;
+  if (r > 0 && waiting == 0 && !othersFired &&
+      (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    fds[0].fd = -1;  // poll() skips it
+    poll(fds, count, waitMs);
   }
+  for (nfds_t i = 2; i < count; ++i)
+    if ((fds[i].revents & POLLIN) != 0) ClearEventFd(fds[i].fd);
   return waiting;
 }
 

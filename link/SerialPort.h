@@ -7,15 +7,32 @@
 // SerialPort.cpp; nothing above this layer sees a file descriptor.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <shared_mutex>
+#include <span>
 #include <string>
 
 // Five time-outs in milliseconds, in the order of the Windows COMMTIMEOUTS
 // they stand for. Read: a total of readMultiplier x count + readConstant,
 // and readInterval between two received bytes. Write: writeMultiplier x
-// count + writeConstant. A zero disables that time-out.
+// count + writeConstant. A zero disables that time-out; both write values
+// zero means a write has no limit.
+//
+// A write completes before it returns, as on a synchronous Windows handle:
+// Write hands the bytes to the driver and then waits until the driver's
+// output queue (TIOCOUTQ) is empty, all within the one write time-out, so a
+// purge or close straight after (the stop byte, then Close) cannot throw
+// away bytes that had not left. Purge clears the output side only while the
+// driver still reports bytes queued. What a USB adapter holds in its own
+// transmit buffer once the queue is empty goes out at the line rate, and no
+// purge reaches it. tcdrain() is not used: it has no time-out, and an
+// adapter whose transmitter never empties would hang the caller. A
+// pseudo-terminal always reports an empty queue; there write() itself waits
+// for room while the other side reads nothing, within the same time-out. A
+// write cut short by the time-out after some bytes were taken still counts
+// as done (they go out, or a purge drops them); nothing taken is a failure.
 struct PortTimeouts {
   uint32_t readInterval = 0;
   uint32_t readMultiplier = 0;
@@ -65,10 +82,13 @@ class SerialPort {
   int32_t InputCount(int32_t port);  // bytes waiting (0 when unknown); -1 out of range
   int32_t SetTimeouts(int32_t port, const PortTimeouts& timeouts);  // 1 ok; 0 refused
 
-  // Waits up to timeoutMs for input on an open port; returns the number of
-  // bytes waiting then (0 when none, no port or out of range). Lets a
-  // polling reader sleep in the kernel instead of a fixed sleep.
-  int32_t WaitInput(int32_t port, int32_t timeoutMs);
+  // Waits up to timeoutMs (negative: no limit) for input on an open port;
+  // returns the number of bytes waiting then (0 when none, no port or out of
+  // range). Lets a reader sleep in the kernel instead of polling. The wait
+  // also ends when one of wakeFds turns readable; each is taken to be an
+  // eventfd and read empty then. Open, Close and SetTimeouts end the wait
+  // too, so a reader waiting without a limit never holds them off.
+  int32_t WaitInput(int32_t port, int32_t timeoutMs, std::span<const int> wakeFds = {});
 
   // The port map: slot n ("COMn") is a device path, /dev/ttyUSB<n-1>
   // unless its owner sets another. Takes effect at the next Open.
@@ -83,9 +103,14 @@ class SerialPort {
 
  private:
   struct PortSlot {
-    // Transfers share the slot; Open and Close take it alone, so a
-    // descriptor is never closed under a running read.
+    // Transfers share the slot; Open, Close and SetTimeouts take it alone,
+    // so a descriptor is never closed under a running read.
     mutable std::shared_mutex lock;
+    // One who wants the slot alone counts itself here and rings the
+    // interrupt (an eventfd, made by the constructor), so that WaitInput
+    // and the wait at the end of Write give way instead of holding it off.
+    std::atomic<int32_t> aloneWaiting{0};
+    int interruptFd = -1;
     int fd = -1;
     LineSettings settings;
     PortTimeouts timeouts;
@@ -93,6 +118,7 @@ class SerialPort {
   };
   PortSlot* SlotOf(int32_t port);
   const PortSlot* SlotOf(int32_t port) const;
+  static std::unique_lock<std::shared_mutex> TakeAlone(PortSlot& slot);
 
   PortSlot slots_[kSlotCount];
   mutable std::mutex mapLock_;  // guards devicePath of every slot

@@ -1,6 +1,5 @@
 #include "link/StreamReceiver.h"
 
-#include <chrono>
 #include <system_error>
 
 const uint8_t kStreamRegisters[kStreamRegisterCount] = {
@@ -10,6 +9,12 @@ const uint8_t kStreamRegisters[kStreamRegisterCount] = {
 
 namespace {
 constexpr int32_t kMaxReadPerPass = 1024;
+// Active without an open port there is no descriptor to wait on; looking
+// this often for a port that opens later costs nothing worth measuring.
+constexpr int kNoPortLookMs = 100;
+// When the system gave no wake descriptor, waits on the port are cut to
+// this so that Stop is still seen.
+constexpr int kWithoutWakeFdMs = 10;
 }  // namespace
 
 StreamReceiver::StreamReceiver(ConsultSession& session, RecorderState& recorder)
@@ -19,6 +24,7 @@ StreamReceiver::StreamReceiver(ConsultSession& session, RecorderState& recorder)
   } catch (const std::system_error&) {
     // Not reported: without the thread the stream simply shows nothing.
     running.store(0);
+    ended_.store(true);
   }
 }
 
@@ -44,18 +50,31 @@ void StreamReceiver::BuildStreamRequest(uint8_t* buffer, int32_t* length) {
   *length = k;
 }
 
+// Each pass looks at the flags first and then sleeps until something
+// happens; a store to either flag ends any of its sleeps (the wake
+// descriptors are in every poll set), so Stop and StopReceiver take effect
+// at once and a store made just before a sleep returns it straight away.
 void StreamReceiver::Run() {
+  const int wakeFds[] = {active.WakeFd(), running.WakeFd()};
+  const int portWaitMs = wakeFds[0] >= 0 && wakeFds[1] >= 0 ? -1 : kWithoutWakeFdMs;
   while (running.load() != 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    while (active.load() != 0) {
-      // Waits in poll() up to 1 ms instead of a fixed 1 ms sleep: the same
-      // pace when the line is quiet, a prompt read when bytes arrive.
-      int32_t n = session_.WaitInput(1);
-      if (n <= 0) continue;
-      if (n > kMaxReadPerPass) n = kMaxReadPerPass;  // the rest waits for the next pass
-      int32_t got = 0;
-      session_.Receive(buffer_, n, &got);
-      recorder_.DecodeStream(buffer_, got);
+    if (active.load() == 0) {
+      parked_.store(true);
+      WaitForStore({&active, &running}, -1);
+      parked_.store(false);
+      continue;
     }
+    int32_t n = session_.WaitInput(portWaitMs, wakeFds);
+    if (n < 0) {  // no port open
+      WaitForStore({&active, &running}, kNoPortLookMs);
+      continue;
+    }
+    if (n == 0) continue;  // woken by a flag, a purge or a port being closed
+    if (n > kMaxReadPerPass) n = kMaxReadPerPass;  // the rest waits for the next pass
+    int32_t got = 0;
+    session_.Receive(buffer_, n, &got);
+    recorder_.DecodeStream(buffer_, got);
   }
+  parked_.store(false);
+  ended_.store(true);
 }

@@ -1,5 +1,7 @@
 // The background reader of the ECU's register stream. Its thread lives from
 // construction to destruction and reads the port only while `active` is set.
+// It never wakes on a timer: inactive, it sleeps until `active` or `running`
+// changes; active, it sleeps in poll() until bytes arrive or a flag changes.
 #pragma once
 
 #include <atomic>
@@ -8,6 +10,7 @@
 
 #include "link/ConsultSession.h"
 #include "data/SampleRecord.h"
+#include "data/WakeFlag.h"
 
 constexpr int kStreamRegisterCount = 18;
 // The registers of the stream request, in request order; the order fixes
@@ -19,7 +22,7 @@ class StreamReceiver {
  public:
   // Starts the thread at once, idle.
   StreamReceiver(ConsultSession& session, RecorderState& recorder);
-  // Stops the thread and waits for it (it ends within about 1 ms).
+  // Stops the thread and waits for it (it is woken at once).
   ~StreamReceiver();
   StreamReceiver(const StreamReceiver&) = delete;
   StreamReceiver& operator=(const StreamReceiver&) = delete;
@@ -30,8 +33,13 @@ class StreamReceiver {
   // Fills the 38-byte stream request: 30, 5A nn for each register, F0.
   static void BuildStreamRequest(uint8_t* buffer, int32_t* length);
 
-  std::atomic<int32_t> running{1};
-  std::atomic<int32_t> active{0};
+  WakeFlag running{1};
+  WakeFlag active{0};
+
+  // For tests and benchmarks: the thread has seen `active` at 0 and sleeps
+  // without touching the line; the thread has ended.
+  bool Parked() const { return parked_.load(); }
+  bool Ended() const { return ended_.load(); }
 
  private:
   void Run();
@@ -39,5 +47,7 @@ class StreamReceiver {
   ConsultSession& session_;
   RecorderState& recorder_;
   uint8_t buffer_[1024 + 1] = {};
+  std::atomic<bool> parked_{false};
+  std::atomic<bool> ended_{false};
   std::thread thread_;
 };

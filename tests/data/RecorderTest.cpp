@@ -8,7 +8,7 @@ namespace {
 struct RecorderFixture : ::testing::Test {
   RecorderState state;
   LogMemory memory;
-  std::atomic<int32_t> clockEnable{1};
+  WakeFlag clockEnable{1};
   RecordingView view{&clockEnable};
   Recorder recorder{state, memory, clockEnable, &view};
 

@@ -39,7 +39,7 @@ bool ShmExists(const std::string& name);
 // status line the real one adds.
 class RecordingView : public RecorderView {
  public:
-  explicit RecordingView(std::atomic<int32_t>* clockEnable = nullptr) : clockEnable_(clockEnable) {}
+  explicit RecordingView(WakeFlag* clockEnable = nullptr) : clockEnable_(clockEnable) {}
 
   bool TimeUnitChecked(TimeUnit unit) override;
   void SetStatusText(const std::string& text) override;
@@ -59,7 +59,7 @@ class RecordingView : public RecorderView {
   bool keepStatusTexts = true;  // off for long recordings: only the last is kept
 
  private:
-  std::atomic<int32_t>* clockEnable_;
+  WakeFlag* clockEnable_;
   mutable std::mutex lock_;
   std::vector<std::string> effects_;
   std::string lastStatus_;

@@ -51,6 +51,12 @@ class StreamReceiverTest : public ::testing::Test {
   bool SampleBecomes(const SampleRecord& expected) {
     return WaitFor([&] { return recorder.current.Load() == expected; });
   }
+  // Stops the receiver and waits until its thread sleeps: from then on it
+  // reads nothing until active is set again.
+  void StopAndPark() {
+    receiver.active = 0;
+    ASSERT_TRUE(WaitFor([&] { return receiver.Parked(); }));
+  }
 
   static constexpr uint8_t kSpare = 0x77;
   PtyPair pty;
@@ -60,17 +66,33 @@ class StreamReceiverTest : public ::testing::Test {
   StreamReceiver receiver{session, recorder};
 };
 
-TEST_F(StreamReceiverTest, IdleReceiverLeavesTheLineAlone) {
+// Inactive, the receiver leaves bytes queued; once active it reads and
+// decodes them; set back to 0 it stops reading at once, and the decoder
+// keeps a frame cut by the stop (the rest after the next start completes it).
+TEST_F(StreamReceiverTest, ReadsOnlyWhileActiveAndTheDecoderCarriesAcrossStopAndStart) {
   EXPECT_EQ(receiver.running.load(), 1);
   EXPECT_EQ(receiver.active.load(), 0);
-  const Bytes frame = Frame(0x01);
-  pty.Write(frame);
-  ASSERT_TRUE(WaitFor([&] { return session.Waiting() == 20; }));
-  EXPECT_EQ(recorder.current.Load()[0], 0);
+  ASSERT_TRUE(WaitFor([&] { return receiver.Parked(); }));
+  const Bytes a = Frame(0x01);
+  const Bytes b = Frame(0x60);
+  pty.Write(Concat({a, Bytes(b.begin(), b.begin() + 7)}));
+  ASSERT_TRUE(WaitFor([&] { return session.Waiting() == 27; }));
+  EXPECT_EQ(recorder.framesDecoded.load(), 0u);
 
   receiver.active = 1;
-  EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
-  EXPECT_EQ(session.Waiting(), 0);
+  ASSERT_TRUE(SampleBecomes(SampleOf(a, kSpare)));
+  EXPECT_TRUE(WaitFor([&] { return session.Waiting() == 0; }));
+  StopAndPark();
+
+  pty.Write(Bytes(b.begin() + 7, b.end()));
+  ASSERT_TRUE(WaitFor([&] { return session.Waiting() == 13; }));
+  EXPECT_EQ(recorder.framesDecoded.load(), 1u);
+  EXPECT_EQ(recorder.current.Load(), SampleOf(a, kSpare));
+
+  receiver.active = 1;
+  EXPECT_TRUE(SampleBecomes(SampleOf(b, kSpare)));
+  StopAndPark();
+  EXPECT_EQ(recorder.framesDecoded.load(), 2u);
 }
 
 TEST_F(StreamReceiverTest, FramesBecomeTheCurrentSampleWhatEverTheReads) {
@@ -101,36 +123,24 @@ TEST_F(StreamReceiverTest, ALongBacklogIsReadInPassesAndTheLastFrameWins) {
   EXPECT_TRUE(WaitFor([&] { return session.Waiting() == 0; }));
 }
 
-TEST_F(StreamReceiverTest, DecoderStateCarriesAcrossStopAndStart) {
-  receiver.active = 1;
-  const Bytes a = Frame(0x01);
-  const Bytes b = Frame(0x60);
-  // Frame a, then the first seven bytes of b; the stream stops there.
-  pty.Write(Concat({a, Bytes(b.begin(), b.begin() + 7)}));
-  ASSERT_TRUE(SampleBecomes(SampleOf(a, kSpare)));
-  receiver.active = 0;
-
-  // After Start the rest of b completes the frame held from before.
-  pty.Write(Bytes(b.begin() + 7, b.end()));
-  receiver.active = 1;
-  EXPECT_TRUE(SampleBecomes(SampleOf(b, kSpare)));
-}
-
+// The frame left open by the stop takes the start of the first new frame,
+// which gives it away as slipped: it is dropped and both new frames are
+// decoded. Counted once everything is decoded and the receiver has parked.
 TEST_F(StreamReceiverTest, AfterAStopMidFrameTheNewFramesStillArrive) {
   receiver.active = 1;
   const Bytes a = Frame(0x01);
   pty.Write(Concat({a, {0xFF, 0x12, 0x05, 0x06}}));
   ASSERT_TRUE(SampleBecomes(SampleOf(a, kSpare)));
-  receiver.active = 0;
+  EXPECT_TRUE(WaitFor([&] { return session.Waiting() == 0; }));
+  StopAndPark();
   receiver.active = 1;
 
-  // The frame left open takes the start of the first new frame, which gives
-  // it away as slipped: it is dropped and both new frames are decoded.
   const Bytes first = Frame(0x20);
   const Bytes second = Frame(0x30);
   pty.Write(Concat({first, second}));
-  EXPECT_TRUE(SampleBecomes(SampleOf(second, kSpare)));
-  EXPECT_EQ(recorder.framesDecoded.load(), 3u);
+  ASSERT_TRUE(SampleBecomes(SampleOf(second, kSpare)));
+  StopAndPark();
+  EXPECT_EQ(recorder.framesDecoded.load(), 3u) << "a, first and second";
 }
 
 TEST_F(StreamReceiverTest, WithoutAPortTheActiveReceiverIdles) {
@@ -138,6 +148,18 @@ TEST_F(StreamReceiverTest, WithoutAPortTheActiveReceiverIdles) {
   receiver.active = 1;
   EXPECT_EQ(session.Waiting(), 0);
   ASSERT_EQ(session.OpenPort(kPort), 0);  // the port comes back: frames flow again
+  const Bytes frame = Frame(0x09);
+  pty.Write(frame);
+  EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
+}
+
+// The active receiver sleeps in poll() on the silent port without a time-out;
+// closing and opening the port must not wait for it.
+TEST_F(StreamReceiverTest, TheWaitingReceiverDoesNotHoldOffClosingThePort) {
+  receiver.active = 1;
+  ASSERT_TRUE(WaitFor([&] { return !receiver.Parked(); }));
+  ASSERT_EQ(session.ClosePort(), 0);
+  ASSERT_EQ(session.OpenPort(kPort), 0);
   const Bytes frame = Frame(0x09);
   pty.Write(frame);
   EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
@@ -154,12 +176,18 @@ TEST_F(StreamReceiverTest, AVanishedDeviceKeepsTheLastSampleAndStopsCleanly) {
   EXPECT_EQ(receiver.StopReceiver(), 0);
 }
 
-TEST_F(StreamReceiverTest, StopReceiverClearsBothFlagsAtOnce) {
+// StopReceiver ends the thread wherever it sleeps: in poll() on a silent
+// port while active, or parked while inactive.
+TEST_F(StreamReceiverTest, StopReceiverEndsTheThreadActiveOrNot) {
   receiver.active = 1;
+  ASSERT_TRUE(WaitFor([&] { return !receiver.Parked(); }));
   EXPECT_EQ(receiver.StopReceiver(), 0);
-  EXPECT_EQ(receiver.active.load(), 0);
-  EXPECT_EQ(receiver.running.load(), 0);
-  // The destructor joins the thread, which has ended on its own.
+  EXPECT_TRUE(WaitFor([&] { return receiver.Ended(); }));
+
+  StreamReceiver parked(session, recorder);
+  ASSERT_TRUE(WaitFor([&] { return parked.Parked(); }));
+  parked.running = 0;  // running alone is enough
+  EXPECT_TRUE(WaitFor([&] { return parked.Ended(); }));
 }
 
 }  // namespace

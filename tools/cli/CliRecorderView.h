@@ -9,10 +9,11 @@
 #include <string>
 
 #include "data/Recorder.h"
+#include "data/WakeFlag.h"
 
 class CliRecorderView : public RecorderView {
  public:
-  explicit CliRecorderView(std::atomic<int32_t>& clockEnable) : clockEnable_(clockEnable) {}
+  explicit CliRecorderView(WakeFlag& clockEnable) : clockEnable_(clockEnable) {}
 
   bool TimeUnitChecked(TimeUnit unit) override { return unit == TimeUnit::Msec; }
   void SetStatusText(const std::string&) override {}  // progress is printed by the loop
@@ -37,5 +38,5 @@ class CliRecorderView : public RecorderView {
   std::atomic<bool> stopRequested{false};
 
  private:
-  std::atomic<int32_t>& clockEnable_;
+  WakeFlag& clockEnable_;
 };
