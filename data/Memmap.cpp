@@ -34,7 +34,22 @@ namespace {
 
 constexpr uint32_t kStagingSize = 102400;
 
-std::string BaseName(uint8_t slot) { return "/.MMF" + std::to_string(slot); }
+std::string BaseName(const std::string& base, uint8_t slot) {
+  return "/" + base + std::to_string(slot);
+}
+
+// The marker in the unused tail of the section; see Memmap.h.
+constexpr char kMarkerMagic[8] = {'T', 'O', 'R', 'V', 'R', 'E', 'C', '1'};
+constexpr uint32_t kMarkerSize = 20;
+
+uint32_t MarkerCheck(uint32_t count, uint32_t unsaved) { return count ^ (unsaved * 0x9E3779B9u) ^ 0x5AA5C33Cu; }
+
+void PutU32(uint8_t* at, uint32_t v) { std::memcpy(at, &v, 4); }
+uint32_t GetU32(const uint8_t* at) {
+  uint32_t v;
+  std::memcpy(&v, at, 4);
+  return v;
+}
 
 // True when fd is still the object that the name refers to. An owner that
 // ends unlinks its name before its lock goes away; whoever locked the object
@@ -76,10 +91,10 @@ int OpenAndLock(const std::string& name, bool& busy) {
 // Removes "/.MMF<slot>.<pid>" objects that crashed runs left behind: their
 // process is gone and nobody holds their lock. Linux keeps POSIX shared
 // memory in /dev/shm; elsewhere this finds nothing and does no harm.
-void ReclaimPerProcessLeftovers(uint8_t slot) {
+void ReclaimPerProcessLeftovers(const std::string& base, uint8_t slot) {
   DIR* dir = opendir("/dev/shm");
   if (dir == nullptr) return;
-  const std::string prefix = BaseName(slot).substr(1) + ".";
+  const std::string prefix = BaseName(base, slot).substr(1) + ".";
   std::vector<std::string> stale;
   while (const dirent* entry = readdir(dir)) {
     const std::string file = entry->d_name;
@@ -102,8 +117,8 @@ void ReclaimPerProcessLeftovers(uint8_t slot) {
 
 // Names this process tries after the shared one: "/.MMF1.<pid>", then
 // "/.MMF1.<pid>.2" and so on for further instances inside one process.
-std::string PrivateName(uint8_t slot, int n) {
-  std::string name = BaseName(slot) + "." + std::to_string(getpid());
+std::string PrivateName(const std::string& base, uint8_t slot, int n) {
+  std::string name = BaseName(base, slot) + "." + std::to_string(getpid());
   if (n > 1) name += "." + std::to_string(n);
   return name;
 }
@@ -114,7 +129,14 @@ LogMemory::~LogMemory() {
   for (Section& section : sections_) {
     if (section.fd < 0) continue;
     // Still holding the lock, so nobody else can have taken the name over.
-    if (NameStillRefersTo(section.name, section.fd)) shm_unlink(section.name.c_str());
+    // A section that still holds an unsaved recording is left for the next
+    // start to recover: an orderly close clears its marker first, so only an
+    // end the program did not see coming (exit() from a lost display) keeps it.
+    uint32_t count = 0;
+    bool unsaved = false;
+    const bool keep = section.view != nullptr &&
+                      ReadRecoveryMarker(section.view, section.size, count, unsaved) && unsaved;
+    if (!keep && NameStillRefersTo(section.name, section.fd)) shm_unlink(section.name.c_str());
     if (section.view != nullptr) munmap(section.view, section.size);
     close(section.fd);
   }
@@ -126,12 +148,12 @@ int32_t LogMemory::CreateSection(uint8_t slot, uint32_t size) {
   Section& section = sections_[slot];
 
   if (section.fd < 0) {
-    ReclaimPerProcessLeftovers(slot);
+    ReclaimPerProcessLeftovers(baseName_, slot);
     bool busy = false;
-    std::string name = BaseName(slot);
+    std::string name = BaseName(baseName_, slot);
     int fd = OpenAndLock(name, busy);
     for (int n = 1; fd < 0 && busy && n < 100; ++n) {
-      name = PrivateName(slot, n);
+      name = PrivateName(baseName_, slot, n);
       fd = OpenAndLock(name, busy);
     }
     if (fd < 0) return 1;
@@ -291,4 +313,62 @@ int32_t LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint3
   }
   std::fclose(file);
   return ok ? 0 : 1;
+}
+
+// ---- Recovery marker ---------------------------------------------------------
+// magic (8 bytes), record count, unsaved flag, check word: 20 bytes at
+// kRecoveryMarkerOffset. Written whole under the lock; the check word tells
+// a torn write (a crash in the middle of it) from a marker.
+
+int32_t LogMemory::WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved) {
+  uint8_t marker[kMarkerSize];
+  std::memcpy(marker, kMarkerMagic, 8);
+  PutU32(marker + 8, count);
+  PutU32(marker + 12, unsaved ? 1u : 0u);
+  PutU32(marker + 16, MarkerCheck(count, unsaved ? 1u : 0u));
+  return WriteBytes(marker, slot, kRecoveryMarkerOffset, kMarkerSize);
+}
+
+bool ReadRecoveryMarker(const uint8_t* view, uint32_t size, uint32_t& count, bool& unsaved) {
+  if (view == nullptr || size < kRecoveryMarkerOffset + kMarkerSize) return false;
+  const uint8_t* marker = view + kRecoveryMarkerOffset;
+  if (std::memcmp(marker, kMarkerMagic, 8) != 0) return false;
+  const uint32_t c = GetU32(marker + 8);
+  const uint32_t u = GetU32(marker + 12);
+  if (u > 1 || GetU32(marker + 16) != MarkerCheck(c, u)) return false;
+  count = c;
+  unsaved = u == 1;
+  return true;
+}
+
+void LogMemory::VisitLeftovers(uint8_t slot,
+                               const std::function<void(uint8_t* view, uint32_t size)>& visit) {
+  const std::string shared = BaseName(baseName_, slot);
+  std::vector<std::string> names{shared};
+  if (DIR* dir = opendir("/dev/shm")) {
+    const std::string prefix = shared.substr(1) + ".";
+    while (const dirent* entry = readdir(dir)) {
+      const std::string file = entry->d_name;
+      if (file.compare(0, prefix.size(), prefix) == 0) names.push_back("/" + file);
+    }
+    closedir(dir);
+  }
+  for (const std::string& name : names) {
+    const int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) continue;
+    // A live program holds its section's lock: only what nobody holds is a
+    // leftover, and holding the lock now keeps anyone from taking it over
+    // while it is read.
+    struct stat info {};
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && NameStillRefersTo(name, fd) && fstat(fd, &info) == 0 &&
+        info.st_size > 0 && static_cast<uint64_t>(info.st_size) <= kLogMemorySize) {
+      const auto size = static_cast<uint32_t>(info.st_size);
+      void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (view != MAP_FAILED) {
+        visit(static_cast<uint8_t*>(view), size);
+        munmap(view, size);
+      }
+    }
+    close(fd);  // also drops the lock
+  }
 }

@@ -5,15 +5,27 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
 constexpr uint32_t kLogMemorySize = 33554431;  // one byte short of 32 MiB
 constexpr int kLogMemorySlot = 1;
+// Bytes from here on are never records (the last record a store accepts
+// ends at 33,554,039): a 20-byte marker there says how many records the
+// section holds and whether they were saved, so that a recording outlives a
+// program that is killed or crashes.
+constexpr uint32_t kRecoveryMarkerOffset = 33554040;
+
+// Reads the marker of a section's bytes; false when there is none (a fresh
+// section, or one whose marker was torn).
+bool ReadRecoveryMarker(const uint8_t* view, uint32_t size, uint32_t& count, bool& unsaved);
 
 class LogMemory {
  public:
-  LogMemory() = default;
+  // Sections are named baseName + slot ("/.MMF1"); tests use names of their
+  // own so that they never meet the program's.
+  explicit LogMemory(std::string baseName = ".MMF") : baseName_(std::move(baseName)) {}
   // Unmaps every section and removes the ones this process created.
   ~LogMemory();
   LogMemory(const LogMemory&) = delete;
@@ -30,6 +42,13 @@ class LogMemory {
   int32_t SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length);
   int32_t LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length);
 
+  // The marker of the slot's section: its record count and unsaved flag.
+  int32_t WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved);
+  // Calls visit with the bytes of every section of the slot's names that
+  // nobody holds any more (left by a run that was killed or crashed), before
+  // CreateSection takes them over or removes them.
+  void VisitLeftovers(uint8_t slot, const std::function<void(uint8_t* view, uint32_t size)>& visit);
+
   uint32_t Size() const;                        // size of the section created last
   std::string SectionName(uint8_t slot) const;  // the shm name in use, "" when none
 
@@ -41,6 +60,7 @@ class LogMemory {
     std::string name;
   };
   mutable std::mutex lock_;  // one transfer at a time: the clock and the interface share it
+  std::string baseName_;
   Section sections_[256];
   uint32_t size_ = 0;
 };

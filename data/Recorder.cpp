@@ -53,10 +53,13 @@ void RecorderStep(Recorder& recorder) {
   }
 
   if (state.liveMode.load() != 0) {
-    StoreRecord(recorder.memory, state.current.Load(), static_cast<uint32_t>(i));
+    (void)StoreRecord(recorder.memory, state.current.Load(), static_cast<uint32_t>(i));
     const int32_t next = i + 1;
     state.currentIndex.store(next);
     state.recordCount.store(static_cast<uint32_t>(next));
+    // What a run that is killed now leaves for the next start to recover.
+    (void)recorder.memory.WriteRecoveryMarker(kLogMemorySlot, static_cast<uint32_t>(next),
+                                              state.unsaved.load() != 0);
     if (next > kMaxRecordIndex) {
       // The window runs the Stop command later, on its own thread. Clearing
       // the enable flag here, which is what Stop does first, makes the stop

@@ -30,6 +30,10 @@ StreamReceiver::StreamReceiver(ConsultSession& session, RecorderState& recorder)
 
 StreamReceiver::~StreamReceiver() {
   StopReceiver();
+  Join();
+}
+
+void StreamReceiver::Join() {
   if (thread_.joinable()) thread_.join();
 }
 

@@ -29,6 +29,10 @@ class StreamReceiver {
 
   // Clears active and running and returns 0 at once, without waiting.
   int32_t StopReceiver();
+  // Waits for the thread to end (after StopReceiver). The program calls it
+  // before the session and the recorder it reads are destroyed: they are
+  // built after the receiver, so they go before it. Safe to repeat.
+  void Join();
 
   // Fills the 38-byte stream request: 30, 5A nn for each register, F0.
   static void BuildStreamRequest(uint8_t* buffer, int32_t* length);

@@ -13,10 +13,12 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "control/LinkCommands.h"
 #include "control/RecordingFiles.h"
+#include "control/Recovery.h"
 #include "data/LogFile.h"
 #include "ui/AboutBox.h"
 #include "ui/Comset.h"
@@ -158,7 +160,11 @@ void TConsultMainForm::FormCreate() {
   // Ticks do nothing until Start sets the clock's enable flag.
   instances_.recordingClock.StartRecordingClock(
       [bridge = bridge_] { RecorderStep(bridge->recorder); });
-  CreateLogMemory(instances_.logMemory);
+  // Before the log memory takes over what a killed run left behind, its
+  // unsaved recording is written to the recovery folder.
+  const std::vector<std::string> recovered =
+      RecoverLeftoverRecordings(instances_.logMemory, RecoveryFolder());
+  (void)CreateLogMemory(instances_.logMemory);
   instances_.streamReceiver.active = 0;
   // Double-buffered painting: every Qt widget paints through a back buffer
   // already, so the 5 ms refresh does not flicker without further setting.
@@ -186,6 +192,7 @@ void TConsultMainForm::FormCreate() {
 
   if (ui_->ECUAutoSearch->isChecked()) autoSearchTimer_.start();
   FormResize();
+  for (const std::string& file : recovered) AddStatusLine("Recovered unsaved recording: " + file);
 }
 
 void TConsultMainForm::FormCloseQuery(bool& canClose) {
@@ -194,12 +201,44 @@ void TConsultMainForm::FormCloseQuery(bool& canClose) {
     return;
   }
   canClose = true;
+  CloseProtocol();
+  // Nothing unsaved, or the user agreed to lose it: nothing to recover.
+  MarkRecording(false);
+  SaveSettings();
+}
+
+void TConsultMainForm::CloseProtocol() {
   instances_.recordingClock.enable = 0;
-  instances_.streamReceiver.StopReceiver();
+  (void)instances_.streamReceiver.StopReceiver();
   // Both do nothing when no port is open; no stop byte is sent at close.
   (void)instances_.consultSession.Purge();
   (void)instances_.consultSession.ClosePort();
+}
+
+void TConsultMainForm::MarkRecording(bool unsaved) {
+  (void)instances_.logMemory.WriteRecoveryMarker(
+      kLogMemorySlot, instances_.recorderState.recordCount.load(), unsaved);
+}
+
+void TConsultMainForm::CloseForTermination() {
+  CloseProtocol();
+  RecorderState& state = instances_.recorderState;
+  if (state.unsaved.load() != 0 && state.recordCount.load() > 0) {
+    const std::string file = SaveRecoveryCopy(state, instances_.logMemory, RecoveryFolder());
+    if (!file.empty()) {
+      std::fprintf(stderr, "torvane: the unsaved recording was saved as %s\n", file.c_str());
+      MarkRecording(false);
+    } else {
+      // Kept in the section: the next start recovers it.
+      std::fprintf(stderr, "torvane: the unsaved recording could not be saved to %s\n",
+                   RecoveryFolder().c_str());
+    }
+  } else {
+    MarkRecording(false);
+  }
   SaveSettings();
+  hide();
+  emit Closed();
 }
 
 void TConsultMainForm::SaveSettings() {
@@ -295,6 +334,7 @@ void TConsultMainForm::FileOpenClick() {
   ui_->PlayPositionBar->setMaximum(count > 0 ? static_cast<int>(count - 1) : 0);
   state.currentIndex = 0;
   state.liveMode = 0;
+  MarkRecording(false);  // the memory now holds what a file holds
 }
 
 void TConsultMainForm::SaveAsClick() {
@@ -330,7 +370,10 @@ void TConsultMainForm::SaveAsClick() {
   // it stays unsaved.
   const bool stillRecording =
       state.liveMode.load() != 0 && instances_.recordingClock.enable.load() != 0;
-  if (!stillRecording) state.unsaved = 0;
+  if (!stillRecording) {
+    state.unsaved = 0;
+    MarkRecording(false);
+  }
 }
 
 void TConsultMainForm::ExporttoExcelcsvClick() {
@@ -484,6 +527,7 @@ void TConsultMainForm::StartButtonClick() {
       return;
     }
     state.unsaved = 1;
+    (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);
     // Not examined: a lost request shows as a stream that never starts.
     (void)SendStreamRequest(instances_.consultSession);
     AddStatusLine(kLineRequestSent);

@@ -72,6 +72,10 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
  public slots:
   void FormCreate();
   void FormCloseQuery(bool& canClose);
+  // The program is told to end (SIGTERM, SIGHUP, SIGINT): closes as File >
+  // Exit would, without asking; an unsaved recording goes to the recovery
+  // folder first.
+  void CloseForTermination();
   void FormResize();
   void SaveSettings();
 
@@ -126,6 +130,8 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   void ConnectHandlers();
   void CheckTimeUnit(TimeUnit unit);
   void PostEffect(std::function<void()> effect);
+  void CloseProtocol();
+  void MarkRecording(bool unsaved);
   int32_t SelectedPort() const;
 
   std::unique_ptr<Ui::ConsultMainForm> ui_;

@@ -14,6 +14,7 @@
 #include "ui/ProgramInstances.h"
 #include "ui/ProgramWindows.h"
 #include "ui/Settings.h"
+#include "ui/TerminationSignals.h"
 #include "ui/UserDialogs.h"
 
 namespace {
@@ -100,8 +101,13 @@ int main(int argc, char* argv[]) {
     if (arguments.port != 0) windows.comSetForm->SelectPort(arguments.port);
     QObject::connect(windows.consultMainForm.get(), &TConsultMainForm::Closed, &application,
                      &QApplication::quit, Qt::QueuedConnection);
+    CloseOnTerminationSignals(windows.consultMainForm.get());
     windows.consultMainForm->show();
     QApplication::exec();
+    // The receiver reads the session and the recorder defined after it:
+    // it must have ended before they go.
+    instances.streamReceiver.StopReceiver();
+    instances.streamReceiver.Join();
   } catch (const std::exception& error) {
     ShowErrorBox(error.what());
   } catch (...) {

@@ -1,5 +1,7 @@
 #include "UiTestSupport.h"
 
+#include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -36,11 +38,21 @@ void WindowTest::SetUp() {
   directory = pattern;
   SetSettingsPath(SettingsFile());
   SetUserDialogs(&dialogs);
+  // Whatever a test leaves behind stays its own: its log memory has a name
+  // of its own, and recovered recordings land in its folder.
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  shmBase = std::string(".MMF-ui-") + test->test_suite_name() + "." + test->name() + "-";
+  for (char& c : shmBase)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '-';
+  setenv("XDG_DATA_HOME", (directory / "xdg-data").c_str(), 1);
 }
 
 void WindowTest::TearDown() {
   windows = ProgramWindows{};
+  // A test's end is an orderly one: nothing is left to recover.
+  if (instances) (void)instances->logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
   instances.reset();
+  unsetenv("XDG_DATA_HOME");
   SetUserDialogs(nullptr);
   SetSettingsPath("");
   std::error_code ignored;
@@ -60,8 +72,9 @@ std::string WindowTest::ReadSettings() const {
 
 void WindowTest::CreateWindows(std::chrono::nanoseconds clockPeriod) {
   windows = ProgramWindows{};  // a second start in one test: the old windows go first
+  if (instances) (void)instances->logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
   instances.reset();
-  instances = std::make_unique<TestInstances>(clockPeriod);
+  instances = std::make_unique<TestInstances>(clockPeriod, shmBase);
   windows = CreateProgramWindows(instances->refs);
   // No test searches this machine's own devices unless it says so.
   DeviceTree none;

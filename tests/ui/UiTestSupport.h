@@ -97,14 +97,21 @@ class ScriptedDialogs : public UserDialogs {
   }
 };
 
-// The program-wide instances, but owned by one test.
+// The program-wide instances, but owned by one test, in the program's own
+// order: the receiver is built before the session and the recorder it
+// reads, so, as in the program, it is stopped and joined before they go.
 struct TestInstances {
-  explicit TestInstances(std::chrono::nanoseconds clockPeriod) : recordingClock(clockPeriod) {}
+  TestInstances(std::chrono::nanoseconds clockPeriod, const std::string& shmBase)
+      : logMemory(shmBase), recordingClock(clockPeriod) {}
+  ~TestInstances() {
+    (void)streamReceiver.StopReceiver();
+    streamReceiver.Join();
+  }
   LogMemory logMemory;
   SerialPort serialPort;
-  RecorderState recorderState;
-  ConsultSession consultSession{serialPort};
   StreamReceiver streamReceiver{consultSession, recorderState};
+  ConsultSession consultSession{serialPort};
+  RecorderState recorderState;
   RecordingClock recordingClock;
   ProgramInstances refs{serialPort,    streamReceiver, consultSession,
                         recorderState, recordingClock, logMemory};
@@ -129,6 +136,7 @@ class WindowTest : public ::testing::Test {
   std::vector<std::string> StatusLines();
 
   std::filesystem::path directory;
+  std::string shmBase = ".MMF";  // the log memory's name; recovery tests take their own
   ScriptedDialogs dialogs;
   std::unique_ptr<TestInstances> instances;
   ProgramWindows windows;

@@ -312,10 +312,13 @@ int RecordCommand(const CliArguments& args) {
   }
   if (SaveLogFile(args.out, state, memory) != 0) {
     Status(args, "Save Log File Error");
-    CliError("cannot write " + args.out);
+    // The log memory keeps it, marked unsaved: the window's next start
+    // writes it to its recovery folder.
+    CliError("cannot write " + args.out + "; the next start of torvane recovers the recording");
     return kExitFailed;
   }
   state.unsaved.store(0);
+  (void)memory.WriteRecoveryMarker(kLogMemorySlot, count, false);
   std::printf("%u records (%.2f s of recording, %.2f s elapsed) saved to %s\n", count,
               count * 0.01, elapsed, args.out.c_str());
   return lineLost ? kExitFailed : kExitOk;

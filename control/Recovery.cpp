@@ -1,0 +1,96 @@
+#include "control/Recovery.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "control/RecordingFiles.h"
+#include "data/LogFile.h"
+#include "data/Recorder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A name in folder that no file has yet: log_<stamp>.eld, then _2, _3 ...
+std::string FreshName(const std::string& folder) {
+  const std::string stamp = "log_" + MakeTimeStamp();
+  std::string name = (fs::path(folder) / (stamp + ".eld")).string();
+  for (int n = 2; fs::exists(name) && n < 1000; ++n)
+    name = (fs::path(folder) / (stamp + "_" + std::to_string(n) + ".eld")).string();
+  return name;
+}
+
+bool MakeFolder(const std::string& folder) {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  return fs::is_directory(folder, error);
+}
+
+// The log file image of a leftover section: the header a save writes, then
+// the records as they stand.
+bool WriteImage(const std::string& fileName, const uint8_t* view, uint32_t count) {
+  uint8_t header[kLogHeaderSize] = {};
+  std::memcpy(header, "VERSION=1.0\n", 12);
+  header[20] = static_cast<uint8_t>(count >> 24);
+  header[21] = static_cast<uint8_t>(count >> 16);
+  header[22] = static_cast<uint8_t>(count >> 8);
+  header[23] = static_cast<uint8_t>(count);
+  const std::string temporary = fileName + ".tmp" + std::to_string(getpid());
+  FILE* file = std::fopen(temporary.c_str(), "wbe");
+  if (file == nullptr) return false;
+  const size_t records = static_cast<size_t>(count) * kSampleRecordSize;
+  bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
+            std::fwrite(view + kLogHeaderSize, 1, records, file) == records;
+  ok = std::fflush(file) == 0 && ok;
+  ok = fsync(fileno(file)) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RecoveryFolder() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  fs::path base;
+  if (data != nullptr && data[0] == '/') {
+    base = data;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = fs::path(home != nullptr ? home : "/tmp") / ".local" / "share";
+  }
+  return (base / "torvane" / "recovered").string();
+}
+
+std::vector<std::string> RecoverLeftoverRecordings(LogMemory& memory, const std::string& folder) {
+  std::vector<std::string> written;
+  memory.VisitLeftovers(kLogMemorySlot, [&](uint8_t* view, uint32_t size) {
+    uint32_t count = 0;
+    bool unsaved = false;
+    if (!ReadRecoveryMarker(view, size, count, unsaved) || !unsaved || count == 0) return;
+    // A count the section cannot hold is no marker of ours.
+    if (static_cast<uint64_t>(count) * kSampleRecordSize + kLogHeaderSize > kRecoveryMarkerOffset)
+      return;
+    if (!MakeFolder(folder)) return;
+    const std::string name = FreshName(folder);
+    if (!WriteImage(name, view, count)) return;
+    written.push_back(name);
+    // Written once: the next start finds a marker that says saved.
+    std::memset(view + kRecoveryMarkerOffset, 0, 20);
+  });
+  return written;
+}
+
+std::string SaveRecoveryCopy(RecorderState& state, LogMemory& memory, const std::string& folder) {
+  if (!MakeFolder(folder)) return {};
+  const std::string name = FreshName(folder);
+  if (SaveLogFile(name, state, memory) != 0) return {};
+  return name;
+}

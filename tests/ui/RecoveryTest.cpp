@@ -1,0 +1,143 @@
+// A recording survives the program: killed, it is recovered at the next
+// start; terminated, it is saved on the way out; saved, it is left alone.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "UiTestSupport.h"
+#include "tools/ecusim/EcuSimulator.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class RecoveryTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    setenv("XDG_DATA_HOME", (directory / "data").c_str(), 1);
+    simulator = std::make_unique<EcuSimulator>(EcuSimulatorOptions{});
+    ASSERT_TRUE(simulator->Start());
+  }
+  void TearDown() override {
+    if (child > 0) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+    WindowTest::TearDown();
+    simulator.reset();
+  }
+
+  // Starts the recorder; true once it has recorded and reported its records.
+  bool StartRecorder(const std::string& saveAs = "") {
+    std::vector<std::string> args{TORVANE_TEST_RECORDER,
+                                  "--settings", (directory / "child.ini").string(),
+                                  "--port",     simulator->SlavePath(),
+                                  "--shm-base", shmBase,
+                                  "--records",  "150",
+                                  "--snapshot", (directory / "snapshot").string()};
+    if (!saveAs.empty()) args.insert(args.end(), {"--save", saveAs});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string out = (directory / "child.out").string();
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return false;
+    return WaitFor([&] { return ReadAll(out).find("ready") != std::string::npos; },
+                   std::chrono::seconds(60));
+  }
+
+  int Stop(int signalNumber) {
+    kill(child, signalNumber);
+    int status = 0;
+    waitpid(child, &status, 0);
+    child = -1;
+    return status;
+  }
+
+  std::vector<fs::path> Recovered() const {
+    std::vector<fs::path> files;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(directory / "data/torvane/recovered", ignored))
+      files.push_back(entry.path());
+    return files;
+  }
+
+  // The file holds the snapshot's records first, each byte as recorded.
+  ::testing::AssertionResult HoldsTheSnapshot(const fs::path& file) {
+    const std::string snapshot = ReadAll(directory / "snapshot");
+    const std::string log = ReadAll(file);
+    if (snapshot.size() != 150u * kSampleRecordSize)
+      return ::testing::AssertionFailure() << "snapshot of " << snapshot.size() << " bytes";
+    if (log.compare(0, 12, "VERSION=1.0\n") != 0 || log.size() < 40 + snapshot.size())
+      return ::testing::AssertionFailure() << file << " is no log file of enough records";
+    if (log.compare(40, snapshot.size(), snapshot) != 0)
+      return ::testing::AssertionFailure() << "records differ from those recorded";
+    return ::testing::AssertionSuccess();
+  }
+
+  std::unique_ptr<EcuSimulator> simulator;
+  pid_t child = -1;
+};
+
+TEST_F(RecoveryTest, AKilledRecordingIsRecoveredAtTheNextStartOnce) {
+  ASSERT_TRUE(StartRecorder());
+  const int status = Stop(SIGKILL);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(Recovered().empty());
+
+  CreateWindows();
+  const std::vector<fs::path> files = Recovered();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].filename().string().rfind("log_", 0), 0u);
+  EXPECT_EQ(files[0].extension(), ".eld");
+  EXPECT_TRUE(HoldsTheSnapshot(files[0]));
+  EXPECT_EQ(StatusLines(), std::vector<std::string>{"Recovered unsaved recording: " +
+                                                    files[0].string()});
+  CreateWindows();  // the next start again: nothing left to recover
+  EXPECT_EQ(Recovered().size(), 1u);
+  EXPECT_TRUE(StatusLines().empty());
+}
+
+TEST_F(RecoveryTest, ATerminatedRecordingIsSavedOnTheWayOut) {
+  ASSERT_TRUE(StartRecorder());
+  const int status = Stop(SIGTERM);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<fs::path> files = Recovered();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(HoldsTheSnapshot(files[0]));
+  EXPECT_TRUE(fs::exists(directory / "child.ini"));  // the settings were written
+  CreateWindows();
+  EXPECT_EQ(Recovered().size(), 1u);
+}
+
+TEST_F(RecoveryTest, ASavedRecordingIsNotRecovered) {
+  const std::string saved = (directory / "saved.eld").string();
+  ASSERT_TRUE(StartRecorder(saved));
+  Stop(SIGKILL);
+  EXPECT_TRUE(HoldsTheSnapshot(saved));
+  CreateWindows();
+  EXPECT_TRUE(Recovered().empty());
+  EXPECT_TRUE(StatusLines().empty());
+}
+
+}  // namespace
