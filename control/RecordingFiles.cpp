@@ -1,11 +1,11 @@
 #include "control/RecordingFiles.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+
+#include "data/AtomicFile.h"
 
 namespace {
 
@@ -39,9 +39,9 @@ int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       const RecorderState& state, LogMemory& memory, CsvProgress* progress,
                       int64_t& linesWritten, std::vector<std::string>& lines) {
   linesWritten = 0;
-  const std::string temporary = fileName + ".tmp" + std::to_string(getpid());
-  FILE* file = std::fopen(temporary.c_str(), "wbe");
-  if (file == nullptr) return 1;
+  AtomicFileWriter writer(fileName);
+  if (!writer.Open()) return 1;
+  FILE* file = writer.Stream();
 
   bool ok = true;
   auto writeLine = [&](const std::string& line) {
@@ -62,12 +62,6 @@ int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
     const bool reachedCount = lineCount - 1 < to - from + 1;
     if (to >= last || reachedCount) break;
   }
-  ok = std::fflush(file) == 0 && ok;
-  ok = fsync(fileno(file)) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return 1;
-  }
-  return 0;
+  // Without Commit the writer removes its temporary file.
+  return ok && writer.Commit() ? 0 : 1;
 }

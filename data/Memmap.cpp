@@ -8,11 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "data/AtomicFile.h"
 
 // How the section of a slot is shared between processes:
 //
@@ -208,11 +209,10 @@ std::string LogMemory::SectionName(uint8_t slot) const {
   return sections_[slot].fd >= 0 ? sections_[slot].name : std::string();
 }
 
-// The file is written under a temporary name in the same folder and renamed
-// over the target only once every byte is on disk: a save that fails leaves
-// an existing file as it was and no partial file behind. The lock is taken
-// per staging block, not for the whole save, so the recording clock is
-// never held up by the disk.
+// The file appears only once every byte is on disk (AtomicFileWriter): a
+// save that fails leaves an existing file as it was. The lock is taken per
+// staging block, not for the whole save, so the recording clock is never
+// held up by the disk.
 int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length) {
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -220,22 +220,9 @@ int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_
     if (sections_[slot].view == nullptr || sections_[slot].size < length) return 1;
   }
 
-  static std::atomic<unsigned> serial{0};
-  std::string tempName;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    tempName = fileName + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(serial++);
-    // 0666 so that the umask decides, as for any file the user creates.
-    fd = open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return 1;
-  }
-  if (fd < 0) return 1;
-  FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
-    close(fd);
-    unlink(tempName.c_str());
-    return 1;
-  }
+  AtomicFileWriter writer(fileName);
+  if (!writer.Open()) return 1;
+  FILE* file = writer.Stream();
 
   // Copies bytes [from, from + n) of the section into the staging buffer.
   std::vector<uint8_t> staging(kStagingSize);
@@ -258,14 +245,8 @@ int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_
     ok = stage(done, rest);
     for (uint32_t k = 0; ok && k < rest; ++k) ok = std::fputc(staging[k], file) != EOF;
   }
-  ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-  ok = (std::fclose(file) == 0) && ok;
-  ok = ok && std::rename(tempName.c_str(), fileName.c_str()) == 0;
-  if (!ok) {
-    unlink(tempName.c_str());
-    return 1;
-  }
-  return 0;
+  // Without Commit the writer removes its temporary file.
+  return ok && writer.Commit() ? 0 : 1;
 }
 
 // The file's real size is checked before the memory is touched, so a short

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "data/AtomicFile.h"
+
 namespace {
 
 std::string Trim(const std::string& text) {
@@ -175,28 +177,9 @@ std::string IniFile::Text() const {
 }
 
 bool IniFile::UpdateFile() const {
-  const std::string temporary = fileName_ + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      // A folder that takes no new files may still hold a writable file.
-      std::ofstream direct(fileName_, std::ios::binary | std::ios::trunc);
-      if (!direct) return false;
-      direct << Text();
-      direct.flush();
-      return static_cast<bool>(direct);
-    }
-    out << Text();
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), fileName_.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  AtomicFileWriter writer(fileName_);
+  if (!writer.Open()) return false;
+  const std::string text = Text();
+  if (std::fwrite(text.data(), 1, text.size(), writer.Stream()) != text.size()) return false;
+  return writer.Commit();
 }
