@@ -1,13 +1,12 @@
 #include "control/Recovery.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "control/RecordingFiles.h"
+#include "data/AtomicFile.h"
 #include "data/LogFile.h"
 #include "data/Recorder.h"
 
@@ -39,20 +38,12 @@ bool WriteImage(const std::string& fileName, const uint8_t* view, uint32_t count
   header[21] = static_cast<uint8_t>(count >> 16);
   header[22] = static_cast<uint8_t>(count >> 8);
   header[23] = static_cast<uint8_t>(count);
-  const std::string temporary = fileName + ".tmp" + std::to_string(getpid());
-  FILE* file = std::fopen(temporary.c_str(), "wbe");
-  if (file == nullptr) return false;
+  AtomicFileWriter writer(fileName);
+  if (!writer.Open()) return false;
   const size_t records = static_cast<size_t>(count) * kSampleRecordSize;
-  bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
-            std::fwrite(view + kLogHeaderSize, 1, records, file) == records;
-  ok = std::fflush(file) == 0 && ok;
-  ok = fsync(fileno(file)) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return std::fwrite(header, 1, sizeof header, writer.Stream()) == sizeof header &&
+         std::fwrite(view + kLogHeaderSize, 1, records, writer.Stream()) == records &&
+         writer.Commit();
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 
-#include "ui/IniFile.h"
+#include "control/IniFile.h"
 #include "ui/Settings.h"
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"

@@ -23,7 +23,7 @@
 #include "ui/AboutBox.h"
 #include "ui/Comset.h"
 #include "ui/ExportDlg.h"
-#include "ui/IniFile.h"
+#include "control/IniFile.h"
 #include "ui/Settings.h"
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"

@@ -1,8 +1,7 @@
 // The settings file reader and writer: the whole file is loaded into
 // memory, looked up there and written back whole. Lines this program never
 // writes (unknown keys and sections, comments) are kept as they were, so a
-// run leaves them unchanged. Plain C++: the windows use it, the tests need
-// no display for it.
+// run leaves them unchanged. Plain C++: the windows and torvane-cli use it.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ui/IniFile.h"
+#include "control/IniFile.h"
 
 #include <cstdio>
 #include <fstream>
