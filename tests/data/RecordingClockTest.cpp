@@ -127,6 +127,8 @@ TEST(FullRecording, StopsItselfWhenTheMemoryIsFull) {
   clock.enable = 1;
   clock.StartRecordingClock([&] { RecorderStep(recorder); });
   ASSERT_TRUE(WaitFor([&] { return clock.enable.load() == 0; }, std::chrono::minutes(4)));
+  // The step clears the flag before it makes its effects: wait for it to end.
+  ASSERT_TRUE(WaitFor([&] { return clock.Parked(); }));
 
   EXPECT_EQ(state.recordCount.load(), 900001u);
   EXPECT_EQ(view.StatusTextCount(), 900001);
@@ -136,7 +138,6 @@ TEST(FullRecording, StopsItselfWhenTheMemoryIsFull) {
                                       "message:Log Memory max\n|Time Check",
                                       "line:Log Memory max"}));
   // The step that stopped the recording was the clock's last.
-  ASSERT_TRUE(WaitFor([&] { return clock.Parked(); }));
   EXPECT_EQ(clock.TickCount(), 900001u);
   EXPECT_EQ(state.recordCount.load(), 900001u);
 
