@@ -24,6 +24,7 @@
 #include "ui/Comset.h"
 #include "ui/ExportDlg.h"
 #include "control/IniFile.h"
+#include "ui/HelpWindow.h"
 #include "ui/Settings.h"
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"
@@ -68,10 +69,11 @@ TConsultMainForm::~TConsultMainForm() {
 }
 
 void TConsultMainForm::SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg,
-                                           TAboutBox* aboutBox) {
+                                           TAboutBox* aboutBox, THelpWindow* helpWindow) {
   comSetForm_ = comSetForm;
   exportDlg_ = exportDlg;
   aboutBox_ = aboutBox;
+  helpWindow_ = helpWindow;
 }
 
 Recorder& TConsultMainForm::RecorderOfWindow() { return bridge_->recorder; }
@@ -127,6 +129,7 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.ECUInit, &QAction::triggered, this, &TConsultMainForm::ECUInitClick);
   connect(f.ECUNoCheck, &QAction::triggered, this, &TConsultMainForm::ECUNoCheckClick);
   connect(f.ECUAutoSearch, &QAction::triggered, this, &TConsultMainForm::ECUAutoSearchClick);
+  connect(f.HowtoUseHelp1, &QAction::triggered, this, &TConsultMainForm::HowtoUseHelp1Click);
   connect(f.About1, &QAction::triggered, this, &TConsultMainForm::About1Click);
   connect(f.AutoSearchBtn, &QPushButton::clicked, this, &TConsultMainForm::AutoSearchBtnClick);
   connect(f.StartButton, &QPushButton::clicked, this, &TConsultMainForm::StartButtonClick);
@@ -300,6 +303,10 @@ void TConsultMainForm::resizeEvent(QResizeEvent* event) {
 // ---- Menu commands of the frame ---------------------------------------------
 
 void TConsultMainForm::AppExitClick() { close(); }
+
+void TConsultMainForm::HowtoUseHelp1Click() {
+  if (helpWindow_ != nullptr) helpWindow_->ShowGuide();
+}
 
 void TConsultMainForm::About1Click() {
   if (aboutBox_ != nullptr) aboutBox_->ShowCentred();

@@ -26,6 +26,7 @@ class QRadioButton;
 class TCom_set_Form;
 class TExportDlg;
 class TAboutBox;
+class THelpWindow;
 
 // The scroll codes the position bar's handler tells apart, in the order of
 // the scroll-bar messages they come from.
@@ -43,7 +44,8 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   explicit TConsultMainForm(const ProgramInstances& instances, QWidget* parent = nullptr);
   ~TConsultMainForm() override;
 
-  void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox);
+  void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
+                           THelpWindow* helpWindow);
 
   // A click on a menu item: does nothing while the item is disabled.
   static void ClickMenuItem(QAction* item);
@@ -101,6 +103,7 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   void StartButtonClick();
   void StopButtonClick();
   // Help menu.
+  void HowtoUseHelp1Click();
   void About1Click();
   // Live display and playback.
   void DataShowTimerTimer();
@@ -140,6 +143,7 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   TCom_set_Form* comSetForm_ = nullptr;
   TExportDlg* exportDlg_ = nullptr;
   TAboutBox* aboutBox_ = nullptr;
+  THelpWindow* helpWindow_ = nullptr;
 
   QTimer dataShowTimer_;
   QTimer autoSearchTimer_;

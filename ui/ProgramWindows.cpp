@@ -4,6 +4,7 @@ ProgramWindows CreateProgramWindows(const ProgramInstances& instances) {
   // The pictures live in the window library, which is linked statically:
   // this keeps its resources in whatever program links it.
   Q_INIT_RESOURCE(torvane);
+  Q_INIT_RESOURCE(guide);
   ProgramWindows windows;
   windows.consultMainForm = std::make_unique<TConsultMainForm>(instances);
   ConsultSession& session = instances.consultSession;
@@ -11,7 +12,8 @@ ProgramWindows CreateProgramWindows(const ProgramInstances& instances) {
                                                        [&session] { return session.FindCable(); });
   windows.exportDlg = std::make_unique<TExportDlg>(windows.consultMainForm.get(), instances);
   windows.aboutBox = std::make_unique<TAboutBox>();
+  windows.helpWindow = std::make_unique<THelpWindow>();
   windows.consultMainForm->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
-                                               windows.aboutBox.get());
+                                               windows.aboutBox.get(), windows.helpWindow.get());
   return windows;
 }

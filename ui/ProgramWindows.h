@@ -1,4 +1,5 @@
-// The four windows of the program, each created once, in this order.
+// The four windows of the program, each created once, in this order, and
+// the help window after them.
 #pragma once
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include "ui/Comset.h"
 #include "ui/Consultmain.h"
 #include "ui/ExportDlg.h"
+#include "ui/HelpWindow.h"
 #include "ui/ProgramInstances.h"
 
 struct ProgramWindows {
@@ -16,6 +18,7 @@ struct ProgramWindows {
   std::unique_ptr<TCom_set_Form> comSetForm;
   std::unique_ptr<TExportDlg> exportDlg;
   std::unique_ptr<TAboutBox> aboutBox;
+  std::unique_ptr<THelpWindow> helpWindow;
 };
 
 // Each window's creation handler runs before the next window exists. The

@@ -38,6 +38,7 @@ TEST_F(WindowTitlesOnX11, EveryTitleReadsExactlyAsDesigned) {
   EXPECT_EQ(ShownTitle(*windows.comSetForm), "COM Port");
   EXPECT_EQ(ShownTitle(*windows.aboutBox), "About");
   EXPECT_EQ(ShownTitle(*windows.exportDlg), "Export");
+  EXPECT_EQ(ShownTitle(*windows.helpWindow), "Help");
   for (const char* title : {"CHECK", "Clear Log", "Time Check", "Set Error", "ECU Auto Search",
                             "Search"}) {
     auto box = MakeMessageBox(&Main(), QMessageBox::Information, "text", title, QMessageBox::Ok);

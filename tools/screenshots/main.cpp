@@ -1,0 +1,227 @@
+// The user guide's pictures, taken from the real windows on the simulator:
+//
+//   torvane-screenshots OUTPUT_FOLDER
+//
+// writes live.png, playback.png, export.png and comport.png there. It goes
+// through the windows as a user would: ECU Open, ECU Initialize and Start on
+// COM1 (the simulator, in this process), Stop, Save As, File > Open of that
+// file, Start to play it back, the export dialog and the COM port dialog.
+// The file dialogs are answered here; any message box is printed and counts
+// as a failure, since a guide picture must not show a run that went wrong.
+//
+// scripts/screenshots runs it on a virtual X display with the program's
+// fonts; without a display it falls back to the offscreen platform.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QListWidget>
+#include <QScrollBar>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "tools/ecusim/EcuSimulator.h"
+#include "ui/ProgramWindows.h"
+#include "ui/Settings.h"
+#include "ui/UserDialogs.h"
+#include "ui_Comset.h"
+#include "ui_Consultmain.h"
+#include "ui_ExportDlg.h"
+
+namespace {
+
+// The program's instances, in the program's order.
+struct Instances {
+  LogMemory logMemory;
+  SerialPort serialPort;
+  StreamReceiver streamReceiver{consultSession, recorderState};
+  ConsultSession consultSession{serialPort};
+  RecorderState recorderState;
+  RecordingClock recordingClock;
+  ProgramInstances refs{serialPort,    streamReceiver, consultSession,
+                        recorderState, recordingClock, logMemory};
+  ~Instances() { streamReceiver.StopReceiver(); }
+};
+
+// Both file dialogs name the one log file of this run; questions are
+// answered Yes; every box is a failure.
+class AnsweringDialogs : public UserDialogs {
+ public:
+  explicit AnsweringDialogs(QString logFile) : logFile_(std::move(logFile)) {}
+  int boxes = 0;
+
+  bool Question(QWidget*, const QString& text, const QString& title) override {
+    Report("question", text, title);
+    return true;
+  }
+  void Information(QWidget*, const QString& text, const QString& title) override {
+    Report("information", text, title);
+  }
+  void Warning(QWidget*, const QString& text, const QString& title) override {
+    Report("warning", text, title);
+  }
+  void Error(QWidget*, const QString& text, const QString& title) override {
+    Report("error", text, title);
+  }
+  void Plain(QWidget*, const QString& text, const QString& title) override {
+    Report("message", text, title);
+  }
+  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
+    return logFile_;
+  }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, bool) override {
+    return logFile_;
+  }
+
+ private:
+  void Report(const char* kind, const QString& text, const QString& title) {
+    ++boxes;
+    std::fprintf(stderr, "torvane-screenshots: %s box \"%s\": %s\n", kind,
+                 title.toLocal8Bit().constData(), text.simplified().toLocal8Bit().constData());
+  }
+  QString logFile_;
+};
+
+// The event loop turns for the span, or until done holds: the clock
+// records or plays and the display keeps up, as while a user looks at it.
+bool RunFor(int milliseconds, const std::function<bool()>& done = [] { return false; }) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < milliseconds) {
+    if (done()) return true;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return false;
+}
+
+int32_t ShownValue(const RecorderState& state, const char* key) {
+  for (const ValueColumn& column : kValueColumns)
+    if (std::strcmp(column.key, key) == 0) return ConvertValue(column, state.current.Load());
+  return 0;
+}
+
+bool Fail(const char* what) {
+  std::fprintf(stderr, "torvane-screenshots: %s\n", what);
+  return false;
+}
+
+QString LastStatusLine(Ui::ConsultMainForm& f) {
+  QListWidget* list = f.StatusListBox;
+  return list->count() > 0 ? list->item(list->count() - 1)->text() : QString();
+}
+
+// Pictures of windows are mostly flat colour: 256 colours keep every pixel
+// of them and make the files a fraction of the size.
+bool Save(QWidget& window, const QDir& folder, const char* name) {
+  const QImage picture = window.grab().toImage().convertToFormat(
+      QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+  const QString path = folder.filePath(name);
+  if (!picture.save(path, "PNG", 0)) return Fail("a picture could not be written");
+  std::printf("%s (%dx%d)\n", path.toLocal8Bit().constData(), picture.width(), picture.height());
+  return true;
+}
+
+void Click(QAction* item) { TConsultMainForm::ClickMenuItem(item); }
+
+bool TakePictures(const QDir& folder, const std::string& scratch) {
+  EcuSimulator simulator(EcuSimulatorOptions{});
+  if (!simulator.Start()) return Fail(("the simulator did not start: " + simulator.Error()).c_str());
+
+  AnsweringDialogs dialogs(QString::fromStdString(scratch + "/drive.eld"));
+  SetUserDialogs(&dialogs);
+  SetSettingsPath(scratch + "/tcon.ini");
+  Instances instances;
+  ProgramWindows windows = CreateProgramWindows(instances.refs);
+  instances.serialPort.SetDevicePath(1, simulator.SlavePath());
+  TConsultMainForm& main = *windows.consultMainForm;
+  Ui::ConsultMainForm& f = *main.Form();
+  main.move(0, 0);
+  main.show();
+  windows.comSetForm->SelectPort(1);
+
+  // Live: the three clicks of the guide's first steps.
+  Click(f.ECUOpen);
+  Click(f.ECUInit);
+  if (!f.StartButton->isEnabled()) return Fail("the simulator's ECU was not found");
+  f.StartButton->click();
+  // The simulated engine idles first; the picture shows it on the road.
+  RecorderState& state = instances.recorderState;
+  if (!RunFor(60000, [&] { return ShownValue(state, "speed") >= 40; }))
+    return Fail("the simulated car never drove off");
+  RunFor(500);
+  if (!Save(main, folder, "live.png")) return false;
+
+  // Playback of the same drive, from its file.
+  f.StopButton->click();
+  RunFor(300);
+  Click(f.SaveAs);
+  Click(f.FileOpen);
+  if (LastStatusLine(f) != "Load Log File OK") return Fail("the saved log did not load");
+  f.StartButton->click();
+  RunFor(500);
+  // A drag of the position bar to two thirds of the drive, as the mouse
+  // does it: hold, move, let go.
+  main.PlayPositionBarScroll(ScrollCode::Track);
+  f.PlayPositionBar->setValue(f.PlayPositionBar->maximum() * 2 / 3);
+  main.PlayPositionBarScroll(ScrollCode::EndScroll);
+  RunFor(1500);
+  if (!Save(main, folder, "playback.png")) return false;
+  f.StopButton->click();
+  RunFor(100);
+
+  // The export dialog with a stretch of the drive chosen.
+  Click(f.ExporttoExcelcsv);
+  Ui::ExportDlg& d = *windows.exportDlg->Form();
+  const int count = static_cast<int>(instances.recorderState.recordCount.load());
+  d.StopScrollBar->setValue(count - 1);
+  d.StartScrollBar->setValue(count / 4);
+  RunFor(200);
+  if (!Save(*windows.exportDlg, folder, "export.png")) return false;
+  d.CancelBtn->click();
+
+  // The COM port dialog as Setting > Com Setting opens it.
+  Click(f.ComSettingBtn);
+  RunFor(200);
+  if (!Save(*windows.comSetForm, folder, "comport.png")) return false;
+  windows.comSetForm->Form()->Com_Cancel->click();
+
+  Click(f.ECUClose);
+  RunFor(100);
+  windows = ProgramWindows{};
+  SetUserDialogs(nullptr);
+  return dialogs.boxes == 0 || Fail("a message box came up: the pictures may show a failed run");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr)
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication application(argc, argv);
+  InstallFontSubstitutes();
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: torvane-screenshots OUTPUT_FOLDER\n");
+    return 2;
+  }
+  const QDir folder(QString::fromLocal8Bit(argv[1]));
+  if (!folder.exists() && !QDir().mkpath(folder.path())) {
+    Fail("the output folder could not be made");
+    return 1;
+  }
+  char scratch[] = "/tmp/torvane-screenshots-XXXXXX";
+  if (mkdtemp(scratch) == nullptr) {
+    Fail("no scratch folder");
+    return 1;
+  }
+  const bool ok = TakePictures(folder, scratch);
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch, ignored);
+  return ok ? 0 : 1;
+}
