@@ -227,7 +227,8 @@ void StartFrame(StreamDecoderState& d) {
 
 void Deliver(RecorderState& recorder) {
   recorder.current.StoreBytes(0, recorder.decoder.work, kFrameLength + 1);
-  recorder.framesDecoded.fetch_add(1, std::memory_order_release);
+  const uint64_t frames = recorder.framesDecoded.fetch_add(1, std::memory_order_release) + 1;
+  recorder.frameArrived.store(static_cast<int32_t>(frames & 0x7FFFFFFF));
 }
 
 // Decodes one byte. False when it shows a held frame to have slipped: the

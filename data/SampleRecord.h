@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "data/WakeFlag.h"
+
 // Bytes of a SampleRecord: 0 is the frame length, 1..18 the registers in
 // stream-request order, 19 is spare.
 constexpr int kSampleRecordSize = 20;
@@ -133,6 +135,9 @@ struct RecorderState {
   // Complete frames decoded so far; lets a reader tell a new sample from a
   // repeat of the same values.
   std::atomic<uint64_t> framesDecoded{0};
+  // Stored to at every complete frame: the display watches it to show a
+  // new frame at once, without waiting for its next tick.
+  WakeFlag frameArrived{0};
 
   // Feeds bytes of one read to the frame decoder; a complete FF 12 frame
   // overwrites bytes 0..18 of the current sample (register values of 255

@@ -68,6 +68,18 @@ void StreamReceiver::Run() {
       parked_.store(false);
       continue;
     }
+    // Halfway through a frame, the bytes still missing take about a
+    // millisecond each at 9600 baud: sleeping for all but the last of them
+    // reads the frame in a few passes instead of one per byte, and its last
+    // byte is still read the moment it comes. A Stop wakes the sleep.
+    const StreamDecoderState& decoder = recorder_.decoder;
+    if (decoder.huntState == 2) {
+      const int missing = kFrameLength + 1 - decoder.storedCount;
+      if (missing >= 3) {
+        WaitForStore({&active, &running}, missing - 1);
+        if (active.load() == 0) continue;
+      }
+    }
     int32_t n = session_.WaitInput(portWaitMs, wakeFds);
     if (n < 0) {  // no port open
       WaitForStore({&active, &running}, kNoPortLookMs);

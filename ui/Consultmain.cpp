@@ -6,14 +6,18 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QThread>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <cstring>
 
 #include "control/LinkCommands.h"
@@ -91,6 +95,8 @@ void TConsultMainForm::SetUpControls() {
   for (int b = 0; b < kBankCount; ++b) {
     findChild<QGroupBox*>("GroupBox" + QString::number(b + 1))
         ->setTitle(kBitBanks[static_cast<size_t>(b)].groupCaption);
+    hexFields_[static_cast<size_t>(b)] =
+        findChild<QLineEdit*>(kBitBanks[static_cast<size_t>(b)].hexField);
   }
   for (size_t i = 0; i < kBitColumns.size(); ++i) {
     QRadioButton* mark = findChild<QRadioButton*>(kBitColumns[i].indicator);
@@ -137,6 +143,20 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.DebugMode, &QCheckBox::toggled, this, &TConsultMainForm::FormResize);
   connect(&dataShowTimer_, &QTimer::timeout, this, &TConsultMainForm::DataShowTimerTimer);
   connect(&autoSearchTimer_, &QTimer::timeout, this, &TConsultMainForm::AutoSearchTimerTimer);
+  // A frame is shown as soon as it has come, besides at every tick of the
+  // display timer: a tick only comes every 5 ms, and the screen should not
+  // lag the line by that much.
+  const int frameFd = instances_.recorderState.frameArrived.WakeFd();
+  if (frameFd >= 0) {
+    auto* frames = new QSocketNotifier(frameFd, QSocketNotifier::Read, this);
+    connect(frames, &QSocketNotifier::activated, this, [this, frameFd] {
+      uint64_t count = 0;
+      if (read(frameFd, &count, sizeof count) < 0) count = 0;
+      if (dataShowTimer_.isActive()) ShowSample();
+    });
+  }
+  viewFlushTimer_.setSingleShot(true);
+  connect(&viewFlushTimer_, &QTimer::timeout, this, &TConsultMainForm::FlushViewUpdates);
   connect(f.PlayPositionBar, &QAbstractSlider::actionTriggered, this, [this](int action) {
     switch (action) {
       case QAbstractSlider::SliderSingleStepSub: PlayPositionBarScroll(ScrollCode::LineUp); break;
@@ -593,8 +613,11 @@ void TConsultMainForm::ShowSample() {
   for (int b = 0; b < kBankCount; ++b) {
     const BitBank& bank = kBitBanks[static_cast<size_t>(b)];
     const uint8_t byte = sample[bank.recordByte];
-    QLineEdit* field = findChild<QLineEdit*>(bank.hexField);
-    field->setText(QString::asprintf("%s : 0x%02X", bank.hexField, byte));
+    // Looked up once: a search of the whole window at every tick cost more
+    // than everything else the display does. The same text is not set again.
+    QLineEdit* field = hexFields_[static_cast<size_t>(b)];
+    if (!hexShown_ || byte != previousBankBytes_[static_cast<size_t>(b)])
+      field->setText(QString::asprintf("%s : 0x%02X", bank.hexField, byte));
     if (byte == previousBankBytes_[static_cast<size_t>(b)]) continue;
     for (Indicator& indicator : indicators_) {
       if (indicator.bit->bank == b) indicator.mark->setChecked((byte & indicator.bit->mask) != 0);
@@ -604,6 +627,7 @@ void TConsultMainForm::ShowSample() {
     previousBankBytes_[static_cast<size_t>(b)] =
         sample[kBitBanks[static_cast<size_t>(b)].recordByte];
   }
+  hexShown_ = true;
 }
 
 // ---- Playback bar ----------------------------------------------------------------
@@ -652,12 +676,64 @@ bool TConsultMainForm::TimeUnitChecked(TimeUnit unit) {
   return false;
 }
 
+// The readout and the bar position change at every 10 ms step, and each
+// change of the readout costs a text layout. From the clock's thread only the
+// latest of each is kept and applied at most every 40 ms (25 times a
+// second: a readout that changes faster is not read any better), and always before any other effect that follows it, so that the
+// effects of a step still take place in their order.
 void TConsultMainForm::SetStatusText(const std::string& text) {
-  PostEffect([this, text] { ui_->Status->setText(QString::fromStdString(text)); });
+  if (QThread::currentThread() == thread()) {
+    PostEffect([this, text] { ui_->Status->setText(QString::fromStdString(text)); });
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> hold(latestLock_);
+    latestStatus_ = text;
+    statusWaiting_ = true;
+  }
+  ScheduleViewFlush();
 }
 
 void TConsultMainForm::SetPlayPosition(int32_t position) {
-  PostEffect([this, position] { ui_->PlayPositionBar->setValue(position); });
+  if (QThread::currentThread() == thread()) {
+    PostEffect([this, position] { ui_->PlayPositionBar->setValue(position); });
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> hold(latestLock_);
+    latestPosition_ = position;
+    positionWaiting_ = true;
+  }
+  ScheduleViewFlush();
+}
+
+void TConsultMainForm::ScheduleViewFlush() {
+  if (flushScheduled_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        const qint64 since = lastFlush_.isValid() ? lastFlush_.elapsed() : kViewFlushMs;
+        viewFlushTimer_.start(static_cast<int>(std::max<qint64>(0, kViewFlushMs - since)));
+      },
+      Qt::QueuedConnection);
+}
+
+void TConsultMainForm::FlushViewUpdates() {
+  flushScheduled_ = false;  // what comes from now on is flushed next time
+  std::string status;
+  int32_t position = 0;
+  bool hasStatus = false;
+  bool hasPosition = false;
+  {
+    std::lock_guard<std::mutex> hold(latestLock_);
+    std::swap(status, latestStatus_);
+    position = latestPosition_;
+    hasStatus = std::exchange(statusWaiting_, false);
+    hasPosition = std::exchange(positionWaiting_, false);
+  }
+  if (hasStatus) ui_->Status->setText(QString::fromStdString(status));
+  if (hasPosition) ui_->PlayPositionBar->setValue(position);
+  lastFlush_.start();
 }
 
 void TConsultMainForm::ClickStopButton() {
@@ -687,4 +763,9 @@ bool TConsultMainForm::AskYesNo(const std::string& text, const std::string& capt
 
 // ---- Effects queue -------------------------------------------------------------------
 
-void TConsultMainForm::PostEffect(std::function<void()> effect) { effects_.Post(std::move(effect)); }
+void TConsultMainForm::PostEffect(std::function<void()> effect) {
+  effects_.Post([this, effect = std::move(effect)] {
+    FlushViewUpdates();  // the readout and position made before this effect
+    effect();
+  });
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "data/Recorder.h"
@@ -21,6 +23,7 @@ class ConsultMainForm;
 }
 class QAction;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QRadioButton;
 class TCom_set_Form;
@@ -133,6 +136,8 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   void ConnectHandlers();
   void CheckTimeUnit(TimeUnit unit);
   void PostEffect(std::function<void()> effect);
+  void ScheduleViewFlush();
+  void FlushViewUpdates();
   void CloseProtocol();
   void MarkRecording(bool unsaved);
   int32_t SelectedPort() const;
@@ -151,6 +156,8 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   std::array<ValueRow, kValueCount> rows_{};
   std::array<Indicator, kBitCount> indicators_{};
   std::array<uint8_t, kBankCount> previousBankBytes_{};
+  std::array<QLineEdit*, kBankCount> hexFields_{};
+  bool hexShown_ = false;  // the hex fields still show their design texts
 
   // The checked time unit, readable by the clock's thread.
   std::atomic<bool> msecChecked_{true};
@@ -159,4 +166,14 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
 
   // Effects of recorder steps waiting for the interface thread.
   EffectQueue effects_{this};
+  // The latest readout and bar position from the clock's thread.
+  static constexpr qint64 kViewFlushMs = 40;
+  std::mutex latestLock_;
+  std::string latestStatus_;
+  int32_t latestPosition_ = 0;
+  bool statusWaiting_ = false;
+  bool positionWaiting_ = false;
+  std::atomic<bool> flushScheduled_{false};
+  QTimer viewFlushTimer_;
+  QElapsedTimer lastFlush_;
 };
