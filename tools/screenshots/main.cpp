@@ -47,7 +47,13 @@ struct Instances {
   RecordingClock recordingClock;
   ProgramInstances refs{serialPort,    streamReceiver, consultSession,
                         recorderState, recordingClock, logMemory};
-  ~Instances() { streamReceiver.StopReceiver(); }
+  // An orderly end, as the window's close is: stop and join the receiver
+  // before what it reads goes, and leave nothing for a recovery.
+  ~Instances() {
+    (void)streamReceiver.StopReceiver();
+    streamReceiver.Join();
+    (void)logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
+  }
 };
 
 // Both file dialogs name the one log file of this run; questions are
