@@ -18,6 +18,8 @@ class QtEnvironment : public ::testing::Environment {
     static int argc = 1;
     static char name[] = "torvane_ui_tests";
     static char* argv[] = {name, nullptr};
+    // No display and no person: the windows run offscreen unless told otherwise.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     application = std::make_unique<QApplication>(argc, argv);
     InstallFontSubstitutes();
   }
