@@ -3,6 +3,9 @@
 // their own instead of the program's.
 #pragma once
 
+#include <chrono>
+#include <string>
+
 #include "data/Memmap.h"
 #include "data/RecordingClock.h"
 #include "data/SampleRecord.h"
@@ -17,6 +20,33 @@ struct ProgramInstances {
   RecorderState& recorderState;
   RecordingClock& recordingClock;
   LogMemory& logMemory;
+};
+
+// The six instances in the program's own order: the log memory store, then
+// the serial port, the stream receiver (its thread starts at once, idle,
+// bound to the session and recorder built after it), the Consult session,
+// the recorder and the recording clock. The program has one; tests, tools
+// and benchmarks build their own, the same way.
+struct ProgramObjects {
+  explicit ProgramObjects(std::chrono::nanoseconds clockPeriod = std::chrono::milliseconds(10),
+                          const std::string& shmBase = ".MMF")
+      : logMemory(shmBase), recordingClock(clockPeriod) {}
+  // Members go in reverse order, the session and the recorder before the
+  // receiver that reads them: its thread must have ended first.
+  ~ProgramObjects() { StopAndJoinReceiver(); }
+  void StopAndJoinReceiver() {
+    (void)streamReceiver.StopReceiver();
+    streamReceiver.Join();
+  }
+
+  LogMemory logMemory;
+  SerialPort serialPort;
+  StreamReceiver streamReceiver{consultSession, recorderState};
+  ConsultSession consultSession{serialPort};
+  RecorderState recorderState;
+  RecordingClock recordingClock;
+  ProgramInstances refs{serialPort,    streamReceiver, consultSession,
+                        recorderState, recordingClock, logMemory};
 };
 
 // The program's own instances (defined with the program entry, not in the

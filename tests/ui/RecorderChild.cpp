@@ -42,21 +42,6 @@ class Answers : public UserDialogs {
   }
 };
 
-struct Instances {
-  explicit Instances(const std::string& shmBase) : logMemory(shmBase) {}
-  ~Instances() {
-    (void)streamReceiver.StopReceiver();
-    streamReceiver.Join();
-  }
-  LogMemory logMemory;
-  SerialPort serialPort;
-  StreamReceiver streamReceiver{consultSession, recorderState};
-  ConsultSession consultSession{serialPort};
-  RecorderState recorderState;
-  RecordingClock recordingClock;
-  ProgramInstances refs{serialPort,    streamReceiver, consultSession,
-                        recorderState, recordingClock, logMemory};
-};
 
 }  // namespace
 
@@ -71,7 +56,7 @@ int main(int argc, char** argv) {
   answers.file = QString::fromStdString(args["--save"]);
   SetUserDialogs(&answers);
   SetSettingsPath(args["--settings"]);
-  Instances instances(args["--shm-base"]);
+  ProgramObjects instances(std::chrono::milliseconds(10), args["--shm-base"]);
   ProgramWindows windows = CreateProgramWindows(instances.refs);
   TConsultMainForm& main = *windows.consultMainForm;
   QObject::connect(&main, &TConsultMainForm::Closed, &application, &QApplication::quit,

@@ -97,25 +97,9 @@ class ScriptedDialogs : public UserDialogs {
   }
 };
 
-// The program-wide instances, but owned by one test, in the program's own
-// order: the receiver is built before the session and the recorder it
-// reads, so, as in the program, it is stopped and joined before they go.
-struct TestInstances {
-  TestInstances(std::chrono::nanoseconds clockPeriod, const std::string& shmBase)
-      : logMemory(shmBase), recordingClock(clockPeriod) {}
-  ~TestInstances() {
-    (void)streamReceiver.StopReceiver();
-    streamReceiver.Join();
-  }
-  LogMemory logMemory;
-  SerialPort serialPort;
-  StreamReceiver streamReceiver{consultSession, recorderState};
-  ConsultSession consultSession{serialPort};
-  RecorderState recorderState;
-  RecordingClock recordingClock;
-  ProgramInstances refs{serialPort,    streamReceiver, consultSession,
-                        recorderState, recordingClock, logMemory};
-};
+// The program-wide instances, but owned by one test, built as the program
+// builds them.
+using TestInstances = ProgramObjects;
 
 class WindowTest : public ::testing::Test {
  protected:

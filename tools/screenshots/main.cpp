@@ -37,23 +37,10 @@
 
 namespace {
 
-// The program's instances, in the program's order.
-struct Instances {
-  LogMemory logMemory;
-  SerialPort serialPort;
-  StreamReceiver streamReceiver{consultSession, recorderState};
-  ConsultSession consultSession{serialPort};
-  RecorderState recorderState;
-  RecordingClock recordingClock;
-  ProgramInstances refs{serialPort,    streamReceiver, consultSession,
-                        recorderState, recordingClock, logMemory};
-  // An orderly end, as the window's close is: stop and join the receiver
-  // before what it reads goes, and leave nothing for a recovery.
-  ~Instances() {
-    (void)streamReceiver.StopReceiver();
-    streamReceiver.Join();
-    (void)logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
-  }
+// The program's instances, built as the program builds them; at the end a
+// recording is not left marked unsaved for the next start to recover.
+struct Instances : ProgramObjects {
+  ~Instances() { (void)logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false); }
 };
 
 // Both file dialogs name the one log file of this run; questions are
