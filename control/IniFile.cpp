@@ -51,7 +51,9 @@ void IniFile::Parse(const std::string& content) {
   std::string raw;
   Section* current = nullptr;
   while (std::getline(in, raw)) {
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    // Carriage returns at a line's end are line-end noise (CR LF, or worse):
+    // all of them go, so that a read and a write give back what they read.
+    while (!raw.empty() && raw.back() == '\r') raw.pop_back();
     const std::string line = Trim(raw);
     // Empty lines are layout; the writer puts one after each section.
     if (line.empty()) continue;
