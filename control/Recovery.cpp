@@ -32,12 +32,8 @@ bool MakeFolder(const std::string& folder) {
 // The log file image of a leftover section: the header a save writes, then
 // the records as they stand.
 bool WriteImage(const std::string& fileName, const uint8_t* view, uint32_t count) {
-  uint8_t header[kLogHeaderSize] = {};
-  std::memcpy(header, "VERSION=1.0\n", 12);
-  header[20] = static_cast<uint8_t>(count >> 24);
-  header[21] = static_cast<uint8_t>(count >> 16);
-  header[22] = static_cast<uint8_t>(count >> 8);
-  header[23] = static_cast<uint8_t>(count);
+  uint8_t header[kLogHeaderSize];
+  MakeLogHeader(count, header);
   AtomicFileWriter writer(fileName);
   if (!writer.Open()) return false;
   const size_t records = static_cast<size_t>(count) * kSampleRecordSize;

@@ -72,22 +72,26 @@ std::string Printable(const std::string& text) {
 
 }  // namespace
 
+void MakeLogHeader(uint32_t count, uint8_t (&header)[kLogHeaderSize]) {
+  std::memset(header, 0, kLogHeaderSize);
+  std::memcpy(header, kVersionPrefix, 8);
+  std::memcpy(header + 8, kVersion, 3);
+  header[11] = '\n';
+  header[kBlockSize + 0] = static_cast<uint8_t>(count >> 24);
+  header[kBlockSize + 1] = static_cast<uint8_t>(count >> 16);
+  header[kBlockSize + 2] = static_cast<uint8_t>(count >> 8);
+  header[kBlockSize + 3] = static_cast<uint8_t>(count);
+}
+
 int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
   // Read once: while a recording runs the clock keeps raising it.
   const uint32_t count = state.recordCount.load();
 
-  uint8_t block0[kBlockSize] = {};
-  std::memcpy(block0, kVersionPrefix, 8);
-  std::memcpy(block0 + 8, kVersion, 3);
-  block0[11] = '\n';
-  if (memory.WriteBytes(block0, kLogMemorySlot, 0, kBlockSize) != 0) return 1;
-
-  uint8_t block1[kBlockSize] = {};
-  block1[0] = static_cast<uint8_t>(count >> 24);
-  block1[1] = static_cast<uint8_t>(count >> 16);
-  block1[2] = static_cast<uint8_t>(count >> 8);
-  block1[3] = static_cast<uint8_t>(count);
-  if (memory.WriteBytes(block1, kLogMemorySlot, kBlockSize, kBlockSize) != 0) return 1;
+  uint8_t header[kLogHeaderSize];
+  MakeLogHeader(count, header);
+  // Two blocks, as the header area has always been written.
+  if (memory.WriteBytes(header, kLogMemorySlot, 0, kBlockSize) != 0) return 1;
+  if (memory.WriteBytes(header + kBlockSize, kLogMemorySlot, kBlockSize, kBlockSize) != 0) return 1;
 
   // Worked out in 64 bits: a count whose image exceeds 4 GiB must fail the
   // size check, not wrap past it.

@@ -12,6 +12,9 @@
 // Writes the recording (state.recordCount records). A failed save leaves
 // any existing file of that name as it was and no partial file behind.
 int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
+// The 40-byte header of a file of count records: "VERSION=1.0\n" and
+// zeros, then the count most significant byte first and zeros.
+void MakeLogHeader(uint32_t count, uint8_t (&header)[40]);
 // Replaces the log memory's content and the record count. A failed load
 // leaves both exactly as they were.
 int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);

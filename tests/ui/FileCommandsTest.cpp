@@ -18,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class FileCommandsTest : public WindowTest {
  protected:
   void SetUp() override {
@@ -175,7 +168,7 @@ TEST_F(FileCommandsTest, OkWritesTheLinesWithCrLfOrSaysWhyNot) {
   EXPECT_EQ(StatusLines().back(), "Export done");
   EXPECT_FALSE(windows.exportDlg->isVisible());
   EXPECT_TRUE(Main().isEnabled());
-  const std::string csv = ReadFile(File("part.csv"));
+  const std::string csv = ReadFileBytes(File("part.csv"));
   EXPECT_EQ(csv.rfind(CsvHeaderLine() + "\r\n", 0), 0u);
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 11);  // header and records 0..9
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 11);
@@ -222,7 +215,7 @@ TEST_F(FileCommandsTest, ARecordingFromTheSimulatorSavedLoadedAndExportedMatches
   const std::string cli = std::string(TORVANE_CLI) + " export " + File("drive.eld") + " --out " +
                           File("cli.csv") + " > /dev/null";
   ASSERT_EQ(std::system(cli.c_str()), 0);
-  EXPECT_EQ(ReadFile(File("window.csv")), ReadFile(File("cli.csv")));
+  EXPECT_EQ(ReadFileBytes(File("window.csv")), ReadFileBytes(File("cli.csv")));
 }
 
 }  // namespace

@@ -18,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class RecoveryTest : public WindowTest {
  protected:
   void SetUp() override {
@@ -61,7 +54,7 @@ class RecoveryTest : public WindowTest {
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return false;
-    return WaitFor([&] { return ReadAll(out).find("ready") != std::string::npos; },
+    return WaitFor([&] { return ReadFileBytes(out).find("ready") != std::string::npos; },
                    std::chrono::seconds(60));
   }
 
@@ -83,8 +76,8 @@ class RecoveryTest : public WindowTest {
 
   // The file holds the snapshot's records first, each byte as recorded.
   ::testing::AssertionResult HoldsTheSnapshot(const fs::path& file) {
-    const std::string snapshot = ReadAll(directory / "snapshot");
-    const std::string log = ReadAll(file);
+    const std::string snapshot = ReadFileBytes(directory / "snapshot");
+    const std::string log = ReadFileBytes(file);
     if (snapshot.size() != 150u * kSampleRecordSize)
       return ::testing::AssertionFailure() << "snapshot of " << snapshot.size() << " bytes";
     if (log.compare(0, 12, "VERSION=1.0\n") != 0 || log.size() < 40 + snapshot.size())

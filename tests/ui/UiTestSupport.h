@@ -11,6 +11,8 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -21,6 +23,14 @@
 #include "ui/ProgramWindows.h"
 #include "ui/Settings.h"
 #include "ui/UserDialogs.h"
+
+// The whole content of a file, as bytes; empty when it cannot be read.
+inline std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 // Readable failure messages for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
