@@ -1,11 +1,12 @@
 // How fast the frame decoder eats a stream: bytes per second through
-// RecorderState::DecodeStream, for clean frames and for a noisy line.
+// DecodeStream, for clean frames and for a noisy line.
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <vector>
 
-#include "data/SampleRecord.h"
+#include "data/RecorderState.h"
+#include "link/FrameDecoder.h"
 
 namespace {
 
@@ -34,12 +35,13 @@ std::vector<uint8_t> NoisyStream(int bytes) {
 // Reads the size of one receiver pass: at 9600 baud a pass sees a byte or
 // two, but the decoder must also keep up with a backlog of 1024.
 void RunDecoder(benchmark::State& state, const std::vector<uint8_t>& stream) {
+  StreamDecoderState decoder;
   RecorderState recorder;
   const int chunk = static_cast<int>(state.range(0));
   for (auto _ : state) {
     for (size_t at = 0; at < stream.size(); at += static_cast<size_t>(chunk)) {
       const int n = static_cast<int>(std::min(stream.size() - at, static_cast<size_t>(chunk)));
-      recorder.DecodeStream(stream.data() + at, n);
+      DecodeStream(decoder, recorder, stream.data() + at, n);
     }
     benchmark::DoNotOptimize(recorder.current.Load());
   }

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "data/SampleRecord.h"
+#include "data/RecorderState.h"
+#include "link/FrameDecoder.h"
 
 namespace {
 
@@ -30,11 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* bytes = data + 1;
   const size_t count = size - 1;
 
+  StreamDecoderState decoder;
   RecorderState state;
   uint64_t delivered = 0;
   for (size_t at = 0; at < count; at += chunk) {
     const size_t n = count - at < chunk ? count - at : chunk;
-    state.DecodeStream(bytes + at, static_cast<int>(n));
+    DecodeStream(decoder, state, bytes + at, static_cast<int>(n));
     const uint64_t now = state.framesDecoded.load();
     if (now == delivered) continue;
     delivered = now;

@@ -2,10 +2,7 @@
 
 #include <system_error>
 
-const uint8_t kStreamRegisters[kStreamRegisterCount] = {
-    0x00, 0x01, 0x04, 0x05, 0x08, 0x09, 0x0B, 0x0C, 0x0D,
-    0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x1A, 0x1E, 0x1F,
-};
+static_assert(kStreamRequestLength == 38, "30, 5A nn for each of the 18 registers, F0");
 
 namespace {
 constexpr int32_t kMaxReadPerPass = 1024;
@@ -46,9 +43,9 @@ int32_t StreamReceiver::StopReceiver() {
 void StreamReceiver::BuildStreamRequest(uint8_t* buffer, int32_t* length) {
   int32_t k = 0;
   buffer[k++] = kConsultStop;
-  for (uint8_t reg : kStreamRegisters) {
+  for (const StreamRegister& reg : kStreamRegisters) {
     buffer[k++] = kConsultRegisterRead;
-    buffer[k++] = reg;
+    buffer[k++] = reg.number;
   }
   buffer[k++] = kConsultTerminator;
   *length = k;
@@ -72,9 +69,8 @@ void StreamReceiver::Run() {
     // millisecond each at 9600 baud: sleeping for all but the last of them
     // reads the frame in a few passes instead of one per byte, and its last
     // byte is still read the moment it comes. A Stop wakes the sleep.
-    const StreamDecoderState& decoder = recorder_.decoder;
-    if (decoder.huntState == 2) {
-      const int missing = kFrameLength + 1 - decoder.storedCount;
+    if (decoder_.huntState == 2) {
+      const int missing = kFrameLength + 1 - decoder_.storedCount;
       if (missing >= 3) {
         WaitForStore({&active, &running}, missing - 1);
         if (active.load() == 0) continue;
@@ -89,7 +85,7 @@ void StreamReceiver::Run() {
     if (n > kMaxReadPerPass) n = kMaxReadPerPass;  // the rest waits for the next pass
     int32_t got = 0;
     session_.Receive(buffer_, n, &got);
-    recorder_.DecodeStream(buffer_, got);
+    DecodeStream(decoder_, recorder_, buffer_, got);
   }
   parked_.store(false);
   ended_.store(true);

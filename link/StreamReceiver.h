@@ -8,14 +8,14 @@
 #include <cstdint>
 #include <thread>
 
-#include "link/ConsultSession.h"
-#include "data/SampleRecord.h"
+#include "data/RecorderState.h"
+#include "data/Registers.h"
 #include "data/WakeFlag.h"
+#include "link/ConsultSession.h"
+#include "link/FrameDecoder.h"
 
-constexpr int kStreamRegisterCount = 18;
-// The registers of the stream request, in request order; the order fixes
-// the position of each value in a frame and in a SampleRecord.
-extern const uint8_t kStreamRegisters[kStreamRegisterCount];
+// The request asks for kStreamRegisters (data/Registers.h) in their order,
+// which fixes the position of each value in a frame and in a SampleRecord.
 constexpr int kStreamRequestLength = 2 + 2 * kStreamRegisterCount;  // 38
 
 class StreamReceiver {
@@ -50,6 +50,7 @@ class StreamReceiver {
 
   ConsultSession& session_;
   RecorderState& recorder_;
+  StreamDecoderState decoder_;  // from one read to the next, across Stop and Start
   uint8_t buffer_[1024 + 1] = {};
   std::atomic<bool> parked_{false};
   std::atomic<bool> ended_{false};

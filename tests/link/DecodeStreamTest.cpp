@@ -1,10 +1,9 @@
-// The stream frame decoder lives with the recorder state in data/, but it
-// is the receiving end of the link, so its cases are kept here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "data/SampleRecord.h"
+#include "data/RecorderState.h"
+#include "link/FrameDecoder.h"
 #include "tests/link/LinkTestSupport.h"
 
 namespace {
@@ -50,20 +49,23 @@ class DecodeStream : public ::testing::Test {
     recorder.current.Store(start);
     untouched = start;
   }
-  void Feed(const Bytes& bytes) { recorder.DecodeStream(bytes.data(), static_cast<int>(bytes.size())); }
+  void Feed(const Bytes& bytes) {
+    ::DecodeStream(decoder, recorder, bytes.data(), static_cast<int>(bytes.size()));
+  }
   SampleRecord Sample() const { return recorder.current.Load(); }
   // Feeds one byte per call and returns every sample delivered meanwhile.
   std::vector<SampleRecord> Delivered(const Bytes& bytes) {
     std::vector<SampleRecord> out;
     for (uint8_t b : bytes) {
       const uint64_t before = recorder.framesDecoded.load();
-      recorder.DecodeStream(&b, 1);
+      ::DecodeStream(decoder, recorder, &b, 1);
       EXPECT_LE(recorder.framesDecoded.load(), before + 1);
       if (recorder.framesDecoded.load() != before) out.push_back(Sample());
     }
     return out;
   }
 
+  StreamDecoderState decoder;
   RecorderState recorder;
   SampleRecord untouched;
 };
@@ -181,17 +183,20 @@ TEST_F(DecodeStream, SplitAnywhereDecodesTheSameAndStateCarriesOver) {
                                Frame(0x20, {{2, 0xFF}, {3, 0x12}}), Frame(0x30, {{17, 0xFF}}),
                                {0x07}, Bytes(stopped.begin(), stopped.begin() + 9),
                                Frame(0x50), Frame(0x60, {{0, 0xFF}})});
+  StreamDecoderState wholeDecoder;
   RecorderState whole;
-  whole.DecodeStream(stream.data(), static_cast<int>(stream.size()));
+  ::DecodeStream(wholeDecoder, whole, stream.data(), static_cast<int>(stream.size()));
   ASSERT_EQ(whole.framesDecoded.load(), 5u);
   ASSERT_EQ(whole.current.Load()[1], 0xFF);
 
   for (size_t cut = 0; cut <= stream.size(); ++cut) {
     SCOPED_TRACE(cut);
+    StreamDecoderState splitDecoder;
     RecorderState split;
-    split.DecodeStream(stream.data(), static_cast<int>(cut));
-    split.DecodeStream(stream.data() + cut, static_cast<int>(stream.size() - cut));
-    split.DecodeStream(nullptr, 0);  // an empty read changes nothing
+    ::DecodeStream(splitDecoder, split, stream.data(), static_cast<int>(cut));
+    ::DecodeStream(splitDecoder, split, stream.data() + cut,
+                   static_cast<int>(stream.size() - cut));
+    ::DecodeStream(splitDecoder, split, nullptr, 0);  // an empty read changes nothing
     EXPECT_EQ(split.framesDecoded.load(), whole.framesDecoded.load());
     EXPECT_EQ(split.current.Load(), whole.current.Load());
   }

@@ -16,7 +16,7 @@ SampleRecord Sample(const EngineModel& engine) {
   SampleRecord record;
   record[0] = kFrameLength;
   for (int i = 0; i < kStreamRegisterCount; ++i)
-    record[i + 1] = engine.Register(kStreamRegisters[i]);
+    record[i + 1] = engine.Register(kStreamRegisters[static_cast<size_t>(i)].number);
   return record;
 }
 

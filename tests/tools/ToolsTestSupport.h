@@ -22,6 +22,7 @@
 #include "tests/common/WaitFor.h"
 #include "data/SampleRecord.h"
 #include "link/ConsultSession.h"
+#include "link/FrameDecoder.h"
 #include "link/StreamReceiver.h"
 #include "tools/ecusim/EcuSimulator.h"
 
@@ -59,7 +60,7 @@ class FrameCollector {
       session_.Receive(buffer, waiting, &got);
       bytesRead += static_cast<size_t>(got);
       for (int32_t i = 0; i < got; ++i) {
-        state_.DecodeStream(&buffer[i], 1);
+        DecodeStream(decoder_, state_, &buffer[i], 1);
         if (state_.framesDecoded.load() != frames.size()) frames.push_back(state_.current.Load());
       }
     }
@@ -71,6 +72,7 @@ class FrameCollector {
 
  private:
   ConsultSession& session_;
+  StreamDecoderState decoder_;
   RecorderState state_;
 };
 

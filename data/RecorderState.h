@@ -1,0 +1,29 @@
+// The one recorder state that every thread of the program shares.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "data/SampleCell.h"
+#include "data/WakeFlag.h"
+
+// Flags keep the meaning of the original 32-bit fields; they are atomics
+// because the receiver, clock and interface threads share them.
+struct RecorderState {
+  std::atomic<int32_t> liveMode{0};     // 1: record the stream; 0: play back
+  std::atomic<int32_t> drag{0};         // 1 while the position bar is dragged
+  std::atomic<int32_t> currentIndex{0}; // next record to store or fetch
+  std::string logFileName = "0";        // interface thread only
+  std::atomic<int32_t> unsaved{0};
+  std::atomic<uint32_t> recordCount{0};
+  // The stream decoder overwrites bytes 0..18 at every complete frame
+  // (register values of 255 included); playback stores whole records.
+  SampleCell current;
+  // Complete frames decoded so far; lets a reader tell a new sample from a
+  // repeat of the same values.
+  std::atomic<uint64_t> framesDecoded{0};
+  // Stored to at every complete frame: the display watches it to show a
+  // new frame at once, without waiting for its next tick.
+  WakeFlag frameArrived{0};
+};

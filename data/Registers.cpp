@@ -1,0 +1,127 @@
+#include "data/Registers.h"
+
+#include <string_view>
+
+namespace {
+
+// The row of the value table with this key, found when the program is built
+// (a key not in the table fails the build): each conversion reports its
+// row's display range, which therefore stands only there.
+consteval const ValueColumn& Row(std::string_view key) {
+  for (const ValueColumn& column : kValueColumns)
+    if (key == column.key) return column;
+  throw "no such value";
+}
+
+// What the tables must hold for the records of every log file ever saved to
+// keep their meaning; the build stops when an edit breaks one.
+constexpr bool EachRegisterOnce() {
+  for (int i = 0; i < kStreamRegisterCount; ++i)
+    for (int j = i + 1; j < kStreamRegisterCount; ++j)
+      if (kStreamRegisters[static_cast<size_t>(i)].number ==
+          kStreamRegisters[static_cast<size_t>(j)].number)
+        return false;
+  return true;
+}
+
+// Every register byte of a record is read by exactly one value or bank.
+constexpr bool EachRecordByteReadOnce() {
+  int readers[kSampleRecordSize] = {};
+  for (const ValueColumn& column : kValueColumns) {
+    if (column.highByte < 1 || column.highByte > kFrameLength) return false;
+    readers[column.highByte] += 1;
+    if (column.lowByte == kNoLowByte) continue;
+    if (column.lowByte != column.highByte + 1) return false;  // a word is high byte first
+    readers[column.lowByte] += 1;
+  }
+  for (const BitBank& bank : kBitBanks) readers[bank.recordByte] += 1;
+  for (int b = 1; b <= kFrameLength; ++b)
+    if (readers[b] != 1) return false;
+  return true;
+}
+
+constexpr bool RangesAreRanges() {
+  for (const ValueColumn& column : kValueColumns)
+    if (column.rangeMin >= column.rangeMax) return false;
+  return true;
+}
+
+constexpr bool BitsNameOneBitOfABank() {
+  for (const BitColumn& bit : kBitColumns) {
+    if (bit.bank < 0 || bit.bank >= kBankCount) return false;
+    if (bit.mask == 0 || (bit.mask & (bit.mask - 1)) != 0) return false;
+  }
+  return true;
+}
+
+static_assert(kSampleRecordSize == 20, "log files store records of 20 bytes");
+static_assert(EachRegisterOnce());
+static_assert(EachRecordByteReadOnce());
+static_assert(RangesAreRanges());
+static_assert(BitsNameOneBitOfABank());
+// The byte positions the log files and their readers elsewhere rely on.
+static_assert(Row("rpm").highByte == 1 && Row("rpm").lowByte == 2);
+static_assert(Row("maf").highByte == 3 && Row("maf").lowByte == 4);
+static_assert(Row("injection").highByte == 12 && Row("injection").lowByte == 13);
+static_assert(kBitBanks[0].registerNumber == 0x13 && kBitBanks[0].recordByte == 11);
+static_assert(kBitBanks[1].registerNumber == 0x1E && kBitBanks[1].recordByte == 17);
+static_assert(kBitBanks[2].registerNumber == 0x1F && kBitBanks[2].recordByte == 18);
+
+int32_t Report(const ValueColumn& row, int32_t value, int32_t& max, int32_t& min) {
+  max = row.rangeMax;
+  min = row.rangeMin;
+  return value;
+}
+
+int32_t Word(int high, int low) { return high * 256 + low; }
+
+}  // namespace
+
+int32_t RpmFromRaw(int high, int low, int32_t& max, int32_t& min) {
+  return Report(Row("rpm"), Word(high, low) * 125 / 10, max, min);
+}
+int32_t MafVoltageFromRaw(int high, int low, int32_t& max, int32_t& min) {
+  return Report(Row("maf"), Word(high, low) * 5, max, min);
+}
+int32_t CoolantTempFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("coolant"), raw - 50, max, min);
+}
+int32_t O2VoltageFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("o2"), raw * 10, max, min);
+}
+int32_t SpeedFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("speed"), raw * 2, max, min);
+}
+int32_t BatteryVoltageFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("battery"), raw * 80, max, min);
+}
+int32_t ThrottleVoltageFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("throttle"), raw * 20, max, min);
+}
+int32_t ExhaustTempVoltageFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("exhaust"), raw * 20, max, min);
+}
+int32_t InjectionTimeFromRaw(int high, int low, int32_t& max, int32_t& min) {
+  return Report(Row("injection"), Word(high, low) * 10, max, min);
+}
+int32_t IgnitionTimingFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("ignition"), 110 - raw, max, min);
+}
+int32_t AacValveFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("aac"), raw / 2, max, min);
+}
+int32_t AfAlphaFromRaw(int raw, int32_t& max, int32_t& min) {
+  return Report(Row("afalpha"), raw, max, min);
+}
+
+int32_t ConvertValue(const ValueColumn& column, const SampleRecord& record, int32_t& max,
+                     int32_t& min) {
+  const int low = column.lowByte != kNoLowByte ? record[column.lowByte] : 0;
+  return column.convert(record[column.highByte], low, max, min);
+}
+
+int32_t ConvertValue(const ValueColumn& column, const SampleRecord& record) {
+  int32_t max = 0;
+  int32_t min = 0;
+  return ConvertValue(column, record, max, min);
+}

@@ -1,0 +1,127 @@
+#include "link/FrameDecoder.h"
+
+// A frame is FF, the length byte 0x12 (18) and eighteen register bytes. A
+// register that reads 255 sends FF as data, so an FF inside a frame is
+// ordinary: once FF 12 has started a frame, its eighteen bytes are taken
+// whatever they are.
+//
+// What gives a slipped frame away is where the next frame start landed.
+// When a byte is lost on the line, the FF 12 of the following frame slides
+// into the data, or its FF becomes the last data byte. Such a frame is held
+// until the next two bytes show whether a frame starts where it should:
+// FF 12 confirms and delivers it; anything else drops it, and decoding goes
+// back to its first suspicious FF, so the frame that slid into it is still
+// found. Hence:
+// - every delivered sample is the 18 bytes that follow some FF 12 of the
+//   input;
+// - a byte lost or added on the line costs the frame it hit and at most the
+//   next one;
+// - an ordinary frame (no FF 12 inside, last byte not FF) is delivered at
+//   its last byte, without waiting for the next one.
+// A replay is at most the 18 held bytes plus the two seen after them, while
+// a frame needs 20 bytes from its FF: a replayed frame can complete only at
+// the last replayed byte, so a replay never needs a replay of its own.
+
+namespace {
+
+constexpr uint8_t kFrameStart = 0xFF;
+
+enum : int32_t {
+  kHuntStart = 0,
+  kHuntLength = 1,
+  kHuntData = 2,
+  kHeld = 3,
+  kHeldSawStart = 4,
+};
+
+// Index in the work area (1..18) of the first FF that may be the start of a
+// frame that slid in, or 0 when the frame looks aligned.
+int32_t FirstSuspiciousStart(const uint8_t* work) {
+  for (int i = 1; i < kFrameLength; ++i)
+    if (work[i] == kFrameStart && work[i + 1] == kFrameLength) return i;
+  return work[kFrameLength] == kFrameStart ? kFrameLength : 0;
+}
+
+void StartFrame(StreamDecoderState& d) {
+  d.work[0] = kFrameLength;
+  d.storedCount = 1;
+  d.huntState = kHuntData;
+}
+
+void Deliver(const StreamDecoderState& d, RecorderState& recorder) {
+  recorder.current.StoreBytes(0, d.work, kFrameLength + 1);
+  const uint64_t frames = recorder.framesDecoded.fetch_add(1, std::memory_order_release) + 1;
+  recorder.frameArrived.store(static_cast<int32_t>(frames & 0x7FFFFFFF));
+}
+
+// Decodes one byte. False when it shows a held frame to have slipped: the
+// state is then left as it was, for SlippedFrameReplay.
+bool DecodeByte(StreamDecoderState& d, RecorderState& recorder, uint8_t b) {
+  switch (d.huntState) {
+    case kHuntStart:
+      if (b == kFrameStart) d.huntState = kHuntLength;
+      d.storedCount = 0;
+      return true;
+    case kHuntLength:
+      // A second FF may itself be the start: while the decoder looks for the
+      // stream again after a fault, the FF it has just seen can be the last
+      // register of a frame (a bank with every bit set) right before the
+      // next frame's FF 12. Taken as a wrong length, it would hide that
+      // start, and with the bank stuck at 255 every start after it.
+      if (b == kFrameLength) {
+        StartFrame(d);
+      } else if (b != kFrameStart) {
+        d.huntState = kHuntStart;
+      }
+      return true;
+    case kHuntData:
+      d.work[d.storedCount] = b;
+      d.storedCount += 1;
+      if (d.storedCount <= kFrameLength) return true;
+      d.resumeAt = FirstSuspiciousStart(d.work);
+      if (d.resumeAt == 0) {
+        Deliver(d, recorder);
+        d.huntState = kHuntStart;
+      } else {
+        d.huntState = kHeld;
+      }
+      return true;
+    case kHeld:
+      if (b != kFrameStart) return false;
+      d.huntState = kHeldSawStart;
+      return true;
+    case kHeldSawStart:
+      if (b != kFrameLength) return false;
+      Deliver(d, recorder);
+      StartFrame(d);
+      return true;
+    default:
+      d.huntState = kHuntStart;
+      return true;
+  }
+}
+
+// Drops the held frame that byte b showed to have slipped and gives the
+// bytes to decode again: the held ones from its first suspicious FF on, then
+// those seen after it. Returns their count.
+int SlippedFrameReplay(StreamDecoderState& d, uint8_t b, uint8_t (&replay)[kFrameLength + 2]) {
+  int n = 0;
+  for (int i = d.resumeAt; i <= kFrameLength; ++i) replay[n++] = d.work[i];
+  if (d.huntState == kHeldSawStart) replay[n++] = kFrameStart;
+  replay[n++] = b;
+  d.huntState = kHuntStart;
+  return n;
+}
+
+}  // namespace
+
+void DecodeStream(StreamDecoderState& decoder, RecorderState& recorder, const uint8_t* bytes,
+                  int count) {
+  for (int k = 0; k < count; ++k) {
+    if (DecodeByte(decoder, recorder, bytes[k])) continue;
+    uint8_t replay[kFrameLength + 2];
+    const int n = SlippedFrameReplay(decoder, bytes[k], replay);
+    // Never slips itself (see above): one level deep.
+    DecodeStream(decoder, recorder, replay, n);
+  }
+}

@@ -1,0 +1,25 @@
+// The stream frame decoder: finds the frames in the bytes the port hands
+// over and puts each complete one into the recorder's current sample.
+#pragma once
+
+#include <cstdint>
+
+#include "data/RecorderState.h"
+#include "data/Registers.h"
+
+// Lives from one DecodeStream call to the next; never reset by Start or Stop.
+struct StreamDecoderState {
+  // 0 hunting FF, 1 expecting the length byte, 2 data, 3 a complete frame
+  // held until the next frame start confirms it, 4 held and FF seen.
+  int32_t huntState = 0;
+  int32_t storedCount = 0;  // frame bytes stored so far (the length byte counts)
+  int32_t resumeAt = 0;     // held frame: index in work of its first suspicious FF
+  uint8_t work[kFrameLength + 1] = {};
+};
+
+// Feeds bytes of one read to the frame decoder; a complete FF 12 frame
+// overwrites bytes 0..18 of the recorder's current sample (register values
+// of 255 included), then counts in framesDecoded and stores to
+// frameArrived. One thread per decoder state (the receiver's).
+void DecodeStream(StreamDecoderState& decoder, RecorderState& recorder, const uint8_t* bytes,
+                  int count);
