@@ -31,6 +31,7 @@
 #include "tools/ecusim/EcuSimulator.h"
 #include "ui/ProgramWindows.h"
 #include "ui/Settings.h"
+#include "ui/UserDialogs.h"
 #include "ui_Consultmain.h"
 
 namespace {
@@ -90,8 +91,8 @@ int CpuFigures(int seconds, const std::string& settings) {
   while (read(out[0], &c, 1) == 1 && c != '\n') slave += c;
 
   Instances instances;
-  SetSettingsPath(settings);
-  ProgramWindows windows = CreateProgramWindows(instances.refs);
+  StandardDialogs dialogs;
+  ProgramWindows windows = CreateProgramWindows(instances.refs, WindowContext{settings, dialogs});
   instances.serialPort.SetDevicePath(1, slave);
   windows.consultMainForm->show();
 
@@ -170,8 +171,8 @@ int LatencyFigures(size_t frames, const std::string& settings) {
   if (!simulator.Start()) return 1;
 
   Instances instances;
-  SetSettingsPath(settings);
-  ProgramWindows windows = CreateProgramWindows(instances.refs);
+  StandardDialogs dialogs;
+  ProgramWindows windows = CreateProgramWindows(instances.refs, WindowContext{settings, dialogs});
   instances.serialPort.SetDevicePath(1, simulator.SlavePath());
   windows.consultMainForm->show();
   PaintWatch watch(*windows.consultMainForm);

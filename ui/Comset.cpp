@@ -4,15 +4,16 @@
 #include <QLineEdit>
 
 #include "control/IniFile.h"
-#include "ui/Settings.h"
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"
 
-TCom_set_Form::TCom_set_Form(QWidget* owner, std::function<int32_t()> findCable)
+TCom_set_Form::TCom_set_Form(QWidget* owner, std::function<int32_t()> findCable,
+                             const WindowContext& context)
     : QWidget(nullptr),
       ui_(std::make_unique<Ui::Com_set_Form>()),
       owner_(owner),
-      findCable_(std::move(findCable)) {
+      findCable_(std::move(findCable)),
+      context_(context) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -32,7 +33,7 @@ TCom_set_Form::TCom_set_Form(QWidget* owner, std::function<int32_t()> findCable)
 TCom_set_Form::~TCom_set_Form() = default;
 
 void TCom_set_Form::FormCreate() {
-  const IniFile ini(SettingsPath());
+  const IniFile ini(context_.settingsPath);
   move(ini.ReadInteger("Environment", "COMWindowLeft", 0),
        ini.ReadInteger("Environment", "COMWindowTop", 0));
   const int32_t comNo = ini.ReadInteger("SET", "com_no", 0);

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/WindowContext.h"
+
 namespace Ui {
 class Com_set_Form;
 }
@@ -17,7 +19,7 @@ class TCom_set_Form : public QWidget {
  public:
   // Runs FormCreate. owner is the main window, which owns the dialog's
   // error box; findCable searches the devices for the cable (0: none).
-  TCom_set_Form(QWidget* owner, std::function<int32_t()> findCable);
+  TCom_set_Form(QWidget* owner, std::function<int32_t()> findCable, const WindowContext& context);
   ~TCom_set_Form() override;
 
   Ui::Com_set_Form* Form() const { return ui_.get(); }
@@ -41,7 +43,10 @@ class TCom_set_Form : public QWidget {
   void closeEvent(QCloseEvent* event) override;  // FormClose: as Cancel
 
  private:
+  UserDialogs& Dialogs() const { return context_.dialogs; }
+
   std::unique_ptr<Ui::Com_set_Form> ui_;
   QWidget* owner_;
   std::function<int32_t()> findCable_;
+  WindowContext context_;
 };

@@ -29,7 +29,6 @@
 #include "ui/ExportDlg.h"
 #include "control/IniFile.h"
 #include "ui/HelpWindow.h"
-#include "ui/Settings.h"
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
@@ -53,8 +52,12 @@ const ValueColumn& ColumnByKey(const char* key) {
 
 }  // namespace
 
-TConsultMainForm::TConsultMainForm(const ProgramInstances& instances, QWidget* parent)
-    : QMainWindow(parent), ui_(std::make_unique<Ui::ConsultMainForm>()), instances_(instances) {
+TConsultMainForm::TConsultMainForm(const ProgramInstances& instances,
+                                   const WindowContext& context, QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::ConsultMainForm>()),
+      instances_(instances),
+      context_(context) {
   ui_->setupUi(this);
   // Single border with the system menu and the minimise box only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -196,7 +199,7 @@ void TConsultMainForm::FormCreate() {
   ui_->StopButton->setEnabled(false);
 
   {
-    const IniFile ini(SettingsPath());
+    const IniFile ini(context_.settingsPath);
     move(ini.ReadInteger("Environment", "MainWindowLeft", 0),
          ini.ReadInteger("Environment", "MainWindowTop", 0));
     ui_->ECUAutoSearch->setChecked(ini.ReadInteger("SET", "ECUAutoSearch", 0) != 0);
@@ -265,7 +268,7 @@ void TConsultMainForm::CloseForTermination() {
 }
 
 void TConsultMainForm::SaveSettings() {
-  IniFile ini(SettingsPath());
+  IniFile ini(context_.settingsPath);
   const QPoint about = aboutBox_ != nullptr ? aboutBox_->pos() : QPoint();
   const QPoint com = comSetForm_ != nullptr ? comSetForm_->pos() : QPoint();
   ini.WriteInteger("Environment", "MainWindowLeft", x());

@@ -17,6 +17,7 @@
 #include "data/Recorder.h"
 #include "ui/ProgramInstances.h"
 #include "ui/RecorderBridge.h"
+#include "ui/WindowContext.h"
 
 namespace Ui {
 class ConsultMainForm;
@@ -44,7 +45,8 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
 
   // Runs FormCreate. The secondary windows do not exist yet; they are handed
   // over with SetSecondaryWindows once created.
-  explicit TConsultMainForm(const ProgramInstances& instances, QWidget* parent = nullptr);
+  TConsultMainForm(const ProgramInstances& instances, const WindowContext& context,
+                   QWidget* parent = nullptr);
   ~TConsultMainForm() override;
 
   void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
@@ -141,9 +143,11 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   void CloseProtocol();
   void MarkRecording(bool unsaved);
   int32_t SelectedPort() const;
+  UserDialogs& Dialogs() const { return context_.dialogs; }
 
   std::unique_ptr<Ui::ConsultMainForm> ui_;
   ProgramInstances instances_;
+  WindowContext context_;
   std::shared_ptr<RecorderBridge> bridge_;
   TCom_set_Form* comSetForm_ = nullptr;
   TExportDlg* exportDlg_ = nullptr;

@@ -7,9 +7,10 @@
 #include "ui/UserDialogs.h"
 #include "ui_ExportDlg.h"
 
-TExportDlg::TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances)
+TExportDlg::TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances,
+                       const WindowContext& context)
     : QDialog(nullptr), ui_(std::make_unique<Ui::ExportDlg>()), mainForm_(mainForm),
-      instances_(instances) {
+      instances_(instances), context_(context) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);

@@ -9,6 +9,7 @@
 
 #include "data/CsvWriter.h"
 #include "ui/ProgramInstances.h"
+#include "ui/WindowContext.h"
 
 namespace Ui {
 class ExportDlg;
@@ -19,7 +20,8 @@ class TExportDlg : public QDialog, public CsvProgress {
   Q_OBJECT
 
  public:
-  TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances);
+  TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances,
+             const WindowContext& context);
   ~TExportDlg() override;
 
   Ui::ExportDlg* Form() const { return ui_.get(); }
@@ -42,10 +44,12 @@ class TExportDlg : public QDialog, public CsvProgress {
   void End() override;
   void RepaintWindows();
   void Leave();
+  UserDialogs& Dialogs() const { return context_.dialogs; }
 
   std::unique_ptr<Ui::ExportDlg> ui_;
   TConsultMainForm* mainForm_;
   ProgramInstances instances_;
+  WindowContext context_;
   // Room for 900,000 lines for the dialog's whole life; an export fills at
   // most 65,502 of them.
   std::vector<std::string> lines_;

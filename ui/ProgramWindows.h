@@ -10,6 +10,7 @@
 #include "ui/ExportDlg.h"
 #include "ui/HelpWindow.h"
 #include "ui/ProgramInstances.h"
+#include "ui/WindowContext.h"
 
 struct ProgramWindows {
   // Destroyed in reverse order: the secondary windows before the main one,
@@ -23,4 +24,5 @@ struct ProgramWindows {
 
 // Each window's creation handler runs before the next window exists. The
 // main window is shown; the others stay hidden until asked for.
-ProgramWindows CreateProgramWindows(const ProgramInstances& instances);
+ProgramWindows CreateProgramWindows(const ProgramInstances& instances,
+                                    const WindowContext& context);

@@ -9,7 +9,6 @@
 #include <filesystem>
 
 namespace {
-std::string overridePath;
 
 // $XDG_CONFIG_HOME/torvane, ~/.config/torvane by default.
 std::filesystem::path UserConfigFolder() {
@@ -21,7 +20,6 @@ std::filesystem::path UserConfigFolder() {
 }  // namespace
 
 std::string SettingsPath() {
-  if (!overridePath.empty()) return overridePath;
   // Beside the executable, as it has always been, wherever that folder is
   // the user's (a build tree, a copy in the home folder). An installed
   // program's folder is not: its settings then live in the user's config.
@@ -34,8 +32,6 @@ std::string SettingsPath() {
   std::filesystem::create_directories(folder, ignored);
   return (folder / "tcon.ini").string();
 }
-
-void SetSettingsPath(const std::string& path) { overridePath = path; }
 
 void InstallFontSubstitutes() {
   QFont::insertSubstitution("Arial", "Liberation Sans");

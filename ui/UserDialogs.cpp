@@ -14,50 +14,41 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, QMessageBox::Icon ic
 
 namespace {
 
-class StandardDialogs : public UserDialogs {
- public:
-  bool Question(QWidget* owner, const QString& text, const QString& title) override {
-    return Run(owner, QMessageBox::Question, text, title, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
-  }
-  void Information(QWidget* owner, const QString& text, const QString& title) override {
-    Run(owner, QMessageBox::Information, text, title, QMessageBox::Ok);
-  }
-  void Warning(QWidget* owner, const QString& text, const QString& title) override {
-    Run(owner, QMessageBox::Warning, text, title, QMessageBox::Ok);
-  }
-  void Error(QWidget* owner, const QString& text, const QString& title) override {
-    Run(owner, QMessageBox::Critical, text, title, QMessageBox::Ok);
-  }
-  void Plain(QWidget* owner, const QString& text, const QString& title) override {
-    Run(owner, QMessageBox::NoIcon, text, title, QMessageBox::Ok);
-  }
-  // The descriptions carry their own patterns ("Log File (*.log, *.eld)"):
-  // the details Qt would add are hidden.
-  QString OpenFileName(QWidget* owner, const QString& caption, const QString& preset,
-                       const QString& filter) override {
-    return QFileDialog::getOpenFileName(owner, caption, preset, filter, nullptr,
-                                        QFileDialog::HideNameFilterDetails);
-  }
-  QString SaveFileName(QWidget* owner, const QString& caption, const QString& preset,
-                       const QString& filter, bool confirmOverwrite) override {
-    QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
-    if (!confirmOverwrite) options |= QFileDialog::DontConfirmOverwrite;
-    return QFileDialog::getSaveFileName(owner, caption, preset, filter, nullptr, options);
-  }
-
- private:
-  static int Run(QWidget* owner, QMessageBox::Icon icon, const QString& text, const QString& title,
-                 QMessageBox::StandardButtons buttons) {
-    return MakeMessageBox(owner, icon, text, title, buttons)->exec();
-  }
-};
-
-StandardDialogs standardDialogs;
-UserDialogs* installed = nullptr;
+int Run(QWidget* owner, QMessageBox::Icon icon, const QString& text, const QString& title,
+        QMessageBox::StandardButtons buttons) {
+  return MakeMessageBox(owner, icon, text, title, buttons)->exec();
+}
 
 }  // namespace
 
-UserDialogs& Dialogs() { return installed != nullptr ? *installed : standardDialogs; }
+bool StandardDialogs::Question(QWidget* owner, const QString& text, const QString& title) {
+  return Run(owner, QMessageBox::Question, text, title, QMessageBox::Yes | QMessageBox::No) ==
+         QMessageBox::Yes;
+}
+void StandardDialogs::Information(QWidget* owner, const QString& text, const QString& title) {
+  Run(owner, QMessageBox::Information, text, title, QMessageBox::Ok);
+}
+void StandardDialogs::Warning(QWidget* owner, const QString& text, const QString& title) {
+  Run(owner, QMessageBox::Warning, text, title, QMessageBox::Ok);
+}
+void StandardDialogs::Error(QWidget* owner, const QString& text, const QString& title) {
+  Run(owner, QMessageBox::Critical, text, title, QMessageBox::Ok);
+}
+void StandardDialogs::Plain(QWidget* owner, const QString& text, const QString& title) {
+  Run(owner, QMessageBox::NoIcon, text, title, QMessageBox::Ok);
+}
 
-void SetUserDialogs(UserDialogs* dialogs) { installed = dialogs; }
+// The descriptions carry their own patterns ("Log File (*.log, *.eld)"):
+// the details Qt would add are hidden.
+QString StandardDialogs::OpenFileName(QWidget* owner, const QString& caption,
+                                      const QString& preset, const QString& filter) {
+  return QFileDialog::getOpenFileName(owner, caption, preset, filter, nullptr,
+                                      QFileDialog::HideNameFilterDetails);
+}
+QString StandardDialogs::SaveFileName(QWidget* owner, const QString& caption,
+                                      const QString& preset, const QString& filter,
+                                      bool confirmOverwrite) {
+  QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
+  if (!confirmOverwrite) options |= QFileDialog::DontConfirmOverwrite;
+  return QFileDialog::getSaveFileName(owner, caption, preset, filter, nullptr, options);
+}

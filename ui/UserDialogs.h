@@ -1,5 +1,6 @@
 // Every message box and file dialog of the program goes through here, so
-// that the tests can answer them instead of a person.
+// that the tests can answer them instead of a person: each window is handed
+// the UserDialogs it uses (WindowContext).
 #pragma once
 
 #include <QMessageBox>
@@ -36,8 +37,16 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, QMessageBox::Icon ic
                                             const QString& text, const QString& title,
                                             QMessageBox::StandardButtons buttons);
 
-// The dialogs in use: the real message boxes unless a test installed others.
-UserDialogs& Dialogs();
-// Installs replacement dialogs; nullptr brings back the real ones. The
-// caller keeps ownership.
-void SetUserDialogs(UserDialogs* dialogs);
+// The real message boxes and file dialogs, for a person to answer.
+class StandardDialogs : public UserDialogs {
+ public:
+  bool Question(QWidget* owner, const QString& text, const QString& title) override;
+  void Information(QWidget* owner, const QString& text, const QString& title) override;
+  void Warning(QWidget* owner, const QString& text, const QString& title) override;
+  void Error(QWidget* owner, const QString& text, const QString& title) override;
+  void Plain(QWidget* owner, const QString& text, const QString& title) override;
+  QString OpenFileName(QWidget* owner, const QString& caption, const QString& preset,
+                       const QString& filter) override;
+  QString SaveFileName(QWidget* owner, const QString& caption, const QString& preset,
+                       const QString& filter, bool confirmOverwrite) override;
+};

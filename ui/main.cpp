@@ -32,8 +32,6 @@ struct Arguments {
   int32_t port = 0;  // 0: as the settings file says
 };
 
-void ShowErrorBox(const char* message) { Dialogs().Error(nullptr, message, kTitle); }
-
 // An error escaping an event handler is shown, and the program goes on.
 class TorvaneApplication : public QApplication {
  public:
@@ -48,6 +46,10 @@ class TorvaneApplication : public QApplication {
     }
     return false;
   }
+  void ShowErrorBox(const char* message) { dialogs.Error(nullptr, message, kTitle); }
+
+  // The message boxes and file dialogs of the whole program.
+  StandardDialogs dialogs;
 };
 
 // The arguments Qt left. False on anything else, with the reason printed.
@@ -95,7 +97,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon::fromTheme("torvane", QIcon(":/torvane/icon.png")));
     InstallFontSubstitutes();
     ProgramInstances& instances = TheProgramInstances();
-    ProgramWindows windows = CreateProgramWindows(instances);
+    const WindowContext context{SettingsPath(), application.dialogs};
+    ProgramWindows windows = CreateProgramWindows(instances, context);
     // After the settings file's [Ports]: the command line has the last word.
     for (const auto& [port, path] : arguments.maps) instances.serialPort.SetDevicePath(port, path);
     if (arguments.port != 0) windows.comSetForm->SelectPort(arguments.port);
@@ -109,9 +112,9 @@ int main(int argc, char* argv[]) {
     instances.streamReceiver.StopReceiver();
     instances.streamReceiver.Join();
   } catch (const std::exception& error) {
-    ShowErrorBox(error.what());
+    application.ShowErrorBox(error.what());
   } catch (...) {
-    ShowErrorBox("");
+    application.ShowErrorBox("");
   }
   return 0;
 }

@@ -105,14 +105,14 @@ TEST_F(ComsetTest, SearchReportsTheCableOrItsAbsence) {
 TEST_F(ComsetTest, SearchFindingTheCableSelectsItsPort) {
   CreateWindows();
   // The dialog's own search, given a finder that sees a cable on COM4.
-  TCom_set_Form dialog(&Main(), [] { return 4; });
+  TCom_set_Form dialog(&Main(), [] { return 4; }, Context());
   dialog.Form()->Auto_set->click();
   ASSERT_EQ(dialogs.calls.size(), 1u);
   EXPECT_EQ(dialogs.calls[0].kind, "information");
   EXPECT_EQ(dialogs.calls[0].text, "Vranok Nissan DID-Uzorari Cable  \nis Found.\nCOM : 4\n");
   EXPECT_EQ(dialog.PortNumber(), 4);
   // A cable beyond the ten entries selects none.
-  TCom_set_Form far(&Main(), [] { return 12; });
+  TCom_set_Form far(&Main(), [] { return 12; }, Context());
   far.Form()->Com_box->setCurrentIndex(2);
   far.Form()->Auto_set->click();
   EXPECT_EQ(far.PortNumber(), 0);

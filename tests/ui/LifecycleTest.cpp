@@ -183,7 +183,7 @@ TEST_F(LifecycleTest, UnknownKeysSectionsAndCommentsSurviveARun) {
 
 TEST_F(LifecycleTest, UnwritableSettingsFileIsReportedByNameAndTheWindowStillCloses) {
   const std::string unreachable = (directory / "gone" / "tcon.ini").string();
-  SetSettingsPath(unreachable);
+  settingsPath = unreachable;
   CreateWindows();
   Main().show();
   EXPECT_TRUE(Main().close());

@@ -18,7 +18,6 @@
 #include <string>
 
 #include "ui/ProgramWindows.h"
-#include "ui/Settings.h"
 #include "ui/TerminationSignals.h"
 #include "ui/UserDialogs.h"
 #include "ui_Consultmain.h"
@@ -54,10 +53,9 @@ int main(int argc, char** argv) {
 
   Answers answers;
   answers.file = QString::fromStdString(args["--save"]);
-  SetUserDialogs(&answers);
-  SetSettingsPath(args["--settings"]);
   ProgramObjects instances(std::chrono::milliseconds(10), args["--shm-base"]);
-  ProgramWindows windows = CreateProgramWindows(instances.refs);
+  ProgramWindows windows =
+      CreateProgramWindows(instances.refs, WindowContext{args["--settings"], answers});
   TConsultMainForm& main = *windows.consultMainForm;
   QObject::connect(&main, &TConsultMainForm::Closed, &application, &QApplication::quit,
                    Qt::QueuedConnection);

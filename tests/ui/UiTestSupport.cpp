@@ -38,8 +38,7 @@ void WindowTest::SetUp() {
   std::string pattern = (std::filesystem::temp_directory_path() / "torvane-ui-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   directory = pattern;
-  SetSettingsPath(SettingsFile());
-  SetUserDialogs(&dialogs);
+  settingsPath = SettingsFile();
   // Whatever a test leaves behind stays its own: its log memory has a name
   // of its own, and recovered recordings land in its folder.
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -55,8 +54,6 @@ void WindowTest::TearDown() {
   if (instances) (void)instances->logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
   instances.reset();
   unsetenv("XDG_DATA_HOME");
-  SetUserDialogs(nullptr);
-  SetSettingsPath("");
   std::error_code ignored;
   std::filesystem::remove_all(directory, ignored);
 }
@@ -77,7 +74,7 @@ void WindowTest::CreateWindows(std::chrono::nanoseconds clockPeriod) {
   if (instances) (void)instances->logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
   instances.reset();
   instances = std::make_unique<TestInstances>(clockPeriod, shmBase);
-  windows = CreateProgramWindows(instances->refs);
+  windows = CreateProgramWindows(instances->refs, Context());
   // No test searches this machine's own devices unless it says so.
   DeviceTree none;
   none.sysRoot = (directory / "no-sys").string();

@@ -120,6 +120,8 @@ class WindowTest : public ::testing::Test {
   void WriteSettings(const std::string& text) const;
   std::string ReadSettings() const;
   bool SettingsExist() const { return std::filesystem::exists(SettingsFile()); }
+  // The settings path and the scripted dialogs, as every window of the test gets them.
+  WindowContext Context() { return {settingsPath, dialogs}; }
 
   // Creates the four windows as the program does; clockPeriod sets the pace
   // of the recording clock (long periods keep it from ticking at all).
@@ -130,6 +132,7 @@ class WindowTest : public ::testing::Test {
   std::vector<std::string> StatusLines();
 
   std::filesystem::path directory;
+  std::string settingsPath;  // what CreateWindows gives the windows; SettingsFile() unless set
   std::string shmBase = ".MMF";  // the log memory's name; recovery tests take their own
   ScriptedDialogs dialogs;
   std::unique_ptr<TestInstances> instances;

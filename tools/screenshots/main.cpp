@@ -128,10 +128,9 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
   if (!simulator.Start()) return Fail(("the simulator did not start: " + simulator.Error()).c_str());
 
   AnsweringDialogs dialogs(QString::fromStdString(scratch + "/drive.eld"));
-  SetUserDialogs(&dialogs);
-  SetSettingsPath(scratch + "/tcon.ini");
   Instances instances;
-  ProgramWindows windows = CreateProgramWindows(instances.refs);
+  ProgramWindows windows =
+      CreateProgramWindows(instances.refs, WindowContext{scratch + "/tcon.ini", dialogs});
   instances.serialPort.SetDevicePath(1, simulator.SlavePath());
   TConsultMainForm& main = *windows.consultMainForm;
   Ui::ConsultMainForm& f = *main.Form();
@@ -188,7 +187,6 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
   Click(f.ECUClose);
   RunFor(100);
   windows = ProgramWindows{};
-  SetUserDialogs(nullptr);
   return dialogs.boxes == 0 || Fail("a message box came up: the pictures may show a failed run");
 }
 
