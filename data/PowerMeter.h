@@ -44,7 +44,7 @@ constexpr int32_t kPullMinSpeedKmh = 10;     // below this the clutch may still 
 constexpr int32_t kPullRpmDropLimit = 200;   // a fall this far below the highest: the pull is over
 constexpr double kPullRatioTolerance = 0.05; // engine speed against road speed (one gear), plus a step
 constexpr int32_t kPullMinRpmSpan = 1000;    // shorter ones are not kept
-constexpr int kFitNeighbours = 3;            // crossings each side of the one evaluated
+constexpr int kFitNeighbours = 5;            // crossings each side of the one evaluated
 
 struct PowerPoint { double rpm = 0, kw = 0, ps = 0, wheelTorqueNm = 0; };
 struct PullResult {
