@@ -57,7 +57,8 @@ double EcuSimulator::FrameSeconds(int registerCount) {
 
 // Bytes waiting for the line, with the frames whose last byte is among them.
 struct EcuSimulator::Output {
-  explicit Output(uint64_t seed) : engine(seed), faults(seed ^ 0xFA17FA17FA17FA17ull) {}
+  Output(uint64_t seed, bool dragRun)
+      : engine(seed, dragRun), faults(seed ^ 0xFA17FA17FA17FA17ull) {}
 
   std::deque<uint8_t> bytes;
   uint64_t queuedTotal = 0;   // bytes ever queued
@@ -153,7 +154,7 @@ bool EcuSimulator::Start() {
     linkMade_ = true;
   }
 
-  output_ = new Output(options_.seed);
+  output_ = new Output(options_.seed, options_.dragRun);
   output_->byteNs = 1000000000LL * kBitsPerByte / options_.baud;
   stopRequested_ = false;
   running_ = true;

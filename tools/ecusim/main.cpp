@@ -30,8 +30,21 @@ const char kUsage[] =
     "  --cut-frames         now and then a frame cut short\n"
     "  --echo-inverted      echo every command byte inverted, as real ECUs do\n"
     "  --close-after SECS   close the line (and exit) after SECS seconds\n"
+    "  --drag-run           drive standing starts and full-throttle pulls instead\n"
+    "                       of the everyday drive (see below)\n"
     "  --help               this text\n"
-    "Stops on SIGINT or SIGTERM.\n";
+    "Stops on SIGINT or SIGTERM.\n"
+    "\n"
+    "The drag run: 3 s at a standstill (the last one in first gear, clutch down,\n"
+    "revs held at 4000 rpm), the clutch let in at once, full throttle\n"
+    "(4300 mV) through the gears, shifting at 6800 rpm (0.35 s with the throttle\n"
+    "shut), for 1150 m; then braking at 7 m/s^2 to a stop, and again. The first\n"
+    "start comes 3 s after the stream starts. The car: 1400 kg with driver, drag\n"
+    "area 0.65 m^2, rolling resistance 0.015, air 1.2 kg/m^3, nothing rotating to\n"
+    "speed up; road speed per 1000 rpm 8, 14, 21, 28 and 35 km/h in gears 1 to 5.\n"
+    "Wheel power at full throttle: 118 kW x (1 - ((rpm - 5600) / 4400)^2), a peak\n"
+    "of 118 kW (160.4 PS) at 5600 rpm; 91 kW at 3500 rpm, 109 kW at 6800 rpm.\n"
+    "The speed register truncates to 2 km/h steps, as a real ECU's does.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "torvane-ecu-sim: %s (see --help)\n", message.c_str());
@@ -109,6 +122,8 @@ int main(int argc, char** argv) {
       options.ffInFrame = true;
     } else if (arg == "--cut-frames") {
       options.cutFrames = true;
+    } else if (arg == "--drag-run") {
+      options.dragRun = true;
     } else if (arg == "--echo-inverted") {
       options.echoInverted = true;
     } else {
