@@ -44,7 +44,8 @@ const char kUsage[] =
     "speed up; road speed per 1000 rpm 8, 14, 21, 28 and 35 km/h in gears 1 to 5.\n"
     "Wheel power at full throttle: 118 kW x (1 - ((rpm - 5600) / 4400)^2), a peak\n"
     "of 118 kW (160.4 PS) at 5600 rpm; 91 kW at 3500 rpm, 109 kW at 6800 rpm.\n"
-    "The speed register truncates to 2 km/h steps, as a real ECU's does.\n";
+    "The speed register truncates to 2 km/h steps, as a real ECU's does. The\n"
+    "car moves in real time: a line held up costs frames, not time.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "torvane-ecu-sim: %s (see --help)\n", message.c_str());
