@@ -41,7 +41,7 @@ std::vector<SampleRecord> DragRunRecording(size_t count) {
     for (; frameTime <= records.size() * kRecordPeriodS; frameTime += dt) {
       engine.Advance(dt);
       frame[0] = kFrameLength;
-      for (int i = 0; i < kStreamRegisterCount; ++i) frame[i + 1] = engine.Register(kStreamRegisters[i]);
+      for (int i = 0; i < kStreamRegisterCount; ++i) frame[i + 1] = engine.Register(kStreamRegisters[i].number);
     }
     records.push_back(frame);
   }

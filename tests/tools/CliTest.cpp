@@ -388,7 +388,7 @@ void WriteDragRunLog(const std::string& path) {
     for (; frameTime <= records.size() * 0.01; frameTime += dt) {
       engine.Advance(dt);
       frame[0] = kFrameLength;
-      for (int i = 0; i < kStreamRegisterCount; ++i) frame[i + 1] = engine.Register(kStreamRegisters[i]);
+      for (int i = 0; i < kStreamRegisterCount; ++i) frame[i + 1] = engine.Register(kStreamRegisters[i].number);
     }
     records.push_back(frame);
   }
