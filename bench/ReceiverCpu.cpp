@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
 
   const double idle = CpuPerSecond(seconds);
 
-  if (session.OpenPort(1) != 0 || session.InitializeEcu() != 0) {
+  if (session.OpenPort(1) != ConsultSession::kOk || session.InitializeEcu() != ConsultSession::kOk) {
     std::fprintf(stderr, "no ECU on %s\n", slave.c_str());
     kill(simulator, SIGTERM);
     return 1;

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
 
   LogMemory memory;
   RecorderState state;
-  if (CreateLogMemory(memory)) {
+  if (CreateLogMemory(memory) == kRecorderFailed) {
     std::fprintf(stderr, "cannot create the log memory\n");
     return 1;
   }
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   int64_t written = 0;
   const double whole = BestOfThree([&] {
     if (ExportCsvFile((folder / "whole.csv").string(), 0, 65500, state, memory, nullptr, written,
-                      lines) != 0)
+                      lines) != kExportOk)
       std::abort();
   });
 

@@ -19,7 +19,7 @@ struct Target {
   std::string path;
 
   Target() {
-    if (CreateLogMemory(memory)) std::abort();
+    if (CreateLogMemory(memory) == kRecorderFailed) std::abort();
     char pattern[] = "/tmp/torvane-fuzz-XXXXXX";
     const int fd = mkstemp(pattern);
     if (fd < 0) std::abort();

@@ -187,6 +187,7 @@ void TConsultMainForm::FormCreate() {
   // unsaved recording is written to the recovery folder.
   const std::vector<std::string> recovered =
       RecoverLeftoverRecordings(instances_.logMemory, RecoveryFolder());
+  // Without a section every store and fetch fails and says nothing; the window still runs.
   (void)CreateLogMemory(instances_.logMemory);
   instances_.streamReceiver.active = 0;
   // Double-buffered painting: every Qt widget paints through a back buffer
@@ -232,13 +233,14 @@ void TConsultMainForm::FormCloseQuery(bool& canClose) {
 
 void TConsultMainForm::CloseProtocol() {
   instances_.recordingClock.enable = 0;
-  (void)instances_.streamReceiver.StopReceiver();
+  (void)instances_.streamReceiver.StopReceiver();  // always 0
   // Both do nothing when no port is open; no stop byte is sent at close.
   (void)instances_.consultSession.Purge();
   (void)instances_.consultSession.ClosePort();
 }
 
 void TConsultMainForm::MarkRecording(bool unsaved) {
+  // Only a later start reads the marker; there is nothing to tell the user now.
   (void)instances_.logMemory.WriteRecoveryMarker(
       kLogMemorySlot, instances_.recorderState.recordCount.load(), unsaved);
 }
@@ -350,7 +352,7 @@ void TConsultMainForm::FileOpenClick() {
   // A recording or a playback must not write records or the count while
   // the file replaces them: it is stopped first, as the user's Stop would.
   if (instances_.recordingClock.enable.load() != 0) StopButtonClick();
-  if (LoadLogFile(chosen.toStdString(), state, instances_.logMemory) != 0) {
+  if (LoadLogFile(chosen.toStdString(), state, instances_.logMemory) != kLogFileOk) {
     AddStatusLine("Load Log File Error");
     return;
   }
@@ -389,7 +391,7 @@ void TConsultMainForm::SaveAsClick() {
     AddStatusLine("ReadData NOT Found.");
     return;
   }
-  if (SaveLogFile(fileName, state, instances_.logMemory) != 0) {
+  if (SaveLogFile(fileName, state, instances_.logMemory) != kLogFileOk) {
     AddStatusLine("Save Log File Error");
     return;
   }
@@ -453,7 +455,7 @@ int32_t TConsultMainForm::SelectedPort() const {
 
 void TConsultMainForm::ECUOpenClick() {
   const int32_t n = SelectedPort();
-  if (instances_.consultSession.OpenPort(n) != 0) {
+  if (instances_.consultSession.OpenPort(n) != ConsultSession::kOk) {
     AddStatusLine(OpenInterfaceLine(n, false));
     ui_->CableStatus->setEnabled(false);
     return;
@@ -475,7 +477,7 @@ void TConsultMainForm::ECUCloseClick() {
   // Stop runs whatever the button's state: a click on a disabled button
   // would do nothing, so the handler is called directly.
   StopButtonClick();
-  const bool closed = instances_.consultSession.ClosePort() == 0;
+  const bool closed = instances_.consultSession.ClosePort() == ConsultSession::kOk;
   AddStatusLine(CloseInterfaceLine(n, closed));
   ui_->CableStatus->setEnabled(false);
   ui_->StartButton->setEnabled(false);
@@ -485,7 +487,7 @@ void TConsultMainForm::ECUInitClick() {
   // Blocks for up to about a second, as the handshake has always done; the
   // busy cursor tells the user the window has not hung.
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool found = instances_.consultSession.InitializeEcu() == 0;
+  const bool found = instances_.consultSession.InitializeEcu() == ConsultSession::kOk;
   QApplication::restoreOverrideCursor();
   if (!found) {
     AddStatusLine(kLineEcuNotFound);
@@ -502,7 +504,7 @@ void TConsultMainForm::ECUInitClick() {
 void TConsultMainForm::ECUNoCheckClick() {
   char number[6] = {};
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool got = instances_.consultSession.ReadEcuNumber(number) == 0;
+  const bool got = instances_.consultSession.ReadEcuNumber(number) == ConsultSession::kOk;
   QApplication::restoreOverrideCursor();
   if (!got) {
     AddStatusLine(kLineEcuNumberNotFound);
@@ -554,7 +556,7 @@ void TConsultMainForm::StartButtonClick() {
       return;
     }
     state.unsaved = 1;
-    (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);
+    (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);  // as in MarkRecording
     // Not examined: a lost request shows as a stream that never starts.
     (void)SendStreamRequest(instances_.consultSession);
     AddStatusLine(kLineRequestSent);

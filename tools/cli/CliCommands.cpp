@@ -67,14 +67,14 @@ int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
 // status lines. The session stays open on success.
 int OpenAndInitialize(const CliArguments& args, ConsultSession& session, int32_t number) {
   const std::string device = session.Port().DevicePath(number);
-  if (session.OpenPort(number) != 0) {
+  if (session.OpenPort(number) != ConsultSession::kOk) {
     Status(args, OpenInterfaceLine(number, false));
     CliError(DeviceExists(device) ? "cannot open " + device + " as a serial port (in use, or not a terminal)"
                                   : "cannot open " + device + ": no such device");
     return kExitFailed;
   }
   Status(args, OpenInterfaceLine(number, true));
-  if (session.InitializeEcu() != 0) {
+  if (session.InitializeEcu() != ConsultSession::kOk) {
     Status(args, kLineEcuNotFound);
     CliError("no answer from the ECU on " + device);
     (void)session.ClosePort();
@@ -85,7 +85,7 @@ int OpenAndInitialize(const CliArguments& args, ConsultSession& session, int32_t
 }
 
 int SendStreamRequestOrFail(const CliArguments& args, ConsultSession& session) {
-  if (SendStreamRequest(session) != 0) {
+  if (SendStreamRequest(session) != ConsultSession::kOk) {
     CliError("cannot send the stream request");
     (void)session.ClosePort();
     return kExitFailed;
@@ -146,7 +146,7 @@ int ProbeCommand(const CliArguments& args) {
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
 
   char ecuNumber[6] = {};
-  if (session.ReadEcuNumber(ecuNumber) != 0) {
+  if (session.ReadEcuNumber(ecuNumber) != ConsultSession::kOk) {
     Status(args, kLineEcuNumberNotFound);
     CliError("the ECU sent no ECU number");
     (void)session.ClosePort();
@@ -224,7 +224,7 @@ int RecordCommand(const CliArguments& args) {
   const std::string device = port.DevicePath(number);
 
   LogMemory memory;
-  if (CreateLogMemory(memory)) {
+  if (CreateLogMemory(memory) == kRecorderFailed) {
     CliError("cannot create the log memory");
     return kExitFailed;
   }
@@ -310,7 +310,7 @@ int RecordCommand(const CliArguments& args) {
     CliError("nothing was recorded; " + args.out + " not written");
     return kExitFailed;
   }
-  if (SaveLogFile(args.out, state, memory) != 0) {
+  if (SaveLogFile(args.out, state, memory) != kLogFileOk) {
     Status(args, "Save Log File Error");
     // The log memory keeps it, marked unsaved: the window's next start
     // writes it to its recovery folder.
@@ -318,6 +318,7 @@ int RecordCommand(const CliArguments& args) {
     return kExitFailed;
   }
   state.unsaved.store(0);
+  // Only the next start reads the marker; a stale one makes it save a copy, nothing worse.
   (void)memory.WriteRecoveryMarker(kLogMemorySlot, count, false);
   std::printf("%u records (%.2f s of recording, %.2f s elapsed) saved to %s\n", count,
               count * 0.01, elapsed, args.out.c_str());
@@ -329,7 +330,7 @@ int RecordCommand(const CliArguments& args) {
 int InfoCommand(const CliArguments& args) {
   LogFileInfo info;
   std::string error;
-  if (ReadLogFileInfo(args.file, info, error) != 0) {
+  if (ReadLogFileInfo(args.file, info, error) != kLogFileOk) {
     CliError(args.file + ": " + error);
     return kExitFailed;
   }
@@ -346,7 +347,7 @@ int InfoCommand(const CliArguments& args) {
 int ExportCommand(const CliArguments& args) {
   LogFileInfo info;
   std::string error;
-  if (ReadLogFileInfo(args.file, info, error) != 0) {
+  if (ReadLogFileInfo(args.file, info, error) != kLogFileOk) {
     CliError(args.file + ": " + error);
     return kExitFailed;
   }
@@ -358,19 +359,19 @@ int ExportCommand(const CliArguments& args) {
                          std::to_string(last));
 
   LogMemory memory;
-  if (CreateLogMemory(memory)) {
+  if (CreateLogMemory(memory) == kRecorderFailed) {
     CliError("cannot create the log memory");
     return kExitFailed;
   }
   RecorderState state;
-  if (LoadLogFile(args.file, state, memory) != 0) {
+  if (LoadLogFile(args.file, state, memory) != kLogFileOk) {
     CliError(args.file + ": cannot be loaded");
     return kExitFailed;
   }
 
   int64_t written = 0;
   if (ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory,
-                    nullptr, written) != 0) {
+                    nullptr, written) != kExportOk) {
     CliError("cannot write " + args.out);
     return kExitFailed;
   }
