@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data/Escape.h"
 #include "data/Recorder.h"
 
 namespace {
@@ -63,13 +64,6 @@ HeaderResult ReadHeader(const std::string& fileName, Header& header) {
   return HeaderResult::Ok;
 }
 
-// Printable form of a version text for a one-line message.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-  return out;
-}
-
 }  // namespace
 
 void MakeLogHeader(uint32_t count, uint8_t (&header)[kLogHeaderSize]) {
@@ -124,14 +118,14 @@ int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::str
   info = LogFileInfo{};
   switch (ReadHeader(fileName, header)) {
     case HeaderResult::CannotOpen:
-      error = "cannot open " + fileName + " as a file";
+      error = "cannot open " + Escaped(fileName) + " as a file";
       return kLogFileFailed;
     case HeaderResult::TooShort:
       error = "not a log file: shorter than its 40-byte header";
       return kLogFileFailed;
     case HeaderResult::WrongVersion:
       info.version = header.version;
-      error = "not a log file: version \"" + Printable(header.version) + "\" is not " + kVersion;
+      error = "not a log file: version \"" + Escaped(header.version) + "\" is not " + kVersion;
       return kLogFileFailed;
     case HeaderResult::Ok:
       break;

@@ -23,6 +23,7 @@
 #include "control/LinkCommands.h"
 #include "control/RecordingFiles.h"
 #include "control/Recovery.h"
+#include "data/Escape.h"
 #include "data/LogFile.h"
 #include "ui/AboutBox.h"
 #include "ui/Comset.h"
@@ -216,7 +217,7 @@ void TConsultMainForm::FormCreate() {
 
   if (ui_->ECUAutoSearch->isChecked()) autoSearchTimer_.start();
   FormResize();
-  for (const std::string& file : recovered) AddStatusLine("Recovered unsaved recording: " + file);
+  for (const std::string& file : recovered) AddStatusLine("Recovered unsaved recording: " + Escaped(file));
 }
 
 void TConsultMainForm::FormCloseQuery(bool& canClose) {
@@ -251,12 +252,13 @@ void TConsultMainForm::CloseForTermination() {
   if (state.unsaved.load() != 0 && state.recordCount.load() > 0) {
     const std::string file = SaveRecoveryCopy(state, instances_.logMemory, RecoveryFolder());
     if (!file.empty()) {
-      std::fprintf(stderr, "torvane: the unsaved recording was saved as %s\n", file.c_str());
+      std::fprintf(stderr, "torvane: the unsaved recording was saved as %s\n",
+                   Escaped(file).c_str());
       MarkRecording(false);
     } else {
       // Kept in the section: the next start recovers it.
       std::fprintf(stderr, "torvane: the unsaved recording could not be saved to %s\n",
-                   RecoveryFolder().c_str());
+                   Escaped(RecoveryFolder()).c_str());
     }
   } else {
     MarkRecording(false);
@@ -285,7 +287,7 @@ void TConsultMainForm::SaveSettings() {
     // The choices of this run are lost, but the program still closes.
     Dialogs().Warning(this,
                       "The settings could not be written to\n" +
-                          QString::fromStdString(ini.FileName()),
+                          QString::fromStdString(Escaped(ini.FileName())),
                       "Nissan Torvane");
   }
 }
@@ -380,7 +382,7 @@ void TConsultMainForm::SaveAsClick() {
   // another one here is asked about too, before it is replaced.
   if (fileName != chosen.toStdString() && QFileInfo::exists(QString::fromStdString(fileName)) &&
       !Dialogs().Question(this,
-                          QString::fromStdString(fileName) +
+                          QString::fromStdString(Escaped(fileName)) +
                               " already exists.\nDo you want to replace it?",
                           "Save As")) {
     state.logFileName = "0";

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "data/Escape.h"
 #include "link/SerialPort.h"
 #include "tools/cli/CliCommands.h"
 
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
   const bool fileCommand = args.command == "info" || args.command == "export";
   const bool portsCommand = args.command == "ports";
   if (!linkCommand && !fileCommand && !portsCommand)
-    return CliUsageError("unknown command " + args.command);
+    return CliUsageError("unknown command " + Escaped(args.command));
 
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     const bool takesValue = arg == "--port" || arg == "--map" || arg == "--seconds" ||
                             arg == "--out" || arg == "--start" || arg == "--end" ||
                             arg == "--sys-root" || arg == "--dev-root";
-    if (takesValue && i + 1 >= argc) return CliUsageError(arg + " needs a value");
+    if (takesValue && i + 1 >= argc) return CliUsageError(Escaped(arg) + " needs a value");
     if (arg == "--port" && linkCommand) {
       args.port = argv[++i];
       if (args.port.empty()) return CliUsageError("--port needs a value");
@@ -98,22 +99,22 @@ int main(int argc, char** argv) {
       const size_t eq = map.find('=');
       const int32_t slot = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
       if (slot == 0 || eq + 1 >= map.size())
-        return CliUsageError("--map needs COMn=PATH with n from 1 to 10, not " + map);
+        return CliUsageError("--map needs COMn=PATH with n from 1 to 10, not " + Escaped(map));
       args.maps.emplace_back(slot, map.substr(eq + 1));
     } else if (arg == "--seconds" && (args.command == "stream" || args.command == "record")) {
       if (!ParseSeconds(argv[++i], args.seconds))
-        return CliUsageError("--seconds needs a positive number, not " + std::string(argv[i]));
+        return CliUsageError("--seconds needs a positive number, not " + Escaped(argv[i]));
     } else if (arg == "--out" && (args.command == "record" || args.command == "export")) {
       args.out = argv[++i];
       if (args.out.empty()) return CliUsageError("--out needs a file name");
     } else if (arg == "--start" && args.command == "export") {
       if (!ParseIndex(argv[++i], args.start))
         return CliUsageError("--start needs a record index (0 or more), not " +
-                             std::string(argv[i]));
+                             Escaped(argv[i]));
     } else if (arg == "--end" && args.command == "export") {
       if (!ParseIndex(argv[++i], args.end))
         return CliUsageError("--end needs a record index (0 or more), not " +
-                             std::string(argv[i]));
+                             Escaped(argv[i]));
     } else if (arg == "--sys-root" && portsCommand) {
       args.sysRoot = argv[++i];
       if (args.sysRoot.empty()) return CliUsageError("--sys-root needs a folder");
@@ -123,9 +124,9 @@ int main(int argc, char** argv) {
     } else if (!arg.empty() && arg[0] != '-' && fileCommand && args.file.empty()) {
       args.file = arg;
     } else if (!arg.empty() && arg[0] == '-') {
-      return CliUsageError("option " + arg + " does not belong to " + args.command);
+      return CliUsageError("option " + Escaped(arg) + " does not belong to " + Escaped(args.command));
     } else {
-      return CliUsageError("unexpected argument " + arg);
+      return CliUsageError("unexpected argument " + Escaped(arg));
     }
   }
   if (linkCommand && args.port.empty()) return CliUsageError(args.command + " needs --port");
