@@ -35,9 +35,8 @@ class QtEnvironment : public ::testing::Environment {
 }  // namespace
 
 void WindowTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "torvane-ui-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  directory = pattern;
+  folder = std::make_unique<TempDir>();
+  directory = folder->Root();
   SetSettingsPath(SettingsFile());
   SetUserDialogs(&dialogs);
   // Whatever a test leaves behind stays its own: its log memory has a name
@@ -57,8 +56,7 @@ void WindowTest::TearDown() {
   unsetenv("XDG_DATA_HOME");
   SetUserDialogs(nullptr);
   SetSettingsPath("");
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
+  folder.reset();
 }
 
 void WindowTest::WriteSettings(const std::string& text) const {
