@@ -12,6 +12,9 @@ class IniFile {
  public:
   // Loads the file; a missing or unreadable file reads as empty.
   explicit IniFile(std::string fileName);
+  // Takes content as the file's, read by the caller (or made up by a test);
+  // nothing touches the disk until UpdateFile.
+  IniFile(std::string fileName, const std::string& content);
 
   const std::string& FileName() const { return fileName_; }
 

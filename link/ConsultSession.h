@@ -21,9 +21,10 @@ constexpr uint8_t kConsultInit[3] = {0xFF, 0xFF, 0xEF};
 constexpr uint8_t kConsultEcuNumberRequest[2] = {0xD0, 0xF0};
 
 // The ECU's reply to the number request, taken in as the reads bring it:
-// FF, a length byte L, then L data bytes. Bytes before the first FF are
-// skipped; an FF after a complete frame starts over, and the next frame
-// overwrites the store (what it does not reach keeps the earlier bytes).
+// FF, a length byte L, then L data bytes (one when L is 0). Bytes before
+// the first FF are skipped; an FF after a complete frame starts over, and
+// the next frame overwrites the store (what it does not reach keeps the
+// earlier bytes).
 class EcuNumberReply {
  public:
   // One read's worth of bytes. The caller stops reading once Complete().

@@ -109,6 +109,19 @@ TEST_F(IniFileTest, UnwritableFileReportsFailureAndLeavesNothingBehind) {
   EXPECT_FALSE(std::filesystem::exists(path / "no-such-folder"));
 }
 
+TEST_F(IniFileTest, TextGivenInMemoryReadsAsTheFileAndWritesOnlyOnUpdate) {
+  const std::string text = "; note\r\n[SET]\r\nmsec = 0x10\r\nodd line\r\n";
+  Write(text);
+  const IniFile fromFile(path.string());
+  IniFile fromText(path.string(), text);
+  EXPECT_EQ(fromText.Text(), fromFile.Text());
+  EXPECT_EQ(fromText.ReadInteger("SET", "msec", 0), 16);
+  fromText.WriteInteger("SET", "msec", 2);
+  EXPECT_EQ(Read(), text);
+  ASSERT_TRUE(fromText.UpdateFile());
+  EXPECT_EQ(Read(), fromText.Text());
+}
+
 TEST_F(IniFileTest, RewriteReplacesTheWholeFile) {
   Write("[SET]\nmsec=1\nsec=0\n\n\n\n");
   IniFile ini(path.string());
