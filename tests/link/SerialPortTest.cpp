@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
+#include "tests/common/TempDir.h"
 #include "tests/link/LinkTestSupport.h"
 
 namespace {
@@ -138,18 +140,16 @@ TEST_F(SerialPortOpen, InvalidFormatsAreRefused) {
 }
 
 TEST_F(SerialPortOpen, DevicesThatAreNotTerminalsAreRefused) {
-  char file[] = "/tmp/torvane-link-XXXXXX";
-  const int fd = mkstemp(file);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
+  TempDir dir;
+  const std::string file = dir.Path("plain-file");
+  std::ofstream(file).put('x');
   for (const std::string& path : {std::string("/nonexistent/ttyUSB0"), std::string("/dev/null"),
-                                 std::string(file), std::string("/tmp")}) {
+                                 file, dir.Root()}) {
     SCOPED_TRACE(path);
     port.SetDevicePath(3, path);
     EXPECT_EQ(port.Open("COM3", "9600", "N,8,1"), -4);
     EXPECT_FALSE(port.IsOpen(3));
   }
-  ::unlink(file);
   // The slot is still usable afterwards.
   port.SetDevicePath(3, pty.path());
   EXPECT_EQ(port.Open("COM3", "9600", "N,8,1"), 3);
