@@ -46,7 +46,8 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {
   Parse(content.str());
 }
 
-IniFile::IniFile(std::string fileName, const std::string& content) : fileName_(std::move(fileName)) {
+IniFile::IniFile(std::string fileName, const std::string& content)
+    : fileName_(std::move(fileName)) {
   Parse(content);
 }
 

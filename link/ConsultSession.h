@@ -58,20 +58,21 @@ class ConsultSession {
   ConsultSession(const ConsultSession&) = delete;
   ConsultSession& operator=(const ConsultSession&) = delete;
 
-  [[nodiscard]] int32_t OpenPort(int32_t portNumber);  // "COMn" at "9600", "N,8,1", Consult time-outs
+  // "COMn" at "9600", "N,8,1", then the Consult time-outs.
+  [[nodiscard]] int32_t OpenPort(int32_t portNumber);
   [[nodiscard]] int32_t ClosePort();
   [[nodiscard]] int32_t Purge();
   [[nodiscard]] int32_t Send(const uint8_t* bytes, int32_t count);
   // buffer holds count + 1; kOk when bytes came. bytesRead as SerialPort::Read.
   [[nodiscard]] int32_t Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
-  [[nodiscard]] int32_t Waiting();                                // bytes waiting; 0 when unknown
-  int32_t WaitInput(int32_t timeoutMs);             // Waiting() after at most timeoutMs
+  [[nodiscard]] int32_t Waiting();      // bytes waiting; 0 when unknown
+  int32_t WaitInput(int32_t timeoutMs);  // Waiting() after at most timeoutMs
   // For a reader that also waits on its own wake descriptors (see
   // SerialPort::WaitInput); timeoutMs negative means no limit. -1 at once
   // when no port is open: there is nothing to wait on.
   int32_t WaitInput(int32_t timeoutMs, std::span<const int> wakeFds);
-  [[nodiscard]] int32_t InitializeEcu();                          // kOk when the ECU answered 0x10
-  [[nodiscard]] int32_t ReadEcuNumber(char* out);                 // out: at least 6 bytes
+  [[nodiscard]] int32_t InitializeEcu();           // kOk when the ECU answered 0x10
+  [[nodiscard]] int32_t ReadEcuNumber(char* out);  // out: at least 6 bytes
   [[nodiscard]] int32_t StopStream();
   // The COM number of the first cable among the devices present, 0 when
   // none. Opens nothing and changes no state.

@@ -94,7 +94,8 @@ class SerialPort {
                              int32_t* bytesRead = nullptr);
   // Bytes waiting (0 when unknown), or kBadPort.
   [[nodiscard]] int32_t InputCount(int32_t port);
-  [[nodiscard]] int32_t SetTimeouts(int32_t port, const PortTimeouts& timeouts);  // kOk, kFailed, kBadPort
+  // kOk, kFailed or kBadPort.
+  [[nodiscard]] int32_t SetTimeouts(int32_t port, const PortTimeouts& timeouts);
 
   // Waits up to timeoutMs (negative: no limit) for input on an open port;
   // returns the number of bytes waiting then (0 when none, no port or out of

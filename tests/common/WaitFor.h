@@ -20,5 +20,6 @@ bool WaitFor(Pred pred, std::chrono::steady_clock::duration deadline, Idle idle)
 
 template <class Pred>
 bool WaitFor(Pred pred, std::chrono::steady_clock::duration deadline = std::chrono::seconds(30)) {
-  return WaitFor(pred, deadline, [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); });
+  const auto sleep = [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); };
+  return WaitFor(pred, deadline, sleep);
 }

@@ -182,25 +182,26 @@ TEST_F(EcuCommandsTest, FramesWithRegistersAt255Arrive) {
   Click(Form().ECUOpen);
   Click(Form().ECUInit);
   Form().StartButton->click();
-  // Frames holding a 255 come now and then; wait for a few of them.
+  // Frames holding a 255 come now and then, and the clock records the frame
+  // current at each tick: record until one of them is in the memory, however
+  // slowly this machine runs.
+  bool recordedFf = false;
+  uint32_t looked = 0;
   ASSERT_TRUE(WaitForEvents(
       [&] {
-        int withFf = 0;
-        for (const SentFrame& frame : simulator->SentFrames())
-          withFf += frame.fault == FrameFault::FfInFrame ? 1 : 0;
-        return withFf >= 3;
+        const uint32_t count = State().recordCount.load();
+        for (; looked < count && !recordedFf; ++looked) {
+          SampleRecord record;
+          if (FetchRecord(instances->logMemory, record, looked) != kRecorderOk) continue;
+          for (int b = 1; b <= kFrameLength; ++b) recordedFf = recordedFf || record[b] == 0xFF;
+        }
+        return recordedFf;
       },
       std::chrono::seconds(60)));
   Form().StopButton->click();
   ASSERT_TRUE(WaitForEvents([&] { return !simulator->Streaming(); }));
+  // And every record, those with a 255 among them, is a frame the ECU sent.
   EXPECT_TRUE(RecordsAreSentFramesInOrder());
-  bool recordedFf = false;
-  for (uint32_t i = 0; i < State().recordCount.load(); ++i) {
-    SampleRecord record;
-    ASSERT_FALSE(FetchRecord(instances->logMemory, record, i));
-    for (int b = 1; b <= kFrameLength; ++b) recordedFf = recordedFf || record[b] == 0xFF;
-  }
-  EXPECT_TRUE(recordedFf);
 }
 
 TEST_F(EcuCommandsTest, EcuCloseWhileStreamingStopsTheEcuFirst) {
