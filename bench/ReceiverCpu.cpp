@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
 
   const double idle = CpuPerSecond(seconds);
 
-  if (session.OpenPort(1) != 0 || session.InitializeEcu() != 0) {
+  if (session.OpenPort(1) != ConsultSession::kOk || session.InitializeEcu() != ConsultSession::kOk) {
     std::fprintf(stderr, "no ECU on %s\n", slave.c_str());
     kill(simulator, SIGTERM);
     return 1;
@@ -76,12 +76,17 @@ int main(int argc, char** argv) {
   uint8_t request[100];
   int32_t length = 0;
   StreamReceiver::BuildStreamRequest(request, &length);
-  session.Send(request, length);
+  if (session.Send(request, length) != ConsultSession::kOk) {
+    std::fprintf(stderr, "cannot send the stream request on %s\n", slave.c_str());
+    kill(simulator, SIGTERM);
+    return 1;
+  }
   receiver.active = 1;
   const double streaming = CpuPerSecond(seconds);
   receiver.active = 0;
-  session.StopStream();
-  session.ClosePort();
+  // The figures are taken; the simulator is ended below either way.
+  (void)session.StopStream();
+  (void)session.ClosePort();
   kill(simulator, SIGTERM);
   waitpid(simulator, nullptr, 0);
 

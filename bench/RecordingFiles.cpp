@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
 
   LogMemory memory;
   RecorderState state;
-  if (CreateLogMemory(memory)) {
+  if (CreateLogMemory(memory) == kRecorderFailed) {
     std::fprintf(stderr, "cannot create the log memory\n");
     return 1;
   }
@@ -52,21 +52,21 @@ int main(int argc, char** argv) {
     record[1] = static_cast<uint8_t>(i >> 8);
     record[2] = static_cast<uint8_t>(i);
     record[5] = static_cast<uint8_t>(i % 200);
-    StoreRecord(memory, record, i);
+    if (StoreRecord(memory, record, i) == kRecorderFailed) std::abort();
   }
   state.recordCount = kMaxRecordIndex + 1;
 
   const double save = BestOfThree([&] {
-    if (SaveLogFile(log, state, memory)) std::abort();
+    if (SaveLogFile(log, state, memory) != kLogFileOk) std::abort();
   });
   const double load = BestOfThree([&] {
-    if (LoadLogFile(log, state, memory)) std::abort();
+    if (LoadLogFile(log, state, memory) != kLogFileOk) std::abort();
   });
   const std::string cpCommand = "cp '" + log + "' '" + copy + "'";
   const double cp = BestOfThree([&] {
     if (std::system(cpCommand.c_str()) != 0) std::abort();
   });
-  SaveLogFile(loaded, state, memory);
+  if (SaveLogFile(loaded, state, memory) != kLogFileOk) std::abort();
 
   std::vector<std::string> lines;
   int32_t lineCount = 0;
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   int64_t written = 0;
   const double whole = BestOfThree([&] {
     if (ExportCsvFile((folder / "whole.csv").string(), 0, 65500, state, memory, nullptr, written,
-                      lines) != 0)
+                      lines) != kExportOk)
       std::abort();
   });
 

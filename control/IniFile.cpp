@@ -46,6 +46,11 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {
   Parse(content.str());
 }
 
+IniFile::IniFile(std::string fileName, const std::string& content)
+    : fileName_(std::move(fileName)) {
+  Parse(content);
+}
+
 void IniFile::Parse(const std::string& content) {
   std::istringstream in(content);
   std::string raw;

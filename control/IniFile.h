@@ -12,6 +12,9 @@ class IniFile {
  public:
   // Loads the file; a missing or unreadable file reads as empty.
   explicit IniFile(std::string fileName);
+  // Takes content as the file's, read by the caller (or made up by a test);
+  // nothing touches the disk until UpdateFile.
+  IniFile(std::string fileName, const std::string& content);
 
   const std::string& FileName() const { return fileName_; }
 
@@ -33,10 +36,10 @@ class IniFile {
   // Writes Text() to the file through a temporary file beside it, so a
   // failed write never leaves half a file; a folder that takes no new file
   // gets the file written in place. False when it could not be written.
-  bool UpdateFile() const;
+  [[nodiscard]] bool UpdateFile() const;
 
   // Parses an integer the way ReadInteger does; false when it is none.
-  static bool ParseInteger(const std::string& text, int32_t& value);
+  [[nodiscard]] static bool ParseInteger(const std::string& text, int32_t& value);
 
  private:
   struct Line {

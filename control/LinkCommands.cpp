@@ -48,7 +48,7 @@ void WaitUntilQuiet(ConsultSession& session) {
       if (waiting <= 0) continue;
       uint8_t discard[1025];
       if (waiting > 1024) waiting = 1024;
-      (void)session.Receive(discard, waiting);
+      (void)session.Receive(discard, waiting);  // thrown away either way
       lastByte = Clock::now();
     }
     if (Clock::now() - lastByte >= kQuiet) return;

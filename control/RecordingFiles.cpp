@@ -40,7 +40,7 @@ int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       int64_t& linesWritten, std::vector<std::string>& lines) {
   linesWritten = 0;
   AtomicFileWriter writer(fileName);
-  if (!writer.Open()) return 1;
+  if (!writer.Open()) return kExportFailed;
   FILE* file = writer.Stream();
 
   bool ok = true;
@@ -63,5 +63,5 @@ int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
     if (to >= last || reachedCount) break;
   }
   // Without Commit the writer removes its temporary file.
-  return ok && writer.Commit() ? 0 : 1;
+  return ok && writer.Commit() ? kExportOk : kExportFailed;
 }

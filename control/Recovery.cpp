@@ -78,6 +78,6 @@ std::vector<std::string> RecoverLeftoverRecordings(LogMemory& memory, const std:
 std::string SaveRecoveryCopy(RecorderState& state, LogMemory& memory, const std::string& folder) {
   if (!MakeFolder(folder)) return {};
   const std::string name = FreshName(folder);
-  if (SaveLogFile(name, state, memory) != 0) return {};
+  if (SaveLogFile(name, state, memory) != kLogFileOk) return {};
   return name;
 }

@@ -33,13 +33,13 @@ class AtomicFileWriter {
   // False when there is no way to write the target: its folder is missing,
   // it names something other than a regular file, or neither a new file nor
   // the old one can be written. Call once.
-  bool Open();
+  [[nodiscard]] bool Open();
   // Where the caller writes; null until Open succeeds and after Commit.
   FILE* Stream() const { return stream_; }
   // Flushes, fsyncs and puts the file in place. False on any failure,
   // including an earlier failed write to Stream(); the target is then the
   // old file (except after an in-place write) and no temporary is left.
-  bool Commit();
+  [[nodiscard]] bool Commit();
 
  private:
   void Discard();

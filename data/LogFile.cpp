@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data/Escape.h"
 #include "data/Recorder.h"
 
 namespace {
@@ -63,13 +64,6 @@ HeaderResult ReadHeader(const std::string& fileName, Header& header) {
   return HeaderResult::Ok;
 }
 
-// Printable form of a version text for a one-line message.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-  return out;
-}
-
 }  // namespace
 
 void MakeLogHeader(uint32_t count, uint8_t (&header)[kLogHeaderSize]) {
@@ -90,14 +84,17 @@ int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory
   uint8_t header[kLogHeaderSize];
   MakeLogHeader(count, header);
   // Two blocks, as the header area has always been written.
-  if (memory.WriteBytes(header, kLogMemorySlot, 0, kBlockSize) != 0) return 1;
-  if (memory.WriteBytes(header + kBlockSize, kLogMemorySlot, kBlockSize, kBlockSize) != 0) return 1;
+  if (memory.WriteBytes(header, kLogMemorySlot, 0, kBlockSize) != LogMemory::kOk ||
+      memory.WriteBytes(header + kBlockSize, kLogMemorySlot, kBlockSize, kBlockSize) != LogMemory::kOk)
+    return kLogFileFailed;
 
   // Worked out in 64 bits: a count whose image exceeds 4 GiB must fail the
   // size check, not wrap past it.
   const uint64_t length = ImageSize(count);
-  if (length > memory.Size()) return 1;
-  return memory.SaveToFile(fileName, kLogMemorySlot, static_cast<uint32_t>(length));
+  if (length > memory.Size()) return kLogFileFailed;
+  return memory.SaveToFile(fileName, kLogMemorySlot, static_cast<uint32_t>(length)) == LogMemory::kOk
+             ? kLogFileOk
+             : kLogFileFailed;
 }
 
 // Every check is made before the log memory or the record count is touched,
@@ -107,12 +104,13 @@ int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory
 // loaded before still loads.
 int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
   Header header;
-  if (ReadHeader(fileName, header) != HeaderResult::Ok) return 1;
+  if (ReadHeader(fileName, header) != HeaderResult::Ok) return kLogFileFailed;
   const uint64_t length = ImageSize(header.count);
-  if (length > memory.Size() || header.fileSize < length) return 1;
-  if (memory.LoadFromFile(fileName, kLogMemorySlot, static_cast<uint32_t>(length)) != 0) return 1;
+  if (length > memory.Size() || header.fileSize < length) return kLogFileFailed;
+  if (memory.LoadFromFile(fileName, kLogMemorySlot, static_cast<uint32_t>(length)) != LogMemory::kOk)
+    return kLogFileFailed;
   state.recordCount.store(header.count);
-  return 0;
+  return kLogFileOk;
 }
 
 int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error) {
@@ -120,15 +118,15 @@ int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::str
   info = LogFileInfo{};
   switch (ReadHeader(fileName, header)) {
     case HeaderResult::CannotOpen:
-      error = "cannot open " + fileName + " as a file";
-      return 1;
+      error = "cannot open " + Escaped(fileName) + " as a file";
+      return kLogFileFailed;
     case HeaderResult::TooShort:
       error = "not a log file: shorter than its 40-byte header";
-      return 1;
+      return kLogFileFailed;
     case HeaderResult::WrongVersion:
       info.version = header.version;
-      error = "not a log file: version \"" + Printable(header.version) + "\" is not " + kVersion;
-      return 1;
+      error = "not a log file: version \"" + Escaped(header.version) + "\" is not " + kVersion;
+      return kLogFileFailed;
     case HeaderResult::Ok:
       break;
   }
@@ -139,12 +137,12 @@ int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::str
   if (length > kLogMemorySize) {
     error = "damaged log file: " + std::to_string(header.count) +
             " records do not fit in the log memory";
-    return 1;
+    return kLogFileFailed;
   }
   if (header.fileSize < length) {
     error = "damaged log file: " + std::to_string(header.count) + " records need " +
             std::to_string(length) + " bytes, the file holds " + std::to_string(header.fileSize);
-    return 1;
+    return kLogFileFailed;
   }
-  return 0;
+  return kLogFileOk;
 }

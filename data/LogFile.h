@@ -1,6 +1,6 @@
 // Log files: a byte image of the start of the log memory, the header
 // "VERSION=1.0\n" and the big-endian record count, then the records.
-// Results are 0 for success and 1 for failure.
+// Results are kLogFileOk (0) and kLogFileFailed (1).
 #pragma once
 
 #include <cstdint>
@@ -9,15 +9,18 @@
 #include "data/Memmap.h"
 #include "data/SampleRecord.h"
 
+constexpr int32_t kLogFileOk = 0;
+constexpr int32_t kLogFileFailed = 1;
+
 // Writes the recording (state.recordCount records). A failed save leaves
 // any existing file of that name as it was and no partial file behind.
-int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
+[[nodiscard]] int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
 // The 40-byte header of a file of count records: "VERSION=1.0\n" and
 // zeros, then the count most significant byte first and zeros.
 void MakeLogHeader(uint32_t count, uint8_t (&header)[40]);
 // Replaces the log memory's content and the record count. A failed load
 // leaves both exactly as they were.
-int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
+[[nodiscard]] int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
 
 // What a header says, for tools that describe a file without loading it.
 struct LogFileInfo {
@@ -25,7 +28,7 @@ struct LogFileInfo {
   uint32_t recordCount = 0;
   uint64_t fileSize = 0;
 };
-// 0 when LoadLogFile would accept the file: version "1.0", a count that fits
+// kLogFileOk when LoadLogFile would accept the file: version "1.0", a count that fits
 // the log memory, and at least the 40 + 20 x count bytes it names (further
 // bytes are ignored). Otherwise error holds one line saying why.
-int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error);
+[[nodiscard]] int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error);

@@ -157,7 +157,7 @@ int32_t LogMemory::CreateSection(uint8_t slot, uint32_t size) {
       name = PrivateName(baseName_, slot, n);
       fd = OpenAndLock(name, busy);
     }
-    if (fd < 0) return 1;
+    if (fd < 0) return kFailed;
     section.fd = fd;
     section.name = name;
   }
@@ -170,13 +170,13 @@ int32_t LogMemory::CreateSection(uint8_t slot, uint32_t size) {
   // Empty it without touching a page (see the top of the file); a leftover
   // of a crashed run loses its old bytes here.
   if (ftruncate(section.fd, 0) != 0 || ftruncate(section.fd, static_cast<off_t>(size)) != 0)
-    return 1;
-  if (size == 0) return 1;  // nothing to map
+    return kFailed;
+  if (size == 0) return kFailed;  // nothing to map
   void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, section.fd, 0);
-  if (view == MAP_FAILED) return 1;
+  if (view == MAP_FAILED) return kFailed;
   section.view = static_cast<uint8_t*>(view);
   section.size = size;
-  return 0;
+  return kOk;
 }
 
 // Offset and count are the caller's to check; the test here only keeps a
@@ -184,19 +184,19 @@ int32_t LogMemory::CreateSection(uint8_t slot, uint32_t size) {
 int32_t LogMemory::WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count) {
   std::lock_guard<std::mutex> guard(lock_);
   Section& section = sections_[slot];
-  if (section.view == nullptr) return 1;
-  if (static_cast<uint64_t>(offset) + count > section.size) return 1;
+  if (section.view == nullptr) return kFailed;
+  if (static_cast<uint64_t>(offset) + count > section.size) return kFailed;
   std::memcpy(section.view + offset, source, count);
-  return 0;
+  return kOk;
 }
 
 int32_t LogMemory::ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count) {
   std::lock_guard<std::mutex> guard(lock_);
   const Section& section = sections_[slot];
-  if (section.view == nullptr) return 1;
-  if (static_cast<uint64_t>(offset) + count > section.size) return 1;
+  if (section.view == nullptr) return kFailed;
+  if (static_cast<uint64_t>(offset) + count > section.size) return kFailed;
   std::memcpy(destination, section.view + offset, count);
-  return 0;
+  return kOk;
 }
 
 uint32_t LogMemory::Size() const {
@@ -216,12 +216,12 @@ std::string LogMemory::SectionName(uint8_t slot) const {
 int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (size_ < length) return 1;
-    if (sections_[slot].view == nullptr || sections_[slot].size < length) return 1;
+    if (size_ < length) return kFailed;
+    if (sections_[slot].view == nullptr || sections_[slot].size < length) return kFailed;
   }
 
   AtomicFileWriter writer(fileName);
-  if (!writer.Open()) return 1;
+  if (!writer.Open()) return kFailed;
   FILE* file = writer.Stream();
 
   // Copies bytes [from, from + n) of the section into the staging buffer.
@@ -246,7 +246,7 @@ int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_
     for (uint32_t k = 0; ok && k < rest; ++k) ok = std::fputc(staging[k], file) != EOF;
   }
   // Without Commit the writer removes its temporary file.
-  return ok && writer.Commit() ? 0 : 1;
+  return ok && writer.Commit() ? kOk : kFailed;
 }
 
 // The file's real size is checked before the memory is touched, so a short
@@ -255,16 +255,16 @@ int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_
 int32_t LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (size_ < length) return 1;
-    if (sections_[slot].view == nullptr || sections_[slot].size < length) return 1;
+    if (size_ < length) return kFailed;
+    if (sections_[slot].view == nullptr || sections_[slot].size < length) return kFailed;
   }
   FILE* file = std::fopen(fileName.c_str(), "rbe");
-  if (file == nullptr) return 1;
+  if (file == nullptr) return kFailed;
   struct stat info {};
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<uint64_t>(info.st_size) < length) {
     std::fclose(file);
-    return 1;
+    return kFailed;
   }
 
   std::vector<uint8_t> staging(kStagingSize);
@@ -293,7 +293,7 @@ int32_t LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint3
     ok = ok && unstage(done, rest);
   }
   std::fclose(file);
-  return ok ? 0 : 1;
+  return ok ? kOk : kFailed;
 }
 
 // ---- Recovery marker ---------------------------------------------------------

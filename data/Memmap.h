@@ -1,7 +1,7 @@
 // The log memory: a named shared-memory section that holds a recording,
 // a 40-byte header area followed by 20-byte records. Section n is the POSIX
 // shared-memory object "/.MMF<n>", visible to other processes of the user.
-// Results are 0 for success and 1 for failure.
+// Results are LogMemory::kOk (0) and kFailed (1).
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,13 @@ constexpr uint32_t kRecoveryMarkerOffset = 33554040;
 
 // Reads the marker of a section's bytes; false when there is none (a fresh
 // section, or one whose marker was torn).
-bool ReadRecoveryMarker(const uint8_t* view, uint32_t size, uint32_t& count, bool& unsaved);
+[[nodiscard]] bool ReadRecoveryMarker(const uint8_t* view, uint32_t size, uint32_t& count, bool& unsaved);
 
 class LogMemory {
  public:
+  static constexpr int32_t kOk = 0;
+  static constexpr int32_t kFailed = 1;
+
   // Sections are named baseName + slot ("/.MMF1"); tests use names of their
   // own so that they never meet the program's.
   explicit LogMemory(std::string baseName = ".MMF") : baseName_(std::move(baseName)) {}
@@ -35,15 +38,15 @@ class LogMemory {
   // leaves it all zero. When another live process holds the section of that
   // name, a name unique to this process is used instead so that its
   // recording is never wiped.
-  int32_t CreateSection(uint8_t slot, uint32_t size);
-  int32_t WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count);
-  int32_t ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count);
+  [[nodiscard]] int32_t CreateSection(uint8_t slot, uint32_t size);
+  [[nodiscard]] int32_t WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count);
+  [[nodiscard]] int32_t ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count);
   // Move the first length bytes of the section to or from a file.
-  int32_t SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length);
-  int32_t LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length);
+  [[nodiscard]] int32_t SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length);
+  [[nodiscard]] int32_t LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length);
 
   // The marker of the slot's section: its record count and unsaved flag.
-  int32_t WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved);
+  [[nodiscard]] int32_t WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved);
   // Calls visit with the bytes of every section of the slot's names that
   // nobody holds any more (left by a run that was killed or crashed), before
   // CreateSection takes them over or removes them.

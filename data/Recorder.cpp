@@ -1,7 +1,8 @@
 #include "Recorder.h"
 
 bool CreateLogMemory(LogMemory& memory) {
-  return memory.CreateSection(kLogMemorySlot, kLogMemorySize) != 0;
+  return memory.CreateSection(kLogMemorySlot, kLogMemorySize) == LogMemory::kOk ? kRecorderOk
+                                                                                : kRecorderFailed;
 }
 
 namespace {
@@ -17,15 +18,15 @@ uint32_t RecordOffset(uint32_t index) {
 }  // namespace
 
 bool StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index) {
-  if (!IndexAccepted(index)) return true;
+  if (!IndexAccepted(index)) return kRecorderFailed;
   return memory.WriteBytes(sample.bytes.data(), kLogMemorySlot, RecordOffset(index),
-                           kSampleRecordSize) != 0;
+                           kSampleRecordSize) == LogMemory::kOk ? kRecorderOk : kRecorderFailed;
 }
 
 bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index) {
-  if (!IndexAccepted(index)) return true;
+  if (!IndexAccepted(index)) return kRecorderFailed;
   return memory.ReadBytes(destination.bytes.data(), kLogMemorySlot, RecordOffset(index),
-                          kSampleRecordSize) != 0;
+                          kSampleRecordSize) == LogMemory::kOk ? kRecorderOk : kRecorderFailed;
 }
 
 std::string TimeReadout(int32_t index, TimeUnit unit) {
@@ -53,11 +54,13 @@ void RecorderStep(Recorder& recorder) {
   }
 
   if (state.liveMode.load() != 0) {
+    // A failed store (no section) loses this sample only; the clock goes on.
     (void)StoreRecord(recorder.memory, state.current.Load(), static_cast<uint32_t>(i));
     const int32_t next = i + 1;
     state.currentIndex.store(next);
     state.recordCount.store(static_cast<uint32_t>(next));
     // What a run that is killed now leaves for the next start to recover.
+    // Its failure costs only the recovery of a later crash.
     (void)recorder.memory.WriteRecoveryMarker(kLogMemorySlot, static_cast<uint32_t>(next),
                                               state.unsaved.load() != 0);
     if (next > kMaxRecordIndex) {
@@ -76,7 +79,8 @@ void RecorderStep(Recorder& recorder) {
 
   // Playback. A failed fetch leaves the current sample as it was.
   SampleRecord record = state.current.Load();
-  if (!FetchRecord(recorder.memory, record, static_cast<uint32_t>(i))) state.current.Store(record);
+  if (FetchRecord(recorder.memory, record, static_cast<uint32_t>(i)) == kRecorderOk)
+    state.current.Store(record);
   if (state.drag.load() == 0) {
     if (view != nullptr) view->SetPlayPosition(i);
     state.currentIndex.store(i + 1);

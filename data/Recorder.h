@@ -43,10 +43,13 @@ struct Recorder {
   RecorderView* view = nullptr;  // may be null: data effects do not depend on it
 };
 
-// Result true means failure, as the program has always used them.
-bool CreateLogMemory(LogMemory& memory);
-bool StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index);
-bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index);
+// These three say true for failure, as the program has always used them;
+// compare against the names.
+constexpr bool kRecorderFailed = true;
+constexpr bool kRecorderOk = false;
+[[nodiscard]] bool CreateLogMemory(LogMemory& memory);
+[[nodiscard]] bool StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index);
+[[nodiscard]] bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index);
 
 // The work of one clock tick (or of one seek while the bar is dragged).
 void RecorderStep(Recorder& recorder);
@@ -55,4 +58,4 @@ void RecorderStep(Recorder& recorder);
 std::string TimeReadout(int32_t index, TimeUnit unit);
 
 // True means abort: the recording is unsaved and the user answered No.
-bool ConfirmUnsavedResult(RecorderState& state, RecorderView& view);
+[[nodiscard]] bool ConfirmUnsavedResult(RecorderState& state, RecorderView& view);

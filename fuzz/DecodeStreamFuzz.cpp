@@ -1,12 +1,17 @@
-// Feeds arbitrary bytes to the stream decoder, in reads of the sizes the
-// input itself chooses. Whatever the bytes, every sample the decoder
-// delivers is the length byte 0x12 and 18 consecutive bytes of the input
-// that follow an FF 0x12 of it; the spare byte is never written.
+// Feeds arbitrary bytes to the stream decoder and to the ECU number's reply
+// parser, in reads of the sizes the input itself chooses. Whatever the
+// bytes, every sample the decoder delivers is the length byte 0x12 and 18
+// consecutive bytes of the input that follow an FF 0x12 of it; the spare
+// byte is never written. The reply parser finds a number only in a
+// complete frame, and when one frame alone was read, the number is the
+// five bytes around the frame's first 0x55 with two bytes before it.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "data/RecorderState.h"
+#include "link/ConsultSession.h"
 #include "link/FrameDecoder.h"
 
 namespace {
@@ -21,16 +26,7 @@ bool CameFromTheInput(const SampleRecord& sample, const uint8_t* data, size_t co
   return false;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
-  // The first byte sets the read size (1 to 32 bytes), as a port hands the
-  // decoder whatever has arrived.
-  const size_t chunk = (data[0] & 31u) + 1;
-  const uint8_t* bytes = data + 1;
-  const size_t count = size - 1;
-
+void CheckDecoder(const uint8_t* bytes, size_t count, size_t chunk) {
   StreamDecoderState decoder;
   RecorderState state;
   uint64_t delivered = 0;
@@ -42,5 +38,55 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     delivered = now;
     if (!CameFromTheInput(state.current.Load(), bytes, at + n)) std::abort();
   }
+}
+
+void CheckEcuNumberReply(const uint8_t* bytes, size_t count, size_t chunk) {
+  // Read by read, as the session does, until the reply is complete.
+  EcuNumberReply reply;
+  size_t fed = 0;
+  while (fed < count && !reply.Complete()) {
+    const size_t n = count - fed < chunk ? count - fed : chunk;
+    reply.Feed(bytes + fed, static_cast<int32_t>(n));
+    fed += n;
+  }
+  char number[6] = {1, 1, 1, 1, 1, 1};
+  const bool found = reply.Number(number);
+  if (found && (!reply.Complete() || number[2] != 0x55 || number[5] != 0)) std::abort();
+
+  // The frame from the first FF: its length byte L and L data bytes (one
+  // when L is 0).
+  const uint8_t* start = static_cast<const uint8_t*>(std::memchr(bytes, 0xFF, fed));
+  if (start == nullptr) {
+    if (reply.Complete() || found) std::abort();
+    return;
+  }
+  const size_t frameAt = static_cast<size_t>(start - bytes) + 1;  // the length byte
+  const size_t length = frameAt < fed ? bytes[frameAt] : 0;
+  const size_t dataBytes = length == 0 ? 1 : length;
+  const bool whole = frameAt < fed && fed - frameAt >= dataBytes + 1;
+  if (whole != reply.Complete()) std::abort();
+  if (!whole) return;
+  const size_t frameEnd = frameAt + dataBytes + 1;
+  // A later FF would start another frame over this one; only a lone frame
+  // is checked byte for byte.
+  if (std::memchr(bytes + frameEnd, 0xFF, fed - frameEnd) != nullptr) return;
+  std::vector<uint8_t> frame(bytes + frameAt, bytes + frameEnd);
+  frame.resize(frame.size() + 2, 0);  // what lies beyond a short frame reads as zero
+  size_t mark = 0;  // the length byte and the data bytes it names are searched
+  while (mark <= length && frame[mark] != 0x55) ++mark;
+  const bool expected = mark <= length && mark >= 2;
+  if (found != expected) std::abort();
+  if (found && std::memcmp(number, frame.data() + mark - 2, 5) != 0) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  // The first byte sets the read size (1 to 32 bytes), as a port hands the
+  // readers whatever has arrived.
+  const size_t chunk = (data[0] & 31u) + 1;
+  CheckDecoder(data + 1, size - 1, chunk);
+  CheckEcuNumberReply(data + 1, size - 1, chunk);
   return 0;
 }

@@ -1,10 +1,12 @@
-// Feeds arbitrary bytes to the log file reader as a file on disk. Whatever
-// the bytes, loading either succeeds with a count that the file really
-// holds, or fails and leaves the recorder as it was.
+// Feeds arbitrary bytes to the log file reader as a file. Whatever the
+// bytes, loading either succeeds with a count that the file really holds,
+// or fails and leaves the recorder as it was. The file lives in memory (a
+// memfd, opened again by its /proc path as the readers open any file), so
+// no run waits for a disk.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -16,38 +18,43 @@ namespace {
 struct Target {
   LogMemory memory;
   RecorderState state;
+  int fd = -1;
   std::string path;
 
   Target() {
-    if (CreateLogMemory(memory)) std::abort();
-    char pattern[] = "/tmp/torvane-fuzz-XXXXXX";
-    const int fd = mkstemp(pattern);
+    if (CreateLogMemory(memory) == kRecorderFailed) std::abort();
+    fd = memfd_create("torvane-fuzz-log", MFD_CLOEXEC);
     if (fd < 0) std::abort();
-    close(fd);
-    path = pattern;
+    path = "/proc/self/fd/" + std::to_string(fd);
   }
-  ~Target() { unlink(path.c_str()); }
+  ~Target() { close(fd); }
+
+  void Write(const uint8_t* data, size_t size) const {
+    if (ftruncate(fd, 0) != 0) std::abort();
+    for (size_t done = 0; done < size;) {
+      const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+      if (n <= 0) std::abort();
+      done += static_cast<size_t>(n);
+    }
+  }
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Target target;
-  FILE* file = std::fopen(target.path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-  std::fclose(file);
+  target.Write(data, size);
 
   LogFileInfo info;
   std::string error;
   const int32_t infoResult = ReadLogFileInfo(target.path, info, error);
-  if (infoResult != 0 && error.empty()) std::abort();  // every refusal says why
+  if (infoResult != kLogFileOk && error.empty()) std::abort();  // every refusal says why
 
   constexpr uint32_t kBefore = 0xDEADBEEF;
   target.state.recordCount = kBefore;
   const int32_t loaded = LoadLogFile(target.path, target.state, target.memory);
   if (loaded != infoResult) std::abort();  // the two readers agree
-  if (loaded == 0) {
+  if (loaded == kLogFileOk) {
     const uint64_t image = uint64_t{target.state.recordCount.load()} * 20 + 40;
     if (image > size) std::abort();
   } else if (target.state.recordCount.load() != kBefore) {

@@ -18,52 +18,55 @@ constexpr int32_t kMaxReadPerCycle = 1024;
 // Consult traffic is always 9600 baud, 8 data bits, no parity, one stop bit.
 constexpr PortTimeouts kConsultTimeouts{100, 100, 100, 10, 500};
 
-// A length byte can say up to 255 data bytes; with the length byte at 0 the
-// frame then fills positions 0..255. Two more bytes of zeros let an ECU
-// number that starts near the end read zeros beyond the frame.
-constexpr int kFrameStoreSize = 256;
 constexpr uint8_t kEcuNumberMark = 0x55;
 
-// Finds the reply frame FF, length, data in the bytes the ECU sends back.
-// Bytes before the first FF are skipped; a later FF after a complete frame
-// starts over and the next frame overwrites the store.
-struct ReplyFrameParser {
-  int state = 0;  // 0 hunting FF, 1 length byte, 2 data
-  int position = 0;
-  int length = 0;  // L: data bytes of the frame, as the length byte said
-  bool complete = false;
-  uint8_t store[kFrameStoreSize + 2] = {};
+}  // namespace
 
-  void Feed(uint8_t b) {
-    switch (state) {
+void EcuNumberReply::Feed(const uint8_t* bytes, int32_t count) {
+  for (int32_t k = 0; k < count; ++k) {
+    const uint8_t b = bytes[k];
+    switch (state_) {
       case 0:
         // Only an FF forgets the frame held so far: stray bytes after a
         // complete reply must not throw the reply away.
         if (b == kConsultFrameStart) {
-          position = 0;
-          length = 0;
-          state = 1;
+          position_ = 0;
+          length_ = 0;
+          state_ = 1;
         }
         break;
       case 1:
-        length = b;
-        store[0] = b;
-        position = 1;
-        state = 2;
+        length_ = b;
+        store_[0] = b;
+        position_ = 1;
+        state_ = 2;
         break;
       default:
-        store[position] = b;
-        position += 1;
-        if (position > length) {
-          complete = true;
-          state = 0;
+        store_[position_] = b;
+        position_ += 1;
+        if (position_ > length_) {
+          complete_ = true;
+          state_ = 0;
         }
         break;
     }
   }
-};
+}
 
-}  // namespace
+bool EcuNumberReply::Number(char (&out)[6]) const {
+  if (!complete_) return false;
+  int mark = -1;
+  for (int i = 0; i <= length_; ++i) {
+    if (store_[i] == kEcuNumberMark) {
+      mark = i;
+      break;
+    }
+  }
+  if (mark <= 1) return false;
+  std::memcpy(out, store_ + mark - 2, 5);
+  out[5] = 0;
+  return true;
+}
 
 ConsultSession::ConsultSession(SerialPort& port) : port_(port) {}
 
@@ -72,47 +75,48 @@ ConsultSession::~ConsultSession() {
 }
 
 int32_t ConsultSession::OpenPort(int32_t n) {
-  if (portNumber.load() != 0) return 1;
+  if (portNumber.load() != 0) return kFailed;
   // Only 1..10 have a name; the range check also keeps Open's own -1 for
   // "no such name" from passing as success for n = -1.
   const bool named = n >= 1 && n <= SerialPort::kSlotCount;
   portNumber.store(n);
   const std::string name = named ? "COM" + std::to_string(n) : "";
+  // Open gives the port number back on success, and never a number in 1..10 otherwise.
   if (!named || port_.Open(name.c_str(), "9600", "N,8,1") != n) {
     portNumber.store(0);
-    return 1;
+    return kFailed;
   }
-  // Not examined: the port then keeps the time-outs Open set.
-  port_.SetTimeouts(n, kConsultTimeouts);
-  return 0;
+  (void)port_.SetTimeouts(n, kConsultTimeouts);  // refused: the port keeps the time-outs Open set
+  return kOk;
 }
 
 int32_t ConsultSession::ClosePort() {
   const int32_t n = portNumber.load();
-  if (n <= 0) return 1;
-  Purge();
-  if (port_.Close(n) != 1) return 1;
+  if (n <= 0) return kFailed;
+  (void)Purge();  // a refused purge must not keep the port open
+  if (port_.Close(n) != SerialPort::kOk) return kFailed;
   portNumber.store(0);
-  return 0;
+  return kOk;
 }
 
 int32_t ConsultSession::Purge() {
   const int32_t n = portNumber.load();
-  if (n <= 0) return 1;
-  return port_.Purge(n) > 0 ? 0 : 1;
+  if (n <= 0) return kFailed;
+  // Only kOk is success: kBadPort (-1) is non-zero as well.
+  return port_.Purge(n) == SerialPort::kOk ? kOk : kFailed;
 }
 
 int32_t ConsultSession::Send(const uint8_t* bytes, int32_t count) {
   const int32_t n = portNumber.load();
-  if (n <= 0) return 1;
-  return port_.Write(n, bytes, count) > 0 ? 0 : 1;
+  if (n <= 0) return kFailed;
+  return port_.Write(n, bytes, count) == SerialPort::kOk ? kOk : kFailed;
 }
 
 int32_t ConsultSession::Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead) {
   if (bytesRead != nullptr) *bytesRead = 0;
   const int32_t n = portNumber.load();
-  if (n <= 0) return 1;
-  return port_.Read(n, buffer, count, bytesRead) == 1 ? 0 : 1;
+  if (n <= 0) return kFailed;
+  return port_.Read(n, buffer, count, bytesRead) == SerialPort::kOk ? kOk : kFailed;
 }
 
 int32_t ConsultSession::Waiting() {
@@ -141,13 +145,14 @@ int32_t ConsultSession::WaitInput(int32_t timeoutMs, std::span<const int> wakeFd
 }
 
 int32_t ConsultSession::InitializeEcu() {
-  if (portNumber.load() <= 0) return 1;
+  if (portNumber.load() <= 0) return kFailed;
   // A reader left running by an earlier call ends within its 300 cycles;
   // wait for it first, so it can neither drop a joinable thread nor set
   // ecuFound for this call.
   if (initThread_.joinable()) initThread_.join();
-  Purge();
-  Send(&kConsultStop, 1);
+  // Both only prepare the line; the handshake's own answer decides.
+  (void)Purge();
+  (void)Send(&kConsultStop, 1);
   ecuFound.store(0);
 
   initThreadEnded_.store(false);
@@ -155,7 +160,7 @@ int32_t ConsultSession::InitializeEcu() {
     initThread_ = std::thread(&ConsultSession::InitReader, this);
   } catch (const std::system_error&) {
     initThreadEnded_.store(true);
-    return 1;
+    return kFailed;
   }
 
   for (int i = 0; i < kAckWaitCycles; ++i) {
@@ -166,22 +171,22 @@ int32_t ConsultSession::InitializeEcu() {
     SleepOneMs();
     if (initThreadEnded_.load()) {
       initThread_.join();
-      return ecuFound.load() == 1 ? 0 : 1;
+      return ecuFound.load() == 1 ? kOk : kFailed;
     }
   }
   SleepOneMs();
-  return 1;  // the reader is still running; the next call or the destructor joins it
+  return kFailed;  // the reader is still running; the next call or the destructor joins it
 }
 
 void ConsultSession::InitReader() {
-  Send(kConsultInit, 3);
+  (void)Send(kConsultInit, 3);  // a lost request shows as no acknowledgement
   uint8_t buffer[kMaxReadPerCycle + 1];
   for (int cycle = 0; cycle < kReaderCycles && ecuFound.load() != 1; ++cycle) {
     int32_t n = Waiting();
     if (n > kMaxReadPerCycle) n = kMaxReadPerCycle;  // the rest waits for the next cycle
     if (n > 0) {
       int32_t got = 0;
-      Receive(buffer, n, &got);
+      (void)Receive(buffer, n, &got);  // a failed read brings no bytes
       for (int32_t k = 0; k < got; ++k) {
         if (buffer[k] == kConsultAck) {
           ecuFound.store(1);
@@ -195,42 +200,33 @@ void ConsultSession::InitReader() {
 }
 
 int32_t ConsultSession::ReadEcuNumber(char* out) {
-  if (portNumber.load() <= 0 || ecuFound.load() == 0) return 1;
-  Purge();
-  Send(&kConsultStop, 1);
-  Send(kConsultEcuNumberRequest, 2);
+  if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
+  // A lost request shows as no reply.
+  (void)Purge();
+  (void)Send(&kConsultStop, 1);
+  (void)Send(kConsultEcuNumberRequest, 2);
 
   // Starts cleared on every call: bytes beyond a short frame read as 0,
   // never as what an earlier reply left.
-  ReplyFrameParser parser;
+  EcuNumberReply reply;
   uint8_t buffer[kMaxReadPerCycle + 1];
-  for (int cycle = 0; cycle < kReaderCycles && !parser.complete; ++cycle) {
+  for (int cycle = 0; cycle < kReaderCycles && !reply.Complete(); ++cycle) {
     int32_t n = Waiting();
     if (n > kMaxReadPerCycle) n = kMaxReadPerCycle;
     if (n > 0) {
       int32_t got = 0;
-      Receive(buffer, n, &got);
-      for (int32_t k = 0; k < got; ++k) parser.Feed(buffer[k]);
+      // A failed read brings no bytes (got stays 0); the cycles go on.
+      (void)Receive(buffer, n, &got);
+      reply.Feed(buffer, got);
     }
     SleepOneMs();
   }
-  if (!parser.complete) return 1;
-
-  // The number is the five bytes around the first 0x55 of the frame, which
-  // must have two bytes before it.
-  int mark = -1;
-  for (int i = 0; i <= parser.length; ++i) {
-    if (parser.store[i] == kEcuNumberMark) {
-      mark = i;
-      break;
-    }
-  }
-  if (mark <= 1) return 1;
-  std::memcpy(out, parser.store + mark - 2, 5);
-  out[5] = 0;
-  return 0;
+  char number[6] = {};
+  if (!reply.Number(number)) return kFailed;
+  std::memcpy(out, number, 6);
+  return kOk;
 }
 
-int32_t ConsultSession::StopStream() { return Send(&kConsultStop, 1) == 0 ? 0 : 1; }
+int32_t ConsultSession::StopStream() { return Send(&kConsultStop, 1); }
 
 int32_t ConsultSession::FindCable() const { return ::FindCable(deviceTree_, port_); }

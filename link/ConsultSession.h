@@ -1,6 +1,6 @@
 // The Consult protocol layer: the one port the program talks through, the
 // initialisation handshake, the ECU number, and the stop byte.
-// Results are 0 for success and 1 for failure unless said otherwise.
+// Results are ConsultSession::kOk (0) and kFailed (1) unless said otherwise.
 #pragma once
 
 #include <atomic>
@@ -20,28 +20,60 @@ constexpr uint8_t kConsultTerminator = 0xF0;
 constexpr uint8_t kConsultInit[3] = {0xFF, 0xFF, 0xEF};
 constexpr uint8_t kConsultEcuNumberRequest[2] = {0xD0, 0xF0};
 
+// The ECU's reply to the number request, taken in as the reads bring it:
+// FF, a length byte L, then L data bytes (one when L is 0). Bytes before
+// the first FF are skipped; an FF after a complete frame starts over, and
+// the next frame overwrites the store (what it does not reach keeps the
+// earlier bytes).
+class EcuNumberReply {
+ public:
+  // One read's worth of bytes. The caller stops reading once Complete().
+  void Feed(const uint8_t* bytes, int32_t count);
+  bool Complete() const { return complete_; }
+  // The five bytes around the first 0x55 of the frame, which must have two
+  // bytes before it, and a zero after them; false when there is none.
+  // Bytes beyond a short frame read as zero.
+  [[nodiscard]] bool Number(char (&out)[6]) const;
+
+ private:
+  // A length byte can say up to 255 data bytes; with the length byte at 0
+  // the frame then fills positions 0..255. Two more bytes of zeros let a
+  // number that starts near the end read zeros beyond the frame.
+  static constexpr int kStoreSize = 256 + 2;
+
+  int state_ = 0;  // 0 hunting FF, 1 length byte, 2 data
+  int position_ = 0;
+  int length_ = 0;  // L: data bytes of the frame, as the length byte said
+  bool complete_ = false;
+  uint8_t store_[kStoreSize] = {};
+};
+
 class ConsultSession {
  public:
+  static constexpr int32_t kOk = 0;
+  static constexpr int32_t kFailed = 1;
+
   explicit ConsultSession(SerialPort& port);
   ~ConsultSession();  // waits for a still-running initialisation reader
   ConsultSession(const ConsultSession&) = delete;
   ConsultSession& operator=(const ConsultSession&) = delete;
 
-  int32_t OpenPort(int32_t portNumber);  // "COMn" at "9600", "N,8,1", Consult time-outs
-  int32_t ClosePort();
-  int32_t Purge();
-  int32_t Send(const uint8_t* bytes, int32_t count);
-  // buffer holds count + 1; 0 when bytes came. bytesRead as SerialPort::Read.
-  int32_t Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
-  int32_t Waiting();                                // bytes waiting; 0 when unknown
-  int32_t WaitInput(int32_t timeoutMs);             // Waiting() after at most timeoutMs
+  // "COMn" at "9600", "N,8,1", then the Consult time-outs.
+  [[nodiscard]] int32_t OpenPort(int32_t portNumber);
+  [[nodiscard]] int32_t ClosePort();
+  [[nodiscard]] int32_t Purge();
+  [[nodiscard]] int32_t Send(const uint8_t* bytes, int32_t count);
+  // buffer holds count + 1; kOk when bytes came. bytesRead as SerialPort::Read.
+  [[nodiscard]] int32_t Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
+  [[nodiscard]] int32_t Waiting();      // bytes waiting; 0 when unknown
+  int32_t WaitInput(int32_t timeoutMs);  // Waiting() after at most timeoutMs
   // For a reader that also waits on its own wake descriptors (see
   // SerialPort::WaitInput); timeoutMs negative means no limit. -1 at once
   // when no port is open: there is nothing to wait on.
   int32_t WaitInput(int32_t timeoutMs, std::span<const int> wakeFds);
-  int32_t InitializeEcu();                          // 0 when the ECU answered 0x10
-  int32_t ReadEcuNumber(char* out);                 // out: at least 6 bytes
-  int32_t StopStream();
+  [[nodiscard]] int32_t InitializeEcu();           // kOk when the ECU answered 0x10
+  [[nodiscard]] int32_t ReadEcuNumber(char* out);  // out: at least 6 bytes
+  [[nodiscard]] int32_t StopStream();
   // The COM number of the first cable among the devices present, 0 when
   // none. Opens nothing and changes no state.
   int32_t FindCable() const;

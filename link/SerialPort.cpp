@@ -183,7 +183,7 @@ SerialPort::SerialPort() {
 // from leaving a locked device behind.
 SerialPort::~SerialPort() {
   for (int32_t n = 1; n <= kSlotCount; ++n) {
-    Close(n);
+    (void)Close(n);  // always kOk for a number in range
     if (slots_[n - 1].interruptFd >= 0) ::close(slots_[n - 1].interruptFd);
   }
 }
@@ -213,42 +213,42 @@ const SerialPort::PortSlot* SerialPort::SlotOf(int32_t port) const {
 
 int32_t SerialPort::Open(const char* name, const char* baud, const char* format) {
   const int32_t port = TableIndex(kPortNames, name) + 1;
-  if (port == 0 || port > kSlotCount) return -1;
+  if (port == 0 || port > kSlotCount) return kBadPort;
 
   const BaudEntry* baudEntry = nullptr;
   for (const BaudEntry& entry : kBaudRates)
     if (baud != nullptr && std::strcmp(entry.text, baud) == 0) baudEntry = &entry;
-  if (baudEntry == nullptr) return -2;
+  if (baudEntry == nullptr) return kBadBaud;
   long baudRate = 0;
   std::sscanf(baudEntry->text, "%ld", &baudRate);
 
   LineSettings line;
-  if (!ParseFormat(format, line)) return -3;
+  if (!ParseFormat(format, line)) return kBadFormat;
   line.baudRate = static_cast<int32_t>(baudRate);
 
   const std::string path = DevicePath(port);
   PortSlot& slot = slots_[port - 1];
   const std::unique_lock lock = TakeAlone(slot);
-  if (slot.fd >= 0) return -4;  // the device is not shared, not even with ourselves
+  if (slot.fd >= 0) return kOpenFailed;  // the device is not shared, not even with ourselves
 
   // O_NONBLOCK so that open() does not wait for a carrier on a modem line;
   // every wait afterwards is a poll() with the port's time-outs.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -4;
+  if (fd < 0) return kOpenFailed;
   if (!isatty(fd)) {
     ::close(fd);
-    return -4;
+    return kOpenFailed;
   }
   // TIOCEXCL stops other opens, but not root's; the flock also holds
   // against root. Lock first, so a refused open never touches the
   // exclusive flag of the terminal that its first owner set.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    return -4;
+    return kOpenFailed;
   }
   if (ioctl(fd, TIOCEXCL) != 0 || !ApplyLine(fd, line, baudEntry->code)) {
     ReleaseDevice(fd);
-    return -4;
+    return kOpenFailed;
   }
   slot.fd = fd;
   slot.settings = line;
@@ -258,18 +258,18 @@ int32_t SerialPort::Open(const char* name, const char* baud, const char* format)
 
 int32_t SerialPort::Close(int32_t port) {
   PortSlot* slot = SlotOf(port);
-  if (slot == nullptr) return -1;
+  if (slot == nullptr) return kBadPort;
   const std::unique_lock lock = TakeAlone(*slot);
   if (slot->fd >= 0) ReleaseDevice(slot->fd);
   slot->fd = -1;
-  return 1;
+  return kOk;
 }
 
 int32_t SerialPort::Purge(int32_t port) {
   PortSlot* slot = SlotOf(port);
-  if (slot == nullptr) return -1;
+  if (slot == nullptr) return kBadPort;
   std::shared_lock lock(slot->lock);
-  if (slot->fd < 0) return 0;
+  if (slot->fd < 0) return kFailed;
   // Input always; output only while the driver still holds some. A write
   // that returned has completed (see PortTimeouts), so there is nothing of
   // it to recall; and a pseudo-terminal, which never reports an output
@@ -277,16 +277,16 @@ int32_t SerialPort::Purge(int32_t port) {
   // yet (the stop byte before Close).
   int queued = 0;
   const bool outputQueued = ioctl(slot->fd, TIOCOUTQ, &queued) != 0 || queued > 0;
-  return tcflush(slot->fd, outputQueued ? TCIOFLUSH : TCIFLUSH) == 0 ? 1 : 0;
+  return tcflush(slot->fd, outputQueued ? TCIOFLUSH : TCIFLUSH) == 0 ? kOk : kFailed;
 }
 
 int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
   PortSlot* slot = SlotOf(port);
-  if (slot == nullptr) return -1;
+  if (slot == nullptr) return kBadPort;
   std::shared_lock lock(slot->lock);
-  if (slot->fd < 0) return 0;
-  if (count <= 0) return 1;
-  if (bytes == nullptr) return 0;
+  if (slot->fd < 0) return kFailed;
+  if (count <= 0) return kOk;
+  if (bytes == nullptr) return kFailed;
 
   const PortTimeouts& t = slot->timeouts;
   const uint64_t totalMs = uint64_t{t.writeMultiplier} * uint64_t(count) + t.writeConstant;
@@ -299,15 +299,15 @@ int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return 0;
+    if (n < 0 && errno != EAGAIN) return kFailed;
     // The output queue is full: wait for room within the write time-out.
     pollfd p{slot->fd, POLLOUT, 0};
     const int r = poll(&p, 1, totalMs == 0 ? -1 : MsUntil(deadline));
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return 0;
+    if (r < 0) return kFailed;
     // A time-out ends the write with what went out; nothing at all is a failure.
-    if (r == 0) return written > 0 ? 1 : 0;
-    if ((p.revents & POLLOUT) == 0) return 0;  // hung up or in error
+    if (r == 0) return written > 0 ? kOk : kFailed;
+    if ((p.revents & POLLOUT) == 0) return kFailed;  // hung up or in error
   }
 
   // Then until the driver has sent them (see PortTimeouts), looking again
@@ -326,15 +326,15 @@ int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
     }
     std::this_thread::sleep_for(pause);
   }
-  return 1;
+  return kOk;
 }
 
 int32_t SerialPort::Read(int32_t port, uint8_t* buffer, int32_t count, int32_t* bytesRead) {
   if (bytesRead != nullptr) *bytesRead = 0;
   PortSlot* slot = SlotOf(port);
-  if (slot == nullptr) return -1;
+  if (slot == nullptr) return kBadPort;
   std::shared_lock lock(slot->lock);
-  if (slot->fd < 0 || buffer == nullptr) return 0;
+  if (slot->fd < 0 || buffer == nullptr) return kFailed;
   count = std::max(count, 0);
 
   // The Windows rules: a total of multiplier x count + constant from the
@@ -380,30 +380,30 @@ int32_t SerialPort::Read(int32_t port, uint8_t* buffer, int32_t count, int32_t* 
   }
   buffer[got] = 0;
   if (bytesRead != nullptr) *bytesRead = got;
-  if (got > 0) return 1;
-  return failed ? 0 : -5;
+  if (got > 0) return kOk;
+  return failed ? kFailed : kNoData;
 }
 
 int32_t SerialPort::InputCount(int32_t port) {
   PortSlot* slot = SlotOf(port);
-  if (slot == nullptr) return -1;
+  if (slot == nullptr) return kBadPort;
   std::shared_lock lock(slot->lock);
-  if (slot->fd < 0) return 0;
+  if (slot->fd < 0) return 0;  // a count: nothing waits on a closed slot
   return QueuedInput(slot->fd);
 }
 
 int32_t SerialPort::SetTimeouts(int32_t port, const PortTimeouts& timeouts) {
   PortSlot* slot = SlotOf(port);
-  if (slot == nullptr) return -1;
+  if (slot == nullptr) return kBadPort;
   const std::unique_lock lock = TakeAlone(*slot);
-  if (slot->fd < 0) return 0;
+  if (slot->fd < 0) return kFailed;
   slot->timeouts = timeouts;
-  return 1;
+  return kOk;
 }
 
 int32_t SerialPort::WaitInput(int32_t port, int32_t timeoutMs, std::span<const int> wakeFds) {
   PortSlot* slot = SlotOf(port);
-  if (slot == nullptr) return 0;
+  if (slot == nullptr) return 0;  // a count, like the rest of its results
   std::shared_lock lock(slot->lock);
   if (slot->fd < 0) return 0;
   if (slot->aloneWaiting.load() > 0) return QueuedInput(slot->fd);  // give way at once

@@ -2,8 +2,10 @@
 // format given as text, and move bytes on a port named by its number.
 //
 // Every call returns one signed 32-bit integer, as the program has always
-// used them: a port number or a small negative code from Open, 1/0/-1/-5
-// from the transfers. The Linux calls (termios, poll, ioctl, flock) stay in
+// used them: a port number or a small negative code from Open, and from the
+// rest one of the SerialPort::k... results below. Compare against those by
+// name: -1 (a bad port number) is non-zero too, and must never pass for
+// success. The Linux calls (termios, poll, ioctl, flock) stay in
 // SerialPort.cpp; nothing above this layer sees a file descriptor.
 #pragma once
 
@@ -66,21 +68,34 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Results: 1..10 the port number; -1 unknown name or no slot for it;
-  // -2 baud text not accepted; -3 format text invalid; -4 the device could
-  // not be opened or set up (it is closed again).
-  int32_t Open(const char* name, const char* baud, const char* format);
-  int32_t Close(int32_t port);       // 1 closed (also when it was free); -1 out of range
-  int32_t Purge(int32_t port);       // non-zero ok; 0 refused; -1 out of range
-  int32_t Write(int32_t port, const uint8_t* bytes, int32_t count);  // non-zero ok; 0 failed
+  // Results. Open gives the port number (1..10) on success, the others
+  // kOk; every call gives kBadPort for a number outside 1..10.
+  static constexpr int32_t kOk = 1;           // done (the port number, from Open)
+  static constexpr int32_t kFailed = 0;       // the system refused, or no device is open
+  static constexpr int32_t kBadPort = -1;     // number out of range; Open: unknown name or no slot
+  static constexpr int32_t kBadBaud = -2;     // Open: baud text not accepted
+  static constexpr int32_t kBadFormat = -3;   // Open: format text invalid
+  static constexpr int32_t kOpenFailed = -4;  // Open: the device could not be opened or set up
+  static constexpr int32_t kNoData = -5;      // Read: no byte came within the time-outs
+
+  // The port number, or kBadPort, kBadBaud, kBadFormat or kOpenFailed (the
+  // device is then closed again).
+  [[nodiscard]] int32_t Open(const char* name, const char* baud, const char* format);
+  [[nodiscard]] int32_t Close(int32_t port);  // kOk also when the slot was free
+  [[nodiscard]] int32_t Purge(int32_t port);  // kOk, kFailed or kBadPort
+  // kOk once the bytes were taken, kFailed when none were, kBadPort.
+  [[nodiscard]] int32_t Write(int32_t port, const uint8_t* bytes, int32_t count);
   // Reads up to count bytes within the time-outs and stores a zero byte
-  // after them (buffer holds count + 1). 1 some bytes; -5 none; 0 failed.
-  // bytesRead, when given, receives how many bytes came: a caller that
-  // asked for what InputCount promised can still get fewer (a purge or a
-  // second reader in between), and must not use stale buffer bytes.
-  int32_t Read(int32_t port, uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
-  int32_t InputCount(int32_t port);  // bytes waiting (0 when unknown); -1 out of range
-  int32_t SetTimeouts(int32_t port, const PortTimeouts& timeouts);  // 1 ok; 0 refused
+  // after them (buffer holds count + 1): kOk some bytes, kNoData none,
+  // kFailed, kBadPort. bytesRead, when given, receives how many bytes came:
+  // a caller that asked for what InputCount promised can still get fewer (a
+  // purge or a second reader in between), and must not use stale buffer bytes.
+  [[nodiscard]] int32_t Read(int32_t port, uint8_t* buffer, int32_t count,
+                             int32_t* bytesRead = nullptr);
+  // Bytes waiting (0 when unknown), or kBadPort.
+  [[nodiscard]] int32_t InputCount(int32_t port);
+  // kOk, kFailed or kBadPort.
+  [[nodiscard]] int32_t SetTimeouts(int32_t port, const PortTimeouts& timeouts);
 
   // Waits up to timeoutMs (negative: no limit) for input on an open port;
   // returns the number of bytes waiting then (0 when none, no port or out of
@@ -88,7 +103,8 @@ class SerialPort {
   // also ends when one of wakeFds turns readable; each is taken to be an
   // eventfd and read empty then. Open, Close and SetTimeouts end the wait
   // too, so a reader waiting without a limit never holds them off.
-  int32_t WaitInput(int32_t port, int32_t timeoutMs, std::span<const int> wakeFds = {});
+  [[nodiscard]] int32_t WaitInput(int32_t port, int32_t timeoutMs,
+                                  std::span<const int> wakeFds = {});
 
   // The port map: slot n ("COMn") is a device path, /dev/ttyUSB<n-1>
   // unless its owner sets another. Takes effect at the next Open.

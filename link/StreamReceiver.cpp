@@ -84,7 +84,7 @@ void StreamReceiver::Run() {
     if (n == 0) continue;  // woken by a flag, a purge or a port being closed
     if (n > kMaxReadPerPass) n = kMaxReadPerPass;  // the rest waits for the next pass
     int32_t got = 0;
-    session_.Receive(buffer_, n, &got);
+    (void)session_.Receive(buffer_, n, &got);  // a failed read brings no bytes (got is 0)
     DecodeStream(decoder_, recorder_, buffer_, got);
   }
   parked_.store(false);

@@ -23,6 +23,7 @@
 #include "control/LinkCommands.h"
 #include "control/RecordingFiles.h"
 #include "control/Recovery.h"
+#include "data/Escape.h"
 #include "data/LogFile.h"
 #include "ui/AboutBox.h"
 #include "ui/Comset.h"
@@ -190,6 +191,7 @@ void TConsultMainForm::FormCreate() {
   // unsaved recording is written to the recovery folder.
   const std::vector<std::string> recovered =
       RecoverLeftoverRecordings(instances_.logMemory, RecoveryFolder());
+  // Without a section every store and fetch fails and says nothing; the window still runs.
   (void)CreateLogMemory(instances_.logMemory);
   instances_.streamReceiver.active = 0;
   // Double-buffered painting: every Qt widget paints through a back buffer
@@ -218,7 +220,7 @@ void TConsultMainForm::FormCreate() {
 
   if (ui_->ECUAutoSearch->isChecked()) autoSearchTimer_.start();
   FormResize();
-  for (const std::string& file : recovered) AddStatusLine("Recovered unsaved recording: " + file);
+  for (const std::string& file : recovered) AddStatusLine("Recovered unsaved recording: " + Escaped(file));
 }
 
 void TConsultMainForm::FormCloseQuery(bool& canClose) {
@@ -235,13 +237,14 @@ void TConsultMainForm::FormCloseQuery(bool& canClose) {
 
 void TConsultMainForm::CloseProtocol() {
   instances_.recordingClock.enable = 0;
-  (void)instances_.streamReceiver.StopReceiver();
+  (void)instances_.streamReceiver.StopReceiver();  // always 0
   // Both do nothing when no port is open; no stop byte is sent at close.
   (void)instances_.consultSession.Purge();
   (void)instances_.consultSession.ClosePort();
 }
 
 void TConsultMainForm::MarkRecording(bool unsaved) {
+  // Only a later start reads the marker; there is nothing to tell the user now.
   (void)instances_.logMemory.WriteRecoveryMarker(
       kLogMemorySlot, instances_.recorderState.recordCount.load(), unsaved);
 }
@@ -252,12 +255,13 @@ void TConsultMainForm::CloseForTermination() {
   if (state.unsaved.load() != 0 && state.recordCount.load() > 0) {
     const std::string file = SaveRecoveryCopy(state, instances_.logMemory, RecoveryFolder());
     if (!file.empty()) {
-      std::fprintf(stderr, "torvane: the unsaved recording was saved as %s\n", file.c_str());
+      std::fprintf(stderr, "torvane: the unsaved recording was saved as %s\n",
+                   Escaped(file).c_str());
       MarkRecording(false);
     } else {
       // Kept in the section: the next start recovers it.
       std::fprintf(stderr, "torvane: the unsaved recording could not be saved to %s\n",
-                   RecoveryFolder().c_str());
+                   Escaped(RecoveryFolder()).c_str());
     }
   } else {
     MarkRecording(false);
@@ -286,7 +290,7 @@ void TConsultMainForm::SaveSettings() {
     // The choices of this run are lost, but the program still closes.
     Dialogs().Warning(this,
                       "The settings could not be written to\n" +
-                          QString::fromStdString(ini.FileName()),
+                          QString::fromStdString(Escaped(ini.FileName())),
                       "Nissan Torvane");
   }
 }
@@ -353,7 +357,7 @@ void TConsultMainForm::FileOpenClick() {
   // A recording or a playback must not write records or the count while
   // the file replaces them: it is stopped first, as the user's Stop would.
   if (instances_.recordingClock.enable.load() != 0) StopButtonClick();
-  if (LoadLogFile(chosen.toStdString(), state, instances_.logMemory) != 0) {
+  if (LoadLogFile(chosen.toStdString(), state, instances_.logMemory) != kLogFileOk) {
     AddStatusLine("Load Log File Error");
     return;
   }
@@ -381,7 +385,7 @@ void TConsultMainForm::SaveAsClick() {
   // another one here is asked about too, before it is replaced.
   if (fileName != chosen.toStdString() && QFileInfo::exists(QString::fromStdString(fileName)) &&
       !Dialogs().Question(this,
-                          QString::fromStdString(fileName) +
+                          QString::fromStdString(Escaped(fileName)) +
                               " already exists.\nDo you want to replace it?",
                           "Save As")) {
     state.logFileName = "0";
@@ -392,7 +396,7 @@ void TConsultMainForm::SaveAsClick() {
     AddStatusLine("ReadData NOT Found.");
     return;
   }
-  if (SaveLogFile(fileName, state, instances_.logMemory) != 0) {
+  if (SaveLogFile(fileName, state, instances_.logMemory) != kLogFileOk) {
     AddStatusLine("Save Log File Error");
     return;
   }
@@ -456,7 +460,7 @@ int32_t TConsultMainForm::SelectedPort() const {
 
 void TConsultMainForm::ECUOpenClick() {
   const int32_t n = SelectedPort();
-  if (instances_.consultSession.OpenPort(n) != 0) {
+  if (instances_.consultSession.OpenPort(n) != ConsultSession::kOk) {
     AddStatusLine(OpenInterfaceLine(n, false));
     ui_->CableStatus->setEnabled(false);
     return;
@@ -478,7 +482,7 @@ void TConsultMainForm::ECUCloseClick() {
   // Stop runs whatever the button's state: a click on a disabled button
   // would do nothing, so the handler is called directly.
   StopButtonClick();
-  const bool closed = instances_.consultSession.ClosePort() == 0;
+  const bool closed = instances_.consultSession.ClosePort() == ConsultSession::kOk;
   AddStatusLine(CloseInterfaceLine(n, closed));
   ui_->CableStatus->setEnabled(false);
   ui_->StartButton->setEnabled(false);
@@ -488,7 +492,7 @@ void TConsultMainForm::ECUInitClick() {
   // Blocks for up to about a second, as the handshake has always done; the
   // busy cursor tells the user the window has not hung.
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool found = instances_.consultSession.InitializeEcu() == 0;
+  const bool found = instances_.consultSession.InitializeEcu() == ConsultSession::kOk;
   QApplication::restoreOverrideCursor();
   if (!found) {
     AddStatusLine(kLineEcuNotFound);
@@ -505,7 +509,7 @@ void TConsultMainForm::ECUInitClick() {
 void TConsultMainForm::ECUNoCheckClick() {
   char number[6] = {};
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool got = instances_.consultSession.ReadEcuNumber(number) == 0;
+  const bool got = instances_.consultSession.ReadEcuNumber(number) == ConsultSession::kOk;
   QApplication::restoreOverrideCursor();
   if (!got) {
     AddStatusLine(kLineEcuNumberNotFound);
@@ -557,7 +561,7 @@ void TConsultMainForm::StartButtonClick() {
       return;
     }
     state.unsaved = 1;
-    (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);
+    (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);  // as in MarkRecording
     // Not examined: a lost request shows as a stream that never starts.
     (void)SendStreamRequest(instances_.consultSession);
     AddStatusLine(kLineRequestSent);

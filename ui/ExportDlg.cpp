@@ -70,7 +70,7 @@ void TExportDlg::OKBtnClick() {
   const int32_t result =
       ExportCsvFile(fileName, ui_->StartScrollBar->value(), ui_->StopScrollBar->value(),
                     instances_.recorderState, instances_.logMemory, this, written, lines_);
-  mainForm_->AddStatusLine(result == 0 ? "Export done" : "Export Error");
+  mainForm_->AddStatusLine(result == kExportOk ? "Export done" : "Export Error");
   Leave();
 }
 

@@ -35,7 +35,7 @@ struct ProgramObjects {
   // receiver that reads them: its thread must have ended first.
   ~ProgramObjects() { StopAndJoinReceiver(); }
   void StopAndJoinReceiver() {
-    (void)streamReceiver.StopReceiver();
+    (void)streamReceiver.StopReceiver();  // always 0
     streamReceiver.Join();
   }
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/Escape.h"
 #include "link/SerialPort.h"
 #include "ui/ProgramInstances.h"
 #include "ui/ProgramWindows.h"
@@ -64,7 +65,7 @@ bool ParseArguments(const QStringList& arguments, Arguments& parsed) {
       return false;
     }
     if (arg != "--map" || i + 1 >= arguments.size()) {
-      std::fprintf(stderr, "torvane: unexpected argument %s\n", arg.c_str());
+      std::fprintf(stderr, "torvane: unexpected argument %s\n", Escaped(arg).c_str());
       return false;
     }
     const std::string map = arguments[++i].toStdString();
@@ -72,7 +73,7 @@ bool ParseArguments(const QStringList& arguments, Arguments& parsed) {
     const int32_t port = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
     if (port == 0 || eq + 1 >= map.size()) {
       std::fprintf(stderr, "torvane: --map needs COMn=PATH with n from 1 to 10, not %s\n",
-                   map.c_str());
+                   Escaped(map).c_str());
       return false;
     }
     parsed.maps.emplace_back(port, map.substr(eq + 1));

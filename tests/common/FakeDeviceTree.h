@@ -4,26 +4,18 @@
 // levels above the tty, and dev/<tty> is a plain file standing for the node.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "link/CableDiscovery.h"
+#include "tests/common/TempDir.h"
 
 class FakeDeviceTree {
  public:
-  FakeDeviceTree() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "torvane-devices-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) root_ = pattern;
+  FakeDeviceTree() : root_(folder_.Root()) {
     std::filesystem::create_directories(root_ + "/sys/class/tty");
     std::filesystem::create_directories(root_ + "/dev");
-  }
-  ~FakeDeviceTree() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
   FakeDeviceTree(const FakeDeviceTree&) = delete;
   FakeDeviceTree& operator=(const FakeDeviceTree&) = delete;
@@ -64,6 +56,7 @@ class FakeDeviceTree {
     std::ofstream(root_ + "/" + path, std::ios::binary) << text;
   }
 
+  TempDir folder_;
   std::string root_;
   int usbPorts_ = 0;
 };

@@ -6,12 +6,20 @@
 #include <chrono>
 #include <thread>
 
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::steady_clock::duration deadline = std::chrono::seconds(30)) {
+// Between two looks runs idle, which must give the other side time: a
+// short sleep, or (in the window tests) a turn of the event loop.
+template <class Pred, class Idle>
+bool WaitFor(Pred pred, std::chrono::steady_clock::duration deadline, Idle idle) {
   const auto end = std::chrono::steady_clock::now() + deadline;
   while (!pred()) {
     if (std::chrono::steady_clock::now() > end) return pred();
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    idle();
   }
   return true;
+}
+
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::steady_clock::duration deadline = std::chrono::seconds(30)) {
+  const auto sleep = [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); };
+  return WaitFor(pred, deadline, sleep);
 }

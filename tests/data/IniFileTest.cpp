@@ -6,17 +6,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/common/TempDir.h"
+
 namespace {
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path = std::filesystem::temp_directory_path() /
-           ("torvane-ini-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini");
-    std::filesystem::remove(path);
-  }
-  void TearDown() override { std::filesystem::remove(path); }
   void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
   std::string Read() {
     std::ifstream in(path, std::ios::binary);
@@ -24,7 +19,8 @@ class IniFileTest : public ::testing::Test {
     content << in.rdbuf();
     return content.str();
   }
-  std::filesystem::path path;
+  TempDir folder;
+  std::filesystem::path path = folder.Path("tcon.ini");
 };
 
 TEST_F(IniFileTest, MissingFileReadsDefaultsAndWritesSectionsInFirstWrittenOrder) {
@@ -111,6 +107,19 @@ TEST_F(IniFileTest, UnwritableFileReportsFailureAndLeavesNothingBehind) {
   ini.WriteInteger("SET", "msec", 1);
   EXPECT_FALSE(ini.UpdateFile());
   EXPECT_FALSE(std::filesystem::exists(path / "no-such-folder"));
+}
+
+TEST_F(IniFileTest, TextGivenInMemoryReadsAsTheFileAndWritesOnlyOnUpdate) {
+  const std::string text = "; note\r\n[SET]\r\nmsec = 0x10\r\nodd line\r\n";
+  Write(text);
+  const IniFile fromFile(path.string());
+  IniFile fromText(path.string(), text);
+  EXPECT_EQ(fromText.Text(), fromFile.Text());
+  EXPECT_EQ(fromText.ReadInteger("SET", "msec", 0), 16);
+  fromText.WriteInteger("SET", "msec", 2);
+  EXPECT_EQ(Read(), text);
+  ASSERT_TRUE(fromText.UpdateFile());
+  EXPECT_EQ(Read(), fromText.Text());
 }
 
 TEST_F(IniFileTest, RewriteReplacesTheWholeFile) {

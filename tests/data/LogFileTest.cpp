@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "TestSupport.h"
+#include "data/Escape.h"
 #include "data/LogFile.h"
 #include "data/Recorder.h"
 
@@ -275,7 +276,8 @@ TEST(ReadLogFileInfo, DescribesOrExplainsInOneLine) {
       {LogImage("VERSION=2.0\n", 3, 3), "\"2.0\""},
       {LogImage("VERSION=1.0\n", 3, 2), "need 100 bytes"},
       {LogImage("VERSION=1.0\n", 0x00199998, 0), "do not fit"},
-      {LogImage("\x01\x02VERSION", 1, 1), "\"??VERSION\""},
+      {LogImage("\x01\x02VERSION", 1, 1), "\"\\x01\\x02VERSION\""},
+      {LogImage("VERSION=\x1b[2J\n", 1, 1), "\"\\x1B[2\""},
   };
   for (const auto& [bytes, expected] : bad) {
     WriteFileBytes(dir.Path("bad.eld"), bytes);
@@ -286,4 +288,18 @@ TEST(ReadLogFileInfo, DescribesOrExplainsInOneLine) {
   }
   EXPECT_EQ(ReadLogFileInfo(dir.Path("missing.eld"), info, error), 1);
   EXPECT_FALSE(error.empty());
+}
+
+TEST(Escaped, KeepsTextAndLettersAndShowsEveryOtherByte) {
+  EXPECT_EQ(Escaped("VERSION=1.0 log_1.eld"), "VERSION=1.0 log_1.eld");
+  EXPECT_EQ(Escaped(std::string("\x1b[2J\0\n\x7f", 7)), "\\x1B[2J\\x00\\x0A\\x7F");
+  EXPECT_EQ(Escaped("a\\x41"), "a\\\\x41");  // a literal backslash cannot pass for an escape
+  EXPECT_EQ(Escaped("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xf0\x9f\x9a\x97"), "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xf0\x9f\x9a\x97");
+  // C1 controls (the 8-bit CSI among them), overlong forms, surrogates,
+  // stray continuation bytes and a sequence cut off at the end.
+  EXPECT_EQ(Escaped("\xc2\x9b"), "\\xC2\\x9B");
+  EXPECT_EQ(Escaped("\x9b\xc0\xaf"), "\\x9B\\xC0\\xAF");
+  EXPECT_EQ(Escaped("\xed\xa0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(Escaped("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+  EXPECT_EQ(Escaped("x\xe2\x82"), "x\\xE2\\x82");
 }

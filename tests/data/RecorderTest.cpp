@@ -80,7 +80,7 @@ TEST_F(RecorderFixture, MemoryFullStopsAfterRecord900000) {
   EXPECT_EQ(clockEnable.load(), 0);
   EXPECT_EQ(view.Effects(),
             (Effects{"status:Time : 8999990 [msec]", "status:Time : 9000000 [msec]", "stop",
-                     "line:ECU Communication Stop", "message:Log Memory max\n|Time Check",
+                     "message:Log Memory max\n|Time Check",
                      "line:Log Memory max"}));
   SampleRecord record;
   ASSERT_FALSE(FetchRecord(memory, record, 900000));
@@ -127,8 +127,7 @@ TEST_F(RecorderFixture, PlaybackOfThreeRecordsRewindsAndStops) {
   EXPECT_EQ(clockEnable.load(), 0);
   EXPECT_EQ(view.Effects(),
             (Effects{"status:Time : 0 [msec]", "position:0", "status:Time : 10 [msec]",
-                     "position:1", "status:Time : 20 [msec]", "position:2", "stop",
-                     "line:ECU Communication Stop"}));
+                     "position:1", "status:Time : 20 [msec]", "position:2", "stop"}));
 }
 
 TEST_F(RecorderFixture, PlaybackWithNoRecordsShowsRecordZeroAndStops) {

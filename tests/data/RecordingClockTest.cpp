@@ -134,8 +134,7 @@ TEST(FullRecording, StopsItselfWhenTheMemoryIsFull) {
   EXPECT_EQ(view.StatusTextCount(), 900001);
   EXPECT_EQ(view.LastStatusText(), "Time : 9000000 [msec]");
   EXPECT_EQ(view.Effects(),
-            (std::vector<std::string>{"stop", "line:ECU Communication Stop",
-                                      "message:Log Memory max\n|Time Check",
+            (std::vector<std::string>{"stop", "message:Log Memory max\n|Time Check",
                                       "line:Log Memory max"}));
   // The step that stopped the recording was the clock's last.
   EXPECT_EQ(clock.TickCount(), 900001u);

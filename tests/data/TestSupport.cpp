@@ -10,18 +10,6 @@
 #include <stdexcept>
 #include <thread>
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "torvane-data-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::vector<uint8_t> bytes;
   FILE* file = std::fopen(path.c_str(), "rb");
@@ -68,7 +56,6 @@ void RecordingView::ClickStopButton() {
   std::lock_guard<std::mutex> guard(lock_);
   if (clockEnable_ != nullptr) clockEnable_->store(0);
   effects_.push_back("stop");
-  effects_.push_back("line:ECU Communication Stop");
 }
 
 void RecordingView::ShowMessage(const std::string& text, const std::string& caption) {

@@ -1,5 +1,5 @@
-// Helpers shared by the data tests: a temporary folder per test, a bounded
-// wait for a condition, a window stand-in that keeps every effect in order.
+// Helpers shared by the data tests: file bytes, and a window stand-in that
+// keeps every effect in order.
 #pragma once
 
 #include <chrono>
@@ -9,23 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/WaitFor.h"
 #include "data/Recorder.h"
-
-// A fresh folder under the system's temporary directory, removed with
-// everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
+#include "tests/common/TempDir.h"
+#include "tests/common/WaitFor.h"
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -35,8 +21,9 @@ bool ShmExists(const std::string& name);
 
 // The window as a recorder sees it. Every effect is appended to `effects`
 // as one text ("status:...", "position:3", "stop", "message:...|caption",
-// "line:..."); the Stop command clears the clock's enable flag and adds the
-// status line the real one adds.
+// "line:..."); the Stop command clears the clock's enable flag, as the
+// window's does at once. The status line the window's Stop then adds is its
+// own, and the window tests check it.
 class RecordingView : public RecorderView {
  public:
   explicit RecordingView(WakeFlag* clockEnable = nullptr) : clockEnable_(clockEnable) {}

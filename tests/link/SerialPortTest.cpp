@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
+#include "tests/common/TempDir.h"
 #include "tests/link/LinkTestSupport.h"
 
 namespace {
@@ -138,18 +140,16 @@ TEST_F(SerialPortOpen, InvalidFormatsAreRefused) {
 }
 
 TEST_F(SerialPortOpen, DevicesThatAreNotTerminalsAreRefused) {
-  char file[] = "/tmp/torvane-link-XXXXXX";
-  const int fd = mkstemp(file);
-  ASSERT_GE(fd, 0);
-  ::close(fd);
+  TempDir dir;
+  const std::string file = dir.Path("plain-file");
+  std::ofstream(file).put('x');
   for (const std::string& path : {std::string("/nonexistent/ttyUSB0"), std::string("/dev/null"),
-                                 std::string(file), std::string("/tmp")}) {
+                                 file, dir.Root()}) {
     SCOPED_TRACE(path);
     port.SetDevicePath(3, path);
     EXPECT_EQ(port.Open("COM3", "9600", "N,8,1"), -4);
     EXPECT_FALSE(port.IsOpen(3));
   }
-  ::unlink(file);
   // The slot is still usable afterwards.
   port.SetDevicePath(3, pty.path());
   EXPECT_EQ(port.Open("COM3", "9600", "N,8,1"), 3);
@@ -170,7 +170,7 @@ TEST_F(SerialPortOpen, AnOpenPortIsExclusiveAndTheFirstHandleKeepsWorking) {
 
   // The first handle still talks both ways, with its settings intact.
   const uint8_t out[] = {0x30};
-  EXPECT_NE(port.Write(3, out, 1), 0);
+  EXPECT_EQ(port.Write(3, out, 1), SerialPort::kOk);
   EXPECT_TRUE(WaitFor([&] { return !pty.ReadAvailable().empty(); }));
   pty.Write({0x10});
   uint8_t in[2] = {};
@@ -261,10 +261,10 @@ class SerialPortTransfer : public ::testing::Test {
 // Close).
 TEST_F(SerialPortTransfer, WriteHasReachedTheLineWhenItReturns) {
   const uint8_t request[] = {0x30, 0xFF, 0xFF, 0xEF};
-  EXPECT_NE(port.Write(kPort, request, 4), 0);
-  EXPECT_NE(port.Purge(kPort), 0);
+  EXPECT_EQ(port.Write(kPort, request, 4), SerialPort::kOk);
+  EXPECT_EQ(port.Purge(kPort), SerialPort::kOk);
   EXPECT_EQ(pty.ReadAvailable(), (Bytes{0x30, 0xFF, 0xFF, 0xEF}));
-  EXPECT_NE(port.Write(kPort, request, 0), 0);  // nothing to send is no failure
+  EXPECT_EQ(port.Write(kPort, request, 0), SerialPort::kOk);  // nothing to send is no failure
 }
 
 // Nobody reads the other side: the terminal's buffer fills and the write
@@ -369,7 +369,7 @@ TEST_F(SerialPortTransfer, InputCountPurgeAndWaitInput) {
   pty.Write({1, 2, 3, 4, 5});
   EXPECT_TRUE(WaitFor([&] { return port.WaitInput(kPort, 1) == 5; }));
   EXPECT_EQ(port.InputCount(kPort), 5);
-  EXPECT_NE(port.Purge(kPort), 0);
+  EXPECT_EQ(port.Purge(kPort), SerialPort::kOk);
   EXPECT_EQ(port.InputCount(kPort), 0);
   ASSERT_EQ(port.SetTimeouts(kPort, PortTimeouts{0, 0, 10, 0, 0}), 1);
   uint8_t buffer[6] = {};

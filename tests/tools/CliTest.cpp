@@ -51,7 +51,7 @@ LoadedLog LoadLog(const std::string& path) {
   log.count = state.recordCount.load();
   for (uint32_t i = 0; i < log.count; ++i) {
     SampleRecord r;
-    FetchRecord(memory, r, i);
+    EXPECT_EQ(FetchRecord(memory, r, i), kRecorderOk);
     log.records.push_back(r);
   }
   return log;
@@ -101,7 +101,7 @@ TEST_F(CliWithEcu, ProbeThroughThePortMap) {
 }
 
 TEST_F(CliWithEcu, ProbeFailuresSayWhere) {
-  const RunResult noDevice = RunProgram(kCli, {"probe", "--port", dir_.File("nothing")}, dir_, "a");
+  const RunResult noDevice = RunProgram(kCli, {"probe", "--port", dir_.Path("nothing")}, dir_, "a");
   EXPECT_EQ(noDevice.status, 1);
   EXPECT_EQ(noDevice.out, "NG. COM1 Open Interface NG\n");
   EXPECT_EQ(SplitLines(noDevice.err).size(), 1u) << noDevice.err;
@@ -149,7 +149,7 @@ TEST_F(CliWithEcu, StreamPrintsTheFramesTheEcuSent) {
 
 TEST_F(CliWithEcu, RecordInfoAndExportEndToEnd) {
   StartEcu();
-  const std::string eld = dir_.File("run.eld");
+  const std::string eld = dir_.Path("run.eld");
   const RunResult rec = RunProgram(kCli, {"record", "--port", port_, "--out", eld, "--seconds", "2"}, dir_, "rec");
   ASSERT_EQ(rec.status, 0) << rec.err;
   EXPECT_NE(rec.err.find("ECU Communication Stop"), std::string::npos);
@@ -175,7 +175,7 @@ TEST_F(CliWithEcu, RecordInfoAndExportEndToEnd) {
                           " s)\n");
 
   // The whole recording: the header and one line per record, CR LF.
-  const std::string csv = dir_.File("run.csv");
+  const std::string csv = dir_.Path("run.csv");
   const RunResult all = RunProgram(kCli, {"export", eld, "--out", csv}, dir_, "export");
   ASSERT_EQ(all.status, 0) << all.err;
   const std::string text = ReadText(csv);
@@ -202,15 +202,15 @@ TEST_F(CliWithEcu, RecordInfoAndExportEndToEnd) {
   ASSERT_EQ(part.size(), 3u);
   EXPECT_EQ(part[2], lines[log.count]);
   const RunResult past =
-      RunProgram(kCli, {"export", eld, "--out", dir_.File("past.csv"), "--start", std::to_string(log.count)},
+      RunProgram(kCli, {"export", eld, "--out", dir_.Path("past.csv"), "--start", std::to_string(log.count)},
           dir_, "p");
   EXPECT_EQ(past.status, 2);
-  EXPECT_FALSE(Exists(dir_.File("past.csv")));
+  EXPECT_FALSE(Exists(dir_.Path("past.csv")));
 }
 
 TEST_F(CliWithEcu, RecordStopsAtCtrlCAndSaves) {
   StartEcu();
-  const std::string eld = dir_.File("ctrlc.eld");
+  const std::string eld = dir_.Path("ctrlc.eld");
   Process record(kCli, {"record", "--port", port_, "--out", eld}, dir_, "ctrlc");
   ASSERT_TRUE(WaitFor([&] { return record.Err().find("ECU Read Start") != std::string::npos; }));
   record.Signal(SIGINT);
@@ -222,7 +222,7 @@ TEST_F(CliWithEcu, RecordSavesWhatItHasWhenTheLineGoes) {
   EcuSimulatorOptions options;
   options.closeAfterSeconds = 1.5;
   StartEcu(options);
-  const std::string eld = dir_.File("lost.eld");
+  const std::string eld = dir_.Path("lost.eld");
   const RunResult r = RunProgram(kCli, {"record", "--port", port_, "--out", eld}, dir_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("gone"), std::string::npos) << r.err;
@@ -233,7 +233,7 @@ TEST_F(CliWithEcu, RecordWithoutAnEcuWritesNothing) {
   EcuSimulatorOptions options;
   options.noInit = true;
   StartEcu(options);
-  const std::string eld = dir_.File("none.eld");
+  const std::string eld = dir_.Path("none.eld");
   const RunResult r = RunProgram(kCli, {"record", "--port", port_, "--out", eld, "--seconds", "1"}, dir_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("NG. ECU NOT Found."), std::string::npos);
@@ -256,28 +256,31 @@ TEST(Cli, DamagedAndForeignFilesFailWithoutOutput) {
       {"empty.eld", ""},
       {"foreign.eld", "name,value\nrpm,800\nspeed,0\ncoolant,80\n"},
       {"version.eld", "VERSION=2.0\n" + good.substr(12)},
+      // A terminal must see its control sequence escaped, never obey it.
+      {"escape.eld", "VERSION=\x1b[2J" + good.substr(12)},
   };
   for (const auto& [name, bytes] : files) {
-    const std::string path = dir.File(name);
+    const std::string path = dir.Path(name);
     std::ofstream(path, std::ios::binary) << bytes;
-    const std::string csv = dir.File(name + ".csv");
+    const std::string csv = dir.Path(name + ".csv");
     const RunResult info = RunProgram(kCli, {"info", path}, dir, "info");
     EXPECT_EQ(info.status, 1) << name;
     EXPECT_EQ(info.out, "") << name;
     EXPECT_EQ(SplitLines(info.err).size(), 1u) << name << ": " << info.err;
+    EXPECT_EQ(info.err.find('\x1b'), std::string::npos) << name;
     const RunResult exported = RunProgram(kCli, {"export", path, "--out", csv}, dir, "export");
     EXPECT_EQ(exported.status, 1) << name;
     EXPECT_EQ(SplitLines(exported.err).size(), 1u) << name << ": " << exported.err;
     EXPECT_FALSE(Exists(csv)) << name;
   }
-  const RunResult missing = RunProgram(kCli, {"info", dir.File("missing.eld")}, dir);
+  const RunResult missing = RunProgram(kCli, {"info", dir.Path("missing.eld")}, dir);
   EXPECT_EQ(missing.status, 1);
 
   // The undamaged file exports its two records.
-  std::ofstream(dir.File("good.eld"), std::ios::binary) << good;
-  const RunResult ok = RunProgram(kCli, {"export", dir.File("good.eld"), "--out", dir.File("good.csv")}, dir);
+  std::ofstream(dir.Path("good.eld"), std::ios::binary) << good;
+  const RunResult ok = RunProgram(kCli, {"export", dir.Path("good.eld"), "--out", dir.Path("good.csv")}, dir);
   EXPECT_EQ(ok.status, 0) << ok.err;
-  EXPECT_EQ(SplitLines(ReadText(dir.File("good.csv")), "\r\n").size(), 3u);
+  EXPECT_EQ(SplitLines(ReadText(dir.Path("good.csv")), "\r\n").size(), 3u);
 }
 
 TEST(Cli, UsageErrorsExitTwoWithOneLine) {
@@ -356,7 +359,7 @@ TEST(Cli, PortsShowsWhatDiscoverySees) {
 
 TEST(EcuSimExecutable, PrintsThePathFirstAndStopsOnSigterm) {
   TempDir dir;
-  const std::string link = dir.File("ecu");
+  const std::string link = dir.Path("ecu");
   Process sim(TORVANE_ECU_SIM, {"--link", link, "--baud", "115200"}, dir, "sim");
   ASSERT_TRUE(WaitFor([&] { return !SplitLines(sim.Out()).empty(); }));
   const std::string path = SplitLines(sim.Out())[0];

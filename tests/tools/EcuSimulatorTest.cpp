@@ -25,7 +25,7 @@ struct Bench {
     opened = session.OpenPort(1) == 0;
   }
   ~Bench() {
-    session.ClosePort();
+    (void)session.ClosePort();  // also when a test closed it already
     simulator.Stop();
   }
   // The simulator logs a frame just after writing its last byte, so the
@@ -144,7 +144,7 @@ TEST(EcuSimulator, AnyRegisterListGivesFramesOfThatLength) {
   ASSERT_TRUE(WaitFor([&] {
     uint8_t buffer[1025];
     int32_t got = 0;
-    if (bench.session.WaitInput(5) > 0) bench.session.Receive(buffer, 64, &got);
+    if (bench.session.WaitInput(5) > 0) (void)bench.session.Receive(buffer, 64, &got);
     bytes.insert(bytes.end(), buffer, buffer + got);
     return bytes.size() >= 25;
   }));
@@ -321,7 +321,7 @@ TEST(EcuSimulator, CloseAfterTakesTheLineAway) {
 TEST(EcuSimulator, LinkIsMadeReplacedAndRemoved) {
   TempDir dir;
   EcuSimulatorOptions options;
-  options.linkPath = dir.File("ttyECU");
+  options.linkPath = dir.Path("ttyECU");
   ASSERT_EQ(symlink("/nonexistent", options.linkPath.c_str()), 0);  // an old link
   {
     EcuSimulator simulator(options);

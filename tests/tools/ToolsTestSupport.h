@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/TempDir.h"
 #include "tests/common/WaitFor.h"
 #include "data/SampleRecord.h"
 #include "link/ConsultSession.h"
@@ -57,7 +58,7 @@ class FrameCollector {
       if (waiting > 1024) waiting = 1024;
       uint8_t buffer[1025];
       int32_t got = 0;
-      session_.Receive(buffer, waiting, &got);
+      (void)session_.Receive(buffer, waiting, &got);  // a failed read brings no bytes
       bytesRead += static_cast<size_t>(got);
       for (int32_t i = 0; i < got; ++i) {
         DecodeStream(decoder_, state_, &buffer[i], 1);
@@ -82,23 +83,6 @@ inline std::vector<SampleRecord> Records(const std::vector<SentFrame>& sent) {
   return records;
 }
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "torvane-tools-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -120,7 +104,7 @@ class Process {
  public:
   Process(const std::string& program, const std::vector<std::string>& args, const TempDir& dir,
           const std::string& name)
-      : outPath_(dir.File(name + ".stdout")), errPath_(dir.File(name + ".stderr")) {
+      : outPath_(dir.Path(name + ".stdout")), errPath_(dir.Path(name + ".stderr")) {
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;

@@ -197,7 +197,7 @@ TEST_F(FileCommandsTest, ARecordingFromTheSimulatorSavedLoadedAndExportedMatches
   Click(Form().ECUOpen);
   Click(Form().ECUInit);
   Form().StartButton->click();
-  ASSERT_TRUE(WaitFor([&] { return State().recordCount.load() >= 100; }));
+  ASSERT_TRUE(WaitForEvents([&] { return State().recordCount.load() >= 100; }));
   Form().StopButton->click();
   const uint32_t count = State().recordCount.load();
 

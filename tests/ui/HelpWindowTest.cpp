@@ -30,7 +30,7 @@ TEST_F(HelpWindowTest, HelpItemShowsTheGuideWithEveryPicture) {
   THelpWindow& help = *windows.helpWindow;
   ASSERT_FALSE(help.isVisible());
   TConsultMainForm::ClickMenuItem(Form().HowtoUseHelp1);
-  ASSERT_TRUE(WaitFor([&] { return help.isVisible(); }));
+  ASSERT_TRUE(WaitForEvents([&] { return help.isVisible(); }));
   EXPECT_EQ(help.windowTitle(), "Help");
 
   const QTextDocument& page = *help.Browser()->document();
@@ -63,7 +63,7 @@ TEST_F(HelpWindowTest, HelpItemShowsTheGuideWithEveryPicture) {
   // A second click brings the same window back, not a new one.
   help.hide();
   TConsultMainForm::ClickMenuItem(Form().HowtoUseHelp1);
-  EXPECT_TRUE(WaitFor([&] { return help.isVisible(); }));
+  EXPECT_TRUE(WaitForEvents([&] { return help.isVisible(); }));
 }
 
 }  // namespace

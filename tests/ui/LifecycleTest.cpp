@@ -97,7 +97,7 @@ TEST_F(LifecycleTest, AutoSearchKeyNonZeroTicksTheItemRunsTheSearchOnceAndIsRewr
   EXPECT_TRUE(Form().ECUAutoSearch->isChecked());
   EXPECT_TRUE(Main().AutoSearchTimer().isActive());
   EXPECT_EQ(Main().AutoSearchTimer().interval(), 50);
-  ASSERT_TRUE(WaitFor([&] { return searches.count() == 1; }));
+  ASSERT_TRUE(WaitForEvents([&] { return searches.count() == 1; }));
   EXPECT_FALSE(Main().AutoSearchTimer().isActive());  // once only
   EXPECT_TRUE(Main().close());
   EXPECT_NE(ReadSettings().find("ECUAutoSearch=1\n"), std::string::npos);
@@ -271,17 +271,17 @@ TEST_F(LifecycleTest, ComSettingShowsTheDialogAndRemembersTheSelectionForCancel)
 TEST_F(LifecycleTest, ClientAreaIsHeldAt697By608UnlessDebugModeIsChecked) {
   CreateWindows();
   Main().show();
-  ASSERT_TRUE(WaitFor([&] { return Form().ClientArea->size() == QSize(697, 608); }));
+  ASSERT_TRUE(WaitForEvents([&] { return Form().ClientArea->size() == QSize(697, 608); }));
   // A fixed size: the window manager offers no border to drag.
   EXPECT_EQ(Main().minimumSize(), Main().maximumSize());
   Main().resize(900, 700);
-  EXPECT_TRUE(WaitFor([&] { return Form().ClientArea->size() == QSize(697, 608); }));
+  EXPECT_TRUE(WaitForEvents([&] { return Form().ClientArea->size() == QSize(697, 608); }));
   // The debug strip lies outside the client area.
   EXPECT_GE(Form().DebugMode->x(), 728);
   EXPECT_GE(Form().DigBit1->x(), 728);
   Form().DebugMode->setChecked(true);
   Main().resize(900, 700);
-  EXPECT_TRUE(WaitFor([&] { return Main().size() == QSize(900, 700); }));
+  EXPECT_TRUE(WaitForEvents([&] { return Main().size() == QSize(900, 700); }));
   EXPECT_EQ(Form().ClientArea->width(), 900);
 }
 

@@ -127,7 +127,7 @@ TEST_F(LiveDisplayTest, DisplayTimerShowsTheCurrentSample) {
   sample[8] = 150;  // 12000 mV
   State().current.Store(sample);
   Main().DataShowTimer().start();
-  EXPECT_TRUE(WaitFor([&] { return Form().Label4_->text() == "12000"; }));
+  EXPECT_TRUE(WaitForEvents([&] { return Form().Label4_->text() == "12000"; }));
 }
 
 TEST_F(LiveDisplayTest, StatusLinesAreAppendedAndTheNewestSelected) {
@@ -188,7 +188,7 @@ TEST_F(LiveDisplayTest, EffectsFromAnotherThreadArriveInOrderAndWaitForTheMessag
   clock.join();
   EXPECT_EQ(instances->recordingClock.enable.load(), 0);  // stopped before its turn came
   EXPECT_TRUE(StatusLines().empty());                     // nothing ran on the clock's thread
-  ASSERT_TRUE(WaitFor([&] { return StatusLines().size() == 3; }));
+  ASSERT_TRUE(WaitForEvents([&] { return StatusLines().size() == 3; }));
   EXPECT_EQ(StatusLines(), (std::vector<std::string>{"one", "Play Stop", "Log Memory max"}));
   EXPECT_EQ(linesWhileBoxOpen, (std::vector<std::string>{"one", "Play Stop"}));
   ASSERT_EQ(dialogs.calls.size(), 1u);
@@ -211,7 +211,7 @@ TEST_F(LiveDisplayTest, FullLogMemoryStopsTheLiveRecordingOnce) {
   State().currentIndex = kMaxRecordIndex;
   std::thread clock([&] { RecorderStep(Main().RecorderOfWindow()); });
   clock.join();
-  ASSERT_TRUE(WaitFor([&] { return StatusLines().size() == 4; }));
+  ASSERT_TRUE(WaitForEvents([&] { return StatusLines().size() == 4; }));
   EXPECT_EQ(StatusLines()[2], "ECU Communication Stop");
   EXPECT_EQ(StatusLines()[3], "Log Memory max");
   EXPECT_EQ(State().recordCount.load(), 900001u);

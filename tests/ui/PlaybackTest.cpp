@@ -53,7 +53,7 @@ TEST_F(PlaybackTest, StartPlaysToTheEndThenStopsAndRewinds) {
   EXPECT_TRUE(Main().DataShowTimer().isActive());
   EXPECT_FALSE(Form().StartButton->isEnabled());
   EXPECT_TRUE(Form().StopButton->isEnabled());
-  ASSERT_TRUE(WaitFor([&] { return StatusLines().size() == 2; }));
+  ASSERT_TRUE(WaitForEvents([&] { return StatusLines().size() == 2; }));
   EXPECT_EQ(StatusLines(), (std::vector<std::string>{"Play Start", "Play Stop"}));
   EXPECT_EQ(State().currentIndex.load(), 0);
   EXPECT_EQ(State().current.Load(), RecordNumber(2));

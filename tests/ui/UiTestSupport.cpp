@@ -35,9 +35,8 @@ class QtEnvironment : public ::testing::Environment {
 }  // namespace
 
 void WindowTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "torvane-ui-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  directory = pattern;
+  folder = std::make_unique<TempDir>();
+  directory = folder->Root();
   settingsPath = SettingsFile();
   // Whatever a test leaves behind stays its own: its log memory has a name
   // of its own, and recovered recordings land in its folder.
@@ -54,8 +53,7 @@ void WindowTest::TearDown() {
   if (instances) (void)instances->logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
   instances.reset();
   unsetenv("XDG_DATA_HOME");
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
+  folder.reset();
 }
 
 void WindowTest::WriteSettings(const std::string& text) const {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TempDir.h"
+#include "tests/common/WaitFor.h"
 #include "ui/ProgramInstances.h"
 #include "ui/ProgramWindows.h"
 #include "ui/Settings.h"
@@ -35,15 +37,11 @@ inline std::string ReadFileBytes(const std::filesystem::path& path) {
 // Readable failure messages for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
-// Polls pred while processing events, until it holds or the deadline passes.
-inline bool WaitFor(const std::function<bool()>& pred,
-                    std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
+// WaitFor that keeps the event loop turning while it waits: the windows'
+// effects arrive as queued events.
+inline bool WaitForEvents(const std::function<bool()>& pred,
+                          std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+  return WaitFor(pred, deadline, [] { QApplication::processEvents(QEventLoop::AllEvents, 5); });
 }
 
 struct DialogCall {
@@ -131,6 +129,7 @@ class WindowTest : public ::testing::Test {
   RecorderState& State() { return instances->recorderState; }
   std::vector<std::string> StatusLines();
 
+  std::unique_ptr<TempDir> folder;  // the test's own; removed after the instances
   std::filesystem::path directory;
   std::string settingsPath;  // what CreateWindows gives the windows; SettingsFile() unless set
   std::string shmBase = ".MMF";  // the log memory's name; recovery tests take their own

@@ -22,7 +22,7 @@ QString ServerTitle(QWidget& window) {
 QString ShownTitle(QWidget& window) {
   window.show();
   QString title;
-  WaitFor([&] {
+  WaitForEvents([&] {
     title = ServerTitle(window);
     return !title.contains("not found");
   });

@@ -16,6 +16,7 @@
 #include "control/LinkCommands.h"
 #include "control/RecordingFiles.h"
 #include "data/CsvWriter.h"
+#include "data/Escape.h"
 #include "data/LogFile.h"
 #include "data/Memmap.h"
 #include "data/Recorder.h"
@@ -57,7 +58,7 @@ int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
   if (number != 0) return kExitOk;
   if (args.port.size() > 3 && args.port.compare(0, 3, "COM") == 0 &&
       args.port.find_first_not_of("0123456789", 3) == std::string::npos)
-    return CliUsageError("port " + args.port + " is not one of COM1 to COM10");
+    return CliUsageError("port " + Escaped(args.port) + " is not one of COM1 to COM10");
   port.SetDevicePath(1, args.port);
   number = 1;
   return kExitOk;
@@ -67,16 +68,16 @@ int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
 // status lines. The session stays open on success.
 int OpenAndInitialize(const CliArguments& args, ConsultSession& session, int32_t number) {
   const std::string device = session.Port().DevicePath(number);
-  if (session.OpenPort(number) != 0) {
+  if (session.OpenPort(number) != ConsultSession::kOk) {
     Status(args, OpenInterfaceLine(number, false));
-    CliError(DeviceExists(device) ? "cannot open " + device + " as a serial port (in use, or not a terminal)"
-                                  : "cannot open " + device + ": no such device");
+    CliError(DeviceExists(device) ? "cannot open " + Escaped(device) + " as a serial port (in use, or not a terminal)"
+                                  : "cannot open " + Escaped(device) + ": no such device");
     return kExitFailed;
   }
   Status(args, OpenInterfaceLine(number, true));
-  if (session.InitializeEcu() != 0) {
+  if (session.InitializeEcu() != ConsultSession::kOk) {
     Status(args, kLineEcuNotFound);
-    CliError("no answer from the ECU on " + device);
+    CliError("no answer from the ECU on " + Escaped(device));
     (void)session.ClosePort();
     return kExitFailed;
   }
@@ -85,7 +86,7 @@ int OpenAndInitialize(const CliArguments& args, ConsultSession& session, int32_t
 }
 
 int SendStreamRequestOrFail(const CliArguments& args, ConsultSession& session) {
-  if (SendStreamRequest(session) != 0) {
+  if (SendStreamRequest(session) != ConsultSession::kOk) {
     CliError("cannot send the stream request");
     (void)session.ClosePort();
     return kExitFailed;
@@ -146,7 +147,7 @@ int ProbeCommand(const CliArguments& args) {
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
 
   char ecuNumber[6] = {};
-  if (session.ReadEcuNumber(ecuNumber) != 0) {
+  if (session.ReadEcuNumber(ecuNumber) != ConsultSession::kOk) {
     Status(args, kLineEcuNumberNotFound);
     CliError("the ECU sent no ECU number");
     (void)session.ClosePort();
@@ -199,7 +200,7 @@ int StreamCommand(const CliArguments& args) {
       ++printed;
     }
     if (pass % 200 == 0 && !DeviceExists(device)) {
-      CliError("the line to the ECU is gone (" + device + ")");
+      CliError("the line to the ECU is gone (" + Escaped(device) + ")");
       result = kExitFailed;
       break;
     }
@@ -224,7 +225,7 @@ int RecordCommand(const CliArguments& args) {
   const std::string device = port.DevicePath(number);
 
   LogMemory memory;
-  if (CreateLogMemory(memory)) {
+  if (CreateLogMemory(memory) == kRecorderFailed) {
     CliError("cannot create the log memory");
     return kExitFailed;
   }
@@ -305,22 +306,23 @@ int RecordCommand(const CliArguments& args) {
   if (terminal) std::printf("\n");
 
   const uint32_t count = state.recordCount.load();
-  if (lineLost) CliError("the line to the ECU is gone (" + device + "); saving what was recorded");
+  if (lineLost) CliError("the line to the ECU is gone (" + Escaped(device) + "); saving what was recorded");
   if (count == 0) {
-    CliError("nothing was recorded; " + args.out + " not written");
+    CliError("nothing was recorded; " + Escaped(args.out) + " not written");
     return kExitFailed;
   }
-  if (SaveLogFile(args.out, state, memory) != 0) {
+  if (SaveLogFile(args.out, state, memory) != kLogFileOk) {
     Status(args, "Save Log File Error");
     // The log memory keeps it, marked unsaved: the window's next start
     // writes it to its recovery folder.
-    CliError("cannot write " + args.out + "; the next start of torvane recovers the recording");
+    CliError("cannot write " + Escaped(args.out) + "; the next start of torvane recovers the recording");
     return kExitFailed;
   }
   state.unsaved.store(0);
+  // Only the next start reads the marker; a stale one makes it save a copy, nothing worse.
   (void)memory.WriteRecoveryMarker(kLogMemorySlot, count, false);
   std::printf("%u records (%.2f s of recording, %.2f s elapsed) saved to %s\n", count,
-              count * 0.01, elapsed, args.out.c_str());
+              count * 0.01, elapsed, Escaped(args.out).c_str());
   return lineLost ? kExitFailed : kExitOk;
 }
 
@@ -329,12 +331,12 @@ int RecordCommand(const CliArguments& args) {
 int InfoCommand(const CliArguments& args) {
   LogFileInfo info;
   std::string error;
-  if (ReadLogFileInfo(args.file, info, error) != 0) {
-    CliError(args.file + ": " + error);
+  if (ReadLogFileInfo(args.file, info, error) != kLogFileOk) {
+    CliError(Escaped(args.file) + ": " + error);
     return kExitFailed;
   }
   const uint64_t ms = static_cast<uint64_t>(info.recordCount) * 10;
-  std::printf("version: %s\n", info.version.c_str());
+  std::printf("version: %s\n", Escaped(info.version).c_str());
   std::printf("records: %u\n", info.recordCount);
   std::printf("duration: %" PRIu64 " ms (%" PRIu64 ".%02" PRIu64 " s)\n", ms, ms / 1000,
               ms % 1000 / 10);
@@ -346,8 +348,8 @@ int InfoCommand(const CliArguments& args) {
 int ExportCommand(const CliArguments& args) {
   LogFileInfo info;
   std::string error;
-  if (ReadLogFileInfo(args.file, info, error) != 0) {
-    CliError(args.file + ": " + error);
+  if (ReadLogFileInfo(args.file, info, error) != kLogFileOk) {
+    CliError(Escaped(args.file) + ": " + error);
     return kExitFailed;
   }
   const int64_t last = static_cast<int64_t>(info.recordCount) - 1;
@@ -358,22 +360,22 @@ int ExportCommand(const CliArguments& args) {
                          std::to_string(last));
 
   LogMemory memory;
-  if (CreateLogMemory(memory)) {
+  if (CreateLogMemory(memory) == kRecorderFailed) {
     CliError("cannot create the log memory");
     return kExitFailed;
   }
   RecorderState state;
-  if (LoadLogFile(args.file, state, memory) != 0) {
-    CliError(args.file + ": cannot be loaded");
+  if (LoadLogFile(args.file, state, memory) != kLogFileOk) {
+    CliError(Escaped(args.file) + ": cannot be loaded");
     return kExitFailed;
   }
 
   int64_t written = 0;
   if (ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory,
-                    nullptr, written) != 0) {
-    CliError("cannot write " + args.out);
+                    nullptr, written) != kExportOk) {
+    CliError("cannot write " + Escaped(args.out));
     return kExitFailed;
   }
-  std::printf("%" PRId64 " lines written to %s\n", written, args.out.c_str());
+  std::printf("%" PRId64 " lines written to %s\n", written, Escaped(args.out).c_str());
   return kExitOk;
 }

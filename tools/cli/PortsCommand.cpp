@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "data/Escape.h"
 #include "link/CableDiscovery.h"
 #include "link/SerialPort.h"
 #include "tools/cli/CliCommands.h"
@@ -55,24 +56,26 @@ int PortsCommand(const CliArguments& args) {
   if (!args.devRoot.empty()) tree.devRoot = args.devRoot;
 
   const std::vector<SerialDevice> devices = ListSerialDevices(tree, portMap);
-  if (devices.empty()) std::printf("No serial devices under %s/class/tty.\n", tree.sysRoot.c_str());
+  if (devices.empty()) std::printf("No serial devices under %s/class/tty.\n", Escaped(tree.sysRoot).c_str());
 
-  std::vector<std::string> names, slots;
+  // The names come from the devices themselves: shown escaped.
+  std::vector<std::string> names, nodes, slots;
   std::vector<NodeAccess> access;
   size_t nameWidth = 0, nodeWidth = 0, slotWidth = 0;
   for (const SerialDevice& device : devices) {
-    names.push_back(device.usb ? device.friendlyName : "-");
+    names.push_back(device.usb ? Escaped(device.friendlyName) : "-");
+    nodes.push_back(Escaped(device.deviceNode));
     slots.push_back(device.comNumber != 0 ? "COM" + std::to_string(device.comNumber)
                                           : "no COM slot");
     access.push_back(AccessOf(device.deviceNode));
     nameWidth = std::max(nameWidth, names.back().size());
-    nodeWidth = std::max(nodeWidth, device.deviceNode.size());
+    nodeWidth = std::max(nodeWidth, nodes.back().size());
     slotWidth = std::max(slotWidth, slots.back().size());
   }
   bool denied = false;
   for (size_t i = 0; i < devices.size(); ++i) {
     std::printf("%s  %s  %s  %s\n", Padded(names[i], nameWidth).c_str(),
-                Padded(devices[i].deviceNode, nodeWidth).c_str(),
+                Padded(nodes[i], nodeWidth).c_str(),
                 Padded(slots[i], slotWidth).c_str(), AccessText(access[i]).c_str());
     denied = denied || access[i] == NodeAccess::kDenied;
   }
@@ -86,8 +89,8 @@ int PortsCommand(const CliArguments& args) {
       if (!NamesTheCable(device) || device.comNumber != 0) continue;
       std::printf("%s looks like the cable, but no COM slot names it. Give it one:\n"
                   "COMn=%s in the [Ports] section of tcon.ini (here: --map COMn=%s).\n",
-                  device.deviceNode.c_str(), device.deviceNode.c_str(),
-                  device.deviceNode.c_str());
+                  Escaped(device.deviceNode).c_str(), Escaped(device.deviceNode).c_str(),
+                  Escaped(device.deviceNode).c_str());
       break;
     }
   }

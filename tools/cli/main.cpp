@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "data/Escape.h"
 #include "link/SerialPort.h"
 #include "tools/cli/CliCommands.h"
 
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
   const bool fileCommand = args.command == "info" || args.command == "export" || analysisCommand;
   const bool portsCommand = args.command == "ports";
   if (!linkCommand && !fileCommand && !portsCommand)
-    return CliUsageError("unknown command " + args.command);
+    return CliUsageError("unknown command " + Escaped(args.command));
 
   bool massGiven = false;
   for (int i = 2; i < argc; ++i) {
@@ -119,7 +120,7 @@ int main(int argc, char** argv) {
                             arg == "--out" || arg == "--start" || arg == "--end" ||
                             arg == "--sys-root" || arg == "--dev-root" || arg == "--distance" ||
                             arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve";
-    if (takesValue && i + 1 >= argc) return CliUsageError(arg + " needs a value");
+    if (takesValue && i + 1 >= argc) return CliUsageError(Escaped(arg) + " needs a value");
     if (arg == "--port" && linkCommand) {
       args.port = argv[++i];
       if (args.port.empty()) return CliUsageError("--port needs a value");
@@ -128,22 +129,22 @@ int main(int argc, char** argv) {
       const size_t eq = map.find('=');
       const int32_t slot = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
       if (slot == 0 || eq + 1 >= map.size())
-        return CliUsageError("--map needs COMn=PATH with n from 1 to 10, not " + map);
+        return CliUsageError("--map needs COMn=PATH with n from 1 to 10, not " + Escaped(map));
       args.maps.emplace_back(slot, map.substr(eq + 1));
     } else if (arg == "--seconds" && (args.command == "stream" || args.command == "record")) {
       if (!ParseSeconds(argv[++i], args.seconds))
-        return CliUsageError("--seconds needs a positive number, not " + std::string(argv[i]));
+        return CliUsageError("--seconds needs a positive number, not " + Escaped(argv[i]));
     } else if (arg == "--out" && (args.command == "record" || args.command == "export")) {
       args.out = argv[++i];
       if (args.out.empty()) return CliUsageError("--out needs a file name");
     } else if (arg == "--start" && args.command == "export") {
       if (!ParseIndex(argv[++i], args.start))
         return CliUsageError("--start needs a record index (0 or more), not " +
-                             std::string(argv[i]));
+                             Escaped(argv[i]));
     } else if (arg == "--end" && args.command == "export") {
       if (!ParseIndex(argv[++i], args.end))
         return CliUsageError("--end needs a record index (0 or more), not " +
-                             std::string(argv[i]));
+                             Escaped(argv[i]));
     } else if (arg == "--sys-root" && portsCommand) {
       args.sysRoot = argv[++i];
       if (args.sysRoot.empty()) return CliUsageError("--sys-root needs a folder");
@@ -152,27 +153,27 @@ int main(int argc, char** argv) {
       if (args.devRoot.empty()) return CliUsageError("--dev-root needs a folder");
     } else if (arg == "--distance" && args.command == "runs") {
       const std::string v = argv[++i];
-      if (v != "400" && v != "1000") return CliUsageError("--distance is 400 or 1000, not " + v);
+      if (v != "400" && v != "1000") return CliUsageError("--distance is 400 or 1000, not " + Escaped(v));
       args.distance = v == "400" ? 400 : 1000;
     } else if (arg == "--mass" && args.command == "power") {
       if (!ParseFigure(argv[++i], 0, 100000, false, args.vehicle.massKg))
-        return CliUsageError("--mass needs a positive number of kg, not " + std::string(argv[i]));
+        return CliUsageError("--mass needs a positive number of kg, not " + Escaped(argv[i]));
       massGiven = true;
     } else if (arg == "--cda" && args.command == "power") {
       if (!ParseFigure(argv[++i], 0, 100, false, args.vehicle.cdaM2))
-        return CliUsageError("--cda needs a positive drag area in m2, not " + std::string(argv[i]));
+        return CliUsageError("--cda needs a positive drag area in m2, not " + Escaped(argv[i]));
     } else if (arg == "--crr" && args.command == "power") {
       if (!ParseFigure(argv[++i], 0, 1, true, args.vehicle.crr))
-        return CliUsageError("--crr needs a coefficient from 0 to 1, not " + std::string(argv[i]));
+        return CliUsageError("--crr needs a coefficient from 0 to 1, not " + Escaped(argv[i]));
     } else if (arg == "--curve" && args.command == "power") {
       if (!ParseIndex(argv[++i], args.curve) || args.curve < 1)
-        return CliUsageError("--curve needs a pull number (1 or more), not " + std::string(argv[i]));
+        return CliUsageError("--curve needs a pull number (1 or more), not " + Escaped(argv[i]));
     } else if (!arg.empty() && arg[0] != '-' && fileCommand && args.file.empty()) {
       args.file = arg;
     } else if (!arg.empty() && arg[0] == '-') {
-      return CliUsageError("option " + arg + " does not belong to " + args.command);
+      return CliUsageError("option " + Escaped(arg) + " does not belong to " + Escaped(args.command));
     } else {
-      return CliUsageError("unexpected argument " + arg);
+      return CliUsageError("unexpected argument " + Escaped(arg));
     }
   }
   if (linkCommand && args.port.empty()) return CliUsageError(args.command + " needs --port");

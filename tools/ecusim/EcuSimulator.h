@@ -63,7 +63,7 @@ class EcuSimulator {
 
   // Opens the pseudo-terminal pair and starts serving. false with a reason
   // in Error() when the pair or the link cannot be made.
-  bool Start();
+  [[nodiscard]] bool Start();
   // Stops serving, closes the pair and removes the link. Safe to repeat.
   void Stop();
 

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "data/Escape.h"
 #include "tools/ecusim/EcuSimulator.h"
 
 namespace {
@@ -50,7 +51,8 @@ const char kUsage[] =
     "car moves in real time: a line held up costs frames, not time.\n";
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "torvane-ecu-sim: %s (see --help)\n", message.c_str());
+  // The message quotes the arguments as given.
+  std::fprintf(stderr, "torvane-ecu-sim: %s (see --help)\n", Escaped(message).c_str());
   return 2;
 }
 
@@ -138,7 +140,7 @@ int main(int argc, char** argv) {
   if (!frameLogPath.empty()) {
     frameLog.file = std::fopen(frameLogPath.c_str(), "w");
     if (frameLog.file == nullptr) {
-      std::fprintf(stderr, "torvane-ecu-sim: cannot write %s: %s\n", frameLogPath.c_str(),
+      std::fprintf(stderr, "torvane-ecu-sim: cannot write %s: %s\n", Escaped(frameLogPath).c_str(),
                    std::strerror(errno));
       return 1;
     }
@@ -156,7 +158,7 @@ int main(int argc, char** argv) {
   EcuSimulator simulator(options);
   if (frameLog.file != nullptr) simulator.SetFrameObserver(WriteFrame, &frameLog);
   if (!simulator.Start()) {
-    std::fprintf(stderr, "torvane-ecu-sim: %s\n", simulator.Error().c_str());
+    std::fprintf(stderr, "torvane-ecu-sim: %s\n", Escaped(simulator.Error()).c_str());
     return 1;
   }
   std::printf("%s\n", simulator.SlavePath().c_str());
