@@ -15,5 +15,9 @@ ProgramWindows CreateProgramWindows(const ProgramInstances& instances) {
   windows.helpWindow = std::make_unique<THelpWindow>();
   windows.consultMainForm->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
                                                windows.aboutBox.get(), windows.helpWindow.get());
+  windows.subWindow = std::make_unique<TSubWindow>(*windows.consultMainForm, instances);
+  ToolWindows tools;
+  tools.subWindow = windows.subWindow.get();
+  windows.consultMainForm->SetToolWindows(tools);
   return windows;
 }

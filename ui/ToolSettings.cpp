@@ -1,0 +1,5 @@
+#include "ui/ToolSettings.h"
+
+#include "ui/Settings.h"
+
+std::string ToolSettingsPath() { return SettingsPath(); }
