@@ -1,0 +1,94 @@
+// Timing from a standing start over a distance (0-400 m, 0-1000 m) from the
+// road-speed register alone: the distance is the sum of speed x 10 ms over
+// the records.
+//
+// How the figures are worked out, and how sure they are:
+// - The speed register truncates: a reading of s km/h means a true speed in
+//   [s, s + 2). While the car accelerates it sweeps through every 2 km/h
+//   step, so the mean true speed over the time a reading lasts is its
+//   midpoint, s + 1: moving readings are taken at their midpoint. Without
+//   that, 400 m would come out some 4 m short, a tenth of a second.
+// - A run starts at the first record showing a speed above 0, but the car
+//   left the standstill earlier: the time it took to reach the first step is
+//   taken from the duration of the next step (the acceleration of the first
+//   few km/h is taken as even), and added.
+// - The uncertainty adds up what the steps and the record spacing leave
+//   open: when the first step and the next were crossed (within a sample
+//   spacing), the unfinished step at the line, every step the speed did not
+//   sweep through (a gear change, a lift), and the record spacing at the
+//   line. The sample spacing is the record spacing, or a frame period and a
+//   record when the stream delivers frames less often than records are
+//   stored.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "data/SampleRecord.h"
+
+constexpr double kRecordPeriodS = 0.01;  // the recording clock stores a record every 10 ms
+// Records at a standstill before a start counts: half a second.
+constexpr uint32_t kStandstillRecords = 50;
+
+struct RunResult {
+  uint32_t startIndex = 0;  // first record with a speed above 0
+  uint32_t endIndex = 0;    // first record at or past the distance
+  int64_t startMs = 0;      // startIndex * 10
+  double timeS = 0, timeUncertaintyS = 0;
+  double speedKmh = 0, speedUncertaintyKmh = 0;       // speed at the line
+  double zeroTo100S = -1, zeroTo100UncertaintyS = 0;  // negative: 100 km/h not reached
+  int32_t maxRpm = 0;
+  double distanceM = 0;     // the distance the run was timed over
+};
+
+class RunTimer {  // follows records one at a time, live or over a recording
+ public:
+  explicit RunTimer(double distanceM);
+  enum class Phase { Rolling, Ready, Running };  // Rolling: not yet 0.5 s at a standstill
+  // Feeds the record that follows the one fed before (10 ms later); index is
+  // its record number. True when this record completed a run; LastRun() then
+  // holds it. A run that stops short is dropped. A record that does not
+  // follow the one before (a gap) drops a run going on and waits for a
+  // standstill again.
+  bool Add(uint32_t index, const SampleRecord& record);
+  Phase CurrentPhase() const { return phase_; }
+  double ElapsedS() const;  // since the start, while Running
+  double DistanceM() const;  // since the start, while Running
+  const RunResult& LastRun() const { return last_; }
+  double TargetDistanceM() const { return target_; }
+
+ private:
+  void Begin(uint32_t index, int32_t speed, const SampleRecord& record);
+  void Follow(uint32_t index, int32_t speed, const SampleRecord& record);
+  void Finish(uint32_t index, int32_t speed);
+  double SampleSpacingS() const;
+  double StartUncertaintyS() const;
+
+  double target_;
+  Phase phase_ = Phase::Rolling;
+  bool haveLast_ = false;
+  uint32_t lastIndex_ = 0;
+  SampleRecord lastRecord_{};
+  uint32_t standstill_ = 0;  // records at 0 in a row
+
+  // The run going on.
+  uint32_t start_ = 0;
+  int32_t firstSpeed_ = 0;       // the first reading above 0
+  double launchS_ = 0;           // time from leaving the standstill to the first step
+  double launchRatio_ = 0;       // launchS_ over the duration of the step it came from; 0: not yet known
+  double distance_ = 0;          // m, from the first moving record on, launch included
+  double distanceBefore_ = 0;    // distance_ before the latest record
+  uint32_t lastChange_ = 0;      // the latest record that differs from the one before
+  uint32_t shortestChange_ = 0;  // records between two such, at the least
+  int32_t stayReading_ = 0;      // the reading that lasts now
+  uint32_t stayStart_ = 0;
+  int stayEnteredFrom_ = 0;      // +1 from below, -1 from above
+  double unsweptM_ = 0;          // distance doubt of the steps not swept through
+  int32_t maxRpm_ = 0;
+  int64_t at100_ = -1;           // first record reading 100 km/h or more
+
+  RunResult last_;
+};
+
+std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM);

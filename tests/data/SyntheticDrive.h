@@ -1,0 +1,59 @@
+// Recordings of known motion, registered as a real ECU would: the speed
+// register truncates to 2 km/h steps, the engine speed to 12.5 rpm, and the
+// stream's frames (one every frameS) are stored every 10 ms, so a frame
+// stands in as many records as fall before the next one.
+#pragma once
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "data/SampleRecord.h"
+
+struct TrueState {
+  double kmh = 0;
+  double rpm = 800;
+  double throttleMv = 450;
+};
+
+inline SampleRecord RegisterRecord(const TrueState& state) {
+  SampleRecord record;
+  record[0] = kFrameLength;
+  const int rpmWord = static_cast<int>(state.rpm / 12.5);
+  record[1] = static_cast<uint8_t>(rpmWord >> 8);
+  record[2] = static_cast<uint8_t>(rpmWord & 0xFF);
+  record[7] = static_cast<uint8_t>(std::floor(state.kmh / 2));
+  record[9] = static_cast<uint8_t>(state.throttleMv / 20);
+  return record;
+}
+
+// Appends seconds of records, reading the state the motion gives at each
+// frame's time; time runs on from the records already there.
+class SyntheticDrive {
+ public:
+  explicit SyntheticDrive(double frameS = 0.01, double frameOffsetS = 0)
+      : frameS_(frameS), nextFrameS_(frameOffsetS) {}
+
+  void Add(double seconds, const std::function<TrueState(double t)>& motion) {
+    const size_t end = records.size() + static_cast<size_t>(std::lround(seconds * 100));
+    while (records.size() < end) {
+      const double now = records.size() * 0.01;
+      while (nextFrameS_ <= now + 1e-12) {
+        frame_ = RegisterRecord(motion(nextFrameS_));
+        nextFrameS_ += frameS_;
+      }
+      records.push_back(frame_);
+    }
+  }
+  void Stand(double seconds) {
+    Add(seconds, [](double) { return TrueState{}; });
+  }
+  double Now() const { return records.size() * 0.01; }
+
+  std::vector<SampleRecord> records;
+
+ private:
+  double frameS_;
+  double nextFrameS_;
+  SampleRecord frame_{};
+};
