@@ -30,6 +30,8 @@
 #include "control/IniFile.h"
 #include "ui/HelpWindow.h"
 #include "ui/Settings.h"
+#include "ui/PowerMeterWindow.h"
+#include "ui/RunCheckWindow.h"
 #include "ui/SubWindow.h"
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"
@@ -286,6 +288,7 @@ void TConsultMainForm::SaveSettings() {
   ini.WriteInteger("SET", "msec", ui_->Time_msec->isChecked() ? 1 : 0);
   // The tools' sections come after the program's own.
   if (tools_.subWindow != nullptr) tools_.subWindow->SaveSettings(ini);
+  if (tools_.powerMeter != nullptr) tools_.powerMeter->SaveSettings(ini);
   if (!ini.UpdateFile()) {
     // The choices of this run are lost, but the program still closes.
     Dialogs().Warning(this,
@@ -343,11 +346,17 @@ void TConsultMainForm::SubWindow1Click() {
   if (tools_.subWindow != nullptr) tools_.subWindow->ShowWindow();
 }
 
-void TConsultMainForm::N0400Check1Click() {}
+void TConsultMainForm::N0400Check1Click() {
+  if (tools_.check400 != nullptr) tools_.check400->ShowWindow();
+}
 
-void TConsultMainForm::N01000Check1Click() {}
+void TConsultMainForm::N01000Check1Click() {
+  if (tools_.check1000 != nullptr) tools_.check1000->ShowWindow();
+}
 
-void TConsultMainForm::PowerMeter1Click() {}
+void TConsultMainForm::PowerMeter1Click() {
+  if (tools_.powerMeter != nullptr) tools_.powerMeter->ShowWindow();
+}
 
 void TConsultMainForm::ComSettingBtnClick() {
   if (comSetForm_ == nullptr) return;

@@ -10,6 +10,8 @@
 #include "ui/ExportDlg.h"
 #include "ui/HelpWindow.h"
 #include "ui/ProgramInstances.h"
+#include "ui/PowerMeterWindow.h"
+#include "ui/RunCheckWindow.h"
 #include "ui/SubWindow.h"
 
 struct ProgramWindows {
@@ -22,6 +24,9 @@ struct ProgramWindows {
   std::unique_ptr<THelpWindow> helpWindow;
   // The Tool menu's windows read the main window, so they go before it.
   std::unique_ptr<TSubWindow> subWindow;
+  std::unique_ptr<TRunCheckWindow> check400;
+  std::unique_ptr<TRunCheckWindow> check1000;
+  std::unique_ptr<TPowerMeterWindow> powerMeter;
 };
 
 // Each window's creation handler runs before the next window exists. The

@@ -8,9 +8,14 @@
 #include "UiTestSupport.h"
 #include "data/LogFile.h"
 #include "data/Recorder.h"
+#include "tests/data/SyntheticDrive.h"
+#include "ui/PowerMeterWindow.h"
+#include "ui/RunCheckWindow.h"
 #include "ui/SubWindow.h"
 #include "ui/TraceChart.h"
 #include "ui_Consultmain.h"
+#include "ui_PowerMeterWindow.h"
+#include "ui_RunCheckWindow.h"
 #include "ui_SubWindow.h"
 
 namespace {
@@ -49,9 +54,39 @@ class ToolWindowsTest : public WindowTest {
   QScrollBar& Bar() { return *Form().PlayPositionBar; }
 };
 
+// Two standing starts at 3 m/s^2, full throttle in one gear, each braked to
+// a stop after some 430 m.
+std::vector<SampleRecord> TwoRuns() {
+  SyntheticDrive drive(0.021, 0.004);
+  for (int run = 0; run < 2; ++run) {
+    drive.Stand(2);
+    const double start = drive.Now();
+    drive.Add(17, [start](double t) {
+      const double kmh = 3 * std::max(0.0, t - start) * 3.6;
+      return TrueState{kmh, std::max(800.0, kmh * 40), 4300};
+    });
+    const double brake = drive.Now();
+    drive.Add(7, [brake](double t) {
+      const double kmh = std::clamp(3 * 17 * 3.6 - 8 * (t - brake) * 3.6, 0.0, 3 * 17 * 3.6);
+      return TrueState{kmh, std::max(800.0, kmh * 40), 450};
+    });
+  }
+  drive.Stand(1);
+  return drive.records;
+}
+
 TEST_F(ToolWindowsTest, ToolMenuItemsAreEnabledAndOpenTheirWindows) {
   CreateWindows();
   EXPECT_TRUE(Form().Tool1->isEnabled());
+  const std::pair<QAction*, QWidget*> items[] = {{Form().N0400Check1, windows.check400.get()},
+                                                 {Form().N01000Check1, windows.check1000.get()},
+                                                 {Form().PowerMeter1, windows.powerMeter.get()}};
+  for (const auto& [item, window] : items) {
+    EXPECT_FALSE(window->isVisible());
+    TConsultMainForm::ClickMenuItem(item);
+    EXPECT_TRUE(window->isVisible()) << item->text().toStdString();
+  }
+  EXPECT_EQ(windows.check1000->windowTitle(), "0-1000 Check");
   EXPECT_FALSE(Sub().isVisible());
   TConsultMainForm::ClickMenuItem(Form().SubWindow1);
   EXPECT_TRUE(Sub().isVisible());
@@ -171,6 +206,79 @@ TEST_F(ToolWindowsTest, SubWindowSettingsSurviveCloseAndRestart) {
   EXPECT_TRUE(again.BitTracksBox->isChecked());
   EXPECT_EQ(again.SpanBox->currentText(), "2 min");
   EXPECT_EQ(Sub().size(), QSize(700, 450));
+}
+
+TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) {
+  CreateWindows();
+  const std::vector<SampleRecord> records = TwoRuns();
+  OpenRecording(records);
+  TRunCheckWindow& check = *windows.check400;
+  TConsultMainForm::ClickMenuItem(Form().N0400Check1);
+  TConsultMainForm::ClickMenuItem(Form().N01000Check1);
+  TConsultMainForm::ClickMenuItem(Form().PowerMeter1);
+  ASSERT_EQ(check.ListedRuns().size(), 2u);
+  EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), "2 run(s) of 400 m in the recording");
+  EXPECT_TRUE(windows.check1000->ListedRuns().empty());  // each stops short of 1000 m
+  const RunResult second = check.ListedRuns()[1];
+  EXPECT_NEAR(second.timeS, std::sqrt(2 * 400 / 3.0), second.timeUncertaintyS + 0.02);
+
+  check.Form()->RunList->selectRow(1);
+  EXPECT_EQ(Bar().value(), static_cast<int>(second.startIndex));
+  EXPECT_EQ(State().currentIndex.load(), static_cast<int32_t>(second.startIndex));
+  EXPECT_EQ(check.Form()->TimeValue->text(), TRunCheckWindow::TimeText(second.timeS, second.timeUncertaintyS));
+
+  TPowerMeterWindow& power = *windows.powerMeter;
+  ASSERT_EQ(power.ListedPulls().size(), 2u);
+  EXPECT_EQ(power.Form()->PullList->rowCount(), 2);
+  power.Form()->PullList->selectRow(0);
+  EXPECT_EQ(State().currentIndex.load(), static_cast<int32_t>(power.ListedPulls()[0].startIndex));
+  EXPECT_FALSE(power.Form()->Chart->Curve().empty());
+  EXPECT_TRUE(power.Form()->PeakLabel->text().startsWith("Peak "));
+
+  // Other figures for the car: the pulls are worked out again, and kept.
+  const double peakBefore = power.ListedPulls()[0].peakKw;
+  power.Form()->MassEdit->setValue(2800);
+  power.VehicleEditChange();
+  EXPECT_GT(power.ListedPulls()[0].peakKw, peakBefore * 1.5);
+  Main().close();
+  EXPECT_NE(ReadSettings().find("[Vehicle]\nMassKg=2800\nDragAreaM2=0.65\nRollingResistance=0.015\n"),
+            std::string::npos);
+  CreateWindows();
+  EXPECT_EQ(windows.powerMeter->Vehicle().massKg, 2800);
+}
+
+TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
+  CreateWindows();
+  TConsultMainForm::ClickMenuItem(Form().N0400Check1);
+  TRunCheckWindow& check = *windows.check400;
+  State().liveMode = 1;
+  instances->recordingClock.enable = 1;
+  const std::vector<SampleRecord> records = TwoRuns();
+  auto recordUpTo = [&](size_t end) {
+    for (size_t i = State().recordCount.load(); i < end; ++i)
+      ASSERT_FALSE(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)));
+    State().recordCount = static_cast<uint32_t>(end);
+    check.RefreshTimerTimer();
+  };
+  recordUpTo(100);
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), "ready");
+  recordUpTo(200 + 500);  // 5 s into the run
+  EXPECT_TRUE(check.Form()->PhaseLabel->text().startsWith("5.0")) << check.Form()->PhaseLabel->text().toStdString();
+  recordUpTo(200 + 1800);
+  ASSERT_EQ(check.ListedRuns().size(), 1u);
+  EXPECT_TRUE(check.Form()->PhaseLabel->text().startsWith("finished: 16.3"));
+  EXPECT_EQ(check.Form()->TimeValue->text(),
+            TRunCheckWindow::TimeText(check.ListedRuns()[0].timeS, check.ListedRuns()[0].timeUncertaintyS));
+  recordUpTo(records.size());
+  EXPECT_EQ(check.ListedRuns().size(), 2u);
+  EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
+  // The runs since the program started stay after the recording stops.
+  instances->recordingClock.enable = 0;
+  check.RefreshTimerTimer();
+  EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), "not recording");
+  State().liveMode = 0;
 }
 
 }  // namespace
