@@ -19,6 +19,7 @@ constexpr const char* kDefaultValues = "rpm,throttle,speed,coolant";
 constexpr int kDefaultSpan = 1;  // 30 s
 // 22 refreshes a second: at least 20 even when the timer runs a little late.
 constexpr int kRefreshMs = 45;
+constexpr int64_t kLiveReadoutRecords = 20;  // 200 ms of recording
 
 }  // namespace
 
@@ -166,6 +167,10 @@ void TSubWindow::UpdateReadout() {
   int64_t at = live ? static_cast<int64_t>(records.size()) - 1 : ui_->Chart->Cursor();
   if (at >= static_cast<int64_t>(records.size())) at = -1;
   if (at == readoutAt_ && live == readoutLive_) return;
+  // Live, five new readouts a second are as many as anyone reads, and each
+  // costs a text layout: the chart alone follows every refresh.
+  if (live && readoutLive_ && readoutAt_ >= 0 && at > readoutAt_ && at - readoutAt_ < kLiveReadoutRecords)
+    return;
   readoutAt_ = at;
   readoutLive_ = live;
   if (at < 0) {

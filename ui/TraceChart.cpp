@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -60,7 +61,10 @@ void TraceChart::RecordsReplaced() {
 
 void TraceChart::RecordsAppended() {
   ClampView();
-  update();
+  // New records change the plot, the bit tracks and the time axis; the
+  // legend above them stays.
+  const QRect plot = PlotRect();
+  update(QRect(0, plot.top(), width(), height() - plot.top()));
 }
 
 void TraceChart::SetValues(const std::vector<int>& columns) {
@@ -136,20 +140,49 @@ int64_t TraceChart::IndexAt(int x) const {
 // drawn.
 void TraceChart::Convert() {
   if (records_ == nullptr) return;
-  const size_t n = records_->size();
+  const std::vector<SampleRecord>& records = *records_;
+  const size_t n = records.size();
   for (int c : chosen_) {
     std::vector<int32_t>& v = values_[static_cast<size_t>(c)];
     const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
-    v.reserve(n);
-    for (size_t i = v.size(); i < n; ++i) v.push_back(ConvertValue(column, (*records_)[i]));
+    const size_t from = v.size();
+    v.resize(n);
+    // A value has as many results as its raw byte or word has values:
+    // each converted once, through the table's own conversion, then looked
+    // up, which costs less than a call per record once a recording is long.
+    const bool word = column.lowByte != 0;
+    if (n - from < (word ? 65536u : 256u)) {
+      for (size_t i = from; i < n; ++i) v[i] = ConvertValue(column, records[i]);
+      continue;
+    }
+    std::vector<int32_t> table(word ? 65536 : 256);
+    for (size_t raw = 0; raw < table.size(); ++raw) {
+      SampleRecord probe;
+      probe[column.highByte] = static_cast<uint8_t>(word ? raw >> 8 : raw);
+      if (word) probe[column.lowByte] = static_cast<uint8_t>(raw & 0xFF);
+      table[raw] = ConvertValue(column, probe);
+    }
+    for (size_t i = from; i < n; ++i) {
+      const SampleRecord& r = records[i];
+      v[i] = table[word ? static_cast<size_t>(r[column.highByte] << 8 | r[column.lowByte])
+                        : r[column.highByte]];
+    }
   }
   if (bitTracks_) {
-    bits_.reserve(n);
-    for (size_t i = bits_.size(); i < n; ++i) {
+    // The fourteen bits as one word per record, from a table per bank byte.
+    std::array<std::array<uint16_t, 256>, kBankCount> tables{};
+    for (size_t b = 0; b < kBitColumns.size(); ++b)
+      for (int raw = 0; raw < 256; ++raw)
+        if ((raw & kBitColumns[b].mask) != 0)
+          tables[static_cast<size_t>(kBitColumns[b].bank)][static_cast<size_t>(raw)] |=
+              static_cast<uint16_t>(1u << b);
+    const size_t from = bits_.size();
+    bits_.resize(n);
+    for (size_t i = from; i < n; ++i) {
       uint16_t word = 0;
-      for (size_t b = 0; b < kBitColumns.size(); ++b)
-        if (BitIsSet(kBitColumns[b], (*records_)[i])) word |= static_cast<uint16_t>(1u << b);
-      bits_.push_back(word);
+      for (int bank = 0; bank < kBankCount; ++bank)
+        word |= tables[static_cast<size_t>(bank)][records[i][kBitBanks[static_cast<size_t>(bank)].recordByte]];
+      bits_[i] = word;
     }
   }
 }
@@ -202,81 +235,72 @@ void TraceChart::BuildSummary(const QRect& plot) {
   }
 }
 
-void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) const {
+double TraceChart::TimeStep(const QRect& plot) const {
   const double spanS = viewCount_ * kRecordS;
   static constexpr double kSteps[] = {0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800};
-  double step = kSteps[std::size(kSteps) - 1];
-  for (double s : kSteps) {
-    if (s / spanS * plot.width() >= 70) {
-      step = s;
-      break;
-    }
-  }
+  for (double s : kSteps)
+    if (s / spanS * plot.width() >= 70) return s;
+  return kSteps[std::size(kSteps) - 1];
+}
+
+void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
+  const double step = TimeStep(plot);
   const int axisTop = height() - kMargin - kAxisHeight;
   const double firstS = viewFirst_ * kRecordS;
-  painter.setPen(QColor(120, 120, 120));
-  for (double t = std::ceil(firstS / step) * step; t <= firstS + spanS; t += step) {
+  painter.setPen(QColor(90, 90, 90));
+  // The same few labels come back at every refresh while a live chart
+  // scrolls: laid out once each.
+  if (axisLabels_.size() > 500) axisLabels_.clear();
+  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step) {
     const int x = static_cast<int>(std::lround(XOf(t / kRecordS, plot)));
-    painter.setPen(QColor(230, 230, 230));
-    painter.drawLine(x, plot.top(), x, plot.bottom());
-    painter.setPen(QColor(90, 90, 90));
     painter.drawLine(x, axisTop, x, axisTop + 3);
-    painter.drawText(QRect(x - 40, axisTop + 3, 80, kAxisHeight - 3), Qt::AlignHCenter | Qt::AlignTop,
-                     TimeText(t, step));
+    const QString text = TimeText(t, step);
+    auto label = axisLabels_.find(text);
+    if (label == axisLabels_.end()) {
+      label = axisLabels_.insert(text, QStaticText(text));
+      label->prepare(QTransform(), painter.font());
+    }
+    painter.drawStaticText(QPointF(x - label->size().width() / 2, axisTop + 4), *label);
   }
 }
 
-void TraceChart::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.fillRect(rect(), Qt::white);
-  const QRect plot = PlotRect();
-  const QFontMetrics metrics(font());
+// The plot is drawn pixel by pixel into an image of its own: a live chart
+// redraws it twenty times a second, and a few thousand short vertical runs
+// cost far less written straight into memory than through the painter.
+void TraceChart::RenderPlot(const QRect& plot) {
+  if (plotImage_.size() != plot.size())
+    plotImage_ = QImage(plot.size(), QImage::Format_RGB32);  // opaque: copied, not blended
+  plotImage_.fill(QColor(Qt::white));
+  const int w = plotImage_.width();
+  const int h = plotImage_.height();
+  auto* pixels = reinterpret_cast<uint32_t*>(plotImage_.bits());
+  const qsizetype stride = plotImage_.bytesPerLine() / 4;
+  auto column = [&](int x, int y0, int y1, uint32_t argb) {
+    if (x < 0 || x >= w) return;
+    y0 = std::clamp(y0, 0, h - 1);
+    y1 = std::clamp(y1, 0, h - 1);
+    if (y0 > y1) std::swap(y0, y1);
+    for (int y = y0; y <= y1; ++y) pixels[y * stride + x] = argb;
+  };
+  const double step = TimeStep(plot);
+  const double firstS = viewFirst_ * kRecordS;
+  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step)
+    column(static_cast<int>(std::lround(XOf(t / kRecordS, plot))) - plot.left(), 0, h - 1, 0xFFE6E6E6u);
+  const uint32_t frame = 0xFFA0A0A0u;
+  for (int x = 0; x < w; ++x) pixels[x] = pixels[(h - 1) * stride + x] = frame;
+  column(0, 0, h - 1, frame);
+  column(w - 1, 0, h - 1, frame);
+  if (pointMode_) return;  // drawn as lines over the image
 
-  // Legend: each value with its own scale.
-  for (size_t t = 0; t < chosen_.size(); ++t) {
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(chosen_[t])];
-    const int x = kMargin + static_cast<int>(t % 2) * (width() - 2 * kMargin) / 2;
-    const int y = kMargin + static_cast<int>(t / 2) * kLegendLine;
-    painter.fillRect(QRect(x, y + 4, 14, 4), ColorOf(chosen_[t]));
-    painter.setPen(Qt::black);
-    painter.drawText(QRect(x + 18, y, (width() - 2 * kMargin) / 2 - 20, kLegendLine),
-                     Qt::AlignLeft | Qt::AlignVCenter,
-                     QString("%1  %2 .. %3 %4").arg(column.caption).arg(column.rangeMin)
-                         .arg(column.rangeMax).arg(column.unit));
-  }
-  painter.setPen(QColor(160, 160, 160));
-  painter.drawRect(plot.adjusted(0, 0, -1, -1));
-  if (RecordCount() == 0 || (chosen_.empty() && !bitTracks_)) {
-    painter.setPen(QColor(120, 120, 120));
-    painter.drawText(plot, Qt::AlignCenter, RecordCount() == 0 ? "No records" : "No values chosen");
-    return;
-  }
-  BuildSummary(plot);
-  DrawTimeAxis(painter, plot);
-
-  painter.setClipRect(plot);
-  const int64_t n = RecordCount();
   for (size_t t = 0; t < chosen_.size(); ++t) {
     const int c = chosen_[t];
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
-    const double scale = plot.height() / static_cast<double>(column.rangeMax - column.rangeMin);
+    const ValueColumn& col = kValueColumns[static_cast<size_t>(c)];
+    const double scale = (h - 1) / static_cast<double>(col.rangeMax - col.rangeMin);
     auto yOf = [&](int32_t value) {
-      const int32_t v = std::clamp(value, column.rangeMin, column.rangeMax);
-      return static_cast<int>(std::lround(plot.bottom() - (v - column.rangeMin) * scale));
+      const int32_t v = std::clamp(value, col.rangeMin, col.rangeMax);
+      return static_cast<int>(std::lround((h - 1) - (v - col.rangeMin) * scale));
     };
-    painter.setPen(QPen(ColorOf(c), 1));
-    const std::vector<int32_t>& v = values_[static_cast<size_t>(c)];
-    if (pointMode_) {
-      QPolygon line;
-      const int64_t a = std::max<int64_t>(0, viewFirst_ - 1);
-      const int64_t b = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
-      for (int64_t i = a; i < b; ++i)
-        line << QPoint(static_cast<int>(std::lround(XOf(i + 0.5, plot))), yOf(v[static_cast<size_t>(i)]));
-      painter.drawPolyline(line);
-      continue;
-    }
-    std::vector<QLine> lines;
-    lines.reserve(summary_[t].size());
+    const uint32_t argb = ColorOf(c).rgba();
     bool havePrevious = false;
     int32_t previous = 0;
     for (size_t px = 0; px < summary_[t].size(); ++px) {
@@ -285,16 +309,82 @@ void TraceChart::paintEvent(QPaintEvent*) {
         havePrevious = false;
         continue;
       }
+      // Joined to the column before, so that a step reads as a line.
       const int32_t low = havePrevious ? std::min(e.min, previous) : e.min;
       const int32_t high = havePrevious ? std::max(e.max, previous) : e.max;
-      const int x = plot.left() + static_cast<int>(px);
-      lines.emplace_back(x, yOf(high), x, yOf(low));
+      column(static_cast<int>(px), yOf(high), yOf(low), argb);
       previous = e.last;
       havePrevious = true;
     }
-    painter.drawLines(lines.data(), static_cast<int>(lines.size()));
   }
-  painter.setClipping(false);
+}
+
+const QPixmap& TraceChart::Legend() {
+  if (legend_.width() == width() && legendValues_ == chosen_) return legend_;
+  legendValues_ = chosen_;
+  const int lines = std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2));
+  legend_ = QPixmap(width(), lines * kLegendLine);
+  legend_.fill(Qt::white);
+  QPainter painter(&legend_);
+  painter.setFont(font());
+  for (size_t t = 0; t < chosen_.size(); ++t) {
+    const ValueColumn& column = kValueColumns[static_cast<size_t>(chosen_[t])];
+    const int x = kMargin + static_cast<int>(t % 2) * (width() - 2 * kMargin) / 2;
+    const int y = static_cast<int>(t / 2) * kLegendLine;
+    painter.fillRect(QRect(x, y + 5, 14, 4), ColorOf(chosen_[t]));
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(x + 18, y, (width() - 2 * kMargin) / 2 - 20, kLegendLine),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QString("%1  %2 .. %3 %4").arg(column.caption).arg(column.rangeMin)
+                         .arg(column.rangeMax).arg(column.unit));
+  }
+  return legend_;
+}
+
+void TraceChart::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QRect plot = PlotRect();
+  // Around the plot only: the plot's own image covers the rest.
+  painter.fillRect(QRect(0, 0, width(), plot.top()), Qt::white);
+  painter.fillRect(QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1), Qt::white);
+  painter.fillRect(QRect(0, plot.top(), plot.left(), plot.height()), Qt::white);
+  painter.fillRect(QRect(plot.right() + 1, plot.top(), width() - plot.right() - 1, plot.height()), Qt::white);
+  painter.drawPixmap(0, kMargin, Legend());
+  if (RecordCount() == 0 || (chosen_.empty() && !bitTracks_)) {
+    painter.fillRect(plot, Qt::white);
+    painter.setPen(QColor(160, 160, 160));
+    painter.drawRect(plot.adjusted(0, 0, -1, -1));
+    painter.setPen(QColor(120, 120, 120));
+    painter.drawText(plot, Qt::AlignCenter, RecordCount() == 0 ? "No records" : "No values chosen");
+    return;
+  }
+  BuildSummary(plot);
+  RenderPlot(plot);
+  painter.drawImage(plot.topLeft(), plotImage_);
+  DrawTimeAxis(painter, plot);
+
+  const int64_t n = RecordCount();
+  if (pointMode_) {
+    painter.setClipRect(plot);
+    for (size_t t = 0; t < chosen_.size(); ++t) {
+      const int c = chosen_[t];
+      const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+      const double scale = plot.height() / static_cast<double>(column.rangeMax - column.rangeMin);
+      auto yOf = [&](int32_t value) {
+        const int32_t v = std::clamp(value, column.rangeMin, column.rangeMax);
+        return static_cast<int>(std::lround(plot.bottom() - (v - column.rangeMin) * scale));
+      };
+      painter.setPen(QPen(ColorOf(c), 1));
+      const std::vector<int32_t>& v = values_[static_cast<size_t>(c)];
+      QPolygon line;
+      const int64_t a = std::max<int64_t>(0, viewFirst_ - 1);
+      const int64_t b = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
+      for (int64_t i = a; i < b; ++i)
+        line << QPoint(static_cast<int>(std::lround(XOf(i + 0.5, plot))), yOf(v[static_cast<size_t>(i)]));
+      painter.drawPolyline(line);
+    }
+    painter.setClipping(false);
+  }
 
   if (bitTracks_) {
     const int top = plot.bottom() + 3;
@@ -313,13 +403,17 @@ void TraceChart::paintEvent(QPaintEvent*) {
           painter.fillRect(QRect(x0, y, std::max(1, x1 - x0), kTrackHeight - 2), QColor(0, 110, 200));
         }
       } else {
-        std::vector<QLine> on;
-        for (size_t px = 0; px < bitSummary_.size(); ++px)
-          if (bitSummary_[px][b] & 2u) {
-            const int x = plot.left() + static_cast<int>(px);
-            on.emplace_back(x, y, x, y + kTrackHeight - 3);
+        // Runs of columns where the bit was on, each one rectangle.
+        const int columns = static_cast<int>(bitSummary_.size());
+        for (int px = 0; px < columns;) {
+          if ((bitSummary_[static_cast<size_t>(px)][b] & 2u) == 0) {
+            ++px;
+            continue;
           }
-        painter.drawLines(on.data(), static_cast<int>(on.size()));
+          const int from = px;
+          while (px < columns && (bitSummary_[static_cast<size_t>(px)][b] & 2u) != 0) ++px;
+          painter.fillRect(QRect(plot.left() + from, y, px - from, kTrackHeight - 2), QColor(0, 110, 200));
+        }
       }
       painter.setPen(QColor(60, 60, 60));
       QFont small = font();

@@ -4,6 +4,10 @@
 // recording of any length costs about as much as the chart is wide.
 #pragma once
 
+#include <QHash>
+#include <QImage>
+#include <QStaticText>
+#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -75,7 +79,10 @@ class TraceChart : public QWidget {
   void ClampView();
   int64_t RecordCount() const;
   double XOf(double index, const QRect& plot) const;
-  void DrawTimeAxis(class QPainter& painter, const QRect& plot) const;
+  double TimeStep(const QRect& plot) const;
+  void DrawTimeAxis(class QPainter& painter, const QRect& plot);
+  void RenderPlot(const QRect& plot);
+  const QPixmap& Legend();
 
   const std::vector<SampleRecord>* records_ = nullptr;
   // Converted values, per row of the table, for the rows drawn so far; and
@@ -95,6 +102,11 @@ class TraceChart : public QWidget {
   bool pointMode_ = false;  // fewer records than pixels: drawn point to point
   std::vector<std::vector<Extremes>> summary_;        // per chosen value, per column
   std::vector<std::array<uint8_t, kBitCount>> bitSummary_;  // 1 clear, 2 set, 3 both
+
+  QImage plotImage_;
+  QPixmap legend_;
+  QHash<QString, QStaticText> axisLabels_;
+  std::vector<int> legendValues_;
 
   bool pressed_ = false;
   bool dragging_ = false;
