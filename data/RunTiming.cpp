@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -73,10 +74,10 @@ void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) 
   firstSpeed_ = speed;
   launchS_ = 0;
   launchRatio_ = 0;
+  launchDoubtS_ = 0;
   distance_ = MetresPerRecord(speed + kHalfStepKmh);
   distanceBefore_ = 0;
-  lastChange_ = index;
-  shortestChange_ = UINT32_MAX;
+  changes_ = 1;
   stayReading_ = speed;
   stayStart_ = index;
   stayEnteredFrom_ = +1;
@@ -87,10 +88,7 @@ void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) 
 
 void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record) {
   static const ValueColumn& rpmColumn = Column("rpm");
-  if (record != lastRecord_) {
-    shortestChange_ = std::min(shortestChange_, index - lastChange_);
-    lastChange_ = index;
-  }
+  if (record != lastRecord_) ++changes_;
   maxRpm_ = std::max(maxRpm_, ConvertValue(rpmColumn, record));
   if (at100_ < 0 && speed >= 100) at100_ = index;
 
@@ -99,10 +97,15 @@ void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record)
     const double stayS = (index - stayStart_) * kRecordPeriodS;
     if (launchRatio_ == 0 && stayStart_ == start_ && leftTo > 0) {
       // The first step lasted stayS and took the car from firstSpeed_ to
-      // speed; at that acceleration it reached firstSpeed_ this long after
-      // leaving the standstill, covering half of firstSpeed_ meanwhile.
+      // speed. At that acceleration it reached firstSpeed_ evenTimeS after
+      // leaving the standstill. A launch whose force builds up (the clutch
+      // biting, the throttle opening) gets there later, by up to as long
+      // again when the build-up is over by the next step: the midpoint of
+      // the two is taken, and half of the span goes into the uncertainty.
       launchRatio_ = static_cast<double>(firstSpeed_) / (speed - firstSpeed_);
-      launchS_ = launchRatio_ * stayS;
+      const double evenTimeS = launchRatio_ * stayS;
+      launchS_ = 1.5 * evenTimeS;
+      launchDoubtS_ = 0.5 * evenTimeS;
       distance_ += firstSpeed_ / 2.0 / 3.6 * launchS_;
     }
     // A step the speed turned back in (or ended a plateau in) was not swept
@@ -119,11 +122,15 @@ void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record)
 
 double RunTimer::SampleSpacingS() const {
   // A reading reaches a record within a record of the frame that carried
-  // it, and a frame within its own period of the change: when the frames
-  // come less often than the records (fresh records no closer than two
-  // apart), the doubt is a frame period and a record.
-  if (shortestChange_ <= 1) return kRecordPeriodS;
-  return (shortestChange_ + 1) * kRecordPeriodS;
+  // it, and a frame within its own period of the change. The frame period
+  // is taken as the mean time between records that differ: a running car
+  // changes some register in nearly every frame, and a value standing
+  // still only makes the figure more careful. (The shortest time between
+  // such records would not do: the bytes of a serial line arrive in
+  // bursts, so two frames can land in one record's time.)
+  const double framesS = (lastIndex_ + 1 - start_) * kRecordPeriodS / std::max<uint32_t>(changes_, 1);
+  if (framesS < 1.2 * kRecordPeriodS) return kRecordPeriodS;
+  return framesS + kRecordPeriodS;
 }
 
 double RunTimer::StartUncertaintyS() const {
@@ -131,7 +138,7 @@ double RunTimer::StartUncertaintyS() const {
   // showing it (taken at half of one); the launch time scales the duration
   // of that step, known to one spacing.
   const double spacing = SampleSpacingS();
-  return spacing / 2 + launchRatio_ * spacing;
+  return spacing / 2 + 1.5 * launchRatio_ * spacing + launchDoubtS_;
 }
 
 void RunTimer::Finish(uint32_t index, int32_t speed) {

@@ -9,16 +9,17 @@
 //   midpoint, s + 1: moving readings are taken at their midpoint. Without
 //   that, 400 m would come out some 4 m short, a tenth of a second.
 // - A run starts at the first record showing a speed above 0, but the car
-//   left the standstill earlier: the time it took to reach the first step is
-//   taken from the duration of the next step (the acceleration of the first
-//   few km/h is taken as even), and added.
+//   left the standstill earlier. At the acceleration of the next step it
+//   would have taken t to reach the first one; a launch whose force builds
+//   up takes longer, up to 2t when the build-up is over by the next step.
+//   1.5t is added to the time, and 0.5t to its uncertainty.
 // - The uncertainty adds up what the steps and the record spacing leave
 //   open: when the first step and the next were crossed (within a sample
 //   spacing), the unfinished step at the line, every step the speed did not
 //   sweep through (a gear change, a lift), and the record spacing at the
 //   line. The sample spacing is the record spacing, or a frame period and a
 //   record when the stream delivers frames less often than records are
-//   stored.
+//   stored (the frame period taken from how often the records change).
 #pragma once
 
 #include <cstdint>
@@ -77,10 +78,10 @@ class RunTimer {  // follows records one at a time, live or over a recording
   int32_t firstSpeed_ = 0;       // the first reading above 0
   double launchS_ = 0;           // time from leaving the standstill to the first step
   double launchRatio_ = 0;       // launchS_ over the duration of the step it came from; 0: not yet known
+  double launchDoubtS_ = 0;      // how far launchS_ may be off, as the launch builds up
   double distance_ = 0;          // m, from the first moving record on, launch included
   double distanceBefore_ = 0;    // distance_ before the latest record
-  uint32_t lastChange_ = 0;      // the latest record that differs from the one before
-  uint32_t shortestChange_ = 0;  // records between two such, at the least
+  uint32_t changes_ = 0;         // records that differ from the one before
   int32_t stayReading_ = 0;      // the reading that lasts now
   uint32_t stayStart_ = 0;
   int stayEnteredFrom_ = 0;      // +1 from below, -1 from above

@@ -1,7 +1,8 @@
 // Recordings of known motion, registered as a real ECU would: the speed
 // register truncates to 2 km/h steps, the engine speed to 12.5 rpm, and the
 // stream's frames (one every frameS) are stored every 10 ms, so a frame
-// stands in as many records as fall before the next one.
+// stands in as many records as fall before the next one. Every frame
+// differs from the one before, as a running engine's do.
 #pragma once
 
 #include <cmath>
@@ -40,6 +41,8 @@ class SyntheticDrive {
       const double now = records.size() * 0.01;
       while (nextFrameS_ <= now + 1e-12) {
         frame_ = RegisterRecord(motion(nextFrameS_));
+        // A running engine's O2 sensor never reads the same twice in a row.
+        frame_[6] = static_cast<uint8_t>(++frames_ % 100);
         nextFrameS_ += frameS_;
       }
       records.push_back(frame_);
@@ -56,4 +59,5 @@ class SyntheticDrive {
   double frameS_;
   double nextFrameS_;
   SampleRecord frame_{};
+  unsigned frames_ = 0;
 };

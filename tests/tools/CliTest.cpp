@@ -11,7 +11,9 @@
 #include "data/Recorder.h"
 #include "tests/common/FakeDeviceTree.h"
 #include "tests/tools/ToolsTestSupport.h"
+#include "link/StreamReceiver.h"
 #include "tools/ecusim/EcuSimulator.h"
+#include "tools/ecusim/EngineModel.h"
 
 using namespace tools_test;
 
@@ -300,6 +302,13 @@ TEST(Cli, UsageErrorsExitTwoWithOneLine) {
       {"ports", "--dev-root", ""},
       {"ports", "--port", "COM1"},
       {"ports", "COM1"},
+      {"runs"},
+      {"runs", "a.eld", "--distance", "500"},
+      {"runs", "a.eld", "--mass", "1400"},
+      {"power", "a.eld"},
+      {"power", "a.eld", "--mass", "-3"},
+      {"power", "a.eld", "--mass", "1400", "--cda", "x"},
+      {"power", "a.eld", "--mass", "1400", "--curve", "0"},
   };
   for (const std::vector<std::string>& args : cases) {
     const RunResult r = RunProgram(kCli, args, dir);
@@ -363,4 +372,95 @@ TEST(EcuSimExecutable, PrintsThePathFirstAndStopsOnSigterm) {
 
   const RunResult bad = RunProgram(TORVANE_ECU_SIM, {"--ecu-number", "TOOLONG"}, dir, "bad");
   EXPECT_EQ(bad.status, 2);
+}
+
+namespace {
+
+// A minute of the simulator's drag run as the program records it, saved as
+// a log file.
+void WriteDragRunLog(const std::string& path) {
+  EngineModel engine(1, true);
+  const double dt = EcuSimulator::FrameSeconds(kStreamRegisterCount);
+  SampleRecord frame;
+  double frameTime = 0;
+  std::vector<SampleRecord> records;
+  while (records.size() < 6000) {
+    for (; frameTime <= records.size() * 0.01; frameTime += dt) {
+      engine.Advance(dt);
+      frame[0] = kFrameLength;
+      for (int i = 0; i < kStreamRegisterCount; ++i) frame[i + 1] = engine.Register(kStreamRegisters[i]);
+    }
+    records.push_back(frame);
+  }
+  uint8_t header[40];
+  MakeLogHeader(static_cast<uint32_t>(records.size()), header);
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(header), sizeof header);
+  for (const SampleRecord& r : records)
+    file.write(reinterpret_cast<const char*>(r.bytes.data()), kSampleRecordSize);
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream in(line);
+  std::string field;
+  while (std::getline(in, field, ',')) fields.push_back(field);
+  if (!line.empty() && line.back() == ',') fields.push_back("");
+  return fields;
+}
+
+}  // namespace
+
+// runs and power on a recording of the drag run: the documented columns,
+// a row per run and per pull, the figures the simulator's car gives, and
+// one pull's curve; a pull that is not there is a usage error.
+TEST(Cli, RunsAndPowerOfADragRun) {
+  TempDir dir;
+  const std::string log = dir.File("drag.eld");
+  WriteDragRunLog(log);
+
+  for (const char* distance : {"400", "1000"}) {
+    const RunResult runs = RunProgram(kCli, {"runs", log, "--distance", distance}, dir, "runs");
+    ASSERT_EQ(runs.status, 0) << runs.err;
+    const std::vector<std::string> lines = SplitLines(runs.out);
+    ASSERT_GE(lines.size(), 2u) << runs.out;
+    EXPECT_EQ(lines[0], "start_ms,time_s,time_uncertainty_s,speed_kmh,zero_to_100_s,max_rpm");
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const std::vector<std::string> f = Fields(lines[i]);
+      ASSERT_EQ(f.size(), 6u) << lines[i];
+      EXPECT_GT(std::stod(f[1]), std::string(distance) == "400" ? 10 : 20) << lines[i];
+      EXPECT_LT(std::stod(f[2]), 0.2) << lines[i];
+      EXPECT_GT(std::stod(f[4]), 3) << lines[i];
+      EXPECT_GE(std::stoi(f[5]), 6500) << lines[i];
+    }
+  }
+
+  const RunResult power = RunProgram(kCli, {"power", log, "--mass", "1400"}, dir, "power");
+  ASSERT_EQ(power.status, 0) << power.err;
+  const std::vector<std::string> pulls = SplitLines(power.out);
+  ASSERT_GE(pulls.size(), 5u) << power.out;
+  EXPECT_EQ(pulls[0], "start_ms,end_ms,peak_kw,peak_ps,peak_rpm");
+  for (size_t i = 1; i < pulls.size(); ++i) {
+    const std::vector<std::string> f = Fields(pulls[i]);
+    ASSERT_EQ(f.size(), 5u) << pulls[i];
+    EXPECT_LT(std::stoll(f[0]), std::stoll(f[1]));
+    EXPECT_NEAR(std::stod(f[2]), DragRunCar::kPeakKw, DragRunCar::kPeakKw * 0.03) << pulls[i];
+    EXPECT_NEAR(std::stod(f[3]), std::stod(f[2]) / 0.73549875, 0.2) << pulls[i];
+  }
+  // A heavier car needs more power for the same acceleration.
+  const RunResult heavier = RunProgram(kCli, {"power", log, "--mass", "1600", "--cda", "0.7", "--crr", "0"}, dir);
+  ASSERT_EQ(heavier.status, 0) << heavier.err;
+  EXPECT_GT(std::stod(Fields(SplitLines(heavier.out)[1])[2]), std::stod(Fields(pulls[1])[2]));
+
+  const RunResult curve = RunProgram(kCli, {"power", log, "--mass", "1400", "--curve", "2"}, dir);
+  ASSERT_EQ(curve.status, 0) << curve.err;
+  const std::vector<std::string> points = SplitLines(curve.out);
+  ASSERT_GT(points.size(), 10u);
+  EXPECT_EQ(points[0], "rpm,kw,ps,wheel_torque_nm");
+  EXPECT_EQ(Fields(points[5]).size(), 4u);
+  const std::string past = std::to_string(pulls.size());  // one more than there are
+  const RunResult none = RunProgram(kCli, {"power", log, "--mass", "1400", "--curve", past}, dir);
+  EXPECT_EQ(none.status, 2);
+  EXPECT_EQ(none.out, "");
+  EXPECT_EQ(RunProgram(kCli, {"runs", dir.File("missing.eld")}, dir).status, 1);
 }

@@ -5,6 +5,8 @@
 
 #include <set>
 
+#include "data/PowerMeter.h"
+#include "data/RunTiming.h"
 #include "data/SampleRecord.h"
 #include "link/StreamReceiver.h"
 #include "tools/ecusim/EcuSimulator.h"
@@ -101,5 +103,59 @@ TEST(SimRandom, StaysInItsRanges) {
     const double u = random.Uniform(1.5, 2.5);
     ASSERT_GE(u, 1.5);
     ASSERT_LT(u, 2.5);
+  }
+}
+
+// The drag run, recorded as the program records it (a frame every 20.8 ms,
+// a record every 10 ms): standing starts soon after the stream starts, over
+// 1000 m and again, the speed register truncating, the engine speed that
+// of the gear, and pulls whose power is the documented curve.
+TEST(EngineModel, DragRunTimesAndPowerAsDocumented) {
+  EngineModel engine(1, true);
+  const double dt = EcuSimulator::FrameSeconds(kStreamRegisterCount);
+  std::vector<SampleRecord> records;
+  SampleRecord frame = Sample(engine);
+  double frameTime = 0;
+  constexpr double kKmhPer1000[6] = {0, 8, 14, 21, 28, 35};
+  while (records.size() < 9000) {
+    const double now = records.size() * 0.01;
+    while (frameTime <= now) {
+      engine.Advance(dt);
+      frameTime += dt;
+      frame = Sample(engine);
+      EXPECT_EQ(Value("speed", frame), 2 * static_cast<int>(engine.SpeedKmh() / 2));
+      if (engine.Coupled()) {
+        EXPECT_NEAR(Value("rpm", frame), engine.SpeedKmh() / kKmhPer1000[engine.Gear()] * 1000, 13);
+      }
+    }
+    records.push_back(frame);
+  }
+
+  // The true times of the first run, from the engine's own speed in fine
+  // steps: every run is the same drive.
+  EngineModel truth(1, true);
+  double t = 0, metres = 0, start = -1, true400 = 0, true1000 = 0;
+  while (true1000 == 0 && t < 60) {
+    truth.Advance(0.0005);
+    t += 0.0005;
+    if (truth.SpeedKmh() > 0 && start < 0) start = t - 0.0005;
+    metres += truth.SpeedKmh() / 3.6 * 0.0005;
+    if (metres >= 400 && true400 == 0) true400 = t - start;
+    if (metres >= 1000) true1000 = t - start;
+  }
+  const std::vector<RunResult> runs = FindRuns(records, 1000);
+  ASSERT_GE(runs.size(), 2u);
+  EXPECT_LT(runs[0].startMs, 4000);
+  const std::vector<RunResult> quarters = FindRuns(records, 400);
+  ASSERT_EQ(quarters.size(), runs.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_NEAR(runs[i].timeS, true1000, runs[i].timeUncertaintyS);
+    EXPECT_NEAR(quarters[i].timeS, true400, quarters[i].timeUncertaintyS);
+  }
+  const std::vector<PullResult> pulls = FindPulls(records, VehicleFigures{});
+  ASSERT_GE(pulls.size(), 8u);  // first to fourth gear in each run
+  for (const PullResult& pull : pulls) {
+    EXPECT_NEAR(pull.peakKw, DragRunCar::kPeakKw, DragRunCar::kPeakKw * 0.03);
+    EXPECT_GE(DragRunCar::WheelKw(pull.peakRpm), DragRunCar::kPeakKw * 0.97) << pull.peakRpm;
   }
 }

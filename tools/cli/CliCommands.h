@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "data/PowerMeter.h"
+
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
@@ -23,6 +25,9 @@ struct CliArguments {
   int64_t end = -1;                                    // --end; -1: not given
   std::string sysRoot;                                 // --sys-root; empty: /sys
   std::string devRoot;                                 // --dev-root; empty: /dev
+  double distance = 400;                               // runs --distance: 400 or 1000 m
+  VehicleFigures vehicle;                              // power --mass, --cda, --crr
+  int64_t curve = -1;                                  // power --curve N (from 1); -1: not given
 };
 
 // Prints "torvane-cli: <message>" on standard error.
@@ -34,6 +39,10 @@ int StreamCommand(const CliArguments& args);
 int RecordCommand(const CliArguments& args);
 int InfoCommand(const CliArguments& args);
 int ExportCommand(const CliArguments& args);
+// The runs from a standing start in a log file, and its full-throttle pulls
+// (or one pull's power curve), as CSV on standard output.
+int RunsCommand(const CliArguments& args);
+int PowerCommand(const CliArguments& args);
 // Exit 0 when the cable was found, 1 when not.
 int PortsCommand(const CliArguments& args);
 

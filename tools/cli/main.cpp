@@ -25,6 +25,15 @@ const char kUsage[] =
     "  ports  [--map COMn=PATH] [--sys-root DIR] [--dev-root DIR]\n"
     "                                  list the serial devices, their COM slots and\n"
     "                                  access, and the COM port of the cable\n"
+    "  runs   FILE.eld [--distance 400|1000]\n"
+    "                                  the runs from a standing start, as CSV:\n"
+    "                                  start_ms,time_s,time_uncertainty_s,speed_kmh,\n"
+    "                                  zero_to_100_s,max_rpm (0-100 empty: not reached)\n"
+    "  power  FILE.eld --mass KG [--cda M2] [--crr C] [--curve N]\n"
+    "                                  the full-throttle pulls, as CSV:\n"
+    "                                  start_ms,end_ms,peak_kw,peak_ps,peak_rpm;\n"
+    "                                  with --curve N the N-th pull's curve (1 = first):\n"
+    "                                  rpm,kw,ps,wheel_torque_nm\n"
     "\n"
     "  --port P          COM1..COM10 (through the port map) or a device path\n"
     "                    (a path is mapped to COM1 and COM1 is opened)\n"
@@ -37,6 +46,10 @@ const char kUsage[] =
     "                    record of the file); --start beyond it is an error\n"
     "  --sys-root DIR    look for devices in DIR/class/tty (default /sys)\n"
     "  --dev-root DIR    device nodes are DIR/<tty> (default /dev)\n"
+    "  --distance M      400 (default) or 1000 metres\n"
+    "  --mass KG         the car's mass with driver\n"
+    "  --cda M2          drag area (default 0.65)\n"
+    "  --crr C           rolling-resistance coefficient (default 0.015)\n"
     "\n"
     "Status lines (\"OK. ...\" / \"NG. ...\") go to standard output for probe and to\n"
     "standard error for stream and record, whose standard output is data.\n"
@@ -48,6 +61,16 @@ bool ParseSeconds(const char* text, double& value) {
   errno = 0;
   value = std::strtod(text, &end);
   return errno == 0 && end != text && *end == '\0' && value > 0 && value < 1e7;
+}
+
+// A finite number in (low, high]; the whole text must be the number.
+bool ParseFigure(const char* text, double low, double high, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text, &end);
+  if (errno != 0 || end == text || *end != '\0' || !(v > low && v <= high)) return false;
+  value = v;
+  return true;
 }
 
 bool ParseIndex(const char* text, int64_t& value) {
@@ -75,11 +98,13 @@ int main(int argc, char** argv) {
   }
   const bool linkCommand =
       args.command == "probe" || args.command == "stream" || args.command == "record";
-  const bool fileCommand = args.command == "info" || args.command == "export";
+  const bool analysisCommand = args.command == "runs" || args.command == "power";
+  const bool fileCommand = args.command == "info" || args.command == "export" || analysisCommand;
   const bool portsCommand = args.command == "ports";
   if (!linkCommand && !fileCommand && !portsCommand)
     return CliUsageError("unknown command " + args.command);
 
+  bool massGiven = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -88,7 +113,8 @@ int main(int argc, char** argv) {
     }
     const bool takesValue = arg == "--port" || arg == "--map" || arg == "--seconds" ||
                             arg == "--out" || arg == "--start" || arg == "--end" ||
-                            arg == "--sys-root" || arg == "--dev-root";
+                            arg == "--sys-root" || arg == "--dev-root" || arg == "--distance" ||
+                            arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve";
     if (takesValue && i + 1 >= argc) return CliUsageError(arg + " needs a value");
     if (arg == "--port" && linkCommand) {
       args.port = argv[++i];
@@ -120,6 +146,23 @@ int main(int argc, char** argv) {
     } else if (arg == "--dev-root" && portsCommand) {
       args.devRoot = argv[++i];
       if (args.devRoot.empty()) return CliUsageError("--dev-root needs a folder");
+    } else if (arg == "--distance" && args.command == "runs") {
+      const std::string v = argv[++i];
+      if (v != "400" && v != "1000") return CliUsageError("--distance is 400 or 1000, not " + v);
+      args.distance = std::stod(v);
+    } else if (arg == "--mass" && args.command == "power") {
+      if (!ParseFigure(argv[++i], 0, 100000, args.vehicle.massKg))
+        return CliUsageError("--mass needs a positive number of kg, not " + std::string(argv[i]));
+      massGiven = true;
+    } else if (arg == "--cda" && args.command == "power") {
+      if (!ParseFigure(argv[++i], 0, 100, args.vehicle.cdaM2))
+        return CliUsageError("--cda needs a positive drag area in m2, not " + std::string(argv[i]));
+    } else if (arg == "--crr" && args.command == "power") {
+      if (!ParseFigure(argv[++i], -1e-300, 1, args.vehicle.crr))
+        return CliUsageError("--crr needs a coefficient from 0 to 1, not " + std::string(argv[i]));
+    } else if (arg == "--curve" && args.command == "power") {
+      if (!ParseIndex(argv[++i], args.curve) || args.curve < 1)
+        return CliUsageError("--curve needs a pull number (1 or more), not " + std::string(argv[i]));
     } else if (!arg.empty() && arg[0] != '-' && fileCommand && args.file.empty()) {
       args.file = arg;
     } else if (!arg.empty() && arg[0] == '-') {
@@ -132,6 +175,7 @@ int main(int argc, char** argv) {
   if (fileCommand && args.file.empty()) return CliUsageError(args.command + " needs a log file");
   if ((args.command == "record" || args.command == "export") && args.out.empty())
     return CliUsageError(args.command + " needs --out");
+  if (args.command == "power" && !massGiven) return CliUsageError("power needs --mass");
   if (args.start >= 0 && args.end >= 0 && args.start > args.end)
     return CliUsageError("--start must not be after --end");
 
@@ -140,5 +184,7 @@ int main(int argc, char** argv) {
   if (args.command == "record") return RecordCommand(args);
   if (args.command == "info") return InfoCommand(args);
   if (portsCommand) return PortsCommand(args);
+  if (args.command == "runs") return RunsCommand(args);
+  if (args.command == "power") return PowerCommand(args);
   return ExportCommand(args);
 }

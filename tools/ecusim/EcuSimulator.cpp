@@ -57,7 +57,8 @@ double EcuSimulator::FrameSeconds(int registerCount) {
 
 // Bytes waiting for the line, with the frames whose last byte is among them.
 struct EcuSimulator::Output {
-  explicit Output(uint64_t seed) : engine(seed), faults(seed ^ 0xFA17FA17FA17FA17ull) {}
+  Output(uint64_t seed, bool dragRun)
+      : engine(seed, dragRun), faults(seed ^ 0xFA17FA17FA17FA17ull) {}
 
   std::deque<uint8_t> bytes;
   uint64_t queuedTotal = 0;   // bytes ever queued
@@ -71,6 +72,7 @@ struct EcuSimulator::Output {
   uint64_t frameNumber = 0;
   int framesSinceFault = 0;
   uint64_t streamEnd = 0;  // queue position after the last stream byte
+  int64_t lastFrameNs = 0;  // when the drag run's previous frame was made
 
   // The stop byte ends the stream at once: what is left of the frame on its
   // way is never sent (nor logged, since it never fully reached the line).
@@ -153,7 +155,7 @@ bool EcuSimulator::Start() {
     linkMade_ = true;
   }
 
-  output_ = new Output(options_.seed);
+  output_ = new Output(options_.seed, options_.dragRun);
   output_->byteNs = 1000000000LL * kBitsPerByte / options_.baud;
   stopRequested_ = false;
   running_ = true;
@@ -263,7 +265,16 @@ void EcuSimulator::HandleByte(uint8_t b) {
 void EcuSimulator::QueueStreamFrame() {
   Output& out = *output_;
   const int n = static_cast<int>(streamRegisters_.size());
-  out.engine.Advance(FrameSeconds(n));
+  double dt = FrameSeconds(n);
+  if (options_.dragRun) {
+    // A timed run must keep time with the clock on the wall: the car moves
+    // on by the time that really passed, so a line or a simulator held up
+    // costs frames, as a real ECU's would, and never slows the car down.
+    const int64_t now = NowNs();
+    if (out.lastFrameNs != 0) dt = std::clamp((now - out.lastFrameNs) * 1e-9, 0.0, 1.0);
+    out.lastFrameNs = now;
+  }
+  out.engine.Advance(dt);
 
   SentFrame frame;
   frame.number = out.frameNumber++;

@@ -27,6 +27,10 @@ struct EcuSimulatorOptions {
   std::string ecuNumber = "8JU17";
   int32_t baud = 9600;
   std::string linkPath;          // when set: a symbolic link to the slave path
+  // The engine drives standing starts and pulls (DragRunCar). It then moves
+  // in real time rather than by frames sent, so its data depend on the
+  // timing too, not only on the seed.
+  bool dragRun = false;
   // Faults, as real lines and ECUs show them.
   bool noInit = false;           // never answer the initialisation
   bool strayBytes = false;       // now and then a few non-FF bytes between frames

@@ -50,11 +50,136 @@ uint8_t LowByte(double word) {
 
 }  // namespace
 
-EngineModel::EngineModel(uint64_t seed) : random_(seed) {
+EngineModel::EngineModel(uint64_t seed, bool dragRun) : random_(seed), dragRun_(dragRun) {
   coolant_ = random_.Uniform(8, 28);
   acLeft_ = random_.Uniform(8, 20);
   steeringLeft_ = random_.Uniform(3, 10);
   EnterPhase(Phase::Crank);
+  if (dragRun_) {
+    // Warmed up and idling at the line: the first start follows the stand.
+    coolant_ = 84;
+    EnterPhase(Phase::Idle);
+    rpm_ = 850;
+    dragPhase_ = DragPhase::Stand;
+    dragLeft_ = DragRunCar::kStandSeconds;
+  }
+}
+
+double DragRunCar::WheelKw(double rpm) {
+  const double x = (rpm - kPeakRpm) / kCurveWidthRpm;
+  return std::max(0.0, kPeakKw * (1 - x * x));
+}
+
+namespace {
+
+// The throttle gives full power once it is three quarters open.
+double PowerShare(double throttle) { return std::clamp(throttle / 0.75, 0.0, 1.0); }
+
+double ResistanceN(double speedMS) {
+  if (speedMS <= 0) return 0;
+  return 0.5 * DragRunCar::kAirDensity * DragRunCar::kCdaM2 * speedMS * speedMS +
+         DragRunCar::kCrr * DragRunCar::kMassKg * 9.81;
+}
+
+double GearMS(int gear, double rpm) { return rpm / 1000 * kKmhPer1000Rpm[gear] / 3.6; }
+
+}  // namespace
+
+void EngineModel::UpdateDragRun(double dt) {
+  // A frame is some 20 ms; the car moves on in steps of a millisecond at
+  // most so that the speed follows the curve, not the frame rate.
+  const int steps = std::max(1, static_cast<int>(std::ceil(dt / 0.001)));
+  for (int i = 0; i < steps; ++i) DragStep(dt / steps);
+  speed_ = speedMS_ * 3.6;
+  rpm_ = std::clamp(rpm_, 0.0, 7200.0);
+}
+
+void EngineModel::DragStep(double h) {
+  const double mass = DragRunCar::kMassKg;
+  switch (dragPhase_) {
+    case DragPhase::Stand:
+      speedMS_ = 0;
+      if (dragLeft_ > 1) {
+        gear_ = 0;
+        throttleTarget_ = 0;
+        rpm_ = Approach(rpm_, 850 + 10 * noise_, h, 0.4);
+      } else {
+        // The last second: first gear in, clutch down, the revs held at the
+        // launch engine speed.
+        gear_ = 1;
+        throttleTarget_ = 0.35;
+        rpm_ = Approach(rpm_, DragRunCar::kLaunchRpm + 15 * noise_, h, 0.2);
+      }
+      dragLeft_ -= h;
+      if (dragLeft_ <= 0) {
+        dragPhase_ = DragPhase::Launch;
+        gear_ = 1;
+        throttleTarget_ = 1;
+        dragMetres_ = 0;
+      }
+      break;
+    case DragPhase::Launch: {
+      // The clutch is let in at once and slips, passing the engine's torque
+      // on: the force at the wheels is what the power would give at the
+      // speed the engine speed stands for in first gear.
+      rpm_ = Approach(rpm_, DragRunCar::kLaunchRpm, h, 0.15);
+      const double lockMS = GearMS(1, rpm_);
+      const double force = DragRunCar::WheelKw(rpm_) * 1000 * PowerShare(throttle_) / lockMS;
+      speedMS_ = std::max(0.0, speedMS_ + (force - ResistanceN(speedMS_)) / mass * h);
+      if (speedMS_ >= lockMS) dragPhase_ = DragPhase::Pull;
+      break;
+    }
+    case DragPhase::Pull: {
+      rpm_ = speedMS_ / GearMS(gear_, 1);
+      // A rev limiter holds the last gear at 7000 rpm.
+      const double kw = rpm_ < 7000 ? DragRunCar::WheelKw(rpm_) * PowerShare(throttle_) : 0;
+      speedMS_ += (kw * 1000 / speedMS_ - ResistanceN(speedMS_)) / mass * h;
+      rpm_ = speedMS_ / GearMS(gear_, 1);
+      if (dragMetres_ >= DragRunCar::kRunMetres) {
+        dragPhase_ = DragPhase::Brake;
+        throttleTarget_ = 0;
+      } else if (rpm_ >= DragRunCar::kShiftRpm && gear_ < 5) {
+        dragPhase_ = DragPhase::Shift;
+        dragLeft_ = DragRunCar::kShiftSeconds;
+        throttleTarget_ = 0;
+      }
+      break;
+    }
+    case DragPhase::Shift:
+      // Clutch down: the car rolls on against the drag while the engine
+      // falls towards the speed of the next gear.
+      speedMS_ -= ResistanceN(speedMS_) / mass * h;
+      rpm_ = Approach(rpm_, speedMS_ / GearMS(gear_ + 1, 1), h, 0.08);
+      dragLeft_ -= h;
+      if (dragLeft_ <= 0) {
+        ++gear_;
+        rpm_ = speedMS_ / GearMS(gear_, 1);
+        dragPhase_ = DragPhase::Pull;
+        throttleTarget_ = 1;
+      }
+      break;
+    case DragPhase::Brake:
+      speedMS_ = std::max(0.0, speedMS_ - (DragRunCar::kBrakeMS2 + ResistanceN(speedMS_) / mass) * h);
+      if (gear_ > 0) {
+        rpm_ = speedMS_ / GearMS(gear_, 1);
+        if (rpm_ < 1300) {
+          if (gear_ > 1 && speedMS_ * 3.6 > 15) {
+            --gear_;
+            rpm_ = speedMS_ / GearMS(gear_, 1);
+          } else {
+            gear_ = 0;  // clutch down, roll to a stop
+          }
+        }
+      } else {
+        rpm_ = Approach(rpm_, 850, h, 0.4);
+      }
+      if (speedMS_ <= 0) {
+        dragPhase_ = DragPhase::Stand;
+        dragLeft_ = DragRunCar::kStandSeconds;
+      }
+      break;
+  }
+  dragMetres_ += speedMS_ * h;
 }
 
 double EngineModel::Airflow() const {
@@ -235,7 +360,11 @@ void EngineModel::Advance(double dt) {
   time_ += dt;
   noise_ = random_.Uniform(-1, 1);
   throttle_ = Approach(throttle_, throttleTarget_, dt, 0.12);
-  UpdatePhase(dt);
+  if (dragRun_) {
+    UpdateDragRun(dt);
+  } else {
+    UpdatePhase(dt);
+  }
   UpdateTemperatures(dt);
   UpdateSwitches(dt);
 }
@@ -269,7 +398,8 @@ uint8_t EngineModel::Register(uint8_t nn) const {
     case 0x05: return LowByte(maf / 5);
     case 0x08: return ToByte(coolant_ + 50);
     case 0x09: return ToByte(o2 / 10);
-    case 0x0B: return ToByte(speed_ / 2);
+    // The speed register truncates, as a real one counts whole steps.
+    case 0x0B: return ToByte(std::floor(speed_ / 2));
     case 0x0C: return ToByte(battery / 80);
     case 0x0D: return ToByte(throttleMv / 20);
     case 0x12: return ToByte(exhaustMv / 20);

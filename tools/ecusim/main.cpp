@@ -30,8 +30,24 @@ const char kUsage[] =
     "  --cut-frames         now and then a frame cut short\n"
     "  --echo-inverted      echo every command byte inverted, as real ECUs do\n"
     "  --close-after SECS   close the line (and exit) after SECS seconds\n"
+    "  --drag-run           drive standing starts and full-throttle pulls instead\n"
+    "                       of the everyday drive (see below)\n"
     "  --help               this text\n"
-    "Stops on SIGINT or SIGTERM.\n";
+    "Stops on SIGINT or SIGTERM.\n"
+    "\n"
+    "The drag run: 3 s at a standstill (the last second in first gear, clutch\n"
+    "down, revs held at 4000 rpm), the clutch let in at once, full throttle\n"
+    "(4300 mV) through the gears, shifting at 6800 rpm (0.35 s with the throttle\n"
+    "shut), for 1150 m (first to fourth gear); then braking at 7 m/s^2 to a\n"
+    "stop, and again. The first start comes 3 s after the stream starts.\n"
+    "The car: 1400 kg with driver, drag area 0.65 m^2, rolling resistance 0.015,\n"
+    "air 1.2 kg/m^3, nothing rotating to speed up; road speed per 1000 rpm 8,\n"
+    "14, 21, 28 and 35 km/h in gears 1 to 5. Wheel power at full throttle:\n"
+    "118 kW x (1 - ((rpm - 5600) / 4400)^2), a peak of 118 kW (160.4 PS) at\n"
+    "5600 rpm; 91 kW at 3500 rpm, 109 kW at 6800 rpm. Each run: 0-100 km/h in\n"
+    "6.61 s, 400 m in 14.56 s (149.6 km/h), 1000 m in 27.02 s (189.8 km/h).\n"
+    "The speed register truncates to 2 km/h steps, as a real ECU's does. The\n"
+    "car moves in real time: a line held up costs frames, not time.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "torvane-ecu-sim: %s (see --help)\n", message.c_str());
@@ -109,6 +125,8 @@ int main(int argc, char** argv) {
       options.ffInFrame = true;
     } else if (arg == "--cut-frames") {
       options.cutFrames = true;
+    } else if (arg == "--drag-run") {
+      options.dragRun = true;
     } else if (arg == "--echo-inverted") {
       options.echoInverted = true;
     } else {
