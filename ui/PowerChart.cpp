@@ -74,7 +74,7 @@ void PowerChart::paintEvent(QPaintEvent*) {
     painter.setPen(QColor(70, 70, 70));
     painter.drawText(QRect(x - 40, plot.bottom() + 3, 80, 16), Qt::AlignHCenter, QString::number(r, 'f', 0));
   }
-  painter.drawText(QRect(plot.right() - 100, plot.bottom() + 3, 100, 16), Qt::AlignRight, "rpm");
+  painter.drawText(QRect(plot.right() - 104, plot.bottom() - 18, 100, 16), Qt::AlignRight, "engine speed, rpm");
   for (double v = 0; v <= powerTop + 1e-9; v += powerStep) {
     const int y = static_cast<int>(std::lround(yPower(v)));
     painter.setPen(QColor(232, 232, 232));

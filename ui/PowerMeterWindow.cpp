@@ -144,11 +144,19 @@ void TPowerMeterWindow::FeedLive() {
   if (ended) {
     FillList();
     ShowPull(&livePulls_.back());
+    showingGrowing_ = false;
   }
-  if (tracker_.InPull()) {
-    // The curve grows while the pull goes on.
-    ui_->Chart->SetCurve(tracker_.CurrentCurve());
+  // The curve grows while the pull goes on; a pull that ends too short to
+  // keep gives the view back to the last one kept.
+  const std::vector<PowerPoint> growing =
+      tracker_.InPull() ? tracker_.CurrentCurve() : std::vector<PowerPoint>{};
+  if (growing.size() >= 2) {
+    ui_->Chart->SetCurve(growing);
     ui_->PeakLabel->setText("pull going on");
+    showingGrowing_ = true;
+  } else if (showingGrowing_) {
+    showingGrowing_ = false;
+    ShowPull(livePulls_.empty() ? nullptr : &livePulls_.back());
   }
 }
 
@@ -188,7 +196,7 @@ void TPowerMeterWindow::FillList() {
                              QString::number(pull.peakRpm, 'f', 0)};
     for (int c = 0; c < 5; ++c) list.setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
   }
-  if (!listingRecording_ && !pulls.empty()) list.scrollToBottom();
+  if (listingRecording_) list.scrollToTop(); else if (!pulls.empty()) list.scrollToBottom();
   filling_ = false;
 }
 

@@ -60,5 +60,6 @@ class TPowerMeterWindow : public QWidget {
   std::vector<PullResult> recordingPulls_;
   bool listingRecording_ = false;
   bool filling_ = false;
+  bool showingGrowing_ = false;  // the chart shows the live pull going on
   bool vehicleChanged_ = false;  // entered in this run: written at close
 };

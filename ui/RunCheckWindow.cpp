@@ -174,7 +174,7 @@ void TRunCheckWindow::FillList() {
                              QString::number(run.maxRpm)};
     for (int c = 0; c < 5; ++c) list.setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
   }
-  if (!listingRecording_ && !runs.empty()) list.scrollToBottom();
+  if (listingRecording_) list.scrollToTop(); else if (!runs.empty()) list.scrollToBottom();
   filling_ = false;
 }
 
