@@ -1,6 +1,7 @@
 // torvane-cli: the Consult link and the recorder without a window, for a
 // car computer or a terminal.
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -63,12 +64,15 @@ bool ParseSeconds(const char* text, double& value) {
   return errno == 0 && end != text && *end == '\0' && value > 0 && value < 1e7;
 }
 
-// A finite number in (low, high]; the whole text must be the number.
-bool ParseFigure(const char* text, double low, double high, double& value) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !(v > low && v <= high)) return false;
+// A number with a decimal point whatever the locale (a car's figures are
+// written the same everywhere); the whole text must be the number, and it
+// must lie in [low, high] and not be low itself unless lowAllowed.
+bool ParseFigure(const char* text, double low, double high, bool lowAllowed, double& value) {
+  const char* end = text + std::strlen(text);
+  double v = 0;
+  const auto result = std::from_chars(text, end, v);
+  if (result.ec != std::errc() || result.ptr != end || end == text) return false;
+  if (!(v >= low && v <= high) || (!lowAllowed && v == low)) return false;
   value = v;
   return true;
 }
@@ -149,16 +153,16 @@ int main(int argc, char** argv) {
     } else if (arg == "--distance" && args.command == "runs") {
       const std::string v = argv[++i];
       if (v != "400" && v != "1000") return CliUsageError("--distance is 400 or 1000, not " + v);
-      args.distance = std::stod(v);
+      args.distance = v == "400" ? 400 : 1000;
     } else if (arg == "--mass" && args.command == "power") {
-      if (!ParseFigure(argv[++i], 0, 100000, args.vehicle.massKg))
+      if (!ParseFigure(argv[++i], 0, 100000, false, args.vehicle.massKg))
         return CliUsageError("--mass needs a positive number of kg, not " + std::string(argv[i]));
       massGiven = true;
     } else if (arg == "--cda" && args.command == "power") {
-      if (!ParseFigure(argv[++i], 0, 100, args.vehicle.cdaM2))
+      if (!ParseFigure(argv[++i], 0, 100, false, args.vehicle.cdaM2))
         return CliUsageError("--cda needs a positive drag area in m2, not " + std::string(argv[i]));
     } else if (arg == "--crr" && args.command == "power") {
-      if (!ParseFigure(argv[++i], -1e-300, 1, args.vehicle.crr))
+      if (!ParseFigure(argv[++i], 0, 1, true, args.vehicle.crr))
         return CliUsageError("--crr needs a coefficient from 0 to 1, not " + std::string(argv[i]));
     } else if (arg == "--curve" && args.command == "power") {
       if (!ParseIndex(argv[++i], args.curve) || args.curve < 1)
