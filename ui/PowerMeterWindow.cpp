@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kSection = "Vehicle";
 constexpr int kRefreshMs = 100;
+constexpr int kIdleMs = 1000;
 
 QString SecondsText(int64_t ms) { return QString::number(ms / 1000.0, 'f', 2) + " s"; }
 
@@ -45,7 +46,7 @@ TPowerMeterWindow::TPowerMeterWindow(TConsultMainForm& main, const ProgramInstan
   connect(ui_->CrrEdit, &QDoubleSpinBox::editingFinished, this, &TPowerMeterWindow::VehicleEditChange);
   connect(ui_->PullList, &QTableWidget::itemSelectionChanged, this, &TPowerMeterWindow::PullListSelect);
   refreshTimer_.setObjectName("RefreshTimer");
-  refreshTimer_.setInterval(kRefreshMs);
+  refreshTimer_.setInterval(kIdleMs);
   connect(&refreshTimer_, &QTimer::timeout, this, &TPowerMeterWindow::RefreshTimerTimer);
   refreshTimer_.start();
 }
@@ -106,7 +107,12 @@ void TPowerMeterWindow::VehicleEditChange() {
 }
 
 void TPowerMeterWindow::RefreshTimerTimer() {
-  if (!isVisible() && !mirror_.LiveNow()) return;
+  // Hidden with nothing live, it only looks out for a recording to start,
+  // once a second: the recording is read from its first record on anyway.
+  const bool following = isVisible() || mirror_.LiveNow();
+  const int interval = following ? kRefreshMs : kIdleMs;
+  if (refreshTimer_.interval() != interval) refreshTimer_.setInterval(interval);
+  if (!following) return;
   const bool liveMode = instances_.recorderState.liveMode.load() == 1;
   const bool wasLiveMode = !listingRecording_;
   const RecordingMirror::Change change = mirror_.Update();

@@ -11,6 +11,7 @@ namespace {
 // Ten times a second: the running time reads well at that pace, and the
 // window follows a live recording even while it is hidden, at little cost.
 constexpr int kRefreshMs = 100;
+constexpr int kIdleMs = 1000;
 // The engine speed register's step.
 constexpr double kRpmStep = 12.5;
 
@@ -55,7 +56,7 @@ TRunCheckWindow::TRunCheckWindow(TConsultMainForm& main, const ProgramInstances&
   ui_->RunList->setColumnWidth(3, 110);
   connect(ui_->RunList, &QTableWidget::itemSelectionChanged, this, &TRunCheckWindow::RunListSelect);
   refreshTimer_.setObjectName("RefreshTimer");
-  refreshTimer_.setInterval(kRefreshMs);
+  refreshTimer_.setInterval(kIdleMs);
   connect(&refreshTimer_, &QTimer::timeout, this, &TRunCheckWindow::RefreshTimerTimer);
   refreshTimer_.start();
   ShowPhase();
@@ -79,7 +80,12 @@ const std::vector<RunResult>& TRunCheckWindow::ListedRuns() const {
 }
 
 void TRunCheckWindow::RefreshTimerTimer() {
-  if (!isVisible() && !mirror_.LiveNow()) return;  // nothing to follow or show
+  // Hidden with nothing live, it only looks out for a recording to start,
+  // once a second: the recording is read from its first record on anyway.
+  const bool following = isVisible() || mirror_.LiveNow();
+  const int interval = following ? kRefreshMs : kIdleMs;
+  if (refreshTimer_.interval() != interval) refreshTimer_.setInterval(interval);
+  if (!following) return;  // nothing to follow or show
   const bool liveMode = instances_.recorderState.liveMode.load() == 1;
   const bool wasLiveMode = !listingRecording_;
   const RecordingMirror::Change change = mirror_.Update();
