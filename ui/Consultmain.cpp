@@ -30,6 +30,9 @@
 #include "ui/ExportDlg.h"
 #include "control/IniFile.h"
 #include "ui/HelpWindow.h"
+#include "ui/PowerMeterWindow.h"
+#include "ui/RunCheckWindow.h"
+#include "ui/SubWindow.h"
 #include "ui/UserDialogs.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
@@ -141,6 +144,10 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.ECUAutoSearch, &QAction::triggered, this, &TConsultMainForm::ECUAutoSearchClick);
   connect(f.HowtoUseHelp1, &QAction::triggered, this, &TConsultMainForm::HowtoUseHelp1Click);
   connect(f.About1, &QAction::triggered, this, &TConsultMainForm::About1Click);
+  connect(f.SubWindow1, &QAction::triggered, this, &TConsultMainForm::SubWindow1Click);
+  connect(f.N0400Check1, &QAction::triggered, this, &TConsultMainForm::N0400Check1Click);
+  connect(f.N01000Check1, &QAction::triggered, this, &TConsultMainForm::N01000Check1Click);
+  connect(f.PowerMeter1, &QAction::triggered, this, &TConsultMainForm::PowerMeter1Click);
   connect(f.AutoSearchBtn, &QPushButton::clicked, this, &TConsultMainForm::AutoSearchBtnClick);
   connect(f.StartButton, &QPushButton::clicked, this, &TConsultMainForm::StartButtonClick);
   connect(f.StopButton, &QPushButton::clicked, this, &TConsultMainForm::StopButtonClick);
@@ -286,6 +293,9 @@ void TConsultMainForm::SaveSettings() {
   ini.WriteInteger("SET", "min", ui_->Time_min->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "sec", ui_->Time_sec->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "msec", ui_->Time_msec->isChecked() ? 1 : 0);
+  // The tools' sections come after the program's own.
+  if (tools_.subWindow != nullptr) tools_.subWindow->SaveSettings(ini);
+  if (tools_.powerMeter != nullptr) tools_.powerMeter->SaveSettings(ini);
   if (!ini.UpdateFile()) {
     // The choices of this run are lost, but the program still closes.
     Dialogs().Warning(this,
@@ -337,6 +347,22 @@ void TConsultMainForm::HowtoUseHelp1Click() {
 
 void TConsultMainForm::About1Click() {
   if (aboutBox_ != nullptr) aboutBox_->ShowCentred();
+}
+
+void TConsultMainForm::SubWindow1Click() {
+  if (tools_.subWindow != nullptr) tools_.subWindow->ShowWindow();
+}
+
+void TConsultMainForm::N0400Check1Click() {
+  if (tools_.check400 != nullptr) tools_.check400->ShowWindow();
+}
+
+void TConsultMainForm::N01000Check1Click() {
+  if (tools_.check1000 != nullptr) tools_.check1000->ShowWindow();
+}
+
+void TConsultMainForm::PowerMeter1Click() {
+  if (tools_.powerMeter != nullptr) tools_.powerMeter->ShowWindow();
 }
 
 void TConsultMainForm::ComSettingBtnClick() {

@@ -31,6 +31,17 @@ class TCom_set_Form;
 class TExportDlg;
 class TAboutBox;
 class THelpWindow;
+class TSubWindow;
+class TRunCheckWindow;
+class TPowerMeterWindow;
+
+// The windows of the Tool menu, created after the others.
+struct ToolWindows {
+  TSubWindow* subWindow = nullptr;
+  TRunCheckWindow* check400 = nullptr;
+  TRunCheckWindow* check1000 = nullptr;
+  TPowerMeterWindow* powerMeter = nullptr;
+};
 
 // The scroll codes the position bar's handler tells apart, in the order of
 // the scroll-bar messages they come from.
@@ -49,8 +60,11 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
                    QWidget* parent = nullptr);
   ~TConsultMainForm() override;
 
+  // The settings file this window and the Tool menu's windows read and write.
+  const std::string& SettingsFilePath() const { return context_.settingsPath; }
   void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
                            THelpWindow* helpWindow);
+  void SetToolWindows(const ToolWindows& tools) { tools_ = tools; }
 
   // A click on a menu item: does nothing while the item is disabled.
   static void ClickMenuItem(QAction* item);
@@ -110,6 +124,11 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   // Help menu.
   void HowtoUseHelp1Click();
   void About1Click();
+  // Tool menu: each item shows and raises its window.
+  void SubWindow1Click();
+  void N0400Check1Click();
+  void N01000Check1Click();
+  void PowerMeter1Click();
   // Live display and playback.
   void DataShowTimerTimer();
   void PlayPositionBarScroll(ScrollCode scrollCode);
@@ -153,6 +172,7 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   TExportDlg* exportDlg_ = nullptr;
   TAboutBox* aboutBox_ = nullptr;
   THelpWindow* helpWindow_ = nullptr;
+  ToolWindows tools_;
 
   QTimer dataShowTimer_;
   QTimer autoSearchTimer_;

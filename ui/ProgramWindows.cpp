@@ -17,5 +17,15 @@ ProgramWindows CreateProgramWindows(const ProgramInstances& instances,
   windows.helpWindow = std::make_unique<THelpWindow>();
   windows.consultMainForm->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
                                                windows.aboutBox.get(), windows.helpWindow.get());
+  windows.subWindow = std::make_unique<TSubWindow>(*windows.consultMainForm, instances);
+  windows.check400 = std::make_unique<TRunCheckWindow>(*windows.consultMainForm, instances, 400);
+  windows.check1000 = std::make_unique<TRunCheckWindow>(*windows.consultMainForm, instances, 1000);
+  windows.powerMeter = std::make_unique<TPowerMeterWindow>(*windows.consultMainForm, instances);
+  ToolWindows tools;
+  tools.subWindow = windows.subWindow.get();
+  tools.check400 = windows.check400.get();
+  tools.check1000 = windows.check1000.get();
+  tools.powerMeter = windows.powerMeter.get();
+  windows.consultMainForm->SetToolWindows(tools);
   return windows;
 }

@@ -1,5 +1,5 @@
 // The four windows of the program, each created once, in this order, and
-// the help window after them.
+// the help window and the Tool menu's windows after them.
 #pragma once
 
 #include <memory>
@@ -10,6 +10,9 @@
 #include "ui/ExportDlg.h"
 #include "ui/HelpWindow.h"
 #include "ui/ProgramInstances.h"
+#include "ui/PowerMeterWindow.h"
+#include "ui/RunCheckWindow.h"
+#include "ui/SubWindow.h"
 #include "ui/WindowContext.h"
 
 struct ProgramWindows {
@@ -20,6 +23,11 @@ struct ProgramWindows {
   std::unique_ptr<TExportDlg> exportDlg;
   std::unique_ptr<TAboutBox> aboutBox;
   std::unique_ptr<THelpWindow> helpWindow;
+  // The Tool menu's windows read the main window, so they go before it.
+  std::unique_ptr<TSubWindow> subWindow;
+  std::unique_ptr<TRunCheckWindow> check400;
+  std::unique_ptr<TRunCheckWindow> check1000;
+  std::unique_ptr<TPowerMeterWindow> powerMeter;
 };
 
 // Each window's creation handler runs before the next window exists. The

@@ -1,0 +1,286 @@
+// The Tool menu's windows: opened from the menu, following a live recording
+// and a loaded one, moving the playback position, keeping their settings.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QScrollBar>
+#include <QTest>
+
+#include "UiTestSupport.h"
+#include "data/LogFile.h"
+#include "data/Recorder.h"
+#include "tests/data/SyntheticDrive.h"
+#include "ui/PowerMeterWindow.h"
+#include "ui/RunCheckWindow.h"
+#include "ui/SubWindow.h"
+#include "ui/TraceChart.h"
+#include "ui_Consultmain.h"
+#include "ui_PowerMeterWindow.h"
+#include "ui_RunCheckWindow.h"
+#include "ui_SubWindow.h"
+
+namespace {
+
+SampleRecord Numbered(int i, int salt = 0) {
+  SampleRecord record;
+  record[0] = kFrameLength;
+  record[1] = static_cast<uint8_t>((i + salt) / 256);  // engine speed word
+  record[2] = static_cast<uint8_t>((i + salt) % 256);
+  record[7] = static_cast<uint8_t>(i % 100);
+  return record;
+}
+
+class ToolWindowsTest : public WindowTest {
+ protected:
+  // Writes the records to a log file and opens it with File > Open.
+  void OpenRecording(const std::vector<SampleRecord>& records, const std::string& name = "drive") {
+    for (size_t i = 0; i < records.size(); ++i)
+      ASSERT_FALSE(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)));
+    State().recordCount = static_cast<uint32_t>(records.size());
+    const std::string file = (directory / (name + ".eld")).string();
+    ASSERT_EQ(SaveLogFile(file, State(), instances->logMemory), 0);
+    ASSERT_FALSE(CreateLogMemory(instances->logMemory));
+    State().recordCount = 0;
+    dialogs.fileNames.push_back(QString::fromStdString(file));
+    Main().FileOpenClick();
+    ASSERT_EQ(State().recordCount.load(), records.size());
+  }
+  std::vector<SampleRecord> Ramp(int count, int salt = 0) {
+    std::vector<SampleRecord> records;
+    for (int i = 0; i < count; ++i) records.push_back(Numbered(i, salt));
+    return records;
+  }
+  TSubWindow& Sub() { return *windows.subWindow; }
+  TraceChart& Chart() { return *Sub().Form()->Chart; }
+  QScrollBar& Bar() { return *Form().PlayPositionBar; }
+};
+
+// Two standing starts at 3 m/s^2, full throttle in one gear, each braked to
+// a stop after some 430 m.
+std::vector<SampleRecord> TwoRuns() {
+  SyntheticDrive drive(0.021, 0.004);
+  for (int run = 0; run < 2; ++run) {
+    drive.Stand(2);
+    const double start = drive.Now();
+    drive.Add(17, [start](double t) {
+      const double kmh = 3 * std::max(0.0, t - start) * 3.6;
+      return TrueState{kmh, std::max(800.0, kmh * 40), 4300};
+    });
+    const double brake = drive.Now();
+    drive.Add(7, [brake](double t) {
+      const double kmh = std::clamp(3 * 17 * 3.6 - 8 * (t - brake) * 3.6, 0.0, 3 * 17 * 3.6);
+      return TrueState{kmh, std::max(800.0, kmh * 40), 450};
+    });
+  }
+  drive.Stand(1);
+  return drive.records;
+}
+
+TEST_F(ToolWindowsTest, ToolMenuItemsAreEnabledAndOpenTheirWindows) {
+  CreateWindows();
+  EXPECT_TRUE(Form().Tool1->isEnabled());
+  const std::pair<QAction*, QWidget*> items[] = {{Form().N0400Check1, windows.check400.get()},
+                                                 {Form().N01000Check1, windows.check1000.get()},
+                                                 {Form().PowerMeter1, windows.powerMeter.get()}};
+  for (const auto& [item, window] : items) {
+    EXPECT_FALSE(window->isVisible());
+    TConsultMainForm::ClickMenuItem(item);
+    EXPECT_TRUE(window->isVisible()) << item->text().toStdString();
+  }
+  EXPECT_EQ(windows.check1000->windowTitle(), "0-1000 Check");
+  EXPECT_FALSE(Sub().isVisible());
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  EXPECT_TRUE(Sub().isVisible());
+  EXPECT_TRUE(Sub().RefreshTimer().isActive());
+  Sub().close();  // hidden, not gone: the menu shows it again
+  EXPECT_FALSE(Sub().RefreshTimer().isActive());
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  EXPECT_TRUE(Sub().isVisible());
+}
+
+TEST_F(ToolWindowsTest, ChartClickInPlaybackMovesTheBarAndThePosition) {
+  CreateWindows();
+  OpenRecording(Ramp(2000));
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  Sub().resize(900, 500);
+  ASSERT_TRUE(WaitFor([&] { return !Chart().Following() && Chart().ViewCount() == 2000; }));
+  EXPECT_EQ(Chart().Cursor(), 0);
+
+  // Stopped: a click seeks as a drag of the bar does, and the drag flag stays.
+  const int x = Chart().width() * 3 / 4;
+  const int64_t expected = Chart().IndexAt(x);
+  ASSERT_GT(expected, 1000);
+  QTest::mouseClick(&Chart(), Qt::LeftButton, Qt::NoModifier, QPoint(x, Chart().height() / 2));
+  EXPECT_EQ(Bar().value(), expected);
+  EXPECT_EQ(State().currentIndex.load(), expected);
+  EXPECT_EQ(State().current.Load(), Numbered(static_cast<int>(expected)));
+  EXPECT_EQ(State().drag.load(), 1);
+  EXPECT_EQ(Chart().Cursor(), expected);
+  EXPECT_TRUE(Sub().Form()->Readout->text().startsWith(QString::number(expected * 0.01, 'f', 2) + " s"));
+
+  // Playing: the click pauses and resumes, as releasing the thumb does.
+  Form().StartButton->click();
+  QTest::mouseClick(&Chart(), Qt::LeftButton, Qt::NoModifier, QPoint(Chart().width() / 4, Chart().height() / 2));
+  EXPECT_EQ(State().currentIndex.load(), Bar().value());
+  EXPECT_LT(Bar().value(), 1000);
+  EXPECT_EQ(State().drag.load(), 0);
+  EXPECT_EQ(instances->recordingClock.enable.load(), 1);
+
+  // A drag pans and a wheel turn zooms; neither moves the position.
+  const int32_t position = State().currentIndex.load();
+  QWheelEvent wheel(QPointF(x, 50), Chart().mapToGlobal(QPointF(x, 50)), QPoint(), QPoint(0, 240),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&Chart(), &wheel);
+  EXPECT_LT(Chart().ViewCount(), 2000);
+  const int64_t first = Chart().ViewFirst();
+  QTest::mousePress(&Chart(), Qt::LeftButton, Qt::NoModifier, QPoint(x, 50));
+  QTest::mouseMove(&Chart(), QPoint(x - 200, 50));
+  QTest::mouseRelease(&Chart(), Qt::LeftButton, Qt::NoModifier, QPoint(x - 200, 50));
+  EXPECT_GT(Chart().ViewFirst(), first);
+  EXPECT_EQ(State().currentIndex.load(), position);
+}
+
+TEST_F(ToolWindowsTest, FollowsALiveRecordingAndNoticesANewOne) {
+  CreateWindows();
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  State().liveMode = 1;
+  instances->recordingClock.enable = 1;  // recording (the clock's period keeps it from ticking)
+  auto record = [&](int from, int to, int salt) {
+    for (int i = from; i < to; ++i)
+      ASSERT_FALSE(StoreRecord(instances->logMemory, Numbered(i, salt), static_cast<uint32_t>(i)));
+    State().recordCount = static_cast<uint32_t>(to);
+  };
+  record(0, 5000, 0);
+  Sub().RefreshTimerTimer();
+  EXPECT_TRUE(Chart().Following());
+  EXPECT_EQ(Chart().ViewFirst(), 5000 - 3000);  // the last 30 s
+  record(5000, 5100, 0);
+  Sub().RefreshTimerTimer();
+  EXPECT_EQ(Chart().ViewFirst(), 5100 - 3000);
+  EXPECT_TRUE(Sub().Form()->Readout->text().startsWith("50.99 s"));
+  Sub().Form()->SpanBox->setCurrentIndex(0);
+  EXPECT_EQ(Chart().ViewCount(), 1000);
+
+  // Stop, then a new recording from the start: the old one is gone.
+  instances->recordingClock.enable = 0;
+  Sub().RefreshTimerTimer();
+  EXPECT_FALSE(Chart().Following());
+  EXPECT_EQ(Chart().ViewCount(), 5100);
+  instances->recordingClock.enable = 1;
+  record(0, 10, 7);
+  Sub().RefreshTimerTimer();
+  EXPECT_TRUE(Sub().Form()->Readout->text().startsWith("0.09 s"));
+  EXPECT_TRUE(Sub().Form()->Readout->text().contains(QString::number(ConvertValue(kValueColumns[0], Numbered(9, 7)))));
+  instances->recordingClock.enable = 0;
+  State().liveMode = 0;
+  State().unsaved = 0;
+}
+
+TEST_F(ToolWindowsTest, SubWindowSettingsSurviveCloseAndRestart) {
+  CreateWindows();
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  Ui::SubWindow& s = *Sub().Form();
+  // At first: engine speed, throttle, road speed and coolant, 30 s, no bits.
+  std::vector<std::string> checked;
+  for (QCheckBox* box : s.ValuesGroup->findChildren<QCheckBox*>())
+    if (box->isChecked()) checked.push_back(box->text().toStdString());
+  EXPECT_EQ(checked, (std::vector<std::string>{"CAS Position [rpm]", "Coolant Temp [deg C]",
+                                               "Speed [km/h]", "Throttle [mV]"}));
+  EXPECT_EQ(s.SpanBox->currentText(), "30 s");
+  s.ValueBox1->click();   // engine speed off
+  s.ValueBox2->click();   // MAF on
+  s.BitTracksBox->click();
+  s.SpanBox->setCurrentIndex(2);
+  Sub().move(40, 60);
+  Sub().resize(700, 450);
+  Sub().close();
+  Main().close();
+  const std::string text = ReadSettings();
+  EXPECT_LT(text.find("[Environment]"), text.find("[SET]"));
+  EXPECT_LT(text.find("[SET]"), text.find("[SubWindow]"));
+  EXPECT_NE(text.find("Values=maf,coolant,speed,throttle\n"), std::string::npos);
+
+  CreateWindows();
+  Ui::SubWindow& again = *Sub().Form();
+  EXPECT_FALSE(again.ValueBox1->isChecked());
+  EXPECT_TRUE(again.ValueBox2->isChecked());
+  EXPECT_TRUE(again.BitTracksBox->isChecked());
+  EXPECT_EQ(again.SpanBox->currentText(), "2 min");
+  EXPECT_EQ(Sub().size(), QSize(700, 450));
+}
+
+TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) {
+  CreateWindows();
+  const std::vector<SampleRecord> records = TwoRuns();
+  OpenRecording(records);
+  TRunCheckWindow& check = *windows.check400;
+  TConsultMainForm::ClickMenuItem(Form().N0400Check1);
+  TConsultMainForm::ClickMenuItem(Form().N01000Check1);
+  TConsultMainForm::ClickMenuItem(Form().PowerMeter1);
+  ASSERT_EQ(check.ListedRuns().size(), 2u);
+  EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), "2 run(s) of 400 m in the recording");
+  EXPECT_TRUE(windows.check1000->ListedRuns().empty());  // each stops short of 1000 m
+  const RunResult second = check.ListedRuns()[1];
+  EXPECT_NEAR(second.timeS, std::sqrt(2 * 400 / 3.0), second.timeUncertaintyS + 0.02);
+
+  check.Form()->RunList->selectRow(1);
+  EXPECT_EQ(Bar().value(), static_cast<int>(second.startIndex));
+  EXPECT_EQ(State().currentIndex.load(), static_cast<int32_t>(second.startIndex));
+  EXPECT_EQ(check.Form()->TimeValue->text(), TRunCheckWindow::TimeText(second.timeS, second.timeUncertaintyS));
+
+  TPowerMeterWindow& power = *windows.powerMeter;
+  ASSERT_EQ(power.ListedPulls().size(), 2u);
+  EXPECT_EQ(power.Form()->PullList->rowCount(), 2);
+  power.Form()->PullList->selectRow(0);
+  EXPECT_EQ(State().currentIndex.load(), static_cast<int32_t>(power.ListedPulls()[0].startIndex));
+  EXPECT_FALSE(power.Form()->Chart->Curve().empty());
+  EXPECT_TRUE(power.Form()->PeakLabel->text().startsWith("Peak "));
+
+  // Other figures for the car: the pulls are worked out again, and kept.
+  const double peakBefore = power.ListedPulls()[0].peakKw;
+  power.Form()->MassEdit->setValue(2800);
+  power.VehicleEditChange();
+  EXPECT_GT(power.ListedPulls()[0].peakKw, peakBefore * 1.5);
+  Main().close();
+  EXPECT_NE(ReadSettings().find("[Vehicle]\nMassKg=2800\nDragAreaM2=0.65\nRollingResistance=0.015\n"),
+            std::string::npos);
+  CreateWindows();
+  EXPECT_EQ(windows.powerMeter->Vehicle().massKg, 2800);
+}
+
+TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
+  CreateWindows();
+  TConsultMainForm::ClickMenuItem(Form().N0400Check1);
+  TRunCheckWindow& check = *windows.check400;
+  State().liveMode = 1;
+  instances->recordingClock.enable = 1;
+  const std::vector<SampleRecord> records = TwoRuns();
+  auto recordUpTo = [&](size_t end) {
+    for (size_t i = State().recordCount.load(); i < end; ++i)
+      ASSERT_FALSE(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)));
+    State().recordCount = static_cast<uint32_t>(end);
+    check.RefreshTimerTimer();
+  };
+  recordUpTo(100);
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), "ready");
+  recordUpTo(200 + 500);  // 5 s into the run
+  EXPECT_TRUE(check.Form()->PhaseLabel->text().startsWith("5.0")) << check.Form()->PhaseLabel->text().toStdString();
+  recordUpTo(200 + 1800);
+  ASSERT_EQ(check.ListedRuns().size(), 1u);
+  const RunResult& first = check.ListedRuns()[0];
+  EXPECT_NEAR(first.timeS, std::sqrt(2 * 400 / 3.0), first.timeUncertaintyS + 0.02);
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), QString("finished: %1 s").arg(first.timeS, 0, 'f', 2));
+  EXPECT_EQ(check.Form()->TimeValue->text(),
+            TRunCheckWindow::TimeText(check.ListedRuns()[0].timeS, check.ListedRuns()[0].timeUncertaintyS));
+  recordUpTo(records.size());
+  EXPECT_EQ(check.ListedRuns().size(), 2u);
+  EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
+  // The runs since the program started stay after the recording stops.
+  instances->recordingClock.enable = 0;
+  check.RefreshTimerTimer();
+  EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), "not recording");
+  State().liveMode = 0;
+}
+
+}  // namespace

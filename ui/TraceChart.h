@@ -1,0 +1,115 @@
+// A time chart of chosen values of a recording, each on its own scale (the
+// display range of the register table), with the bits as thin on/off
+// tracks below. Drawn with one minimum and maximum per pixel column, so a
+// recording of any length costs about as much as the chart is wide.
+#pragma once
+
+#include <QHash>
+#include <QImage>
+#include <QStaticText>
+#include <QPixmap>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "data/SampleRecord.h"
+
+class TraceChart : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TraceChart(QWidget* parent = nullptr);
+
+  // The chart reads the records through this pointer; their owner tells it
+  // when they changed.
+  void SetRecords(const std::vector<SampleRecord>* records);
+  void RecordsReplaced();
+  void RecordsAppended();
+
+  // Rows of kValueColumns to draw, in the table's order.
+  void SetValues(const std::vector<int>& columns);
+  void SetBitTracks(bool shown);
+
+  // Live: the newest spanRecords records, the newest at the right edge.
+  void Follow(int64_t spanRecords);
+  // The whole recording; the wheel zooms and a drag pans from there.
+  void ShowWhole();
+  bool Following() const { return following_; }
+
+  void SetCursor(int64_t index);  // -1: no cursor
+  int64_t Cursor() const { return cursor_; }
+  int64_t ViewFirst() const { return viewFirst_; }
+  int64_t ViewCount() const { return viewCount_; }
+  // The record under a point of the widget, inside the recording.
+  int64_t IndexAt(int x) const;
+  static QColor ColorOf(int column);
+
+ signals:
+  // A click (a press and release without a drag) over the plot.
+  void Clicked(int64_t index);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  // One pixel column of one value: the extremes of its records, and the
+  // last one, which the next column joins to.
+  struct Extremes {
+    int32_t min = 0, max = 0, last = 0;
+    bool any = false;
+  };
+  struct SummaryKey {
+    int64_t first = -1, count = -1, records = -1;
+    int width = -1;
+    std::vector<int> values;
+    bool bits = false;
+    bool operator==(const SummaryKey&) const = default;
+  };
+
+  QRect PlotRect() const;
+  int BitTrackHeight() const;
+  void Convert();
+  void BuildSummary(const QRect& plot);
+  void ClampView();
+  int64_t RecordCount() const;
+  double XOf(double index, const QRect& plot) const;
+  double TimeStep(const QRect& plot) const;
+  void DrawTimeAxis(class QPainter& painter, const QRect& plot);
+  void RenderPlot(const QRect& plot);
+  const QPixmap& Legend();
+
+  const std::vector<SampleRecord>* records_ = nullptr;
+  // Converted values, per row of the table, for the rows drawn so far; and
+  // the fourteen bits of every record.
+  std::array<std::vector<int32_t>, kValueCount> values_;
+  std::vector<uint16_t> bits_;
+
+  std::vector<int> chosen_;
+  bool bitTracks_ = false;
+  bool following_ = true;
+  int64_t span_ = 3000;
+  int64_t viewFirst_ = 0;
+  int64_t viewCount_ = 1;
+  int64_t cursor_ = -1;
+
+  SummaryKey summaryKey_;
+  bool pointMode_ = false;  // fewer records than pixels: drawn point to point
+  std::vector<std::vector<Extremes>> summary_;        // per chosen value, per column
+  std::vector<std::array<uint8_t, kBitCount>> bitSummary_;  // 1 clear, 2 set, 3 both
+
+  QImage plotImage_;
+  QPixmap legend_;
+  QHash<QString, QStaticText> axisLabels_;
+  std::vector<int> legendValues_;
+
+  bool pressed_ = false;
+  bool dragging_ = false;
+  int pressX_ = 0;
+  int64_t pressFirst_ = 0;
+};
