@@ -419,7 +419,7 @@ std::vector<std::string> Fields(const std::string& line) {
 // one pull's curve; a pull that is not there is a usage error.
 TEST(Cli, RunsAndPowerOfADragRun) {
   TempDir dir;
-  const std::string log = dir.File("drag.eld");
+  const std::string log = dir.Path("drag.eld");
   WriteDragRunLog(log);
 
   for (const char* distance : {"400", "1000"}) {
@@ -465,5 +465,5 @@ TEST(Cli, RunsAndPowerOfADragRun) {
   const RunResult none = RunProgram(kCli, {"power", log, "--mass", "1400", "--curve", past}, dir);
   EXPECT_EQ(none.status, 2);
   EXPECT_EQ(none.out, "");
-  EXPECT_EQ(RunProgram(kCli, {"runs", dir.File("missing.eld")}, dir).status, 1);
+  EXPECT_EQ(RunProgram(kCli, {"runs", dir.Path("missing.eld")}, dir).status, 1);
 }
