@@ -12,21 +12,12 @@
 #include "link/StreamReceiver.h"
 #include "tools/ecusim/EcuSimulator.h"
 #include "tools/ecusim/EngineModel.h"
+#include "bench/Measure.h"
 
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-template <typename F>
-double BestOfThree(F&& f) {
-  double best = 1e9;
-  for (int i = 0; i < 3; ++i) {
-    const auto start = Clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-  }
-  return best;
-}
+using bench::BestOfThree;
 
 // The drag run as the program records it: a frame every 20.8 ms, a record
 // every 10 ms.

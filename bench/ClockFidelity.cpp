@@ -17,16 +17,13 @@
 #include <vector>
 
 #include "data/RecordingClock.h"
+#include "bench/Measure.h"
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double ProcessCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench::ProcessCpuSeconds;
 
 // Milliseconds of CPU per second of wall time that a started clock costs
 // while its enable flag stays 0; the main thread only sleeps meanwhile.

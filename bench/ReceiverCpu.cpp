@@ -17,14 +17,11 @@
 
 #include "link/ConsultSession.h"
 #include "link/StreamReceiver.h"
+#include "bench/Measure.h"
 
 namespace {
 
-double ProcessCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench::ProcessCpuSeconds;
 
 // Milliseconds of CPU per second of wall time over `seconds`; the main
 // thread only sleeps meanwhile.

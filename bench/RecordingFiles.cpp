@@ -14,23 +14,10 @@
 #include "data/CsvWriter.h"
 #include "data/LogFile.h"
 #include "data/Recorder.h"
+#include "bench/Measure.h"
 
-using Clock = std::chrono::steady_clock;
 
-namespace {
-
-template <typename F>
-double BestOfThree(F&& f) {
-  double best = 1e9;
-  for (int i = 0; i < 3; ++i) {
-    const auto start = Clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-  }
-  return best;
-}
-
-}  // namespace
+using bench::BestOfThree;
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
