@@ -602,6 +602,7 @@ void TConsultMainForm::StartButtonClick() {
     ui_->PlayPositionBar->setEnabled(true);
     state.drag = 0;
     dataShowTimer_.start();
+    playbackRunning_ = true;
     instances_.recordingClock.enable = 1;
     AddStatusLine(kLinePlayStart);
   }
@@ -611,6 +612,7 @@ void TConsultMainForm::StopButtonClick() {
   ui_->StopButton->setEnabled(false);
   ui_->StartButton->setEnabled(true);
   instances_.recordingClock.enable = 0;
+  playbackRunning_ = false;
   if (instances_.recorderState.liveMode != 0) {
     StopLiveStream(instances_.streamReceiver, instances_.consultSession);
     AddStatusLine(kLineCommunicationStop);  // the display keeps refreshing
@@ -672,7 +674,10 @@ void TConsultMainForm::PlayPositionBarScroll(ScrollCode scrollCode) {
     state.drag = 1;
   } else if (scrollCode == ScrollCode::EndScroll) {
     // Only a running playback resumes; after a stop the drag flag stays set.
-    if (dataShowTimer_.isActive()) {
+    // The display timer alone does not tell: it keeps running after a live
+    // reading stops, and a recording loaded then would start playing at the
+    // first release of the bar, with Start enabled and Stop not.
+    if (dataShowTimer_.isActive() && playbackRunning_) {
       instances_.recordingClock.enable = 1;
       state.drag = 0;
     }

@@ -175,6 +175,7 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   ToolWindows tools_;
 
   QTimer dataShowTimer_;
+  bool playbackRunning_ = false;  // Start in playback mode until Stop
   QTimer autoSearchTimer_;
 
   std::array<ValueRow, kValueCount> rows_{};

@@ -95,6 +95,17 @@ TEST_F(PlaybackTest, DragWhileStoppedSeeksAndKeepsSeekingAfterRelease) {
   EXPECT_EQ(StatusLines().back(), "Play Start");
 }
 
+TEST_F(PlaybackTest, ReleaseAfterALiveReadingDoesNotStartPlayback) {
+  LoadRecording(10);
+  Main().DataShowTimer().start();  // as a stopped live reading leaves it
+  Bar().setSliderPosition(6);
+  Bar().triggerAction(QAbstractSlider::SliderMove);
+  ReleaseMouseOnBar();
+  EXPECT_EQ(instances->recordingClock.enable.load(), 0);
+  EXPECT_EQ(State().drag.load(), 1);
+  EXPECT_EQ(State().currentIndex.load(), 6);
+}
+
 TEST_F(PlaybackTest, DragDuringPlaybackPausesAndReleaseResumes) {
   LoadRecording(10);
   Form().StartButton->click();
