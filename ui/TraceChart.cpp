@@ -260,7 +260,11 @@ void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
       label = axisLabels_.insert(text, QStaticText(text));
       label->prepare(QTransform(), painter.font());
     }
-    painter.drawStaticText(QPointF(x - label->size().width() / 2, axisTop + 4), *label);
+    // Centred under its tick, but kept inside the chart: the first and last
+    // labels would otherwise lose their ends at the window's edges.
+    const double labelWidth = label->size().width();
+    const double left = std::clamp(x - labelWidth / 2, 0.0, std::max(0.0, width() - labelWidth));
+    painter.drawStaticText(QPointF(left, axisTop + 4), *label);
   }
 }
 
