@@ -13,11 +13,13 @@
 
 namespace {
 
-// A line of one of the two keys written above (names compare without case).
+// A line of one of the two keys written above (names compare without case,
+// and without the blanks the reader trims around them, a lone CR among them).
 bool IsOwnKey(const std::string& line) {
+  constexpr const char* kBlanks = " \t\r\n";
   std::string key = line.substr(0, line.find('='));
-  key.erase(0, key.find_first_not_of(" \t"));
-  key.erase(key.find_last_not_of(" \t") + 1);
+  key.erase(0, key.find_first_not_of(kBlanks));
+  key.erase(key.find_last_not_of(kBlanks) + 1);
   for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return key == "com_no" || key == "mainwindowleft";
 }
