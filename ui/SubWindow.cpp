@@ -144,7 +144,9 @@ void TSubWindow::RefreshTimerTimer() {
     if (instances_.recorderState.liveMode.load() == 0 && n > 0)
       chart.SetCursor(std::clamp<int64_t>(instances_.recorderState.currentIndex.load(), 0, n - 1));
   }
-  if (change != RecordingMirror::Change::None) readoutAt_ = -2;
+  // New records at the end leave the shown one as it was: live, the
+  // read-out's own pace then decides when it moves on.
+  if (change == RecordingMirror::Change::Replaced) readoutAt_ = -2;
   UpdateReadout();
 }
 
