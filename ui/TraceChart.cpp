@@ -47,6 +47,7 @@ void TraceChart::SetRecords(const std::vector<SampleRecord>* records) {
 }
 
 void TraceChart::RecordsReplaced() {
+  shown_ = Shown{};
   for (std::vector<int32_t>& v : values_) v.clear();
   bits_.clear();
   summaryKey_ = SummaryKey{};
@@ -64,7 +65,37 @@ void TraceChart::RecordsAppended() {
   // New records change the plot, the bit tracks and the time axis; the
   // legend above them stays.
   const QRect plot = PlotRect();
-  update(QRect(0, plot.top(), width(), height() - plot.top()));
+  if (!ScrollOn(plot)) update(QRect(0, plot.top(), width(), height() - plot.top()));
+}
+
+// A live chart that moved on by whole columns: the columns already on the
+// screen are moved left there, and only the ones the new records changed
+// are drawn again, with the time axis and the bit tracks below. Redrawing
+// and copying the whole plot twenty times a second cost most of what the
+// live window took.
+bool TraceChart::ScrollOn(const QRect& plot) {
+  const Shown now{true, plot, firstColumn_, RecordCount(), span_, chosen_, bitTracks_};
+  const Shown before = std::exchange(shown_, now);
+  // A scroll still waiting for its paint would move half-drawn columns.
+  if (scrollPending_ || !anchored_ || !isVisible() || !before.valid || before.plot != plot ||
+      before.span != span_ || before.values != chosen_ || before.bits != bitTracks_ ||
+      now.records < before.records)
+    return false;
+  const int w = plot.width();
+  const int64_t shift = firstColumn_ - before.firstColumn;
+  if (shift < 0 || shift >= w - 2) return false;
+  if (shift > 0) scroll(static_cast<int>(-shift), 0, plot.adjusted(1, 0, -1, 0));  // the frame's sides stay
+  // From the column of the first new record (the last column drawn before
+  // may have been partly filled) to that of the last; the columns after it
+  // stay empty while a recording is shorter than the span.
+  const int64_t firstNew = ((before.records + 1) * w - 1) / span_ - firstColumn_;
+  const int64_t last = (now.records * w - 1) / span_ - firstColumn_;
+  const int from = plot.left() + static_cast<int>(std::clamp<int64_t>(firstNew, 0, w - 1));
+  const int to = plot.left() + static_cast<int>(std::clamp<int64_t>(last, 0, w - 1));
+  if (to >= from) update(QRect(from, plot.top(), to + 1 - from, plot.height()));
+  update(QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1));
+  scrollPending_ = true;
+  return true;
 }
 
 void TraceChart::SetValues(const std::vector<int>& columns) {
@@ -103,9 +134,21 @@ int64_t TraceChart::RecordCount() const {
 
 void TraceChart::ClampView() {
   const int64_t n = RecordCount();
+  anchored_ = false;
   if (following_) {
     viewCount_ = span_;
-    viewFirst_ = std::max<int64_t>(0, n - span_);
+    const int64_t w = PlotRect().width();
+    if (span_ < w) {  // drawn point to point
+      viewFirst_ = std::max<int64_t>(0, n - span_);
+      return;
+    }
+    // Pixel column k holds records [k * span / w, (k + 1) * span / w) of the
+    // recording, wherever the view stands, so that the chart moves on by
+    // whole columns and what is drawn can be moved instead of drawn again.
+    anchored_ = true;
+    const int64_t lastColumn = n > 0 ? (n * w - 1) / span_ : 0;
+    firstColumn_ = std::max<int64_t>(0, lastColumn - w + 1);
+    viewFirst_ = firstColumn_ * span_ / w;
     return;
   }
   viewCount_ = std::clamp<int64_t>(viewCount_, std::min<int64_t>(kMinViewRecords, std::max<int64_t>(n, 1)),
@@ -122,15 +165,18 @@ QRect TraceChart::PlotRect() const {
   return QRect(QPoint(kMargin, top), QPoint(width() - kMargin - 1, std::max(top + 10, bottom)));
 }
 
+double TraceChart::ViewStart(const QRect& plot) const {
+  return anchored_ ? static_cast<double>(firstColumn_) * static_cast<double>(span_) / plot.width()
+                   : static_cast<double>(viewFirst_);
+}
+
 double TraceChart::XOf(double index, const QRect& plot) const {
-  return plot.left() + (index - static_cast<double>(viewFirst_)) * plot.width() /
-                           static_cast<double>(viewCount_);
+  return plot.left() + (index - ViewStart(plot)) * plot.width() / static_cast<double>(viewCount_);
 }
 
 int64_t TraceChart::IndexAt(int x) const {
   const QRect plot = PlotRect();
-  const double at = static_cast<double>(viewFirst_) +
-                    (x - plot.left()) * static_cast<double>(viewCount_) / plot.width();
+  const double at = ViewStart(plot) + (x - plot.left()) * static_cast<double>(viewCount_) / plot.width();
   return std::clamp<int64_t>(static_cast<int64_t>(std::floor(at)), 0,
                              std::max<int64_t>(0, RecordCount() - 1));
 }
@@ -188,7 +234,7 @@ void TraceChart::Convert() {
 }
 
 void TraceChart::BuildSummary(const QRect& plot) {
-  SummaryKey key{viewFirst_, viewCount_, RecordCount(), plot.width(), chosen_, bitTracks_};
+  SummaryKey key{viewFirst_, viewCount_, RecordCount(), plot.width(), chosen_, bitTracks_, anchored_};
   if (key == summaryKey_) return;
   summaryKey_ = key;
   Convert();
@@ -198,8 +244,10 @@ void TraceChart::BuildSummary(const QRect& plot) {
   summary_.assign(chosen_.size(), {});
   bitSummary_.clear();
   if (pointMode_ || n == 0) return;
-  // Column px holds records [first + px * count / width, first + (px + 1) * count / width).
+  // Column px holds records [first + px * count / width, first + (px + 1) * count / width),
+  // or, anchored, those of the recording's column firstColumn_ + px.
   auto columnStart = [&](int px) {
+    if (anchored_) return std::min<int64_t>(n, (firstColumn_ + px) * span_ / width);
     return std::min<int64_t>(n, viewFirst_ + px * viewCount_ / width);
   };
   for (size_t t = 0; t < chosen_.size(); ++t) {
@@ -246,7 +294,7 @@ double TraceChart::TimeStep(const QRect& plot) const {
 void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
   const double step = TimeStep(plot);
   const int axisTop = height() - kMargin - kAxisHeight;
-  const double firstS = viewFirst_ * kRecordS;
+  const double firstS = ViewStart(plot) * kRecordS;
   painter.setPen(QColor(90, 90, 90));
   // The same few labels come back at every refresh while a live chart
   // scrolls: laid out once each.
@@ -271,30 +319,39 @@ void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
 // The plot is drawn pixel by pixel into an image of its own: a live chart
 // redraws it twenty times a second, and a few thousand short vertical runs
 // cost far less written straight into memory than through the painter.
-void TraceChart::RenderPlot(const QRect& plot) {
+void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
   if (plotImage_.size() != plot.size())
     plotImage_ = QImage(plot.size(), QImage::Format_RGB32);  // opaque: copied, not blended
-  plotImage_.fill(QColor(Qt::white));
   const int w = plotImage_.width();
   const int h = plotImage_.height();
+  x0 = std::clamp(x0, 0, w);
+  x1 = std::clamp(x1, x0, w);
   auto* pixels = reinterpret_cast<uint32_t*>(plotImage_.bits());
   const qsizetype stride = plotImage_.bytesPerLine() / 4;
+  for (int y = 0; y < h; ++y) std::fill(pixels + y * stride + x0, pixels + y * stride + x1, 0xFFFFFFFFu);
   auto column = [&](int x, int y0, int y1, uint32_t argb) {
-    if (x < 0 || x >= w) return;
+    if (x < x0 || x >= x1) return;
     y0 = std::clamp(y0, 0, h - 1);
     y1 = std::clamp(y1, 0, h - 1);
     if (y0 > y1) std::swap(y0, y1);
     for (int y = y0; y <= y1; ++y) pixels[y * stride + x] = argb;
   };
   const double step = TimeStep(plot);
-  const double firstS = viewFirst_ * kRecordS;
+  const double firstS = ViewStart(plot) * kRecordS;
   for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step)
     column(static_cast<int>(std::lround(XOf(t / kRecordS, plot))) - plot.left(), 0, h - 1, 0xFFE6E6E6u);
-  const uint32_t frame = 0xFFA0A0A0u;
-  for (int x = 0; x < w; ++x) pixels[x] = pixels[(h - 1) * stride + x] = frame;
-  column(0, 0, h - 1, frame);
-  column(w - 1, 0, h - 1, frame);
-  if (pointMode_) return;  // drawn as lines over the image
+  // The frame goes over the traces: a live chart moves all but its two
+  // sides, which must then hold nothing else.
+  auto drawFrame = [&] {
+    const uint32_t frame = 0xFFA0A0A0u;
+    for (int x = x0; x < x1; ++x) pixels[x] = pixels[(h - 1) * stride + x] = frame;
+    column(0, 0, h - 1, frame);
+    column(w - 1, 0, h - 1, frame);
+  };
+  if (pointMode_) {  // drawn as lines over the image
+    drawFrame();
+    return;
+  }
 
   for (size_t t = 0; t < chosen_.size(); ++t) {
     const int c = chosen_[t];
@@ -307,7 +364,8 @@ void TraceChart::RenderPlot(const QRect& plot) {
     const uint32_t argb = ColorOf(c).rgba();
     bool havePrevious = false;
     int32_t previous = 0;
-    for (size_t px = 0; px < summary_[t].size(); ++px) {
+    const size_t end = std::min(summary_[t].size(), static_cast<size_t>(x1));
+    for (size_t px = static_cast<size_t>(std::max(0, x0 - 1)); px < end; ++px) {
       const Extremes& e = summary_[t][px];
       if (!e.any) {
         havePrevious = false;
@@ -321,6 +379,7 @@ void TraceChart::RenderPlot(const QRect& plot) {
       havePrevious = true;
     }
   }
+  drawFrame();
 }
 
 const QPixmap& TraceChart::Legend() {
@@ -345,7 +404,9 @@ const QPixmap& TraceChart::Legend() {
   return legend_;
 }
 
-void TraceChart::paintEvent(QPaintEvent*) {
+void TraceChart::paintEvent(QPaintEvent* event) {
+  scrollPending_ = false;
+  ClampView();  // the width may have changed since
   QPainter painter(this);
   const QRect plot = PlotRect();
   // Around the plot only: the plot's own image covers the rest.
@@ -363,8 +424,16 @@ void TraceChart::paintEvent(QPaintEvent*) {
     return;
   }
   BuildSummary(plot);
-  RenderPlot(plot);
-  painter.drawImage(plot.topLeft(), plotImage_);
+  // Only the columns asked for: a live chart asks for the newest few (and
+  // for the axis below, so the region's bounding rectangle would be all).
+  for (const QRect& rect : event->region()) {
+    const QRect asked = rect & plot;
+    if (asked.isEmpty()) continue;
+    const int x0 = asked.left() - plot.left();
+    const int x1 = asked.right() + 1 - plot.left();
+    RenderPlot(plot, x0, x1);
+    painter.drawImage(QPoint(plot.left() + x0, plot.top()), plotImage_, QRect(x0, 0, x1 - x0, plot.height()));
+  }
   DrawTimeAxis(painter, plot);
 
   const int64_t n = RecordCount();

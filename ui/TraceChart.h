@@ -69,7 +69,16 @@ class TraceChart : public QWidget {
     int width = -1;
     std::vector<int> values;
     bool bits = false;
+    bool anchored = false;
     bool operator==(const SummaryKey&) const = default;
+  };
+  // What a live chart last put on the screen, to move it on from there.
+  struct Shown {
+    bool valid = false;
+    QRect plot;
+    int64_t firstColumn = 0, records = 0, span = 0;
+    std::vector<int> values;
+    bool bits = false;
   };
 
   QRect PlotRect() const;
@@ -78,10 +87,12 @@ class TraceChart : public QWidget {
   void BuildSummary(const QRect& plot);
   void ClampView();
   int64_t RecordCount() const;
+  double ViewStart(const QRect& plot) const;
   double XOf(double index, const QRect& plot) const;
+  bool ScrollOn(const QRect& plot);
   double TimeStep(const QRect& plot) const;
   void DrawTimeAxis(class QPainter& painter, const QRect& plot);
-  void RenderPlot(const QRect& plot);
+  void RenderPlot(const QRect& plot, int x0, int x1);  // columns [x0, x1) of the plot
   const QPixmap& Legend();
 
   const std::vector<SampleRecord>* records_ = nullptr;
@@ -97,6 +108,12 @@ class TraceChart : public QWidget {
   int64_t viewFirst_ = 0;
   int64_t viewCount_ = 1;
   int64_t cursor_ = -1;
+  // Live, with at least a record per pixel: the recording's pixel column
+  // that stands at the plot's left edge.
+  bool anchored_ = false;
+  int64_t firstColumn_ = 0;
+  Shown shown_;
+  bool scrollPending_ = false;
 
   SummaryKey summaryKey_;
   bool pointMode_ = false;  // fewer records than pixels: drawn point to point

@@ -152,10 +152,11 @@ TEST_F(ToolWindowsTest, FollowsALiveRecordingAndNoticesANewOne) {
   record(0, 5000, 0);
   Sub().RefreshTimerTimer();
   EXPECT_TRUE(Chart().Following());
-  EXPECT_EQ(Chart().ViewFirst(), 5000 - 3000);  // the last 30 s
+  // The last 30 s, from the start of a whole pixel column (at least 288 of them).
+  EXPECT_NEAR(Chart().ViewFirst(), 5000 - 3000, 3000 / 288);
   record(5000, 5100, 0);
   Sub().RefreshTimerTimer();
-  EXPECT_EQ(Chart().ViewFirst(), 5100 - 3000);
+  EXPECT_NEAR(Chart().ViewFirst(), 5100 - 3000, 3000 / 288);
   EXPECT_TRUE(Sub().Form()->Readout->text().startsWith("50.99 s"));
   Sub().Form()->SpanBox->setCurrentIndex(0);
   EXPECT_EQ(Chart().ViewCount(), 1000);
@@ -281,6 +282,48 @@ TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
   EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
   EXPECT_EQ(check.Form()->PhaseLabel->text(), "not recording");
   State().liveMode = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// A live chart moves what it drew by whole pixel columns and draws only the
+// columns new records changed: what stands on the screen must be what a
+// full drawing of the same records shows, while the recording is shorter
+// than the span and after it has outgrown it, bit tracks included.
+TEST(TraceChartLive, WhatScrollsEqualsAFullDrawing) {
+  std::vector<SampleRecord> records;
+  TraceChart chart;
+  chart.resize(420, 300);
+  chart.SetRecords(&records);
+  chart.SetValues({0, 2, 9});
+  chart.SetBitTracks(true);
+  chart.Follow(1000);  // 10 s over about 400 columns: records share columns
+  chart.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+  uint32_t noise = 12345;
+  auto screenMatches = [&] {
+    const QImage screen = chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage full = chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return screen == full;
+  };
+  for (int refresh = 0; refresh < 80; ++refresh) {
+    // 37 records a refresh: columns are left partly filled in between.
+    for (int i = 0; i < 37; ++i) {
+      SampleRecord record = Numbered(static_cast<int>(records.size()));
+      noise = noise * 1664525u + 1013904223u;
+      for (int b = 1; b < kSampleRecordSize; ++b) record[b] = static_cast<uint8_t>(noise >> (b % 24));
+      records.push_back(record);
+    }
+    chart.RecordsAppended();
+    QCoreApplication::processEvents();
+    if (refresh == 10) {
+      EXPECT_TRUE(screenMatches()) << "before the span is full";
+    }
+  }
+  EXPECT_GT(records.size(), 2u * 1000);
+  EXPECT_TRUE(screenMatches()) << "after the chart has scrolled";
 }
 
 }  // namespace
