@@ -70,16 +70,6 @@ TEST(Conversions, EngineSpeedTruncatesAndNeverClamps) {
   EXPECT_EQ(InjectionTimeFromRaw(255, 255, max, min), 655350);
 }
 
-TEST(Conversions, RangesComeFromTheTable) {
-  SampleRecord record;
-  for (const ValueColumn& column : kValueColumns) {
-    int32_t max = 0, min = 0;
-    ConvertValue(column, record, max, min);
-    EXPECT_EQ(max, column.rangeMax) << column.key;
-    EXPECT_EQ(min, column.rangeMin) << column.key;
-  }
-}
-
 TEST(Conversions, NamedBits) {
   EXPECT_EQ(SetBits(0, 0, 0x80), std::vector<std::string>{"IACV-FICD SOL"});
   EXPECT_TRUE(SetBits(0, 0, 0x1E).empty());
