@@ -301,7 +301,7 @@ void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
   if (axisLabels_.size() > 500) axisLabels_.clear();
   for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step) {
     const int x = static_cast<int>(std::lround(XOf(t / kRecordS, plot)));
-    painter.drawLine(x, axisTop, x, axisTop + 3);
+    painter.fillRect(x, axisTop, 1, 4, QColor(90, 90, 90));  // a filled rectangle costs less than a line
     const QString text = TimeText(t, step);
     auto label = axisLabels_.find(text);
     if (label == axisLabels_.end()) {
