@@ -624,7 +624,10 @@ void TConsultMainForm::StopButtonClick() {
 
 // ---- Live display --------------------------------------------------------------
 
-void TConsultMainForm::DataShowTimerTimer() { ShowSample(); }
+void TConsultMainForm::DataShowTimerTimer() {
+  ShowSample();
+  emit DisplayTicked();
+}
 
 void TConsultMainForm::ShowSample() {
   const SampleRecord sample = instances_.recorderState.current.Load();

@@ -89,6 +89,8 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
  signals:
   // The main window has closed: the message loop may end.
   void Closed();
+  // The display has shown the current sample, every 5 ms while it runs.
+  void DisplayTicked();
 
  public slots:
   void FormCreate();

@@ -17,7 +17,9 @@ constexpr const char* kSection = "SubWindow";
 constexpr const char* kDefaultValues = "rpm,throttle,speed,coolant";
 constexpr int kDefaultSpan = 1;  // 30 s
 // 22 refreshes a second: at least 20 even when the timer runs a little late.
+// Nine of the main display's 5 ms ticks.
 constexpr int kRefreshMs = 45;
+constexpr int kTickSlackMs = 4;  // a tick may come this much early
 constexpr int64_t kLiveReadoutRecords = 20;  // 200 ms of recording
 
 }  // namespace
@@ -44,6 +46,7 @@ TSubWindow::TSubWindow(TConsultMainForm& main, const ProgramInstances& instances
   refreshTimer_.setInterval(kRefreshMs);
   refreshTimer_.setTimerType(Qt::PreciseTimer);
   connect(&refreshTimer_, &QTimer::timeout, this, &TSubWindow::RefreshTimerTimer);
+  connect(&main_, &TConsultMainForm::DisplayTicked, this, &TSubWindow::DisplayTick);
   ui_->Chart->SetRecords(&mirror_.Records());
   ReadSettings();
 }
@@ -127,7 +130,19 @@ void TSubWindow::SpanBoxChange() {
     ui_->Chart->Follow(kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))]);
 }
 
+// While the main display runs, the chart refreshes on its ticks: waking the
+// program 22 more times a second cost about a sixth of what the live
+// window took. Each refresh puts the window's own timer off again, so that
+// it only runs while the display does not (a stopped playback whose bar is
+// dragged, a file just loaded).
+void TSubWindow::DisplayTick() {
+  if (!isVisible() || (sinceRefresh_.isValid() && sinceRefresh_.elapsed() < kRefreshMs - kTickSlackMs)) return;
+  RefreshTimerTimer();
+  refreshTimer_.start();
+}
+
 void TSubWindow::RefreshTimerTimer() {
+  sinceRefresh_.start();
   const RecordingMirror::Change change = mirror_.Update();
   TraceChart& chart = *ui_->Chart;
   if (change == RecordingMirror::Change::Replaced) chart.RecordsReplaced();

@@ -2,6 +2,7 @@
 // recording, with a cursor at the playback position.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -44,6 +45,7 @@ class TSubWindow : public QWidget {
   void BitTracksBoxClick();
   void SpanBoxChange();
   void RefreshTimerTimer();
+  void DisplayTick();
   void ChartClick(int64_t index);
 
  protected:
@@ -61,6 +63,7 @@ class TSubWindow : public QWidget {
   RecordingMirror mirror_;
   std::array<QCheckBox*, kValueCount> valueBoxes_{};
   QTimer refreshTimer_;
+  QElapsedTimer sinceRefresh_;
   int64_t readoutAt_ = -2;   // the record the readout shows; -2 none yet
   bool readoutLive_ = false;
   bool shownOnce_ = false;

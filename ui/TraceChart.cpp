@@ -92,9 +92,12 @@ bool TraceChart::ScrollOn(const QRect& plot) {
   const int64_t last = (now.records * w - 1) / span_ - firstColumn_;
   const int from = plot.left() + static_cast<int>(std::clamp<int64_t>(firstNew, 0, w - 1));
   const int to = plot.left() + static_cast<int>(std::clamp<int64_t>(last, 0, w - 1));
-  if (to >= from) update(QRect(from, plot.top(), to + 1 - from, plot.height()));
-  update(QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1));
-  scrollPending_ = true;
+  // The bit tracks below change with the columns; the time axis moves only
+  // when the view did.
+  const int axisTop = AxisTop();
+  if (to >= from) update(QRect(from, plot.top(), to + 1 - from, axisTop - plot.top()));
+  if (shift > 0) update(QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1));
+  scrollPending_ = to >= from || shift > 0;
   return true;
 }
 
@@ -156,12 +159,14 @@ void TraceChart::ClampView() {
   viewFirst_ = std::clamp<int64_t>(viewFirst_, 0, std::max<int64_t>(0, n - viewCount_));
 }
 
+int TraceChart::AxisTop() const { return height() - kMargin - kAxisHeight; }
+
 int TraceChart::BitTrackHeight() const { return bitTracks_ ? kBitCount * kTrackHeight + 4 : 0; }
 
 QRect TraceChart::PlotRect() const {
   const int legendLines = std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2));
   const int top = kMargin + legendLines * kLegendLine;
-  const int bottom = height() - kMargin - kAxisHeight - BitTrackHeight();
+  const int bottom = AxisTop() - BitTrackHeight() - 1;  // the axis's ticks start below the frame
   return QRect(QPoint(kMargin, top), QPoint(width() - kMargin - 1, std::max(top + 10, bottom)));
 }
 
@@ -236,14 +241,36 @@ void TraceChart::Convert() {
 void TraceChart::BuildSummary(const QRect& plot) {
   SummaryKey key{viewFirst_, viewCount_, RecordCount(), plot.width(), chosen_, bitTracks_, anchored_};
   if (key == summaryKey_) return;
-  summaryKey_ = key;
+  const SummaryKey before = std::exchange(summaryKey_, key);
   Convert();
   const int width = plot.width();
   const int64_t n = RecordCount();
   pointMode_ = viewCount_ < width;
-  summary_.assign(chosen_.size(), {});
-  bitSummary_.clear();
-  if (pointMode_ || n == 0) return;
+  // A live chart that moved on keeps the columns it counted: they move left
+  // with the view, and counting starts again at the column that held the
+  // last record before, which may have been partly filled.
+  int from = 0;
+  const int64_t shift = firstColumn_ - summaryFirstColumn_;
+  if (anchored_ && before.anchored && before.width == width && before.count == viewCount_ &&
+      before.values == chosen_ && before.bits == bitTracks_ && before.records <= n && before.records > 0 &&
+      shift >= 0 && shift < width && summary_.size() == chosen_.size()) {
+    for (std::vector<Extremes>& out : summary_) {
+      out.erase(out.begin(), out.begin() + shift);
+      out.resize(static_cast<size_t>(width));
+    }
+    if (bitTracks_) {
+      bitSummary_.erase(bitSummary_.begin(), bitSummary_.begin() + shift);
+      bitSummary_.resize(static_cast<size_t>(width));
+    }
+    from = static_cast<int>(std::clamp<int64_t>((before.records * width - 1) / span_ - firstColumn_, 0, width));
+  } else {
+    summary_.assign(chosen_.size(), {});
+    bitSummary_.clear();
+    if (pointMode_ || n == 0) return;
+    for (std::vector<Extremes>& out : summary_) out.resize(static_cast<size_t>(width));
+    if (bitTracks_) bitSummary_.resize(static_cast<size_t>(width));
+  }
+  summaryFirstColumn_ = firstColumn_;
   // Column px holds records [first + px * count / width, first + (px + 1) * count / width),
   // or, anchored, those of the recording's column firstColumn_ + px.
   auto columnStart = [&](int px) {
@@ -253,23 +280,23 @@ void TraceChart::BuildSummary(const QRect& plot) {
   for (size_t t = 0; t < chosen_.size(); ++t) {
     const std::vector<int32_t>& v = values_[static_cast<size_t>(chosen_[t])];
     std::vector<Extremes>& out = summary_[t];
-    out.resize(static_cast<size_t>(width));
-    for (int px = 0; px < width; ++px) {
+    for (int px = from; px < width; ++px) {
       const int64_t a = columnStart(px);
       const int64_t b = columnStart(px + 1);
-      if (a >= b) continue;
-      Extremes e{v[static_cast<size_t>(a)], v[static_cast<size_t>(a)], v[static_cast<size_t>(b - 1)], true};
-      for (int64_t i = a + 1; i < b; ++i) {
-        const int32_t x = v[static_cast<size_t>(i)];
-        e.min = std::min(e.min, x);
-        e.max = std::max(e.max, x);
+      Extremes e;
+      if (a < b) {
+        e = Extremes{v[static_cast<size_t>(a)], v[static_cast<size_t>(a)], v[static_cast<size_t>(b - 1)], true};
+        for (int64_t i = a + 1; i < b; ++i) {
+          const int32_t x = v[static_cast<size_t>(i)];
+          e.min = std::min(e.min, x);
+          e.max = std::max(e.max, x);
+        }
       }
       out[static_cast<size_t>(px)] = e;
     }
   }
   if (bitTracks_) {
-    bitSummary_.assign(static_cast<size_t>(width), {});
-    for (int px = 0; px < width; ++px) {
+    for (int px = from; px < width; ++px) {
       uint16_t anySet = 0;
       uint16_t anyClear = 0;
       for (int64_t i = columnStart(px); i < columnStart(px + 1); ++i) {
@@ -293,26 +320,37 @@ double TraceChart::TimeStep(const QRect& plot) const {
 
 void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
   const double step = TimeStep(plot);
-  const int axisTop = height() - kMargin - kAxisHeight;
+  const int axisTop = AxisTop();
   const double firstS = ViewStart(plot) * kRecordS;
-  painter.setPen(QColor(90, 90, 90));
+  const QColor ink(90, 90, 90);
   // The same few labels come back at every refresh while a live chart
-  // scrolls: laid out once each.
-  if (axisLabels_.size() > 500) axisLabels_.clear();
+  // scrolls: each is drawn once into an image of its own, on the chart's
+  // white, and from then on copied, which costs a fraction of drawing text.
+  const qreal ratio = devicePixelRatioF();
+  if (axisLabels_.size() > 500 || axisLabelRatio_ != ratio) axisLabels_.clear();
+  axisLabelRatio_ = ratio;
   for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step) {
     const int x = static_cast<int>(std::lround(XOf(t / kRecordS, plot)));
-    painter.fillRect(x, axisTop, 1, 4, QColor(90, 90, 90));  // a filled rectangle costs less than a line
+    painter.fillRect(x, axisTop, 1, 4, ink);  // a filled rectangle costs less than a line
     const QString text = TimeText(t, step);
     auto label = axisLabels_.find(text);
     if (label == axisLabels_.end()) {
-      label = axisLabels_.insert(text, QStaticText(text));
-      label->prepare(QTransform(), painter.font());
+      const QFontMetrics metrics(font());
+      QImage image(QSize(metrics.horizontalAdvance(text) + 1, metrics.height()) * ratio, QImage::Format_RGB32);
+      image.setDevicePixelRatio(ratio);
+      image.fill(Qt::white);
+      QPainter labelPainter(&image);
+      labelPainter.setFont(font());
+      labelPainter.setPen(ink);
+      labelPainter.drawText(QPoint(0, metrics.ascent()), text);
+      labelPainter.end();
+      label = axisLabels_.insert(text, image);
     }
     // Centred under its tick, but kept inside the chart: the first and last
     // labels would otherwise lose their ends at the window's edges.
-    const double labelWidth = label->size().width();
-    const double left = std::clamp(x - labelWidth / 2, 0.0, std::max(0.0, width() - labelWidth));
-    painter.drawStaticText(QPointF(left, axisTop + 4), *label);
+    const int labelWidth = static_cast<int>(std::lround(label->width() / ratio));
+    const int left = std::clamp(x - labelWidth / 2, 0, std::max(0, width() - labelWidth));
+    painter.drawImage(QPoint(left, axisTop + 4), *label);
   }
 }
 
@@ -434,7 +472,8 @@ void TraceChart::paintEvent(QPaintEvent* event) {
     RenderPlot(plot, x0, x1);
     painter.drawImage(QPoint(plot.left() + x0, plot.top()), plotImage_, QRect(x0, 0, x1 - x0, plot.height()));
   }
-  DrawTimeAxis(painter, plot);
+  if (event->region().intersects(QRect(0, AxisTop(), width(), height() - AxisTop())))
+    DrawTimeAxis(painter, plot);
 
   const int64_t n = RecordCount();
   if (pointMode_) {
@@ -503,6 +542,16 @@ void TraceChart::paintEvent(QPaintEvent* event) {
     painter.setPen(QPen(QColor(220, 0, 0), 1, Qt::DashLine));
     painter.drawLine(x, plot.top(), x, plot.bottom() + BitTrackHeight());
   }
+}
+
+void TraceChart::changeEvent(QEvent* event) {
+  // The labels and the legend were drawn in the old font.
+  if (event->type() == QEvent::FontChange) {
+    axisLabels_.clear();
+    legend_ = QPixmap();
+    update();
+  }
+  QWidget::changeEvent(event);
 }
 
 void TraceChart::mousePressEvent(QMouseEvent* event) {

@@ -6,7 +6,6 @@
 
 #include <QHash>
 #include <QImage>
-#include <QStaticText>
 #include <QPixmap>
 #include <QWidget>
 
@@ -52,6 +51,7 @@ class TraceChart : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -83,6 +83,7 @@ class TraceChart : public QWidget {
 
   QRect PlotRect() const;
   int BitTrackHeight() const;
+  int AxisTop() const;  // the time axis, below the plot and the bit tracks
   void Convert();
   void BuildSummary(const QRect& plot);
   void ClampView();
@@ -119,10 +120,12 @@ class TraceChart : public QWidget {
   bool pointMode_ = false;  // fewer records than pixels: drawn point to point
   std::vector<std::vector<Extremes>> summary_;        // per chosen value, per column
   std::vector<std::array<uint8_t, kBitCount>> bitSummary_;  // 1 clear, 2 set, 3 both
+  int64_t summaryFirstColumn_ = 0;  // anchored: the recording's column of summary_[.][0]
 
   QImage plotImage_;
   QPixmap legend_;
-  QHash<QString, QStaticText> axisLabels_;
+  QHash<QString, QImage> axisLabels_;
+  qreal axisLabelRatio_ = 1;
   std::vector<int> legendValues_;
 
   bool pressed_ = false;

@@ -288,42 +288,53 @@ TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
 
 namespace {
 
-// A live chart moves what it drew by whole pixel columns and draws only the
-// columns new records changed: what stands on the screen must be what a
-// full drawing of the same records shows, while the recording is shorter
-// than the span and after it has outgrown it, bit tracks included.
+// A live chart moves what it drew by whole pixel columns and counts and
+// draws again only the columns new records changed: what stands on the
+// screen must be what a fresh chart of the same records shows, while the
+// recording is shorter than the span and after it has outgrown it, with
+// the bit tracks and without, and when new records only add to the last
+// column.
 TEST(TraceChartLive, WhatScrollsEqualsAFullDrawing) {
-  std::vector<SampleRecord> records;
-  TraceChart chart;
-  chart.resize(420, 300);
-  chart.SetRecords(&records);
-  chart.SetValues({0, 2, 9});
-  chart.SetBitTracks(true);
-  chart.Follow(1000);  // 10 s over about 400 columns: records share columns
-  chart.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
-  uint32_t noise = 12345;
-  auto screenMatches = [&] {
-    const QImage screen = chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage full = chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    return screen == full;
-  };
-  for (int refresh = 0; refresh < 80; ++refresh) {
-    // 37 records a refresh: columns are left partly filled in between.
-    for (int i = 0; i < 37; ++i) {
-      SampleRecord record = Numbered(static_cast<int>(records.size()));
-      noise = noise * 1664525u + 1013904223u;
-      for (int b = 1; b < kSampleRecordSize; ++b) record[b] = static_cast<uint8_t>(noise >> (b % 24));
-      records.push_back(record);
+  for (const bool bits : {true, false}) {
+    SCOPED_TRACE(bits ? "bit tracks" : "no bit tracks");
+    std::vector<SampleRecord> records;
+    auto makeChart = [&](TraceChart& chart) {
+      chart.resize(420, 300);
+      chart.SetValues({0, 2, 9});
+      chart.SetBitTracks(bits);
+      chart.Follow(1000);  // 10 s over about 400 columns: records share columns
+      chart.SetRecords(&records);
+    };
+    TraceChart chart;
+    makeChart(chart);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    // A chart that sees all the records at once counts every column afresh.
+    auto screenMatches = [&] {
+      TraceChart fresh;
+      makeChart(fresh);
+      const QImage screen = chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+      return screen == fresh.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    uint32_t noise = 12345;
+    for (int refresh = 0; refresh < 90; ++refresh) {
+      // 37 records or a single one: columns are left partly filled, and
+      // some refreshes move nothing on.
+      for (int i = 0; i < (refresh % 3 == 0 ? 1 : 37); ++i) {
+        SampleRecord record = Numbered(static_cast<int>(records.size()));
+        noise = noise * 1664525u + 1013904223u;
+        for (int b = 1; b < kSampleRecordSize; ++b) record[b] = static_cast<uint8_t>(noise >> (b % 24));
+        records.push_back(record);
+      }
+      chart.RecordsAppended();
+      QCoreApplication::processEvents();
+      if (refresh == 10) {
+        EXPECT_TRUE(screenMatches()) << "before the span is full";
+      }
     }
-    chart.RecordsAppended();
-    QCoreApplication::processEvents();
-    if (refresh == 10) {
-      EXPECT_TRUE(screenMatches()) << "before the span is full";
-    }
+    EXPECT_GT(records.size(), 2u * 1000);
+    EXPECT_TRUE(screenMatches()) << "after the chart has scrolled";
   }
-  EXPECT_GT(records.size(), 2u * 1000);
-  EXPECT_TRUE(screenMatches()) << "after the chart has scrolled";
 }
 
 }  // namespace
