@@ -131,8 +131,8 @@ void TSubWindow::SpanBoxChange() {
 }
 
 // While the main display runs, the chart refreshes on its ticks: waking the
-// program 22 more times a second cost about a sixth of what the live
-// window took. Each refresh puts the window's own timer off again, so that
+// program 22 more times a second cost about a sixth of a model window's
+// live updating. Each refresh puts the window's own timer off again, so that
 // it only runs while the display does not (a stopped playback whose bar is
 // dragged, a file just loaded).
 void TSubWindow::DisplayTick() {

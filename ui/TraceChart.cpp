@@ -88,8 +88,8 @@ bool TraceChart::ScrollOn(const QRect& plot) {
   // From the column of the first new record (the last column drawn before
   // may have been partly filled) to that of the last; the columns after it
   // stay empty while a recording is shorter than the span.
-  const int64_t firstNew = ((before.records + 1) * w - 1) / span_ - firstColumn_;
-  const int64_t last = (now.records * w - 1) / span_ - firstColumn_;
+  const int64_t firstNew = ColumnOfRecord(before.records, w) - firstColumn_;
+  const int64_t last = ColumnOfRecord(now.records - 1, w) - firstColumn_;
   const int from = plot.left() + static_cast<int>(std::clamp<int64_t>(firstNew, 0, w - 1));
   const int to = plot.left() + static_cast<int>(std::clamp<int64_t>(last, 0, w - 1));
   // The bit tracks below change with the columns; the time axis moves only
@@ -149,7 +149,7 @@ void TraceChart::ClampView() {
     // recording, wherever the view stands, so that the chart moves on by
     // whole columns and what is drawn can be moved instead of drawn again.
     anchored_ = true;
-    const int64_t lastColumn = n > 0 ? (n * w - 1) / span_ : 0;
+    const int64_t lastColumn = n > 0 ? ColumnOfRecord(n - 1, w) : 0;
     firstColumn_ = std::max<int64_t>(0, lastColumn - w + 1);
     viewFirst_ = firstColumn_ * span_ / w;
     return;
@@ -158,6 +158,9 @@ void TraceChart::ClampView() {
                                    std::max<int64_t>(n, 1));
   viewFirst_ = std::clamp<int64_t>(viewFirst_, 0, std::max<int64_t>(0, n - viewCount_));
 }
+
+// Anchored: the last column k with k * span / width <= index.
+int64_t TraceChart::ColumnOfRecord(int64_t index, int64_t width) const { return ((index + 1) * width - 1) / span_; }
 
 int TraceChart::AxisTop() const { return height() - kMargin - kAxisHeight; }
 
@@ -262,7 +265,7 @@ void TraceChart::BuildSummary(const QRect& plot) {
       bitSummary_.erase(bitSummary_.begin(), bitSummary_.begin() + shift);
       bitSummary_.resize(static_cast<size_t>(width));
     }
-    from = static_cast<int>(std::clamp<int64_t>((before.records * width - 1) / span_ - firstColumn_, 0, width));
+    from = static_cast<int>(std::clamp<int64_t>(ColumnOfRecord(before.records - 1, width) - firstColumn_, 0, width));
   } else {
     summary_.assign(chosen_.size(), {});
     bitSummary_.clear();

@@ -89,6 +89,7 @@ class TraceChart : public QWidget {
   void ClampView();
   int64_t RecordCount() const;
   double ViewStart(const QRect& plot) const;
+  int64_t ColumnOfRecord(int64_t index, int64_t width) const;  // anchored: the recording's column
   double XOf(double index, const QRect& plot) const;
   bool ScrollOn(const QRect& plot);
   double TimeStep(const QRect& plot) const;
