@@ -63,7 +63,8 @@ class TSubWindow : public QWidget {
   RecordingMirror mirror_;
   std::array<QCheckBox*, kValueCount> valueBoxes_{};
   QTimer refreshTimer_;
-  QElapsedTimer sinceRefresh_;
+  QElapsedTimer clock_;
+  int64_t refreshDueMs_ = 0;  // on clock_: when the next refresh is due
   int64_t readoutAt_ = -2;   // the record the readout shows; -2 none yet
   bool readoutLive_ = false;
   bool shownOnce_ = false;

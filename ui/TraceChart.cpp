@@ -369,7 +369,8 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
   x1 = std::clamp(x1, x0, w);
   auto* pixels = reinterpret_cast<uint32_t*>(plotImage_.bits());
   const qsizetype stride = plotImage_.bytesPerLine() / 4;
-  for (int y = 0; y < h; ++y) std::fill(pixels + y * stride + x0, pixels + y * stride + x1, 0xFFFFFFFFu);
+  for (int y = 0; y < h; ++y)
+    for (uint32_t* p = pixels + y * stride + x0; p != pixels + y * stride + x1; ++p) *p = 0xFFFFFFFFu;
   auto column = [&](int x, int y0, int y1, uint32_t argb) {
     if (x < x0 || x >= x1) return;
     y0 = std::clamp(y0, 0, h - 1);
@@ -450,14 +451,9 @@ void TraceChart::paintEvent(QPaintEvent* event) {
   ClampView();  // the width may have changed since
   QPainter painter(this);
   const QRect plot = PlotRect();
-  // Around the plot only: the plot's own image covers the rest.
-  painter.fillRect(QRect(0, 0, width(), plot.top()), Qt::white);
-  painter.fillRect(QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1), Qt::white);
-  painter.fillRect(QRect(0, plot.top(), plot.left(), plot.height()), Qt::white);
-  painter.fillRect(QRect(plot.right() + 1, plot.top(), width() - plot.right() - 1, plot.height()), Qt::white);
-  painter.drawPixmap(0, kMargin, Legend());
   if (RecordCount() == 0 || (chosen_.empty() && !bitTracks_)) {
-    painter.fillRect(plot, Qt::white);
+    painter.fillRect(rect(), Qt::white);
+    painter.drawPixmap(0, kMargin, Legend());
     painter.setPen(QColor(160, 160, 160));
     painter.drawRect(plot.adjusted(0, 0, -1, -1));
     painter.setPen(QColor(120, 120, 120));
@@ -465,18 +461,16 @@ void TraceChart::paintEvent(QPaintEvent* event) {
     return;
   }
   BuildSummary(plot);
-  // Only the columns asked for: a live chart asks for the newest few (and
-  // for the axis below, so the region's bounding rectangle would be all).
-  for (const QRect& rect : event->region()) {
-    const QRect asked = rect & plot;
-    if (asked.isEmpty()) continue;
-    const int x0 = asked.left() - plot.left();
-    const int x1 = asked.right() + 1 - plot.left();
-    RenderPlot(plot, x0, x1);
-    painter.drawImage(QPoint(plot.left() + x0, plot.top()), plotImage_, QRect(x0, 0, x1 - x0, plot.height()));
+  // A live chart asks for the newest few columns and for the axis below:
+  // two rectangles. Under a clip of several rectangles the painter blends
+  // every image line by line (handing them to its thread pool) and fills
+  // span by span, so each rectangle is painted under a clip of its own,
+  // and a part it does not touch is not drawn at all.
+  for (const QRect& asked : event->region()) {
+    painter.setClipRect(asked);
+    PaintPart(painter, asked, plot);
   }
-  if (event->region().intersects(QRect(0, AxisTop(), width(), height() - AxisTop())))
-    DrawTimeAxis(painter, plot);
+  painter.setClipping(false);  // what remains is clipped to the region still
 
   const int64_t n = RecordCount();
   if (pointMode_) {
@@ -501,49 +495,79 @@ void TraceChart::paintEvent(QPaintEvent* event) {
     painter.setClipping(false);
   }
 
-  if (bitTracks_) {
-    const int top = plot.bottom() + 3;
-    Convert();
-    for (size_t b = 0; b < kBitColumns.size(); ++b) {
-      const int y = top + static_cast<int>(b) * kTrackHeight;
-      painter.fillRect(QRect(plot.left(), y, plot.width(), kTrackHeight - 2), QColor(244, 244, 244));
-      painter.setPen(QColor(0, 110, 200));
-      if (pointMode_) {
-        const int64_t b0 = std::max<int64_t>(0, viewFirst_);
-        const int64_t b1 = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
-        for (int64_t i = b0; i < b1; ++i) {
-          if ((bits_[static_cast<size_t>(i)] >> b & 1u) == 0) continue;
-          const int x0 = static_cast<int>(std::lround(XOf(i, plot)));
-          const int x1 = static_cast<int>(std::lround(XOf(i + 1, plot)));
-          painter.fillRect(QRect(x0, y, std::max(1, x1 - x0), kTrackHeight - 2), QColor(0, 110, 200));
-        }
-      } else {
-        // Runs of columns where the bit was on, each one rectangle.
-        const int columns = static_cast<int>(bitSummary_.size());
-        for (int px = 0; px < columns;) {
-          if ((bitSummary_[static_cast<size_t>(px)][b] & 2u) == 0) {
-            ++px;
-            continue;
-          }
-          const int from = px;
-          while (px < columns && (bitSummary_[static_cast<size_t>(px)][b] & 2u) != 0) ++px;
-          painter.fillRect(QRect(plot.left() + from, y, px - from, kTrackHeight - 2), QColor(0, 110, 200));
-        }
-      }
-      painter.setPen(QColor(60, 60, 60));
-      QFont small = font();
-      small.setPixelSize(kTrackHeight);
-      painter.setFont(small);
-      painter.drawText(QRect(plot.left() + 2, y - 1, 200, kTrackHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                       kBitColumns[b].caption);
-      painter.setFont(font());
-    }
-  }
-
   if (cursor_ >= viewFirst_ && cursor_ < viewFirst_ + viewCount_ && cursor_ < n) {
     const int x = static_cast<int>(std::lround(XOf(cursor_ + 0.5, plot)));
     painter.setPen(QPen(QColor(220, 0, 0), 1, Qt::DashLine));
     painter.drawLine(x, plot.top(), x, plot.bottom() + BitTrackHeight());
+  }
+}
+
+// What lies in one rectangle of the region to paint: the white around the
+// plot, the legend, the plot's columns, the time axis and the bit tracks.
+void TraceChart::PaintPart(QPainter& painter, const QRect& asked, const QRect& plot) {
+  const QRect margins[] = {
+      QRect(0, 0, width(), plot.top()),
+      QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1),
+      QRect(0, plot.top(), plot.left(), plot.height()),
+      QRect(plot.right() + 1, plot.top(), width() - plot.right() - 1, plot.height()),
+  };
+  for (const QRect& margin : margins)
+    if (margin.intersects(asked)) painter.fillRect(margin & asked, Qt::white);
+  const QPixmap& legend = Legend();
+  if (asked.intersects(legend.rect().translated(0, kMargin)))
+    painter.drawPixmap(0, kMargin, legend);
+
+  const QRect columns = asked & plot;
+  if (!columns.isEmpty()) {
+    const int x0 = columns.left() - plot.left();
+    const int x1 = columns.right() + 1 - plot.left();
+    RenderPlot(plot, x0, x1);
+    painter.drawImage(QPoint(plot.left() + x0, plot.top()), plotImage_, QRect(x0, 0, x1 - x0, plot.height()));
+  }
+  if (asked.intersects(QRect(0, AxisTop(), width(), height() - AxisTop()))) DrawTimeAxis(painter, plot);
+  if (!bitTracks_) return;
+
+  const int64_t n = RecordCount();
+  const int top = plot.bottom() + 3;
+  for (size_t b = 0; b < kBitColumns.size(); ++b) {
+    const int y = top + static_cast<int>(b) * kTrackHeight;
+    const QRect track(plot.left(), y, plot.width(), kTrackHeight - 2);
+    if (!track.intersects(asked)) continue;
+    painter.fillRect(track & asked, QColor(244, 244, 244));
+    const QColor on(0, 110, 200);
+    if (pointMode_) {
+      const int64_t b0 = std::max<int64_t>(0, viewFirst_);
+      const int64_t b1 = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
+      for (int64_t i = b0; i < b1; ++i) {
+        if ((bits_[static_cast<size_t>(i)] >> b & 1u) == 0) continue;
+        const int x0 = static_cast<int>(std::lround(XOf(i, plot)));
+        const int x1 = static_cast<int>(std::lround(XOf(i + 1, plot)));
+        painter.fillRect(QRect(x0, y, std::max(1, x1 - x0), kTrackHeight - 2), on);
+      }
+    } else {
+      // Runs of columns where the bit was on, each one rectangle; only
+      // those in the rectangle asked for.
+      const int columnCount = static_cast<int>(bitSummary_.size());
+      const int first = std::clamp(asked.left() - plot.left(), 0, columnCount);
+      const int last = std::clamp(asked.right() + 1 - plot.left(), first, columnCount);
+      for (int px = first; px < last;) {
+        if ((bitSummary_[static_cast<size_t>(px)][b] & 2u) == 0) {
+          ++px;
+          continue;
+        }
+        const int from = px;
+        while (px < last && (bitSummary_[static_cast<size_t>(px)][b] & 2u) != 0) ++px;
+        painter.fillRect(QRect(plot.left() + from, y, px - from, kTrackHeight - 2), on);
+      }
+    }
+    const QRect caption(plot.left() + 2, y - 1, 200, kTrackHeight);
+    if (!caption.intersects(asked)) continue;
+    painter.setPen(QColor(60, 60, 60));
+    QFont small = font();
+    small.setPixelSize(kTrackHeight);
+    painter.setFont(small);
+    painter.drawText(caption, Qt::AlignLeft | Qt::AlignVCenter, kBitColumns[b].caption);
+    painter.setFont(font());
   }
 }
 

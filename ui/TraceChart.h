@@ -93,6 +93,7 @@ class TraceChart : public QWidget {
   double XOf(double index, const QRect& plot) const;
   bool ScrollOn(const QRect& plot);
   double TimeStep(const QRect& plot) const;
+  void PaintPart(class QPainter& painter, const QRect& asked, const QRect& plot);
   void DrawTimeAxis(class QPainter& painter, const QRect& plot);
   void RenderPlot(const QRect& plot, int x0, int x1);  // columns [x0, x1) of the plot
   const QPixmap& Legend();
