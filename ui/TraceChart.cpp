@@ -369,8 +369,7 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
   x1 = std::clamp(x1, x0, w);
   auto* pixels = reinterpret_cast<uint32_t*>(plotImage_.bits());
   const qsizetype stride = plotImage_.bytesPerLine() / 4;
-  for (int y = 0; y < h; ++y)
-    for (uint32_t* p = pixels + y * stride + x0; p != pixels + y * stride + x1; ++p) *p = 0xFFFFFFFFu;
+  for (int y = 0; y < h; ++y) std::fill(pixels + y * stride + x0, pixels + y * stride + x1, 0xFFFFFFFFu);
   auto column = [&](int x, int y0, int y1, uint32_t argb) {
     if (x < x0 || x >= x1) return;
     y0 = std::clamp(y0, 0, h - 1);
