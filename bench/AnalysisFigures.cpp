@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "data/PowerMeter.h"
-#include "data/RunTiming.h"
+#include "analysis/PowerMeter.h"
+#include "analysis/RunTiming.h"
 #include "link/StreamReceiver.h"
 #include "tools/ecusim/EcuSimulator.h"
 #include "tools/ecusim/EngineModel.h"

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "data/Recorder.h"
-#include "ui/Settings.h"
-#include "ui/TraceChart.h"
+#include "ui/app/Settings.h"
+#include "ui/widgets/TraceChart.h"
 
 namespace {
 

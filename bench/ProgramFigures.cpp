@@ -33,9 +33,9 @@
 #include <vector>
 
 #include "tools/ecusim/EcuSimulator.h"
-#include "ui/ProgramWindows.h"
-#include "ui/Settings.h"
-#include "ui/UserDialogs.h"
+#include "ui/app/ProgramWindows.h"
+#include "ui/app/Settings.h"
+#include "ui/dialogs/UserDialogs.h"
 #include "ui_Consultmain.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <set>
 
-#include "data/PowerMeter.h"
-#include "data/RunTiming.h"
+#include "analysis/PowerMeter.h"
+#include "analysis/RunTiming.h"
 #include "data/SampleRecord.h"
 #include "link/StreamReceiver.h"
 #include "tools/ecusim/EcuSimulator.h"

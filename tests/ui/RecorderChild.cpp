@@ -17,9 +17,9 @@
 #include <map>
 #include <string>
 
-#include "ui/ProgramWindows.h"
-#include "ui/TerminationSignals.h"
-#include "ui/UserDialogs.h"
+#include "ui/app/ProgramWindows.h"
+#include "ui/app/TerminationSignals.h"
+#include "ui/dialogs/UserDialogs.h"
 #include "ui_Consultmain.h"
 
 namespace {

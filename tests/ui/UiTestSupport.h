@@ -21,10 +21,10 @@
 
 #include "tests/common/TempDir.h"
 #include "tests/common/WaitFor.h"
-#include "ui/ProgramInstances.h"
-#include "ui/ProgramWindows.h"
-#include "ui/Settings.h"
-#include "ui/UserDialogs.h"
+#include "control/ProgramInstances.h"
+#include "ui/app/ProgramWindows.h"
+#include "ui/app/Settings.h"
+#include "ui/dialogs/UserDialogs.h"
 
 // The whole content of a file, as bytes; empty when it cannot be read.
 inline std::string ReadFileBytes(const std::filesystem::path& path) {

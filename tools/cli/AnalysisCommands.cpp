@@ -8,9 +8,9 @@
 #include "data/LogFile.h"
 #include "data/LogRecords.h"
 #include "data/Memmap.h"
-#include "data/PowerMeter.h"
+#include "analysis/PowerMeter.h"
 #include "data/Recorder.h"
-#include "data/RunTiming.h"
+#include "analysis/RunTiming.h"
 #include "tools/cli/CliCommands.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "data/PowerMeter.h"
+#include "analysis/PowerMeter.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;

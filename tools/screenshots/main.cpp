@@ -28,9 +28,9 @@
 #include <string>
 
 #include "tools/ecusim/EcuSimulator.h"
-#include "ui/ProgramWindows.h"
-#include "ui/Settings.h"
-#include "ui/UserDialogs.h"
+#include "ui/app/ProgramWindows.h"
+#include "ui/app/Settings.h"
+#include "ui/dialogs/UserDialogs.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
 #include "ui_ExportDlg.h"

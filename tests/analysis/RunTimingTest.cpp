@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "analysis/RunTiming.h"
+#include "tests/analysis/SyntheticDrive.h"
+
+namespace {
+
+// From rest at `start` with constant acceleration a (m/s^2) up to topKmh,
+// then steady.
+std::function<TrueState(double)> Accelerate(double start, double a, double topKmh = 1000) {
+  return [=](double t) {
+    TrueState s;
+    s.kmh = std::min(topKmh, std::max(0.0, a * (t - start) * 3.6));
+    s.rpm = 1000 + s.kmh * 40;
+    return s;
+  };
+}
+
+// Slows from kmh at `start` by d m/s^2 to a stop.
+std::function<TrueState(double)> Brake(double start, double kmh, double d) {
+  return [=](double t) {
+    TrueState s;
+    s.kmh = std::max(0.0, kmh - d * (t - start) * 3.6);
+    return s;
+  };
+}
+
+}  // namespace
+
+// From rest at `start`, the acceleration building up evenly over rampS to
+// a (m/s^2): speed and distance in closed form.
+struct Launch {
+  double start, a, rampS;
+  double Speed(double t) const {  // m/s
+    const double u = t - start;
+    if (u <= 0) return 0;
+    return u < rampS ? a * u * u / (2 * rampS) : a * rampS / 2 + a * (u - rampS);
+  }
+  double Distance(double t) const {
+    const double u = t - start;
+    if (u <= 0) return 0;
+    if (u < rampS) return a * u * u * u / (6 * rampS);
+    const double w = u - rampS;
+    return a * rampS * rampS / 6 + a * rampS / 2 * w + a / 2 * w * w;
+  }
+  double TimeTo(double metres) const {  // since the start
+    double low = start, high = start + 1000;
+    for (int i = 0; i < 100; ++i) (Distance((low + high) / 2) < metres ? low : high) = (low + high) / 2;
+    return low - start;
+  }
+};
+
+// Constant acceleration gives t = sqrt(2d/a) and v = sqrt(2ad), a launch
+// that builds up a little more: every figure lies within its stated
+// uncertainty, and the uncertainty is no wider than the register's steps,
+// the sample spacing and the launch to the first step make it.
+TEST(RunTiming, KnownMotionWithinTheStatedUncertainty) {
+  struct Case { double a, rampS, distance, frameS, phase; };
+  for (const Case c : {Case{3.0, 0, 400, 0.01, 0.0037}, Case{2.2, 0, 400, 0.0208, 0.0151},
+                       Case{1.6, 0, 1000, 0.0208, 0.0093}, Case{5.5, 0, 1000, 0.01, 0.0},
+                       Case{7.0, 0.1, 400, 0.0208, 0.0071}, Case{4.0, 0.15, 1000, 0.01, 0.002}}) {
+    SCOPED_TRACE(testing::Message() << "a " << c.a << " ramp " << c.rampS << " d " << c.distance
+                                    << " frame " << c.frameS);
+    const Launch launch{1.0 + c.phase, c.a, c.rampS};
+    if (c.rampS == 0) {
+      EXPECT_NEAR(launch.TimeTo(c.distance), std::sqrt(2 * c.distance / c.a), 1e-6);
+    }
+    SyntheticDrive drive(c.frameS, 0.004);
+    drive.Add(launch.start + launch.TimeTo(c.distance) + 1, [&](double t) {
+      TrueState s;
+      s.kmh = launch.Speed(t) * 3.6;
+      s.rpm = 1000 + s.kmh * 40;
+      return s;
+    });
+
+    const std::vector<RunResult> runs = FindRuns(drive.records, c.distance);
+    ASSERT_EQ(runs.size(), 1u);
+    const RunResult& run = runs[0];
+    const double firstStepS = 2 / 3.6 / c.a;  // at even acceleration
+    EXPECT_NEAR(run.timeS, launch.TimeTo(c.distance), run.timeUncertaintyS);
+    EXPECT_LT(run.timeUncertaintyS, 0.1 + 0.6 * firstStepS);
+    const double lineKmh = launch.Speed(launch.start + launch.TimeTo(c.distance)) * 3.6;
+    EXPECT_NEAR(run.speedKmh, lineKmh, run.speedUncertaintyKmh);
+    EXPECT_NEAR(run.zeroTo100S, launch.TimeTo(0) + (100 / 3.6 - launch.Speed(launch.start + c.rampS)) / c.a + c.rampS,
+                run.zeroTo100UncertaintyS);
+    EXPECT_LT(run.zeroTo100UncertaintyS, 0.1 + 0.6 * firstStepS);
+    EXPECT_EQ(run.startMs, run.startIndex * 10);
+    EXPECT_GE(run.maxRpm, static_cast<int32_t>(1000 + run.speedKmh * 40 - 150));
+  }
+}
+
+// A run that turns back short of the line is no run; the standstill that
+// follows arms the next start, and two runs in one recording are both found.
+TEST(RunTiming, StopsShortStartsRollingAndTwoRuns) {
+  SyntheticDrive drive;
+  // Rolling at the start, then a standstill one record short of half a
+  // second: the start after it does not count.
+  drive.Add(1.0, [](double) { return TrueState{40, 2000, 2000}; });
+  drive.Stand(0.49);
+  const double shortStart = drive.Now();
+  drive.Add(8, Accelerate(shortStart, 3, 60));  // about 140 m, and no standstill before
+  drive.Add(5, Brake(drive.Now(), 60, 6));      // stops: no run in this first stretch
+  drive.Stand(0.5);
+  double start = drive.Now();
+  drive.Add(6, Accelerate(start, 3, 50));       // about 70 m
+  drive.Add(4, Brake(drive.Now(), 50, 5));      // stops short: dropped
+  drive.Stand(0.6);
+  const double first = drive.Now();
+  drive.Add(25, Accelerate(first, 2.5, 200));
+  drive.Add(10, Brake(drive.Now(), 200, 8));
+  drive.Stand(1);
+  const double second = drive.Now();
+  drive.Add(25, Accelerate(second, 4, 200));
+
+  const std::vector<RunResult> runs = FindRuns(drive.records, 400);
+  ASSERT_EQ(runs.size(), 2u);
+  // The register shows the first step once the car is past 2 km/h.
+  EXPECT_NEAR(runs[0].startIndex * 0.01, first + 2 / 3.6 / 2.5, 0.02);
+  EXPECT_NEAR(runs[1].startIndex * 0.01, second + 2 / 3.6 / 4, 0.02);
+  EXPECT_NEAR(runs[0].timeS, std::sqrt(2 * 400 / 2.5), runs[0].timeUncertaintyS);
+  EXPECT_LT(runs[1].endIndex, drive.records.size());
+
+  // A recording that ends before the line holds no run either.
+  drive.records.resize(runs[1].endIndex);
+  EXPECT_EQ(FindRuns(drive.records, 400).size(), 1u);
+}
+
+// Followed a record at a time: the phases, the figures while running, and
+// a gap in the records dropping the run going on.
+TEST(RunTiming, LivePhasesAndAGap) {
+  SyntheticDrive drive;
+  drive.Stand(1);
+  drive.Add(10, Accelerate(1, 3));
+  RunTimer timer(400);
+  EXPECT_EQ(timer.CurrentPhase(), RunTimer::Phase::Rolling);
+  for (uint32_t i = 0; i < 49; ++i) EXPECT_FALSE(timer.Add(i, drive.records[i]));
+  EXPECT_EQ(timer.CurrentPhase(), RunTimer::Phase::Rolling);
+  timer.Add(49, drive.records[49]);  // the 50th record at a standstill: half a second
+  EXPECT_EQ(timer.CurrentPhase(), RunTimer::Phase::Ready);
+  for (uint32_t i = 50; i < 100; ++i) EXPECT_FALSE(timer.Add(i, drive.records[i]));
+  for (uint32_t i = 100; i < 600; ++i) EXPECT_FALSE(timer.Add(i, drive.records[i]));
+  ASSERT_EQ(timer.CurrentPhase(), RunTimer::Phase::Running);
+  EXPECT_NEAR(timer.ElapsedS(), 5.0, 0.03 + 0.5 * 2 / 3.6 / 3);  // as the launch allowance
+  EXPECT_NEAR(timer.DistanceM(), 0.5 * 3 * 25, 0.5);
+
+  timer.Add(700, drive.records[700]);  // records 600..699 never came
+  EXPECT_EQ(timer.CurrentPhase(), RunTimer::Phase::Rolling);
+  EXPECT_EQ(timer.DistanceM(), 0);
+}

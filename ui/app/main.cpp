@@ -1,0 +1,121 @@
+// The program entry: the program-wide instances exist already (see
+// ProgramInstances.cpp); here the application, its windows and the
+// message loop come into being.
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/Escape.h"
+#include "link/SerialPort.h"
+#include "control/ProgramInstances.h"
+#include "ui/app/ProgramWindows.h"
+#include "ui/app/Settings.h"
+#include "ui/app/TerminationSignals.h"
+#include "ui/dialogs/UserDialogs.h"
+
+namespace {
+
+const char kTitle[] = "Nissan Torvane";
+
+const char kUsage[] =
+    "usage: torvane [--map COMn=PATH]... [--port COMn]\n"
+    "  --map COMn=PATH   COMn is the device PATH for this run only (the settings\n"
+    "                    file's [Ports] section is left as it is); may be repeated\n"
+    "  --port COMn       start with COMn chosen in the COM port dialog\n";
+
+struct Arguments {
+  std::vector<std::pair<int32_t, std::string>> maps;
+  int32_t port = 0;  // 0: as the settings file says
+};
+
+// An error escaping an event handler is shown, and the program goes on.
+class TorvaneApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+      ShowErrorBox(error.what());
+    } catch (...) {
+      ShowErrorBox("");
+    }
+    return false;
+  }
+  void ShowErrorBox(const char* message) { dialogs.Error(nullptr, message, kTitle); }
+
+  // The message boxes and file dialogs of the whole program.
+  StandardDialogs dialogs;
+};
+
+// The arguments Qt left. False on anything else, with the reason printed.
+bool ParseArguments(const QStringList& arguments, Arguments& parsed) {
+  for (int i = 1; i < arguments.size(); ++i) {
+    const std::string arg = arguments[i].toStdString();
+    if (arg == "--help" || arg == "-h") return false;
+    if (arg == "--port" && i + 1 < arguments.size()) {
+      parsed.port = PortNumberFromName(arguments[++i].toStdString());
+      if (parsed.port != 0) continue;
+      std::fprintf(stderr, "torvane: --port needs COM1 to COM10\n");
+      return false;
+    }
+    if (arg != "--map" || i + 1 >= arguments.size()) {
+      std::fprintf(stderr, "torvane: unexpected argument %s\n", Escaped(arg).c_str());
+      return false;
+    }
+    const std::string map = arguments[++i].toStdString();
+    const size_t eq = map.find('=');
+    const int32_t port = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
+    if (port == 0 || eq + 1 >= map.size()) {
+      std::fprintf(stderr, "torvane: --map needs COMn=PATH with n from 1 to 10, not %s\n",
+                   Escaped(map).c_str());
+      return false;
+    }
+    parsed.maps.emplace_back(port, map.substr(eq + 1));
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  TorvaneApplication application(argc, argv);
+  Arguments arguments;
+  if (!ParseArguments(QApplication::arguments(), arguments)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  try {
+    // No application display name: Qt would append it to the title of every
+    // other window, and each window's title is its own ("COM Port", "CHECK").
+    QGuiApplication::setDesktopFileName("com.varnok.Torvane");
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon::fromTheme("torvane", QIcon(":/torvane/icon.png")));
+    InstallFontSubstitutes();
+    ProgramInstances& instances = TheProgramInstances();
+    const WindowContext context{SettingsPath(), application.dialogs};
+    ProgramWindows windows = CreateProgramWindows(instances, context);
+    // After the settings file's [Ports]: the command line has the last word.
+    for (const auto& [port, path] : arguments.maps) instances.serialPort.SetDevicePath(port, path);
+    if (arguments.port != 0) windows.comSetForm->SelectPort(arguments.port);
+    QObject::connect(windows.consultMainForm.get(), &TConsultMainForm::Closed, &application,
+                     &QApplication::quit, Qt::QueuedConnection);
+    CloseOnTerminationSignals(windows.consultMainForm.get());
+    windows.consultMainForm->show();
+    QApplication::exec();
+    // The receiver reads the session and the recorder defined after it:
+    // it must have ended before they go.
+    instances.streamReceiver.StopReceiver();
+    instances.streamReceiver.Join();
+  } catch (const std::exception& error) {
+    application.ShowErrorBox(error.what());
+  } catch (...) {
+    application.ShowErrorBox("");
+  }
+  return 0;
+}

@@ -1,0 +1,111 @@
+#include "ui/dialogs/ExportDlg.h"
+
+#include <QCloseEvent>
+
+#include "control/RecordingFiles.h"
+#include "ui/main/Consultmain.h"
+#include "ui/dialogs/UserDialogs.h"
+#include "ui_ExportDlg.h"
+
+TExportDlg::TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances,
+                       const WindowContext& context)
+    : QDialog(nullptr), ui_(std::make_unique<Ui::ExportDlg>()), mainForm_(mainForm),
+      instances_(instances), context_(context) {
+  ui_->setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(size());
+  lines_.reserve(900000);
+  connect(ui_->StartScrollBar, &QScrollBar::valueChanged, this, &TExportDlg::StartScrollBarChange);
+  connect(ui_->StopScrollBar, &QScrollBar::valueChanged, this, &TExportDlg::StopScrollBarChange);
+  connect(ui_->DataSizeScrollBar, &QScrollBar::valueChanged, this,
+          &TExportDlg::DataSizeScrollBarChange);
+  connect(ui_->OKBtn, &QPushButton::clicked, this, &TExportDlg::OKBtnClick);
+  connect(ui_->CancelBtn, &QPushButton::clicked, this, &TExportDlg::CancelBtnClick);
+}
+
+TExportDlg::~TExportDlg() = default;
+
+// Each bar drags the other along: the start never lies after the stop, and
+// the span never exceeds the data size as it was when a bar last moved. A
+// bar moved here runs its own handler, which finds its rules met.
+void TExportDlg::StartScrollBarChange() {
+  QScrollBar& start = *ui_->StartScrollBar;
+  QScrollBar& stop = *ui_->StopScrollBar;
+  ui_->StartLabel->setText(QString::number(start.value() * 10));
+  if (start.value() > stop.value()) stop.setValue(start.value());
+  if (stop.value() - start.value() > ui_->DataSizeScrollBar->value())
+    stop.setValue(start.value() + ui_->DataSizeScrollBar->value());
+}
+
+void TExportDlg::StopScrollBarChange() {
+  QScrollBar& start = *ui_->StartScrollBar;
+  QScrollBar& stop = *ui_->StopScrollBar;
+  ui_->StopLabel->setText(QString::number(stop.value() * 10));
+  if (stop.value() < start.value()) start.setValue(stop.value());
+  if (stop.value() - start.value() > ui_->DataSizeScrollBar->value())
+    start.setValue(stop.value() - ui_->DataSizeScrollBar->value());
+}
+
+void TExportDlg::DataSizeScrollBarChange() {
+  ui_->DataSizeLabel->setText(QString::number(ui_->DataSizeScrollBar->value()));
+}
+
+void TExportDlg::OKBtnClick() {
+  // Nothing recorded or loaded: there is nothing to write.
+  if (instances_.recorderState.recordCount.load() == 0) {
+    mainForm_->AddStatusLine("ReadData NOT Found.");
+    Leave();
+    return;
+  }
+  const QString preset = QString::fromStdString("log_" + MakeTimeStamp() + ".csv");
+  const QString chosen = Dialogs().SaveFileName(this, "Export", preset,
+                                                "Excel csv file (*.csv) (*.csv)", false);
+  if (chosen.isEmpty()) {
+    mainForm_->setEnabled(true);  // the dialog stays open
+    return;
+  }
+  const std::string fileName = WithExtension(chosen.toStdString(), ".csv");
+  int64_t written = 0;
+  const int32_t result =
+      ExportCsvFile(fileName, ui_->StartScrollBar->value(), ui_->StopScrollBar->value(),
+                    instances_.recorderState, instances_.logMemory, this, written, lines_);
+  mainForm_->AddStatusLine(result == kExportOk ? "Export done" : "Export Error");
+  Leave();
+}
+
+void TExportDlg::CancelBtnClick() { Leave(); }
+
+void TExportDlg::reject() { CancelBtnClick(); }
+
+void TExportDlg::closeEvent(QCloseEvent* event) {
+  CancelBtnClick();
+  event->accept();
+}
+
+void TExportDlg::Leave() {
+  hide();
+  mainForm_->setEnabled(true);
+}
+
+void TExportDlg::Begin(int32_t maximum) {
+  ui_->ExportProgressBar->setVisible(true);
+  ui_->ExportProgressBar->setMaximum(maximum);
+  ui_->ExportProgressBar->setMinimum(0);
+  ui_->ExportProgressBar->setValue(0);
+  RepaintWindows();
+}
+
+void TExportDlg::SetPosition(int32_t position) {
+  ui_->ExportProgressBar->setValue(position);
+  RepaintWindows();
+}
+
+void TExportDlg::End() { ui_->ExportProgressBar->setVisible(false); }
+
+// The export runs on the interface thread; a repaint now and then keeps
+// both windows looking alive.
+void TExportDlg::RepaintWindows() {
+  repaint();
+  mainForm_->repaint();
+}

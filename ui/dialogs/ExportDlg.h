@@ -1,0 +1,56 @@
+// The export dialog: a chosen window of the recording as a CSV file.
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/CsvWriter.h"
+#include "control/ProgramInstances.h"
+#include "ui/app/WindowContext.h"
+
+namespace Ui {
+class ExportDlg;
+}
+class TConsultMainForm;
+
+class TExportDlg : public QDialog, public CsvProgress {
+  Q_OBJECT
+
+ public:
+  TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances,
+             const WindowContext& context);
+  ~TExportDlg() override;
+
+  Ui::ExportDlg* Form() const { return ui_.get(); }
+
+ public slots:
+  void StartScrollBarChange();
+  void StopScrollBarChange();
+  void DataSizeScrollBarChange();
+  void OKBtnClick();
+  void CancelBtnClick();
+
+ protected:
+  void reject() override;  // Escape
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // CsvProgress: the bar under the three scroll bars.
+  void Begin(int32_t maximum) override;
+  void SetPosition(int32_t position) override;
+  void End() override;
+  void RepaintWindows();
+  void Leave();
+  UserDialogs& Dialogs() const { return context_.dialogs; }
+
+  std::unique_ptr<Ui::ExportDlg> ui_;
+  TConsultMainForm* mainForm_;
+  ProgramInstances instances_;
+  WindowContext context_;
+  // Room for 900,000 lines for the dialog's whole life; an export fills at
+  // most 65,502 of them.
+  std::vector<std::string> lines_;
+};

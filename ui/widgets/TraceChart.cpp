@@ -1,0 +1,624 @@
+#include "ui/widgets/TraceChart.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kMargin = 6;
+constexpr int kLegendLine = 15;
+constexpr int kAxisHeight = 18;
+constexpr int kTrackHeight = 9;
+constexpr double kRecordS = 0.01;  // a record every 10 ms
+constexpr int64_t kMinViewRecords = 50;
+
+// Twelve colours that stay apart on white.
+const QColor kColours[kValueCount] = {
+    QColor(200, 30, 30),  QColor(30, 90, 200),  QColor(0, 140, 60),   QColor(220, 120, 0),
+    QColor(130, 50, 170), QColor(0, 150, 160),  QColor(150, 100, 40), QColor(220, 40, 150),
+    QColor(90, 90, 90),   QColor(120, 150, 0),  QColor(60, 40, 120),  QColor(200, 170, 0),
+};
+
+QString TimeText(double seconds, double step) {
+  if (step >= 60) return QString("%1:%2").arg(static_cast<int>(seconds) / 60).arg(
+                             static_cast<int>(seconds) % 60, 2, 10, QChar('0'));
+  if (step >= 1) return QString::number(static_cast<int64_t>(std::llround(seconds))) + " s";
+  return QString::number(seconds, 'f', step >= 0.1 ? 1 : 2) + " s";
+}
+
+}  // namespace
+
+TraceChart::TraceChart(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMinimumSize(300, 200);
+  setMouseTracking(false);
+}
+
+QColor TraceChart::ColorOf(int column) { return kColours[column % kValueCount]; }
+
+void TraceChart::SetRecords(const std::vector<SampleRecord>* records) {
+  records_ = records;
+  RecordsReplaced();
+}
+
+void TraceChart::RecordsReplaced() {
+  shown_ = Shown{};
+  for (std::vector<int32_t>& v : values_) v.clear();
+  bits_.clear();
+  summaryKey_ = SummaryKey{};
+  if (!following_) {
+    viewFirst_ = 0;
+    viewCount_ = std::max<int64_t>(RecordCount(), 1);
+  }
+  if (cursor_ >= RecordCount()) cursor_ = -1;
+  ClampView();
+  update();
+}
+
+void TraceChart::RecordsAppended() {
+  ClampView();
+  // New records change the plot, the bit tracks and the time axis; the
+  // legend above them stays.
+  const QRect plot = PlotRect();
+  if (!ScrollOn(plot)) update(QRect(0, plot.top(), width(), height() - plot.top()));
+}
+
+// A live chart that moved on by whole columns: the columns already on the
+// screen are moved left there, and only the ones the new records changed
+// are drawn again, with the time axis and the bit tracks below. Redrawing
+// and copying the whole plot twenty times a second cost most of what the
+// live window took.
+bool TraceChart::ScrollOn(const QRect& plot) {
+  const Shown now{true, plot, firstColumn_, RecordCount(), span_, chosen_, bitTracks_};
+  const Shown before = std::exchange(shown_, now);
+  // A scroll still waiting for its paint would move half-drawn columns.
+  if (scrollPending_ || !anchored_ || !isVisible() || !before.valid || before.plot != plot ||
+      before.span != span_ || before.values != chosen_ || before.bits != bitTracks_ ||
+      now.records < before.records)
+    return false;
+  const int w = plot.width();
+  const int64_t shift = firstColumn_ - before.firstColumn;
+  if (shift < 0 || shift >= w - 2) return false;
+  if (shift > 0) scroll(static_cast<int>(-shift), 0, plot.adjusted(1, 0, -1, 0));  // the frame's sides stay
+  // From the column of the first new record (the last column drawn before
+  // may have been partly filled) to that of the last; the columns after it
+  // stay empty while a recording is shorter than the span.
+  const int64_t firstNew = ColumnOfRecord(before.records, w) - firstColumn_;
+  const int64_t last = ColumnOfRecord(now.records - 1, w) - firstColumn_;
+  const int from = plot.left() + static_cast<int>(std::clamp<int64_t>(firstNew, 0, w - 1));
+  const int to = plot.left() + static_cast<int>(std::clamp<int64_t>(last, 0, w - 1));
+  // The bit tracks below change with the columns; the time axis moves only
+  // when the view did.
+  const int axisTop = AxisTop();
+  if (to >= from) update(QRect(from, plot.top(), to + 1 - from, axisTop - plot.top()));
+  if (shift > 0) update(QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1));
+  scrollPending_ = to >= from || shift > 0;
+  return true;
+}
+
+void TraceChart::SetValues(const std::vector<int>& columns) {
+  chosen_ = columns;
+  update();
+}
+
+void TraceChart::SetBitTracks(bool shown) {
+  bitTracks_ = shown;
+  update();
+}
+
+void TraceChart::Follow(int64_t spanRecords) {
+  following_ = true;
+  span_ = std::max<int64_t>(spanRecords, 1);
+  ClampView();
+  update();
+}
+
+void TraceChart::ShowWhole() {
+  following_ = false;
+  viewFirst_ = 0;
+  viewCount_ = std::max<int64_t>(RecordCount(), 1);
+  update();
+}
+
+void TraceChart::SetCursor(int64_t index) {
+  if (index == cursor_) return;
+  cursor_ = index;
+  update();
+}
+
+int64_t TraceChart::RecordCount() const {
+  return records_ != nullptr ? static_cast<int64_t>(records_->size()) : 0;
+}
+
+void TraceChart::ClampView() {
+  const int64_t n = RecordCount();
+  anchored_ = false;
+  if (following_) {
+    viewCount_ = span_;
+    const int64_t w = PlotRect().width();
+    if (span_ < w) {  // drawn point to point
+      viewFirst_ = std::max<int64_t>(0, n - span_);
+      return;
+    }
+    // Pixel column k holds records [k * span / w, (k + 1) * span / w) of the
+    // recording, wherever the view stands, so that the chart moves on by
+    // whole columns and what is drawn can be moved instead of drawn again.
+    anchored_ = true;
+    const int64_t lastColumn = n > 0 ? ColumnOfRecord(n - 1, w) : 0;
+    firstColumn_ = std::max<int64_t>(0, lastColumn - w + 1);
+    viewFirst_ = firstColumn_ * span_ / w;
+    return;
+  }
+  viewCount_ = std::clamp<int64_t>(viewCount_, std::min<int64_t>(kMinViewRecords, std::max<int64_t>(n, 1)),
+                                   std::max<int64_t>(n, 1));
+  viewFirst_ = std::clamp<int64_t>(viewFirst_, 0, std::max<int64_t>(0, n - viewCount_));
+}
+
+// Anchored: the last column k with k * span / width <= index.
+int64_t TraceChart::ColumnOfRecord(int64_t index, int64_t width) const { return ((index + 1) * width - 1) / span_; }
+
+int TraceChart::AxisTop() const { return height() - kMargin - kAxisHeight; }
+
+int TraceChart::BitTrackHeight() const { return bitTracks_ ? kBitCount * kTrackHeight + 4 : 0; }
+
+QRect TraceChart::PlotRect() const {
+  const int legendLines = std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2));
+  const int top = kMargin + legendLines * kLegendLine;
+  const int bottom = AxisTop() - BitTrackHeight() - 1;  // the axis's ticks start below the frame
+  return QRect(QPoint(kMargin, top), QPoint(width() - kMargin - 1, std::max(top + 10, bottom)));
+}
+
+double TraceChart::ViewStart(const QRect& plot) const {
+  return anchored_ ? static_cast<double>(firstColumn_) * static_cast<double>(span_) / plot.width()
+                   : static_cast<double>(viewFirst_);
+}
+
+double TraceChart::XOf(double index, const QRect& plot) const {
+  return plot.left() + (index - ViewStart(plot)) * plot.width() / static_cast<double>(viewCount_);
+}
+
+int64_t TraceChart::IndexAt(int x) const {
+  const QRect plot = PlotRect();
+  const double at = ViewStart(plot) + (x - plot.left()) * static_cast<double>(viewCount_) / plot.width();
+  return std::clamp<int64_t>(static_cast<int64_t>(std::floor(at)), 0,
+                             std::max<int64_t>(0, RecordCount() - 1));
+}
+
+// Brings the converted values of the drawn rows, and the bits, up to the
+// recording's length. Each record is converted once however often it is
+// drawn.
+void TraceChart::Convert() {
+  if (records_ == nullptr) return;
+  const std::vector<SampleRecord>& records = *records_;
+  const size_t n = records.size();
+  for (int c : chosen_) {
+    std::vector<int32_t>& v = values_[static_cast<size_t>(c)];
+    const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+    const size_t from = v.size();
+    v.resize(n);
+    // A value has as many results as its raw byte or word has values:
+    // each converted once, through the table's own conversion, then looked
+    // up, which costs less than a call per record once a recording is long.
+    const bool word = column.lowByte != 0;
+    if (n - from < (word ? 65536u : 256u)) {
+      for (size_t i = from; i < n; ++i) v[i] = ConvertValue(column, records[i]);
+      continue;
+    }
+    std::vector<int32_t> table(word ? 65536 : 256);
+    for (size_t raw = 0; raw < table.size(); ++raw) {
+      SampleRecord probe;
+      probe[column.highByte] = static_cast<uint8_t>(word ? raw >> 8 : raw);
+      if (word) probe[column.lowByte] = static_cast<uint8_t>(raw & 0xFF);
+      table[raw] = ConvertValue(column, probe);
+    }
+    for (size_t i = from; i < n; ++i) {
+      const SampleRecord& r = records[i];
+      v[i] = table[word ? static_cast<size_t>(r[column.highByte] << 8 | r[column.lowByte])
+                        : r[column.highByte]];
+    }
+  }
+  if (bitTracks_) {
+    // The fourteen bits as one word per record, from a table per bank byte.
+    std::array<std::array<uint16_t, 256>, kBankCount> tables{};
+    for (size_t b = 0; b < kBitColumns.size(); ++b)
+      for (int raw = 0; raw < 256; ++raw)
+        if ((raw & kBitColumns[b].mask) != 0)
+          tables[static_cast<size_t>(kBitColumns[b].bank)][static_cast<size_t>(raw)] |=
+              static_cast<uint16_t>(1u << b);
+    const size_t from = bits_.size();
+    bits_.resize(n);
+    for (size_t i = from; i < n; ++i) {
+      uint16_t word = 0;
+      for (int bank = 0; bank < kBankCount; ++bank)
+        word |= tables[static_cast<size_t>(bank)][records[i][kBitBanks[static_cast<size_t>(bank)].recordByte]];
+      bits_[i] = word;
+    }
+  }
+}
+
+void TraceChart::BuildSummary(const QRect& plot) {
+  SummaryKey key{viewFirst_, viewCount_, RecordCount(), plot.width(), chosen_, bitTracks_, anchored_};
+  if (key == summaryKey_) return;
+  const SummaryKey before = std::exchange(summaryKey_, key);
+  Convert();
+  const int width = plot.width();
+  const int64_t n = RecordCount();
+  pointMode_ = viewCount_ < width;
+  // A live chart that moved on keeps the columns it counted: they move left
+  // with the view, and counting starts again at the column that held the
+  // last record before, which may have been partly filled.
+  int from = 0;
+  const int64_t shift = firstColumn_ - summaryFirstColumn_;
+  if (anchored_ && before.anchored && before.width == width && before.count == viewCount_ &&
+      before.values == chosen_ && before.bits == bitTracks_ && before.records <= n && before.records > 0 &&
+      shift >= 0 && shift < width && summary_.size() == chosen_.size()) {
+    for (std::vector<Extremes>& out : summary_) {
+      out.erase(out.begin(), out.begin() + shift);
+      out.resize(static_cast<size_t>(width));
+    }
+    if (bitTracks_) {
+      bitSummary_.erase(bitSummary_.begin(), bitSummary_.begin() + shift);
+      bitSummary_.resize(static_cast<size_t>(width));
+    }
+    from = static_cast<int>(std::clamp<int64_t>(ColumnOfRecord(before.records - 1, width) - firstColumn_, 0, width));
+  } else {
+    summary_.assign(chosen_.size(), {});
+    bitSummary_.clear();
+    if (pointMode_ || n == 0) return;
+    for (std::vector<Extremes>& out : summary_) out.resize(static_cast<size_t>(width));
+    if (bitTracks_) bitSummary_.resize(static_cast<size_t>(width));
+  }
+  summaryFirstColumn_ = firstColumn_;
+  // Column px holds records [first + px * count / width, first + (px + 1) * count / width),
+  // or, anchored, those of the recording's column firstColumn_ + px.
+  auto columnStart = [&](int px) {
+    if (anchored_) return std::min<int64_t>(n, (firstColumn_ + px) * span_ / width);
+    return std::min<int64_t>(n, viewFirst_ + px * viewCount_ / width);
+  };
+  for (size_t t = 0; t < chosen_.size(); ++t) {
+    const std::vector<int32_t>& v = values_[static_cast<size_t>(chosen_[t])];
+    std::vector<Extremes>& out = summary_[t];
+    for (int px = from; px < width; ++px) {
+      const int64_t a = columnStart(px);
+      const int64_t b = columnStart(px + 1);
+      Extremes e;
+      if (a < b) {
+        e = Extremes{v[static_cast<size_t>(a)], v[static_cast<size_t>(a)], v[static_cast<size_t>(b - 1)], true};
+        for (int64_t i = a + 1; i < b; ++i) {
+          const int32_t x = v[static_cast<size_t>(i)];
+          e.min = std::min(e.min, x);
+          e.max = std::max(e.max, x);
+        }
+      }
+      out[static_cast<size_t>(px)] = e;
+    }
+  }
+  if (bitTracks_) {
+    for (int px = from; px < width; ++px) {
+      uint16_t anySet = 0;
+      uint16_t anyClear = 0;
+      for (int64_t i = columnStart(px); i < columnStart(px + 1); ++i) {
+        anySet |= bits_[static_cast<size_t>(i)];
+        anyClear |= static_cast<uint16_t>(~bits_[static_cast<size_t>(i)]);
+      }
+      for (size_t b = 0; b < kBitColumns.size(); ++b)
+        bitSummary_[static_cast<size_t>(px)][b] = static_cast<uint8_t>(
+            ((anyClear >> b) & 1u) | (((anySet >> b) & 1u) << 1));
+    }
+  }
+}
+
+double TraceChart::TimeStep(const QRect& plot) const {
+  const double spanS = viewCount_ * kRecordS;
+  static constexpr double kSteps[] = {0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800};
+  for (double s : kSteps)
+    if (s / spanS * plot.width() >= 70) return s;
+  return kSteps[std::size(kSteps) - 1];
+}
+
+void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
+  const double step = TimeStep(plot);
+  const int axisTop = AxisTop();
+  const double firstS = ViewStart(plot) * kRecordS;
+  const QColor ink(90, 90, 90);
+  // The same few labels come back at every refresh while a live chart
+  // scrolls: each is drawn once into an image of its own, on the chart's
+  // white, and from then on copied, which costs a fraction of drawing text.
+  const qreal ratio = devicePixelRatioF();
+  if (axisLabels_.size() > 500 || axisLabelRatio_ != ratio) axisLabels_.clear();
+  axisLabelRatio_ = ratio;
+  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step) {
+    const int x = static_cast<int>(std::lround(XOf(t / kRecordS, plot)));
+    painter.fillRect(x, axisTop, 1, 4, ink);  // a filled rectangle costs less than a line
+    const QString text = TimeText(t, step);
+    auto label = axisLabels_.find(text);
+    if (label == axisLabels_.end()) {
+      const QFontMetrics metrics(font());
+      QImage image(QSize(metrics.horizontalAdvance(text) + 1, metrics.height()) * ratio, QImage::Format_RGB32);
+      image.setDevicePixelRatio(ratio);
+      image.fill(Qt::white);
+      QPainter labelPainter(&image);
+      labelPainter.setFont(font());
+      labelPainter.setPen(ink);
+      labelPainter.drawText(QPoint(0, metrics.ascent()), text);
+      labelPainter.end();
+      label = axisLabels_.insert(text, image);
+    }
+    // Centred under its tick, but kept inside the chart: the first and last
+    // labels would otherwise lose their ends at the window's edges.
+    const int labelWidth = static_cast<int>(std::lround(label->width() / ratio));
+    const int left = std::clamp(x - labelWidth / 2, 0, std::max(0, width() - labelWidth));
+    painter.drawImage(QPoint(left, axisTop + 4), *label);
+  }
+}
+
+// The plot is drawn pixel by pixel into an image of its own: a live chart
+// redraws it twenty times a second, and a few thousand short vertical runs
+// cost far less written straight into memory than through the painter.
+void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
+  if (plotImage_.size() != plot.size())
+    plotImage_ = QImage(plot.size(), QImage::Format_RGB32);  // opaque: copied, not blended
+  const int w = plotImage_.width();
+  const int h = plotImage_.height();
+  x0 = std::clamp(x0, 0, w);
+  x1 = std::clamp(x1, x0, w);
+  auto* pixels = reinterpret_cast<uint32_t*>(plotImage_.bits());
+  const qsizetype stride = plotImage_.bytesPerLine() / 4;
+  for (int y = 0; y < h; ++y) std::fill(pixels + y * stride + x0, pixels + y * stride + x1, 0xFFFFFFFFu);
+  auto column = [&](int x, int y0, int y1, uint32_t argb) {
+    if (x < x0 || x >= x1) return;
+    y0 = std::clamp(y0, 0, h - 1);
+    y1 = std::clamp(y1, 0, h - 1);
+    if (y0 > y1) std::swap(y0, y1);
+    for (int y = y0; y <= y1; ++y) pixels[y * stride + x] = argb;
+  };
+  const double step = TimeStep(plot);
+  const double firstS = ViewStart(plot) * kRecordS;
+  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step)
+    column(static_cast<int>(std::lround(XOf(t / kRecordS, plot))) - plot.left(), 0, h - 1, 0xFFE6E6E6u);
+  // The frame goes over the traces: a live chart moves all but its two
+  // sides, which must then hold nothing else.
+  auto drawFrame = [&] {
+    const uint32_t frame = 0xFFA0A0A0u;
+    for (int x = x0; x < x1; ++x) pixels[x] = pixels[(h - 1) * stride + x] = frame;
+    column(0, 0, h - 1, frame);
+    column(w - 1, 0, h - 1, frame);
+  };
+  if (pointMode_) {  // drawn as lines over the image
+    drawFrame();
+    return;
+  }
+
+  for (size_t t = 0; t < chosen_.size(); ++t) {
+    const int c = chosen_[t];
+    const ValueColumn& col = kValueColumns[static_cast<size_t>(c)];
+    const double scale = (h - 1) / static_cast<double>(col.rangeMax - col.rangeMin);
+    auto yOf = [&](int32_t value) {
+      const int32_t v = std::clamp(value, col.rangeMin, col.rangeMax);
+      return static_cast<int>(std::lround((h - 1) - (v - col.rangeMin) * scale));
+    };
+    const uint32_t argb = ColorOf(c).rgba();
+    bool havePrevious = false;
+    int32_t previous = 0;
+    const size_t end = std::min(summary_[t].size(), static_cast<size_t>(x1));
+    for (size_t px = static_cast<size_t>(std::max(0, x0 - 1)); px < end; ++px) {
+      const Extremes& e = summary_[t][px];
+      if (!e.any) {
+        havePrevious = false;
+        continue;
+      }
+      // Joined to the column before, so that a step reads as a line.
+      const int32_t low = havePrevious ? std::min(e.min, previous) : e.min;
+      const int32_t high = havePrevious ? std::max(e.max, previous) : e.max;
+      column(static_cast<int>(px), yOf(high), yOf(low), argb);
+      previous = e.last;
+      havePrevious = true;
+    }
+  }
+  drawFrame();
+}
+
+const QPixmap& TraceChart::Legend() {
+  if (legend_.width() == width() && legendValues_ == chosen_) return legend_;
+  legendValues_ = chosen_;
+  const int lines = std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2));
+  legend_ = QPixmap(width(), lines * kLegendLine);
+  legend_.fill(Qt::white);
+  QPainter painter(&legend_);
+  painter.setFont(font());
+  for (size_t t = 0; t < chosen_.size(); ++t) {
+    const ValueColumn& column = kValueColumns[static_cast<size_t>(chosen_[t])];
+    const int x = kMargin + static_cast<int>(t % 2) * (width() - 2 * kMargin) / 2;
+    const int y = static_cast<int>(t / 2) * kLegendLine;
+    painter.fillRect(QRect(x, y + 5, 14, 4), ColorOf(chosen_[t]));
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(x + 18, y, (width() - 2 * kMargin) / 2 - 20, kLegendLine),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QString("%1  %2 .. %3 %4").arg(column.caption).arg(column.rangeMin)
+                         .arg(column.rangeMax).arg(column.unit));
+  }
+  return legend_;
+}
+
+void TraceChart::paintEvent(QPaintEvent* event) {
+  scrollPending_ = false;
+  ClampView();  // the width may have changed since
+  QPainter painter(this);
+  const QRect plot = PlotRect();
+  if (RecordCount() == 0 || (chosen_.empty() && !bitTracks_)) {
+    painter.fillRect(rect(), Qt::white);
+    painter.drawPixmap(0, kMargin, Legend());
+    painter.setPen(QColor(160, 160, 160));
+    painter.drawRect(plot.adjusted(0, 0, -1, -1));
+    painter.setPen(QColor(120, 120, 120));
+    painter.drawText(plot, Qt::AlignCenter, RecordCount() == 0 ? "No records" : "No values chosen");
+    return;
+  }
+  BuildSummary(plot);
+  // A live chart asks for the newest few columns and for the axis below:
+  // two rectangles. Under a clip of several rectangles the painter blends
+  // every image line by line (handing them to its thread pool) and fills
+  // span by span, so each rectangle is painted under a clip of its own,
+  // and a part it does not touch is not drawn at all.
+  for (const QRect& asked : event->region()) {
+    painter.setClipRect(asked);
+    PaintPart(painter, asked, plot);
+  }
+  painter.setClipping(false);  // what remains is clipped to the region still
+
+  const int64_t n = RecordCount();
+  if (pointMode_) {
+    painter.setClipRect(plot);
+    for (size_t t = 0; t < chosen_.size(); ++t) {
+      const int c = chosen_[t];
+      const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+      const double scale = plot.height() / static_cast<double>(column.rangeMax - column.rangeMin);
+      auto yOf = [&](int32_t value) {
+        const int32_t v = std::clamp(value, column.rangeMin, column.rangeMax);
+        return static_cast<int>(std::lround(plot.bottom() - (v - column.rangeMin) * scale));
+      };
+      painter.setPen(QPen(ColorOf(c), 1));
+      const std::vector<int32_t>& v = values_[static_cast<size_t>(c)];
+      QPolygon line;
+      const int64_t a = std::max<int64_t>(0, viewFirst_ - 1);
+      const int64_t b = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
+      for (int64_t i = a; i < b; ++i)
+        line << QPoint(static_cast<int>(std::lround(XOf(i + 0.5, plot))), yOf(v[static_cast<size_t>(i)]));
+      painter.drawPolyline(line);
+    }
+    painter.setClipping(false);
+  }
+
+  if (cursor_ >= viewFirst_ && cursor_ < viewFirst_ + viewCount_ && cursor_ < n) {
+    const int x = static_cast<int>(std::lround(XOf(cursor_ + 0.5, plot)));
+    painter.setPen(QPen(QColor(220, 0, 0), 1, Qt::DashLine));
+    painter.drawLine(x, plot.top(), x, plot.bottom() + BitTrackHeight());
+  }
+}
+
+// What lies in one rectangle of the region to paint: the white around the
+// plot, the legend, the plot's columns, the time axis and the bit tracks.
+void TraceChart::PaintPart(QPainter& painter, const QRect& asked, const QRect& plot) {
+  const QRect margins[] = {
+      QRect(0, 0, width(), plot.top()),
+      QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1),
+      QRect(0, plot.top(), plot.left(), plot.height()),
+      QRect(plot.right() + 1, plot.top(), width() - plot.right() - 1, plot.height()),
+  };
+  for (const QRect& margin : margins)
+    if (margin.intersects(asked)) painter.fillRect(margin & asked, Qt::white);
+  const QPixmap& legend = Legend();
+  if (asked.intersects(legend.rect().translated(0, kMargin)))
+    painter.drawPixmap(0, kMargin, legend);
+
+  const QRect columns = asked & plot;
+  if (!columns.isEmpty()) {
+    const int x0 = columns.left() - plot.left();
+    const int x1 = columns.right() + 1 - plot.left();
+    RenderPlot(plot, x0, x1);
+    painter.drawImage(QPoint(plot.left() + x0, plot.top()), plotImage_, QRect(x0, 0, x1 - x0, plot.height()));
+  }
+  if (asked.intersects(QRect(0, AxisTop(), width(), height() - AxisTop()))) DrawTimeAxis(painter, plot);
+  if (!bitTracks_) return;
+
+  const int64_t n = RecordCount();
+  const int top = plot.bottom() + 3;
+  for (size_t b = 0; b < kBitColumns.size(); ++b) {
+    const int y = top + static_cast<int>(b) * kTrackHeight;
+    const QRect track(plot.left(), y, plot.width(), kTrackHeight - 2);
+    if (!track.intersects(asked)) continue;
+    painter.fillRect(track & asked, QColor(244, 244, 244));
+    const QColor on(0, 110, 200);
+    if (pointMode_) {
+      const int64_t b0 = std::max<int64_t>(0, viewFirst_);
+      const int64_t b1 = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
+      for (int64_t i = b0; i < b1; ++i) {
+        if ((bits_[static_cast<size_t>(i)] >> b & 1u) == 0) continue;
+        const int x0 = static_cast<int>(std::lround(XOf(i, plot)));
+        const int x1 = static_cast<int>(std::lround(XOf(i + 1, plot)));
+        painter.fillRect(QRect(x0, y, std::max(1, x1 - x0), kTrackHeight - 2), on);
+      }
+    } else {
+      // Runs of columns where the bit was on, each one rectangle; only
+      // those in the rectangle asked for.
+      const int columnCount = static_cast<int>(bitSummary_.size());
+      const int first = std::clamp(asked.left() - plot.left(), 0, columnCount);
+      const int last = std::clamp(asked.right() + 1 - plot.left(), first, columnCount);
+      for (int px = first; px < last;) {
+        if ((bitSummary_[static_cast<size_t>(px)][b] & 2u) == 0) {
+          ++px;
+          continue;
+        }
+        const int from = px;
+        while (px < last && (bitSummary_[static_cast<size_t>(px)][b] & 2u) != 0) ++px;
+        painter.fillRect(QRect(plot.left() + from, y, px - from, kTrackHeight - 2), on);
+      }
+    }
+    const QRect caption(plot.left() + 2, y - 1, 200, kTrackHeight);
+    if (!caption.intersects(asked)) continue;
+    painter.setPen(QColor(60, 60, 60));
+    QFont small = font();
+    small.setPixelSize(kTrackHeight);
+    painter.setFont(small);
+    painter.drawText(caption, Qt::AlignLeft | Qt::AlignVCenter, kBitColumns[b].caption);
+    painter.setFont(font());
+  }
+}
+
+void TraceChart::changeEvent(QEvent* event) {
+  // The labels and the legend were drawn in the old font.
+  if (event->type() == QEvent::FontChange) {
+    axisLabels_.clear();
+    legend_ = QPixmap();
+    update();
+  }
+  QWidget::changeEvent(event);
+}
+
+void TraceChart::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  pressed_ = true;
+  dragging_ = false;
+  pressX_ = static_cast<int>(event->position().x());
+  pressFirst_ = viewFirst_;
+}
+
+void TraceChart::mouseMoveEvent(QMouseEvent* event) {
+  if (!pressed_ || following_) return;
+  const int dx = static_cast<int>(event->position().x()) - pressX_;
+  if (!dragging_ && std::abs(dx) < 4) return;
+  dragging_ = true;
+  const QRect plot = PlotRect();
+  viewFirst_ = pressFirst_ - static_cast<int64_t>(std::llround(dx * static_cast<double>(viewCount_) / plot.width()));
+  ClampView();
+  update();
+}
+
+void TraceChart::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !pressed_) return;
+  pressed_ = false;
+  if (dragging_) return;
+  if (RecordCount() > 0 && PlotRect().adjusted(0, 0, 0, BitTrackHeight()).contains(event->position().toPoint()))
+    emit Clicked(IndexAt(static_cast<int>(event->position().x())));
+}
+
+void TraceChart::wheelEvent(QWheelEvent* event) {
+  if (following_ || RecordCount() == 0) return;
+  const int steps = event->angleDelta().y() / 120;
+  if (steps == 0) return;
+  const QRect plot = PlotRect();
+  const double x = event->position().x();
+  const double anchor = viewFirst_ + (x - plot.left()) * static_cast<double>(viewCount_) / plot.width();
+  const double factor = std::pow(0.8, steps);  // away from the user: closer in
+  viewCount_ = static_cast<int64_t>(std::llround(viewCount_ * factor));
+  ClampView();
+  viewFirst_ = static_cast<int64_t>(std::llround(anchor - (x - plot.left()) * static_cast<double>(viewCount_) / plot.width()));
+  ClampView();
+  event->accept();
+  update();
+}
