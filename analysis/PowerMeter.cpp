@@ -115,8 +115,8 @@ bool PullTracker::EndPull() {
       PullResult pull;
       pull.startIndex = samples_.front().index;
       pull.endIndex = samples_.back().index;
-      pull.startMs = static_cast<int64_t>(pull.startIndex) * 10;
-      pull.endMs = static_cast<int64_t>(pull.endIndex) * 10;
+      pull.startMs = RecordTimeMs(pull.startIndex);
+      pull.endMs = RecordTimeMs(pull.endIndex);
       const auto peak = std::max_element(curve.begin(), curve.end(),
                                          [](const PowerPoint& a, const PowerPoint& b) { return a.kw < b.kw; });
       pull.peakKw = peak->kw;

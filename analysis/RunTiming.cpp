@@ -155,7 +155,7 @@ void RunTimer::Finish(uint32_t index, int32_t speed) {
   RunResult run;
   run.startIndex = start_;
   run.endIndex = index;
-  run.startMs = static_cast<int64_t>(start_) * 10;
+  run.startMs = RecordTimeMs(start_);
   run.distanceM = target_;
   run.timeS = lineS - originS;
   run.speedKmh = speed + kHalfStepKmh;

@@ -27,15 +27,15 @@
 #include <vector>
 
 #include "data/SampleRecord.h"
+#include "data/RecordPeriod.h"
 
-constexpr double kRecordPeriodS = 0.01;  // the recording clock stores a record every 10 ms
 // Records at a standstill before a start counts: half a second.
 constexpr uint32_t kStandstillRecords = 50;
 
 struct RunResult {
   uint32_t startIndex = 0;  // first record with a speed above 0
   uint32_t endIndex = 0;    // first record at or past the distance
-  int64_t startMs = 0;      // startIndex * 10
+  int64_t startMs = 0;      // RecordTimeMs(startIndex)
   double timeS = 0, timeUncertaintyS = 0;
   double speedKmh = 0, speedUncertaintyKmh = 0;       // speed at the line
   double zeroTo100S = -1, zeroTo100UncertaintyS = 0;  // negative: 100 km/h not reached

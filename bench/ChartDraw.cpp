@@ -21,6 +21,7 @@
 #include "data/Recorder.h"
 #include "ui/app/Settings.h"
 #include "ui/widgets/TraceChart.h"
+#include "data/RecordPeriod.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::vector<SampleRecord> Drive(size_t count) {
   std::vector<SampleRecord> records(count);
   for (size_t i = 0; i < count; ++i) {
     SampleRecord& r = records[i];
-    const double t = i * 0.01;
+    const double t = i * kRecordPeriodS;
     const int rpm = static_cast<int>((3000 + 2500 * std::sin(t / 7)) / 12.5);
     r[0] = kFrameLength;
     r[1] = static_cast<uint8_t>(rpm >> 8);

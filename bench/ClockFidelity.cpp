@@ -18,6 +18,7 @@
 
 #include "data/RecordingClock.h"
 #include "bench/Measure.h"
+#include "data/RecordPeriod.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
       });
   }
 
-  const auto period = std::chrono::milliseconds(10);
+  const auto period = kRecordPeriod;
   const size_t expected = static_cast<size_t>(seconds) * 100;
   std::vector<Clock::time_point> ticks;
   ticks.reserve(expected + 200);

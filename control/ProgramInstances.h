@@ -12,6 +12,7 @@
 #include "link/ConsultSession.h"
 #include "link/SerialPort.h"
 #include "link/StreamReceiver.h"
+#include "data/RecordPeriod.h"
 
 struct ProgramInstances {
   SerialPort& serialPort;
@@ -28,7 +29,7 @@ struct ProgramInstances {
 // the recorder and the recording clock. The program has one; tests, tools
 // and benchmarks build their own, the same way.
 struct ProgramObjects {
-  explicit ProgramObjects(std::chrono::nanoseconds clockPeriod = std::chrono::milliseconds(10),
+  explicit ProgramObjects(std::chrono::nanoseconds clockPeriod = kRecordPeriod,
                           const std::string& shmBase = ".MMF")
       : logMemory(shmBase), recordingClock(clockPeriod) {}
   // Members go in reverse order, the session and the recorder before the

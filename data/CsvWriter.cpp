@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "data/Recorder.h"
+#include "data/RecordPeriod.h"
 
 const char kCsvSeparator[] = " , ";
 
@@ -117,7 +118,7 @@ void BuildCsvLines(std::vector<std::string>& lines, int32_t& lineCount, int32_t 
     (void)FetchRecord(memory, work, static_cast<uint32_t>(i));  // a failure keeps the last record
     std::string line;
     line.reserve(160);
-    line += std::to_string(i * 10);
+    line += std::to_string(RecordTimeMs(i));
     line += kCsvSeparator;
     AppendValuesPart(line, work);
     lines.push_back(std::move(line));

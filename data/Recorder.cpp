@@ -1,4 +1,6 @@
-#include "Recorder.h"
+#include "data/Recorder.h"
+
+#include "data/RecordPeriod.h"
 
 bool CreateLogMemory(LogMemory& memory) {
   return memory.CreateSection(kLogMemorySlot, kLogMemorySize) == LogMemory::kOk ? kRecorderOk
@@ -30,7 +32,7 @@ bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index) {
 }
 
 std::string TimeReadout(int32_t index, TimeUnit unit) {
-  const int64_t msec = static_cast<int64_t>(index) * 10;
+  const int64_t msec = RecordTimeMs(index);
   switch (unit) {
     case TimeUnit::Msec:
       return "Time : " + std::to_string(msec) + " [msec]";

@@ -13,10 +13,11 @@
 #include <thread>
 
 #include "data/WakeFlag.h"
+#include "data/RecordPeriod.h"
 
 class RecordingClock {
  public:
-  explicit RecordingClock(std::chrono::nanoseconds period = std::chrono::milliseconds(10));
+  explicit RecordingClock(std::chrono::nanoseconds period = kRecordPeriod);
   ~RecordingClock();  // stops the thread and waits for it
   RecordingClock(const RecordingClock&) = delete;
   RecordingClock& operator=(const RecordingClock&) = delete;

@@ -26,6 +26,7 @@
 #include "link/SerialPort.h"
 #include "link/StreamReceiver.h"
 #include "tools/cli/CliRecorderView.h"
+#include "data/RecordPeriod.h"
 
 namespace {
 
@@ -322,7 +323,7 @@ int RecordCommand(const CliArguments& args) {
   // Only the next start reads the marker; a stale one makes it save a copy, nothing worse.
   (void)memory.WriteRecoveryMarker(kLogMemorySlot, count, false);
   std::printf("%u records (%.2f s of recording, %.2f s elapsed) saved to %s\n", count,
-              count * 0.01, elapsed, Escaped(args.out).c_str());
+              count * kRecordPeriodS, elapsed, Escaped(args.out).c_str());
   return lineLost ? kExitFailed : kExitOk;
 }
 
@@ -335,7 +336,7 @@ int InfoCommand(const CliArguments& args) {
     CliError(Escaped(args.file) + ": " + error);
     return kExitFailed;
   }
-  const uint64_t ms = static_cast<uint64_t>(info.recordCount) * 10;
+  const uint64_t ms = static_cast<uint64_t>(RecordTimeMs(info.recordCount));
   std::printf("version: %s\n", Escaped(info.version).c_str());
   std::printf("records: %u\n", info.recordCount);
   std::printf("duration: %" PRIu64 " ms (%" PRIu64 ".%02" PRIu64 " s)\n", ms, ms / 1000,

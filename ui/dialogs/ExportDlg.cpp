@@ -6,6 +6,7 @@
 #include "ui/main/Consultmain.h"
 #include "ui/dialogs/UserDialogs.h"
 #include "ui_ExportDlg.h"
+#include "data/RecordPeriod.h"
 
 TExportDlg::TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances,
                        const WindowContext& context)
@@ -32,7 +33,7 @@ TExportDlg::~TExportDlg() = default;
 void TExportDlg::StartScrollBarChange() {
   QScrollBar& start = *ui_->StartScrollBar;
   QScrollBar& stop = *ui_->StopScrollBar;
-  ui_->StartLabel->setText(QString::number(start.value() * 10));
+  ui_->StartLabel->setText(QString::number(RecordTimeMs(start.value())));
   if (start.value() > stop.value()) stop.setValue(start.value());
   if (stop.value() - start.value() > ui_->DataSizeScrollBar->value())
     stop.setValue(start.value() + ui_->DataSizeScrollBar->value());
@@ -41,7 +42,7 @@ void TExportDlg::StartScrollBarChange() {
 void TExportDlg::StopScrollBarChange() {
   QScrollBar& start = *ui_->StartScrollBar;
   QScrollBar& stop = *ui_->StopScrollBar;
-  ui_->StopLabel->setText(QString::number(stop.value() * 10));
+  ui_->StopLabel->setText(QString::number(RecordTimeMs(stop.value())));
   if (stop.value() < start.value()) start.setValue(stop.value());
   if (stop.value() - start.value() > ui_->DataSizeScrollBar->value())
     start.setValue(stop.value() - ui_->DataSizeScrollBar->value());

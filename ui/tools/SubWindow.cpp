@@ -10,6 +10,7 @@
 #include "ui/main/Consultmain.h"
 #include "ui/tools/PlaybackSeek.h"
 #include "ui_SubWindow.h"
+#include "data/RecordPeriod.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ void TSubWindow::ReadSettings() {
   const int32_t spanS = ini.ReadInteger(kSection, "Span", 30);
   int span = kDefaultSpan;
   for (size_t i = 0; i < kSpans.size(); ++i)
-    if (kSpans[i] == static_cast<int64_t>(spanS) * 100) span = static_cast<int>(i);
+    if (kSpans[i] == static_cast<int64_t>(spanS) * kRecordsPerSecond) span = static_cast<int>(i);
   ui_->SpanBox->setCurrentIndex(span);
   const int32_t w = ini.ReadInteger(kSection, "Width", 0);
   const int32_t h = ini.ReadInteger(kSection, "Height", 0);
@@ -91,7 +92,7 @@ void TSubWindow::SaveSettings(IniFile& ini) const {
   ini.WriteInteger(kSection, "Height", height());
   ini.WriteString(kSection, "Values", keys.join(',').toStdString());
   ini.WriteInteger(kSection, "Span",
-                   static_cast<int32_t>(kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))] / 100));
+                   static_cast<int32_t>(kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))] / kRecordsPerSecond));
   ini.WriteInteger(kSection, "BitTracks", ui_->BitTracksBox->isChecked() ? 1 : 0);
 }
 
@@ -202,7 +203,7 @@ void TSubWindow::UpdateReadout() {
   }
   const SampleRecord& record = records[static_cast<size_t>(at)];
   QStringList parts;
-  parts << QString::number(at * 0.01, 'f', 2) + " s";
+  parts << QString::number(at * kRecordPeriodS, 'f', 2) + " s";
   for (int c : ChosenValues()) {
     const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
     parts << QString("%1 %2 %3").arg(QString(column.caption).section(" [", 0, 0))

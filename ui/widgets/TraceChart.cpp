@@ -8,13 +8,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/RecordPeriod.h"
+
 namespace {
 
 constexpr int kMargin = 6;
 constexpr int kLegendLine = 15;
 constexpr int kAxisHeight = 18;
 constexpr int kTrackHeight = 9;
-constexpr double kRecordS = 0.01;  // a record every 10 ms
 constexpr int64_t kMinViewRecords = 50;
 
 // Twelve colours that stay apart on white.
@@ -314,7 +315,7 @@ void TraceChart::BuildSummary(const QRect& plot) {
 }
 
 double TraceChart::TimeStep(const QRect& plot) const {
-  const double spanS = viewCount_ * kRecordS;
+  const double spanS = viewCount_ * kRecordPeriodS;
   static constexpr double kSteps[] = {0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800};
   for (double s : kSteps)
     if (s / spanS * plot.width() >= 70) return s;
@@ -324,7 +325,7 @@ double TraceChart::TimeStep(const QRect& plot) const {
 void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
   const double step = TimeStep(plot);
   const int axisTop = AxisTop();
-  const double firstS = ViewStart(plot) * kRecordS;
+  const double firstS = ViewStart(plot) * kRecordPeriodS;
   const QColor ink(90, 90, 90);
   // The same few labels come back at every refresh while a live chart
   // scrolls: each is drawn once into an image of its own, on the chart's
@@ -332,8 +333,8 @@ void TraceChart::DrawTimeAxis(QPainter& painter, const QRect& plot) {
   const qreal ratio = devicePixelRatioF();
   if (axisLabels_.size() > 500 || axisLabelRatio_ != ratio) axisLabels_.clear();
   axisLabelRatio_ = ratio;
-  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step) {
-    const int x = static_cast<int>(std::lround(XOf(t / kRecordS, plot)));
+  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordPeriodS; t += step) {
+    const int x = static_cast<int>(std::lround(XOf(t / kRecordPeriodS, plot)));
     painter.fillRect(x, axisTop, 1, 4, ink);  // a filled rectangle costs less than a line
     const QString text = TimeText(t, step);
     auto label = axisLabels_.find(text);
@@ -378,9 +379,9 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
     for (int y = y0; y <= y1; ++y) pixels[y * stride + x] = argb;
   };
   const double step = TimeStep(plot);
-  const double firstS = ViewStart(plot) * kRecordS;
-  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordS; t += step)
-    column(static_cast<int>(std::lround(XOf(t / kRecordS, plot))) - plot.left(), 0, h - 1, 0xFFE6E6E6u);
+  const double firstS = ViewStart(plot) * kRecordPeriodS;
+  for (double t = std::ceil(firstS / step) * step; t <= firstS + viewCount_ * kRecordPeriodS; t += step)
+    column(static_cast<int>(std::lround(XOf(t / kRecordPeriodS, plot))) - plot.left(), 0, h - 1, 0xFFE6E6E6u);
   // The frame goes over the traces: a live chart moves all but its two
   // sides, which must then hold nothing else.
   auto drawFrame = [&] {
