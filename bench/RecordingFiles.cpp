@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
 
   LogMemory memory;
   RecorderState state;
-  if (CreateLogMemory(memory) == kRecorderFailed) {
+  if (CreateLogMemory(memory) == Result::kFailed) {
     std::fprintf(stderr, "cannot create the log memory\n");
     return 1;
   }
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     record[1] = static_cast<uint8_t>(i >> 8);
     record[2] = static_cast<uint8_t>(i);
     record[5] = static_cast<uint8_t>(i % 200);
-    if (StoreRecord(memory, record, i) == kRecorderFailed) std::abort();
+    if (StoreRecord(memory, record, i) == Result::kFailed) std::abort();
   }
   state.recordCount = kMaxRecordIndex + 1;
 

@@ -22,7 +22,7 @@ std::string CloseInterfaceLine(int32_t port, bool ok) {
          (ok ? " Close Interface OK" : " Close Interface NG");
 }
 
-int32_t SendStreamRequest(ConsultSession& session) {
+Result SendStreamRequest(ConsultSession& session) {
   uint8_t request[100];  // the builder is promised 100 bytes
   int32_t length = 0;
   StreamReceiver::BuildStreamRequest(request, &length);

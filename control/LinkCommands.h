@@ -1,6 +1,6 @@
 // The Consult link flows that the window's ECU commands and torvane-cli both
 // run, and the status lines that report them. Results are the session's own:
-// ConsultSession::kOk and kFailed.
+// ConsultSession::kOk and kFailed (data/Result.h).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ extern const char kLinePlayStart[];                     // "Play Start"
 extern const char kLinePlayStop[];                      // "Play Stop"
 
 // Builds the 38-byte stream request and sends it.
-[[nodiscard]] int32_t SendStreamRequest(ConsultSession& session);
+Result SendStreamRequest(ConsultSession& session);
 
 // Stops reading, then sends the stop byte; the send's result is not
 // examined (the stream stopping is seen on the line, not in the result).

@@ -28,14 +28,14 @@ std::string WithExtension(const std::string& fileName, const std::string& extens
   return path.string();
 }
 
-int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       const RecorderState& state, LogMemory& memory, CsvProgress* progress,
                       int64_t& linesWritten) {
   std::vector<std::string> lines;
   return ExportCsvFile(fileName, first, last, state, memory, progress, linesWritten, lines);
 }
 
-int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       const RecorderState& state, LogMemory& memory, CsvProgress* progress,
                       int64_t& linesWritten, std::vector<std::string>& lines) {
   linesWritten = 0;

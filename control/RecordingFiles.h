@@ -1,5 +1,6 @@
 // Moving recordings out of the program: the CSV export that the export
-// dialog and torvane-cli share. Results are kExportOk (0) and kExportFailed (1).
+// dialog and torvane-cli share. Results are kExportOk and kExportFailed
+// (data/Result.h).
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,11 @@
 
 #include "data/CsvWriter.h"
 #include "data/Memmap.h"
+#include "data/Result.h"
 #include "data/SampleRecord.h"
 
-constexpr int32_t kExportOk = 0;
-constexpr int32_t kExportFailed = 1;
+constexpr Result kExportOk = Result::kOk;
+constexpr Result kExportFailed = Result::kFailed;
 
 // Writes the header and the lines of records first..last (both included,
 // stopping early at the record count, as BuildCsvLines does) to fileName,
@@ -19,14 +21,12 @@ constexpr int32_t kExportFailed = 1;
 // records at a time, so memory stays small. The file appears only when
 // every byte was written: a failed export leaves no partial file and an
 // existing file as it was. linesWritten receives the number of lines.
-[[nodiscard]]
-int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       const RecorderState& state, LogMemory& memory, CsvProgress* progress,
                       int64_t& linesWritten);
 // The same with the caller's line buffer (the export dialog keeps one for
 // its whole life).
-[[nodiscard]]
-int32_t ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
+Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       const RecorderState& state, LogMemory& memory, CsvProgress* progress,
                       int64_t& linesWritten, std::vector<std::string>& lines);
 

@@ -77,7 +77,7 @@ void MakeLogHeader(uint32_t count, uint8_t (&header)[kLogHeaderSize]) {
   header[kBlockSize + 3] = static_cast<uint8_t>(count);
 }
 
-int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
+Result SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
   // Read once: while a recording runs the clock keeps raising it.
   const uint32_t count = state.recordCount.load();
 
@@ -102,7 +102,7 @@ int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory
 // file must hold at least the 40 + 20 x count bytes its count names; bytes
 // beyond that image are ignored, as they always have been, so a file that
 // loaded before still loads.
-int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
+Result LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory) {
   Header header;
   if (ReadHeader(fileName, header) != HeaderResult::Ok) return kLogFileFailed;
   const uint64_t length = ImageSize(header.count);
@@ -113,7 +113,7 @@ int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory
   return kLogFileOk;
 }
 
-int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error) {
+Result ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error) {
   Header header;
   info = LogFileInfo{};
   switch (ReadHeader(fileName, header)) {

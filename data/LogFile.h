@@ -1,26 +1,27 @@
 // Log files: a byte image of the start of the log memory, the header
 // "VERSION=1.0\n" and the big-endian record count, then the records.
-// Results are kLogFileOk (0) and kLogFileFailed (1).
+// Results are kLogFileOk and kLogFileFailed (data/Result.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "data/Memmap.h"
+#include "data/Result.h"
 #include "data/SampleRecord.h"
 
-constexpr int32_t kLogFileOk = 0;
-constexpr int32_t kLogFileFailed = 1;
+constexpr Result kLogFileOk = Result::kOk;
+constexpr Result kLogFileFailed = Result::kFailed;
 
 // Writes the recording (state.recordCount records). A failed save leaves
 // any existing file of that name as it was and no partial file behind.
-[[nodiscard]] int32_t SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
+Result SaveLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
 // The 40-byte header of a file of count records: "VERSION=1.0\n" and
 // zeros, then the count most significant byte first and zeros.
 void MakeLogHeader(uint32_t count, uint8_t (&header)[40]);
 // Replaces the log memory's content and the record count. A failed load
 // leaves both exactly as they were.
-[[nodiscard]] int32_t LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
+Result LoadLogFile(const std::string& fileName, RecorderState& state, LogMemory& memory);
 
 // What a header says, for tools that describe a file without loading it.
 struct LogFileInfo {
@@ -31,4 +32,4 @@ struct LogFileInfo {
 // kLogFileOk when LoadLogFile would accept the file: version "1.0", a count that fits
 // the log memory, and at least the 40 + 20 x count bytes it names (further
 // bytes are ignored). Otherwise error holds one line saying why.
-[[nodiscard]] int32_t ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error);
+Result ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error);

@@ -28,14 +28,14 @@ std::vector<SampleRecord> ReadLogRecords(LogMemory& memory, uint32_t first, uint
     const uint32_t n = std::min(kBlockRecords, count - done);
     const uint32_t offset = kLogHeaderSize + (first + done) * static_cast<uint32_t>(kSampleRecordSize);
     const uint32_t bytes = n * static_cast<uint32_t>(kSampleRecordSize);
-    if (memory.ReadBytes(block.data(), kLogMemorySlot, offset, bytes) != 0) {
+    if (memory.ReadBytes(block.data(), kLogMemorySlot, offset, bytes) != Result::kOk) {
       // A section smaller than a whole one (or none): take what it has, a
       // record at a time, up to its end.
       for (uint32_t i = 0; i < n; ++i) {
         SampleRecord record;
         if (memory.ReadBytes(record.bytes.data(), kLogMemorySlot,
                              offset + i * static_cast<uint32_t>(kSampleRecordSize),
-                             kSampleRecordSize) != 0)
+                             kSampleRecordSize) != Result::kOk)
           return records;
         records.push_back(record);
       }

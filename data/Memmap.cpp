@@ -143,7 +143,7 @@ LogMemory::~LogMemory() {
   }
 }
 
-int32_t LogMemory::CreateSection(uint8_t slot, uint32_t size) {
+Result LogMemory::CreateSection(uint8_t slot, uint32_t size) {
   std::lock_guard<std::mutex> guard(lock_);
   size_ = size;
   Section& section = sections_[slot];
@@ -181,7 +181,7 @@ int32_t LogMemory::CreateSection(uint8_t slot, uint32_t size) {
 
 // Offset and count are the caller's to check; the test here only keeps a
 // wrong caller from writing outside the mapping.
-int32_t LogMemory::WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count) {
+Result LogMemory::WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count) {
   std::lock_guard<std::mutex> guard(lock_);
   Section& section = sections_[slot];
   if (section.view == nullptr) return kFailed;
@@ -190,7 +190,7 @@ int32_t LogMemory::WriteBytes(const void* source, uint8_t slot, uint32_t offset,
   return kOk;
 }
 
-int32_t LogMemory::ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count) {
+Result LogMemory::ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count) {
   std::lock_guard<std::mutex> guard(lock_);
   const Section& section = sections_[slot];
   if (section.view == nullptr) return kFailed;
@@ -213,7 +213,7 @@ std::string LogMemory::SectionName(uint8_t slot) const {
 // save that fails leaves an existing file as it was. The lock is taken per
 // staging block, not for the whole save, so the recording clock is never
 // held up by the disk.
-int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length) {
+Result LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (size_ < length) return kFailed;
@@ -252,7 +252,7 @@ int32_t LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_
 // The file's real size is checked before the memory is touched, so a short
 // file is refused with the log memory as it was. Bytes beyond length are not
 // read.
-int32_t LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length) {
+Result LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (size_ < length) return kFailed;
@@ -301,7 +301,7 @@ int32_t LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint3
 // kRecoveryMarkerOffset. Written whole under the lock; the check word tells
 // a torn write (a crash in the middle of it) from a marker.
 
-int32_t LogMemory::WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved) {
+Result LogMemory::WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved) {
   uint8_t marker[kMarkerSize];
   std::memcpy(marker, kMarkerMagic, 8);
   PutU32(marker + 8, count);

@@ -1,13 +1,15 @@
 // The log memory: a named shared-memory section that holds a recording,
 // a 40-byte header area followed by 20-byte records. Section n is the POSIX
 // shared-memory object "/.MMF<n>", visible to other processes of the user.
-// Results are LogMemory::kOk (0) and kFailed (1).
+// Results are LogMemory::kOk and kFailed (data/Result.h).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+
+#include "data/Result.h"
 
 constexpr uint32_t kLogMemorySize = 33554431;  // one byte short of 32 MiB
 constexpr int kLogMemorySlot = 1;
@@ -23,8 +25,8 @@ constexpr uint32_t kRecoveryMarkerOffset = 33554040;
 
 class LogMemory {
  public:
-  static constexpr int32_t kOk = 0;
-  static constexpr int32_t kFailed = 1;
+  static constexpr Result kOk = Result::kOk;
+  static constexpr Result kFailed = Result::kFailed;
 
   // Sections are named baseName + slot ("/.MMF1"); tests use names of their
   // own so that they never meet the program's.
@@ -38,15 +40,15 @@ class LogMemory {
   // leaves it all zero. When another live process holds the section of that
   // name, a name unique to this process is used instead so that its
   // recording is never wiped.
-  [[nodiscard]] int32_t CreateSection(uint8_t slot, uint32_t size);
-  [[nodiscard]] int32_t WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count);
-  [[nodiscard]] int32_t ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count);
+  Result CreateSection(uint8_t slot, uint32_t size);
+  Result WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count);
+  Result ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count);
   // Move the first length bytes of the section to or from a file.
-  [[nodiscard]] int32_t SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length);
-  [[nodiscard]] int32_t LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length);
+  Result SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length);
+  Result LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length);
 
   // The marker of the slot's section: its record count and unsaved flag.
-  [[nodiscard]] int32_t WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved);
+  Result WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved);
   // Calls visit with the bytes of every section of the slot's names that
   // nobody holds any more (left by a run that was killed or crashed), before
   // CreateSection takes them over or removes them.

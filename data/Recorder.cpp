@@ -2,9 +2,8 @@
 
 #include "data/RecordPeriod.h"
 
-bool CreateLogMemory(LogMemory& memory) {
-  return memory.CreateSection(kLogMemorySlot, kLogMemorySize) == LogMemory::kOk ? kRecorderOk
-                                                                                : kRecorderFailed;
+Result CreateLogMemory(LogMemory& memory) {
+  return memory.CreateSection(kLogMemorySlot, kLogMemorySize);
 }
 
 namespace {
@@ -19,16 +18,16 @@ uint32_t RecordOffset(uint32_t index) {
 
 }  // namespace
 
-bool StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index) {
-  if (!IndexAccepted(index)) return kRecorderFailed;
+Result StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index) {
+  if (!IndexAccepted(index)) return Result::kFailed;
   return memory.WriteBytes(sample.bytes.data(), kLogMemorySlot, RecordOffset(index),
-                           kSampleRecordSize) == LogMemory::kOk ? kRecorderOk : kRecorderFailed;
+                           kSampleRecordSize);
 }
 
-bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index) {
-  if (!IndexAccepted(index)) return kRecorderFailed;
+Result FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index) {
+  if (!IndexAccepted(index)) return Result::kFailed;
   return memory.ReadBytes(destination.bytes.data(), kLogMemorySlot, RecordOffset(index),
-                          kSampleRecordSize) == LogMemory::kOk ? kRecorderOk : kRecorderFailed;
+                          kSampleRecordSize);
 }
 
 std::string TimeReadout(int32_t index, TimeUnit unit) {
@@ -81,7 +80,7 @@ void RecorderStep(Recorder& recorder) {
 
   // Playback. A failed fetch leaves the current sample as it was.
   SampleRecord record = state.current.Load();
-  if (FetchRecord(recorder.memory, record, static_cast<uint32_t>(i)) == kRecorderOk)
+  if (FetchRecord(recorder.memory, record, static_cast<uint32_t>(i)) == Result::kOk)
     state.current.Store(record);
   if (state.drag.load() == 0) {
     if (view != nullptr) view->SetPlayPosition(i);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "data/Memmap.h"
+#include "data/Result.h"
 #include "data/SampleRecord.h"
 #include "data/WakeFlag.h"
 
@@ -43,13 +44,11 @@ struct Recorder {
   RecorderView* view = nullptr;  // may be null: data effects do not depend on it
 };
 
-// These three say true for failure, as the program has always used them;
-// compare against the names.
-constexpr bool kRecorderFailed = true;
-constexpr bool kRecorderOk = false;
-[[nodiscard]] bool CreateLogMemory(LogMemory& memory);
-[[nodiscard]] bool StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index);
-[[nodiscard]] bool FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index);
+// Result::kFailed when the section is missing or the index lies beyond
+// what a recording may hold.
+Result CreateLogMemory(LogMemory& memory);
+Result StoreRecord(LogMemory& memory, const SampleRecord& sample, uint32_t index);
+Result FetchRecord(LogMemory& memory, SampleRecord& destination, uint32_t index);
 
 // The work of one clock tick (or of one seek while the bar is dragged).
 void RecorderStep(Recorder& recorder);

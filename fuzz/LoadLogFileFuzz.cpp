@@ -22,7 +22,7 @@ struct Target {
   std::string path;
 
   Target() {
-    if (CreateLogMemory(memory) == kRecorderFailed) std::abort();
+    if (CreateLogMemory(memory) == Result::kFailed) std::abort();
     fd = memfd_create("torvane-fuzz-log", MFD_CLOEXEC);
     if (fd < 0) std::abort();
     path = "/proc/self/fd/" + std::to_string(fd);
@@ -47,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   LogFileInfo info;
   std::string error;
-  const int32_t infoResult = ReadLogFileInfo(target.path, info, error);
+  const Result infoResult = ReadLogFileInfo(target.path, info, error);
   if (infoResult != kLogFileOk && error.empty()) std::abort();  // every refusal says why
 
   constexpr uint32_t kBefore = 0xDEADBEEF;
   target.state.recordCount = kBefore;
-  const int32_t loaded = LoadLogFile(target.path, target.state, target.memory);
+  const Result loaded = LoadLogFile(target.path, target.state, target.memory);
   if (loaded != infoResult) std::abort();  // the two readers agree
   if (loaded == kLogFileOk) {
     const uint64_t image = uint64_t{target.state.recordCount.load()} * 20 + 40;

@@ -74,7 +74,7 @@ ConsultSession::~ConsultSession() {
   if (initThread_.joinable()) initThread_.join();
 }
 
-int32_t ConsultSession::OpenPort(int32_t n) {
+Result ConsultSession::OpenPort(int32_t n) {
   if (portNumber.load() != 0) return kFailed;
   // Only 1..10 have a name; the range check also keeps Open's own -1 for
   // "no such name" from passing as success for n = -1.
@@ -90,33 +90,33 @@ int32_t ConsultSession::OpenPort(int32_t n) {
   return kOk;
 }
 
-int32_t ConsultSession::ClosePort() {
+Result ConsultSession::ClosePort() {
   const int32_t n = portNumber.load();
   if (n <= 0) return kFailed;
   (void)Purge();  // a refused purge must not keep the port open
-  if (port_.Close(n) != SerialPort::kOk) return kFailed;
+  if (port_.Close(n) != SerialPort::kDone) return kFailed;
   portNumber.store(0);
   return kOk;
 }
 
-int32_t ConsultSession::Purge() {
+Result ConsultSession::Purge() {
   const int32_t n = portNumber.load();
   if (n <= 0) return kFailed;
   // Only kOk is success: kBadPort (-1) is non-zero as well.
-  return port_.Purge(n) == SerialPort::kOk ? kOk : kFailed;
+  return port_.Purge(n) == SerialPort::kDone ? kOk : kFailed;
 }
 
-int32_t ConsultSession::Send(const uint8_t* bytes, int32_t count) {
+Result ConsultSession::Send(const uint8_t* bytes, int32_t count) {
   const int32_t n = portNumber.load();
   if (n <= 0) return kFailed;
-  return port_.Write(n, bytes, count) == SerialPort::kOk ? kOk : kFailed;
+  return port_.Write(n, bytes, count) == SerialPort::kDone ? kOk : kFailed;
 }
 
-int32_t ConsultSession::Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead) {
+Result ConsultSession::Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead) {
   if (bytesRead != nullptr) *bytesRead = 0;
   const int32_t n = portNumber.load();
   if (n <= 0) return kFailed;
-  return port_.Read(n, buffer, count, bytesRead) == SerialPort::kOk ? kOk : kFailed;
+  return port_.Read(n, buffer, count, bytesRead) == SerialPort::kDone ? kOk : kFailed;
 }
 
 int32_t ConsultSession::Waiting() {
@@ -144,7 +144,7 @@ int32_t ConsultSession::WaitInput(int32_t timeoutMs, std::span<const int> wakeFd
   return port_.WaitInput(n, timeoutMs, wakeFds);
 }
 
-int32_t ConsultSession::InitializeEcu() {
+Result ConsultSession::InitializeEcu() {
   if (portNumber.load() <= 0) return kFailed;
   // A reader left running by an earlier call ends within its 300 cycles;
   // wait for it first, so it can neither drop a joinable thread nor set
@@ -199,7 +199,7 @@ void ConsultSession::InitReader() {
   initThreadEnded_.store(true);
 }
 
-int32_t ConsultSession::ReadEcuNumber(char* out) {
+Result ConsultSession::ReadEcuNumber(char* out) {
   if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
   // A lost request shows as no reply.
   (void)Purge();
@@ -227,6 +227,6 @@ int32_t ConsultSession::ReadEcuNumber(char* out) {
   return kOk;
 }
 
-int32_t ConsultSession::StopStream() { return Send(&kConsultStop, 1); }
+Result ConsultSession::StopStream() { return Send(&kConsultStop, 1); }
 
 int32_t ConsultSession::FindCable() const { return ::FindCable(deviceTree_, port_); }

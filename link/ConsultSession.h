@@ -1,6 +1,7 @@
 // The Consult protocol layer: the one port the program talks through, the
 // initialisation handshake, the ECU number, and the stop byte.
-// Results are ConsultSession::kOk (0) and kFailed (1) unless said otherwise.
+// Results are ConsultSession::kOk and kFailed (data/Result.h) unless said
+// otherwise.
 #pragma once
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <span>
 #include <thread>
 
+#include "data/Result.h"
 #include "link/CableDiscovery.h"
 #include "link/SerialPort.h"
 
@@ -50,8 +52,8 @@ class EcuNumberReply {
 
 class ConsultSession {
  public:
-  static constexpr int32_t kOk = 0;
-  static constexpr int32_t kFailed = 1;
+  static constexpr Result kOk = Result::kOk;
+  static constexpr Result kFailed = Result::kFailed;
 
   explicit ConsultSession(SerialPort& port);
   ~ConsultSession();  // waits for a still-running initialisation reader
@@ -59,21 +61,21 @@ class ConsultSession {
   ConsultSession& operator=(const ConsultSession&) = delete;
 
   // "COMn" at "9600", "N,8,1", then the Consult time-outs.
-  [[nodiscard]] int32_t OpenPort(int32_t portNumber);
-  [[nodiscard]] int32_t ClosePort();
-  [[nodiscard]] int32_t Purge();
-  [[nodiscard]] int32_t Send(const uint8_t* bytes, int32_t count);
+  Result OpenPort(int32_t portNumber);
+  Result ClosePort();
+  Result Purge();
+  Result Send(const uint8_t* bytes, int32_t count);
   // buffer holds count + 1; kOk when bytes came. bytesRead as SerialPort::Read.
-  [[nodiscard]] int32_t Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
+  Result Receive(uint8_t* buffer, int32_t count, int32_t* bytesRead = nullptr);
   [[nodiscard]] int32_t Waiting();      // bytes waiting; 0 when unknown
   int32_t WaitInput(int32_t timeoutMs);  // Waiting() after at most timeoutMs
   // For a reader that also waits on its own wake descriptors (see
   // SerialPort::WaitInput); timeoutMs negative means no limit. -1 at once
   // when no port is open: there is nothing to wait on.
   int32_t WaitInput(int32_t timeoutMs, std::span<const int> wakeFds);
-  [[nodiscard]] int32_t InitializeEcu();           // kOk when the ECU answered 0x10
-  [[nodiscard]] int32_t ReadEcuNumber(char* out);  // out: at least 6 bytes
-  [[nodiscard]] int32_t StopStream();
+  Result InitializeEcu();           // kOk when the ECU answered 0x10
+  Result ReadEcuNumber(char* out);  // out: at least 6 bytes
+  Result StopStream();
   // The COM number of the first cable among the devices present, 0 when
   // none. Opens nothing and changes no state.
   int32_t FindCable() const;

@@ -183,7 +183,7 @@ SerialPort::SerialPort() {
 // from leaving a locked device behind.
 SerialPort::~SerialPort() {
   for (int32_t n = 1; n <= kSlotCount; ++n) {
-    (void)Close(n);  // always kOk for a number in range
+    (void)Close(n);  // always kDone for a number in range
     if (slots_[n - 1].interruptFd >= 0) ::close(slots_[n - 1].interruptFd);
   }
 }
@@ -262,14 +262,14 @@ int32_t SerialPort::Close(int32_t port) {
   const std::unique_lock lock = TakeAlone(*slot);
   if (slot->fd >= 0) ReleaseDevice(slot->fd);
   slot->fd = -1;
-  return kOk;
+  return kDone;
 }
 
 int32_t SerialPort::Purge(int32_t port) {
   PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return kBadPort;
   std::shared_lock lock(slot->lock);
-  if (slot->fd < 0) return kFailed;
+  if (slot->fd < 0) return kRefused;
   // Input always; output only while the driver still holds some. A write
   // that returned has completed (see PortTimeouts), so there is nothing of
   // it to recall; and a pseudo-terminal, which never reports an output
@@ -277,16 +277,16 @@ int32_t SerialPort::Purge(int32_t port) {
   // yet (the stop byte before Close).
   int queued = 0;
   const bool outputQueued = ioctl(slot->fd, TIOCOUTQ, &queued) != 0 || queued > 0;
-  return tcflush(slot->fd, outputQueued ? TCIOFLUSH : TCIFLUSH) == 0 ? kOk : kFailed;
+  return tcflush(slot->fd, outputQueued ? TCIOFLUSH : TCIFLUSH) == 0 ? kDone : kRefused;
 }
 
 int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
   PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return kBadPort;
   std::shared_lock lock(slot->lock);
-  if (slot->fd < 0) return kFailed;
-  if (count <= 0) return kOk;
-  if (bytes == nullptr) return kFailed;
+  if (slot->fd < 0) return kRefused;
+  if (count <= 0) return kDone;
+  if (bytes == nullptr) return kRefused;
 
   const PortTimeouts& t = slot->timeouts;
   const uint64_t totalMs = uint64_t{t.writeMultiplier} * uint64_t(count) + t.writeConstant;
@@ -299,15 +299,15 @@ int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return kFailed;
+    if (n < 0 && errno != EAGAIN) return kRefused;
     // The output queue is full: wait for room within the write time-out.
     pollfd p{slot->fd, POLLOUT, 0};
     const int r = poll(&p, 1, totalMs == 0 ? -1 : MsUntil(deadline));
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return kFailed;
+    if (r < 0) return kRefused;
     // A time-out ends the write with what went out; nothing at all is a failure.
-    if (r == 0) return written > 0 ? kOk : kFailed;
-    if ((p.revents & POLLOUT) == 0) return kFailed;  // hung up or in error
+    if (r == 0) return written > 0 ? kDone : kRefused;
+    if ((p.revents & POLLOUT) == 0) return kRefused;  // hung up or in error
   }
 
   // Then until the driver has sent them (see PortTimeouts), looking again
@@ -326,7 +326,7 @@ int32_t SerialPort::Write(int32_t port, const uint8_t* bytes, int32_t count) {
     }
     std::this_thread::sleep_for(pause);
   }
-  return kOk;
+  return kDone;
 }
 
 int32_t SerialPort::Read(int32_t port, uint8_t* buffer, int32_t count, int32_t* bytesRead) {
@@ -334,7 +334,7 @@ int32_t SerialPort::Read(int32_t port, uint8_t* buffer, int32_t count, int32_t* 
   PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return kBadPort;
   std::shared_lock lock(slot->lock);
-  if (slot->fd < 0 || buffer == nullptr) return kFailed;
+  if (slot->fd < 0 || buffer == nullptr) return kRefused;
   count = std::max(count, 0);
 
   // The Windows rules: a total of multiplier x count + constant from the
@@ -380,8 +380,8 @@ int32_t SerialPort::Read(int32_t port, uint8_t* buffer, int32_t count, int32_t* 
   }
   buffer[got] = 0;
   if (bytesRead != nullptr) *bytesRead = got;
-  if (got > 0) return kOk;
-  return failed ? kFailed : kNoData;
+  if (got > 0) return kDone;
+  return failed ? kRefused : kNoData;
 }
 
 int32_t SerialPort::InputCount(int32_t port) {
@@ -396,9 +396,9 @@ int32_t SerialPort::SetTimeouts(int32_t port, const PortTimeouts& timeouts) {
   PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return kBadPort;
   const std::unique_lock lock = TakeAlone(*slot);
-  if (slot->fd < 0) return kFailed;
+  if (slot->fd < 0) return kRefused;
   slot->timeouts = timeouts;
-  return kOk;
+  return kDone;
 }
 
 int32_t SerialPort::WaitInput(int32_t port, int32_t timeoutMs, std::span<const int> wakeFds) {

@@ -69,9 +69,9 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Results. Open gives the port number (1..10) on success, the others
-  // kOk; every call gives kBadPort for a number outside 1..10.
-  static constexpr int32_t kOk = 1;           // done (the port number, from Open)
-  static constexpr int32_t kFailed = 0;       // the system refused, or no device is open
+  // kDone; every call gives kBadPort for a number outside 1..10.
+  static constexpr int32_t kDone = 1;         // done (the port number, from Open)
+  static constexpr int32_t kRefused = 0;      // the system refused, or no device is open
   static constexpr int32_t kBadPort = -1;     // number out of range; Open: unknown name or no slot
   static constexpr int32_t kBadBaud = -2;     // Open: baud text not accepted
   static constexpr int32_t kBadFormat = -3;   // Open: format text invalid
@@ -81,20 +81,20 @@ class SerialPort {
   // The port number, or kBadPort, kBadBaud, kBadFormat or kOpenFailed (the
   // device is then closed again).
   [[nodiscard]] int32_t Open(const char* name, const char* baud, const char* format);
-  [[nodiscard]] int32_t Close(int32_t port);  // kOk also when the slot was free
-  [[nodiscard]] int32_t Purge(int32_t port);  // kOk, kFailed or kBadPort
-  // kOk once the bytes were taken, kFailed when none were, kBadPort.
+  [[nodiscard]] int32_t Close(int32_t port);  // kDone also when the slot was free
+  [[nodiscard]] int32_t Purge(int32_t port);  // kDone, kRefused or kBadPort
+  // kDone once the bytes were taken, kRefused when none were, kBadPort.
   [[nodiscard]] int32_t Write(int32_t port, const uint8_t* bytes, int32_t count);
   // Reads up to count bytes within the time-outs and stores a zero byte
-  // after them (buffer holds count + 1): kOk some bytes, kNoData none,
-  // kFailed, kBadPort. bytesRead, when given, receives how many bytes came:
+  // after them (buffer holds count + 1): kDone some bytes, kNoData none,
+  // kRefused, kBadPort. bytesRead, when given, receives how many bytes came:
   // a caller that asked for what InputCount promised can still get fewer (a
   // purge or a second reader in between), and must not use stale buffer bytes.
   [[nodiscard]] int32_t Read(int32_t port, uint8_t* buffer, int32_t count,
                              int32_t* bytesRead = nullptr);
   // Bytes waiting (0 when unknown), or kBadPort.
   [[nodiscard]] int32_t InputCount(int32_t port);
-  // kOk, kFailed or kBadPort.
+  // kDone, kRefused or kBadPort.
   [[nodiscard]] int32_t SetTimeouts(int32_t port, const PortTimeouts& timeouts);
 
   // Waits up to timeoutMs (negative: no limit) for input on an open port;

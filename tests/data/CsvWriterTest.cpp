@@ -38,7 +38,7 @@ struct CsvFixture : ::testing::Test {
   int32_t lineCount = -1;
   ProgressLog progress;
 
-  void SetUp() override { ASSERT_FALSE(CreateLogMemory(memory)); }
+  void SetUp() override { ASSERT_EQ(CreateLogMemory(memory), Result::kOk); }
   void Build(int32_t start, int32_t end) {
     BuildCsvLines(lines, lineCount, start, end, state, memory, &progress);
     EXPECT_EQ(static_cast<size_t>(lineCount), lines.size());
@@ -100,7 +100,7 @@ TEST(CsvValues, FrameLengthDecidesTheBytesUsed) {
 }
 
 TEST_F(CsvFixture, ExampleRecordAtIndexFive) {
-  ASSERT_FALSE(StoreRecord(memory, ExampleRecord(), 5));
+  ASSERT_EQ(StoreRecord(memory, ExampleRecord(), 5), Result::kOk);
   state.recordCount = 10;
   Build(5, 5);
   ASSERT_EQ(lineCount, 2);
@@ -118,7 +118,7 @@ TEST_F(CsvFixture, StartAndEndZero) {
 }
 
 TEST_F(CsvFixture, CountCheckEndsTheExportAtTheEndOfTheRecording) {
-  for (uint32_t i = 0; i < 100; ++i) ASSERT_FALSE(StoreRecord(memory, ExampleRecord(), i));
+  for (uint32_t i = 0; i < 100; ++i) ASSERT_EQ(StoreRecord(memory, ExampleRecord(), i), Result::kOk);
   state.recordCount = 100;
   Build(90, 100);
   ASSERT_EQ(lineCount, 11);
@@ -128,7 +128,7 @@ TEST_F(CsvFixture, CountCheckEndsTheExportAtTheEndOfTheRecording) {
 
 TEST_F(CsvFixture, StartAndEndAtTheCountGiveTheRecordBeyond) {
   state.recordCount = 100;
-  ASSERT_FALSE(StoreRecord(memory, ExampleRecord(), 100));
+  ASSERT_EQ(StoreRecord(memory, ExampleRecord(), 100), Result::kOk);
   Build(100, 100);
   ASSERT_EQ(lineCount, 2);
   EXPECT_EQ(lines[1], "1000 , " + CsvValuesPart(ExampleRecord()));
@@ -146,7 +146,7 @@ TEST_F(CsvFixture, NegativesAndScientificValues) {
   record[14] = 255;     // ignition -145
   record[12] = 0x30;    // injection count 12345 -> 123450 us
   record[13] = 0x39;
-  ASSERT_FALSE(StoreRecord(memory, record, 0));
+  ASSERT_EQ(StoreRecord(memory, record, 0), Result::kOk);
   state.recordCount = 1;
   Build(0, 0);
   EXPECT_EQ(lines[1], "0 ,  " + Joined({"800", "500", "-50", "1280", "60", "12800", "1000", "100",
@@ -155,7 +155,7 @@ TEST_F(CsvFixture, NegativesAndScientificValues) {
 }
 
 TEST_F(CsvFixture, FailedFetchRepeatsThePreviousRecord) {
-  ASSERT_FALSE(StoreRecord(memory, ExampleRecord(), 1677699));
+  ASSERT_EQ(StoreRecord(memory, ExampleRecord(), 1677699), Result::kOk);
   state.recordCount = 0;
   Build(1677699, 1677701);
   ASSERT_EQ(lineCount, 4);

@@ -50,16 +50,16 @@ struct LogFileFixture : ::testing::Test {
   RecorderState state;
   LogMemory memory;
 
-  void SetUp() override { ASSERT_FALSE(CreateLogMemory(memory)); }
+  void SetUp() override { ASSERT_EQ(CreateLogMemory(memory), Result::kOk); }
 
   void Record(uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) ASSERT_FALSE(StoreRecord(memory, PatternRecord(i), i));
+    for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(StoreRecord(memory, PatternRecord(i), i), Result::kOk);
     state.recordCount = count;
   }
 
   std::vector<uint8_t> MemoryBytes(uint32_t length) {
     std::vector<uint8_t> bytes(length);
-    EXPECT_EQ(memory.ReadBytes(bytes.data(), kLogMemorySlot, 0, length), 0);
+    EXPECT_EQ(memory.ReadBytes(bytes.data(), kLogMemorySlot, 0, length), Result::kOk);
     return bytes;
   }
 
@@ -69,7 +69,7 @@ struct LogFileFixture : ::testing::Test {
     const std::vector<uint8_t> before = MemoryBytes(400);
     const std::string path = dir.Path("bad.eld");
     WriteFileBytes(path, file);
-    EXPECT_EQ(LoadLogFile(path, state, memory), 1);
+    EXPECT_EQ(LoadLogFile(path, state, memory), Result::kFailed);
     EXPECT_EQ(state.recordCount.load(), 7u);
     EXPECT_EQ(MemoryBytes(400), before);
   }
@@ -80,7 +80,7 @@ struct LogFileFixture : ::testing::Test {
 TEST_F(LogFileFixture, FullRecordingSavesTheExpectedImage) {
   Record(900001);
   const std::string path = dir.Path("full.eld");
-  ASSERT_EQ(SaveLogFile(path, state, memory), 0);
+  ASSERT_EQ(SaveLogFile(path, state, memory), Result::kOk);
   const std::vector<uint8_t> file = ReadFileBytes(path);
   ASSERT_EQ(file.size(), 18000060u);
   EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 20), kBlock0);
@@ -92,22 +92,22 @@ TEST_F(LogFileFixture, FullRecordingSavesTheExpectedImage) {
   // Load it into another program's memory and save it again: same bytes.
   RecorderState otherState;
   LogMemory other;
-  ASSERT_FALSE(CreateLogMemory(other));
-  ASSERT_EQ(LoadLogFile(path, otherState, other), 0);
+  ASSERT_EQ(CreateLogMemory(other), Result::kOk);
+  ASSERT_EQ(LoadLogFile(path, otherState, other), Result::kOk);
   EXPECT_EQ(otherState.recordCount.load(), 900001u);
   const std::string again = dir.Path("again.eld");
-  ASSERT_EQ(SaveLogFile(again, otherState, other), 0);
+  ASSERT_EQ(SaveLogFile(again, otherState, other), Result::kOk);
   EXPECT_EQ(ReadFileBytes(again), file);
 }
 
 TEST_F(LogFileFixture, SmallRecordingsUseTheBytePath) {
   Record(1);
   const std::string path = dir.Path("one.eld");
-  ASSERT_EQ(SaveLogFile(path, state, memory), 0);
+  ASSERT_EQ(SaveLogFile(path, state, memory), Result::kOk);
   EXPECT_EQ(ReadFileBytes(path), LogImage("VERSION=1.0\n", 1, 1));
 
   Record(2);
-  ASSERT_EQ(SaveLogFile(path, state, memory), 0);
+  ASSERT_EQ(SaveLogFile(path, state, memory), Result::kOk);
   EXPECT_EQ(ReadFileBytes(path).size(), 80u);
   EXPECT_EQ(ReadFileBytes(path), LogImage("VERSION=1.0\n", 2, 2));
 }
@@ -117,15 +117,15 @@ TEST_F(LogFileFixture, StagingBoundariesRoundTrip) {
   for (uint32_t length : {102400u, 102401u, 204800u, 204801u, 307239u}) {
     std::vector<uint8_t> image(length);
     for (uint32_t k = 0; k < length; ++k) image[k] = static_cast<uint8_t>(k * 7 + k / 251);
-    ASSERT_EQ(memory.WriteBytes(image.data(), kLogMemorySlot, 0, length), 0);
+    ASSERT_EQ(memory.WriteBytes(image.data(), kLogMemorySlot, 0, length), Result::kOk);
     const std::string path = dir.Path("raw" + std::to_string(length));
-    ASSERT_EQ(memory.SaveToFile(path, kLogMemorySlot, length), 0);
+    ASSERT_EQ(memory.SaveToFile(path, kLogMemorySlot, length), Result::kOk);
     EXPECT_EQ(ReadFileBytes(path), image) << length;
-    ASSERT_EQ(memory.CreateSection(kLogMemorySlot, kLogMemorySize), 0);
-    ASSERT_EQ(memory.LoadFromFile(path, kLogMemorySlot, length), 0);
+    ASSERT_EQ(memory.CreateSection(kLogMemorySlot, kLogMemorySize), Result::kOk);
+    ASSERT_EQ(memory.LoadFromFile(path, kLogMemorySlot, length), Result::kOk);
     EXPECT_EQ(MemoryBytes(length), image) << length;
   }
-  EXPECT_EQ(memory.SaveToFile(dir.Path("big"), kLogMemorySlot, kLogMemorySize + 1), 1);
+  EXPECT_EQ(memory.SaveToFile(dir.Path("big"), kLogMemorySlot, kLogMemorySize + 1), Result::kFailed);
   EXPECT_FALSE(FileExists(dir.Path("big")));
 }
 
@@ -133,32 +133,34 @@ TEST_F(LogFileFixture, LoadReplacesCountAndRecords) {
   const std::string path = dir.Path("two.eld");
   WriteFileBytes(path, LogImage("VERSION=1.0\n", 2, 2));
   Record(5);
-  ASSERT_EQ(LoadLogFile(path, state, memory), 0);
+  ASSERT_EQ(LoadLogFile(path, state, memory), Result::kOk);
   EXPECT_EQ(state.recordCount.load(), 2u);
   SampleRecord record;
-  ASSERT_FALSE(FetchRecord(memory, record, 1));
+  ASSERT_EQ(FetchRecord(memory, record, 1), Result::kOk);
   EXPECT_EQ(record, PatternRecord(1));
-  ASSERT_FALSE(FetchRecord(memory, record, 3));
+  ASSERT_EQ(FetchRecord(memory, record, 3), Result::kOk);
   EXPECT_EQ(record, PatternRecord(3)) << "records beyond the count keep older content";
 }
 
 TEST_F(LogFileFixture, VersionRule) {
   struct Case {
     std::string block0;
-    int32_t result;
+    Result result;
   };
+  constexpr Result ok = Result::kOk;
+  constexpr Result refused = Result::kFailed;
   const std::vector<Case> cases = {
-      {"VERSION=1.0\n", 0},       {"VERSION=1.0\r\n", 0}, {"VERSION=1.0 and more", 0},
-      {"1.0", 0},                 {"VERSION=2.0\n", 1},   {"version=1.0\n", 1},
-      {" VERSION=1.0\n", 1},      {"VERSION=1.", 1},      {"1.0\n", 1},
-      {"", 1},                    {"VERSION=", 1},
+      {"VERSION=1.0\n", ok},       {"VERSION=1.0\r\n", ok},  {"VERSION=1.0 and more", ok},
+      {"1.0", ok},                 {"VERSION=2.0\n", refused}, {"version=1.0\n", refused},
+      {" VERSION=1.0\n", refused}, {"VERSION=1.", refused},   {"1.0\n", refused},
+      {"", refused},               {"VERSION=", refused},
   };
   for (const Case& c : cases) {
     const std::string path = dir.Path("v.eld");
     WriteFileBytes(path, LogImage(c.block0, 1, 1));
     state.recordCount = 9;
     EXPECT_EQ(LoadLogFile(path, state, memory), c.result) << '"' << c.block0 << '"';
-    EXPECT_EQ(state.recordCount.load(), c.result == 0 ? 1u : 9u) << '"' << c.block0 << '"';
+    EXPECT_EQ(state.recordCount.load(), c.result == ok ? 1u : 9u) << '"' << c.block0 << '"';
   }
 }
 
@@ -178,10 +180,10 @@ TEST_F(LogFileFixture, LargestCountFitsOnlyWhenTheFileHoldsIt) {
   const std::string path = dir.Path("largest.eld");
   WriteFileBytes(path, LogImage("VERSION=1.0\n", 0x00199997, 3));
   ASSERT_EQ(truncate(path.c_str(), 33554420), 0);
-  ASSERT_EQ(LoadLogFile(path, state, memory), 0);
+  ASSERT_EQ(LoadLogFile(path, state, memory), Result::kOk);
   EXPECT_EQ(state.recordCount.load(), 1677719u);
   SampleRecord record;
-  ASSERT_FALSE(FetchRecord(memory, record, 2));
+  ASSERT_EQ(FetchRecord(memory, record, 2), Result::kOk);
   EXPECT_EQ(record, PatternRecord(2));
 }
 
@@ -198,8 +200,8 @@ TEST_F(LogFileFixture, DamagedFilesChangeNothing) {
   ExpectRefusedUntouched(oneByteShort);
   ExpectRefusedUntouched(LogImage("VERSION=2.0\n", 3, 3));
   Record(7);
-  EXPECT_EQ(LoadLogFile(dir.Path("missing.eld"), state, memory), 1);
-  EXPECT_EQ(LoadLogFile(dir.Path(""), state, memory), 1) << "a folder";
+  EXPECT_EQ(LoadLogFile(dir.Path("missing.eld"), state, memory), Result::kFailed);
+  EXPECT_EQ(LoadLogFile(dir.Path(""), state, memory), Result::kFailed) << "a folder";
   EXPECT_EQ(state.recordCount.load(), 7u);
 }
 
@@ -208,10 +210,10 @@ TEST_F(LogFileFixture, BytesBeyondTheImageAreIgnored) {
   const std::string path = dir.Path("long.eld");
   WriteFileBytes(path, file);
   Record(9);
-  ASSERT_EQ(LoadLogFile(path, state, memory), 0);
+  ASSERT_EQ(LoadLogFile(path, state, memory), Result::kOk);
   EXPECT_EQ(state.recordCount.load(), 2u);
   const std::string saved = dir.Path("saved.eld");
-  ASSERT_EQ(SaveLogFile(saved, state, memory), 0);
+  ASSERT_EQ(SaveLogFile(saved, state, memory), Result::kOk);
   file.resize(80);
   EXPECT_EQ(ReadFileBytes(saved), file);
 }
@@ -222,7 +224,7 @@ TEST_F(LogFileFixture, FailedSaveKeepsTheOldFile) {
   WriteFileBytes(path, old);
 
   state.recordCount = 1677720;  // image larger than the section
-  EXPECT_EQ(SaveLogFile(path, state, memory), 1);
+  EXPECT_EQ(SaveLogFile(path, state, memory), Result::kFailed);
   EXPECT_EQ(ReadFileBytes(path), old);
 
   // A save that fails halfway: the child may write only 1000 bytes.
@@ -233,7 +235,7 @@ TEST_F(LogFileFixture, FailedSaveKeepsTheOldFile) {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{1000, 1000};
     setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(SaveLogFile(path, state, memory) == 1 ? 0 : 1);
+    _exit(SaveLogFile(path, state, memory) == Result::kFailed ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -242,11 +244,11 @@ TEST_F(LogFileFixture, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(FolderEntries(dir.Path("")), std::vector<std::string>{"keep.eld"}) << "no partial file";
 
   std::filesystem::create_directory(dir.Path("folder.eld"));
-  EXPECT_EQ(SaveLogFile(dir.Path("folder.eld"), state, memory), 1);
-  EXPECT_EQ(SaveLogFile(dir.Path("no/such/folder.eld"), state, memory), 1);
+  EXPECT_EQ(SaveLogFile(dir.Path("folder.eld"), state, memory), Result::kFailed);
+  EXPECT_EQ(SaveLogFile(dir.Path("no/such/folder.eld"), state, memory), Result::kFailed);
   EXPECT_EQ(FolderEntries(dir.Path("")), (std::vector<std::string>{"folder.eld", "keep.eld"}));
 
-  ASSERT_EQ(SaveLogFile(path, state, memory), 0);
+  ASSERT_EQ(SaveLogFile(path, state, memory), Result::kOk);
   EXPECT_EQ(ReadFileBytes(path).size(), 20040u);
 }
 
@@ -255,10 +257,10 @@ TEST(LogFile, SaveWithoutASectionFails) {
   RecorderState state;
   LogMemory memory;
   state.recordCount = 1;
-  EXPECT_EQ(SaveLogFile(dir.Path("x.eld"), state, memory), 1);
+  EXPECT_EQ(SaveLogFile(dir.Path("x.eld"), state, memory), Result::kFailed);
   EXPECT_FALSE(FileExists(dir.Path("x.eld")));
   WriteFileBytes(dir.Path("y.eld"), LogImage("VERSION=1.0\n", 1, 1));
-  EXPECT_EQ(LoadLogFile(dir.Path("y.eld"), state, memory), 1);
+  EXPECT_EQ(LoadLogFile(dir.Path("y.eld"), state, memory), Result::kFailed);
 }
 
 TEST(ReadLogFileInfo, DescribesOrExplainsInOneLine) {
@@ -266,7 +268,7 @@ TEST(ReadLogFileInfo, DescribesOrExplainsInOneLine) {
   LogFileInfo info;
   std::string error;
   WriteFileBytes(dir.Path("ok.eld"), LogImage("VERSION=1.0\n", 3, 3));
-  ASSERT_EQ(ReadLogFileInfo(dir.Path("ok.eld"), info, error), 0);
+  ASSERT_EQ(ReadLogFileInfo(dir.Path("ok.eld"), info, error), Result::kOk);
   EXPECT_EQ(info.version, "1.0");
   EXPECT_EQ(info.recordCount, 3u);
   EXPECT_EQ(info.fileSize, 100u);
@@ -282,11 +284,11 @@ TEST(ReadLogFileInfo, DescribesOrExplainsInOneLine) {
   for (const auto& [bytes, expected] : bad) {
     WriteFileBytes(dir.Path("bad.eld"), bytes);
     error.clear();
-    EXPECT_EQ(ReadLogFileInfo(dir.Path("bad.eld"), info, error), 1) << expected;
+    EXPECT_EQ(ReadLogFileInfo(dir.Path("bad.eld"), info, error), Result::kFailed) << expected;
     EXPECT_NE(error.find(expected), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
-  EXPECT_EQ(ReadLogFileInfo(dir.Path("missing.eld"), info, error), 1);
+  EXPECT_EQ(ReadLogFileInfo(dir.Path("missing.eld"), info, error), Result::kFailed);
   EXPECT_FALSE(error.empty());
 }
 

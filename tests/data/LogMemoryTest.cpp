@@ -43,8 +43,8 @@ struct ChildSection {
       close(up[0]);
       close(down[1]);
       auto* memory = new LogMemory;
-      int ok = memory->CreateSection(slot, kLogMemorySize) == 0 &&
-               memory->WriteBytes(&kMarker, slot, kMarkerOffset, sizeof kMarker) == 0;
+      int ok = memory->CreateSection(slot, kLogMemorySize) == Result::kOk &&
+               memory->WriteBytes(&kMarker, slot, kMarkerOffset, sizeof kMarker) == Result::kOk;
       std::string reply = ok ? memory->SectionName(slot) : std::string("!");
       reply += '\n';
       if (write(up[1], reply.data(), reply.size()) < 0) _exit(2);
@@ -100,79 +100,79 @@ uint64_t AllocatedBytes(const std::string& name) {
 
 TEST(LogMemory, FreshSectionIsZeroAndCostsNoPages) {
   LogMemory memory;
-  ASSERT_FALSE(CreateLogMemory(memory));
+  ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
   const std::string name = memory.SectionName(kLogMemorySlot);
   ASSERT_FALSE(name.empty());
   EXPECT_EQ(memory.Size(), kLogMemorySize);
   EXPECT_LT(AllocatedBytes(name), 1u << 20);
 
   std::vector<uint8_t> bytes(64, 0xAA);
-  ASSERT_EQ(memory.ReadBytes(bytes.data(), kLogMemorySlot, 0, 64), 0);
+  ASSERT_EQ(memory.ReadBytes(bytes.data(), kLogMemorySlot, 0, 64), Result::kOk);
   EXPECT_EQ(bytes, std::vector<uint8_t>(64, 0));
-  ASSERT_EQ(memory.ReadBytes(bytes.data(), kLogMemorySlot, kLogMemorySize - 64, 64), 0);
+  ASSERT_EQ(memory.ReadBytes(bytes.data(), kLogMemorySlot, kLogMemorySize - 64, 64), Result::kOk);
   EXPECT_EQ(bytes, std::vector<uint8_t>(64, 0));
 }
 
 TEST(LogMemory, TransfersStayInsideTheSection) {
   LogMemory memory;
   uint8_t byte = 7;
-  EXPECT_EQ(memory.WriteBytes(&byte, kLogMemorySlot, 0, 1), 1) << "no section yet";
-  EXPECT_EQ(memory.ReadBytes(&byte, kLogMemorySlot, 0, 1), 1);
-  ASSERT_FALSE(CreateLogMemory(memory));
-  EXPECT_EQ(memory.WriteBytes(&byte, kLogMemorySlot, kLogMemorySize - 1, 1), 0);
-  EXPECT_EQ(memory.WriteBytes(&byte, kLogMemorySlot, kLogMemorySize, 1), 1);
-  EXPECT_EQ(memory.ReadBytes(&byte, kLogMemorySlot, 0xFFFFFFFF, 2), 1);
-  EXPECT_EQ(memory.WriteBytes(&byte, 2, 0, 1), 1) << "slot 2 has no section";
+  EXPECT_EQ(memory.WriteBytes(&byte, kLogMemorySlot, 0, 1), Result::kFailed) << "no section yet";
+  EXPECT_EQ(memory.ReadBytes(&byte, kLogMemorySlot, 0, 1), Result::kFailed);
+  ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
+  EXPECT_EQ(memory.WriteBytes(&byte, kLogMemorySlot, kLogMemorySize - 1, 1), Result::kOk);
+  EXPECT_EQ(memory.WriteBytes(&byte, kLogMemorySlot, kLogMemorySize, 1), Result::kFailed);
+  EXPECT_EQ(memory.ReadBytes(&byte, kLogMemorySlot, 0xFFFFFFFF, 2), Result::kFailed);
+  EXPECT_EQ(memory.WriteBytes(&byte, 2, 0, 1), Result::kFailed) << "slot 2 has no section";
 }
 
 TEST(LogMemory, RecreatingEmptiesTheSection) {
   LogMemory memory;
-  ASSERT_FALSE(CreateLogMemory(memory));
-  ASSERT_FALSE(StoreRecord(memory, PatternRecord(1), 10));
-  ASSERT_FALSE(CreateLogMemory(memory));
+  ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
+  ASSERT_EQ(StoreRecord(memory, PatternRecord(1), 10), Result::kOk);
+  ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
   SampleRecord record = PatternRecord(2);
-  ASSERT_FALSE(FetchRecord(memory, record, 10));
+  ASSERT_EQ(FetchRecord(memory, record, 10), Result::kOk);
   EXPECT_EQ(record, SampleRecord{});
 }
 
 TEST(LogMemory, StoreAndFetchBounds) {
   LogMemory memory;
   SampleRecord record = PatternRecord(5);
-  EXPECT_TRUE(StoreRecord(memory, record, 0)) << "no section";
-  EXPECT_TRUE(FetchRecord(memory, record, 0));
-  ASSERT_FALSE(CreateLogMemory(memory));
+  EXPECT_EQ(StoreRecord(memory, record, 0), Result::kFailed) << "no section";
+  EXPECT_EQ(FetchRecord(memory, record, 0), Result::kFailed);
+  ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
 
-  ASSERT_FALSE(StoreRecord(memory, record, 1677699));
+  ASSERT_EQ(StoreRecord(memory, record, 1677699), Result::kOk);
   uint8_t bytes[40] = {};
-  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, 33554020, 40), 0);
+  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, 33554020, 40), Result::kOk);
   EXPECT_EQ(0, std::memcmp(bytes, record.bytes.data(), 20)) << "bytes 33,554,020 to 33,554,039";
-  EXPECT_TRUE(StoreRecord(memory, record, 1677700));
+  EXPECT_EQ(StoreRecord(memory, record, 1677700), Result::kFailed);
   for (int k = 20; k < 40; ++k) EXPECT_EQ(bytes[k], 0) << "record 1,677,700 stays unwritten";
-  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, 33554040, 20), 0);
+  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, 33554040, 20), Result::kOk);
   for (int k = 0; k < 20; ++k) EXPECT_EQ(bytes[k], 0);
 
   SampleRecord fetched;
-  EXPECT_FALSE(FetchRecord(memory, fetched, 1677699));
+  EXPECT_EQ(FetchRecord(memory, fetched, 1677699), Result::kOk);
   EXPECT_EQ(fetched, record);
   SampleRecord untouched = PatternRecord(9);
-  EXPECT_TRUE(FetchRecord(memory, untouched, 1677700));
+  EXPECT_EQ(FetchRecord(memory, untouched, 1677700), Result::kFailed);
   EXPECT_EQ(untouched, PatternRecord(9));
   // Indices that would wrap the index + 22 test (a negative current index).
   for (uint32_t index : {0xFFFFFFFFu, 0xFFFFFFEAu, 0xFFFFFFF0u}) {
-    EXPECT_TRUE(StoreRecord(memory, record, index)) << index;
-    EXPECT_TRUE(FetchRecord(memory, untouched, index)) << index;
+    EXPECT_EQ(StoreRecord(memory, record, index), Result::kFailed) << index;
+    EXPECT_EQ(FetchRecord(memory, untouched, index), Result::kFailed) << index;
   }
   EXPECT_EQ(untouched, PatternRecord(9));
 }
 
 TEST(LogMemory, SecondInstanceInOneProcessGetsItsOwnSection) {
   LogMemory first, second;
-  ASSERT_FALSE(CreateLogMemory(first));
-  ASSERT_FALSE(StoreRecord(first, PatternRecord(1), 0));
-  ASSERT_FALSE(CreateLogMemory(second));
+  ASSERT_EQ(CreateLogMemory(first), Result::kOk);
+  ASSERT_EQ(StoreRecord(first, PatternRecord(1), 0), Result::kOk);
+  ASSERT_EQ(CreateLogMemory(second), Result::kOk);
   EXPECT_NE(first.SectionName(kLogMemorySlot), second.SectionName(kLogMemorySlot));
   SampleRecord record;
-  ASSERT_FALSE(FetchRecord(first, record, 0));
+  ASSERT_EQ(FetchRecord(first, record, 0), Result::kOk);
   EXPECT_EQ(record, PatternRecord(1));
 }
 
@@ -183,11 +183,11 @@ TEST(LogMemory, SecondRunningProgramDoesNotWipeTheFirst) {
 
   {
     LogMemory second;
-    ASSERT_FALSE(CreateLogMemory(second));
+    ASSERT_EQ(CreateLogMemory(second), Result::kOk);
     EXPECT_NE(second.SectionName(kLogMemorySlot), first.name);
     EXPECT_EQ(MarkerThroughName(first.name), ChildSection::kMarker);
     uint32_t mine = 1;
-    ASSERT_EQ(second.ReadBytes(&mine, kLogMemorySlot, ChildSection::kMarkerOffset, 4), 0);
+    ASSERT_EQ(second.ReadBytes(&mine, kLogMemorySlot, ChildSection::kMarkerOffset, 4), Result::kOk);
     EXPECT_EQ(mine, 0u);
   }
   EXPECT_EQ(MarkerThroughName(first.name), ChildSection::kMarker);
@@ -199,8 +199,8 @@ TEST(LogMemory, NothingStaysInDevShmAfterTheEnd) {
   std::string name;
   {
     LogMemory memory;
-    ASSERT_FALSE(CreateLogMemory(memory));
-    ASSERT_FALSE(StoreRecord(memory, PatternRecord(3), 100));
+    ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
+    ASSERT_EQ(StoreRecord(memory, PatternRecord(3), 100), Result::kOk);
     name = memory.SectionName(kLogMemorySlot);
     EXPECT_TRUE(ShmExists(name));
   }
@@ -216,10 +216,10 @@ TEST(LogMemory, CrashedRunIsReclaimedAtTheNextStart) {
   std::string mine;
   {
     LogMemory memory;
-    ASSERT_EQ(memory.CreateSection(kSlot, kLogMemorySize), 0);
+    ASSERT_EQ(memory.CreateSection(kSlot, kLogMemorySize), Result::kOk);
     mine = memory.SectionName(kSlot);
     uint32_t value = 1;
-    ASSERT_EQ(memory.ReadBytes(&value, kSlot, ChildSection::kMarkerOffset, 4), 0);
+    ASSERT_EQ(memory.ReadBytes(&value, kSlot, ChildSection::kMarkerOffset, 4), Result::kOk);
     EXPECT_EQ(value, 0u) << "the old recording is gone";
     if (mine != crashed.name) {
       EXPECT_FALSE(ShmExists(crashed.name));
@@ -232,14 +232,14 @@ TEST(LogMemory, CrashedRunIsReclaimedAtTheNextStart) {
 TEST(LogMemory, CrashedPerProcessSectionIsReclaimed) {
   constexpr uint8_t kSlot = 202;
   LogMemory holder;  // keeps the shared name busy, so the child takes its own
-  ASSERT_EQ(holder.CreateSection(kSlot, 4096), 0);
+  ASSERT_EQ(holder.CreateSection(kSlot, 4096), Result::kOk);
   ChildSection crashed;
   crashed.Start(kSlot, /*crash=*/true);
   ASSERT_NE(crashed.name, holder.SectionName(kSlot));
   ASSERT_TRUE(ShmExists(crashed.name));
 
   LogMemory next;
-  ASSERT_EQ(next.CreateSection(kSlot, 4096), 0);
+  ASSERT_EQ(next.CreateSection(kSlot, 4096), Result::kOk);
   EXPECT_FALSE(ShmExists(crashed.name));
   EXPECT_TRUE(ShmExists(holder.SectionName(kSlot))) << "a live section is left alone";
 }

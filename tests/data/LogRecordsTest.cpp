@@ -8,12 +8,12 @@
 TEST(LogRecords, ReadsClippedToTheSection) {
   LogMemory memory(".TorvaneLogRecordsTest");
   EXPECT_TRUE(ReadLogRecords(memory, 0, 10).empty());
-  ASSERT_FALSE(CreateLogMemory(memory));
+  ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
   constexpr uint32_t kLast = (kRecoveryMarkerOffset - kLogHeaderSize) / kSampleRecordSize - 1;
   for (uint32_t i : {0u, 1u, 5000u, kLast}) {
     SampleRecord record;
     record[7] = static_cast<uint8_t>(i % 251 + 1);
-    ASSERT_FALSE(StoreRecord(memory, record, i));
+    ASSERT_EQ(StoreRecord(memory, record, i), Result::kOk);
   }
   const std::vector<SampleRecord> head = ReadLogRecords(memory, 0, 5001);
   ASSERT_EQ(head.size(), 5001u);

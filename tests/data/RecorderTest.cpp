@@ -12,10 +12,10 @@ struct RecorderFixture : ::testing::Test {
   RecordingView view{&clockEnable};
   Recorder recorder{state, memory, clockEnable, &view};
 
-  void SetUp() override { ASSERT_FALSE(CreateLogMemory(memory)); }
+  void SetUp() override { ASSERT_EQ(CreateLogMemory(memory), Result::kOk); }
 
   void FillRecords(uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) ASSERT_FALSE(StoreRecord(memory, PatternRecord(i), i));
+    for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(StoreRecord(memory, PatternRecord(i), i), Result::kOk);
     state.recordCount = count;
   }
 };
@@ -46,7 +46,7 @@ TEST_F(RecorderFixture, LiveStepsStoreTheCurrentSampleAndCount) {
   EXPECT_EQ(state.recordCount.load(), 3u);
   for (uint32_t i = 0; i < 3; ++i) {
     SampleRecord record;
-    ASSERT_FALSE(FetchRecord(memory, record, i));
+    ASSERT_EQ(FetchRecord(memory, record, i), Result::kOk);
     EXPECT_EQ(record, PatternRecord(100 + i));
   }
   EXPECT_EQ(view.Effects(), (Effects{"status:Time : 0 [msec]", "status:Time : 10 [msec]",
@@ -83,7 +83,7 @@ TEST_F(RecorderFixture, MemoryFullStopsAfterRecord900000) {
                      "message:Log Memory max\n|Time Check",
                      "line:Log Memory max"}));
   SampleRecord record;
-  ASSERT_FALSE(FetchRecord(memory, record, 900000));
+  ASSERT_EQ(FetchRecord(memory, record, 900000), Result::kOk);
   EXPECT_EQ(record, PatternRecord(7));
 }
 

@@ -116,7 +116,7 @@ TEST(RecordingClock, DestructionDoesNotWaitForALongPeriod) {
 TEST(FullRecording, StopsItselfWhenTheMemoryIsFull) {
   RecorderState state;
   LogMemory memory;
-  ASSERT_FALSE(CreateLogMemory(memory));
+  ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
   RecordingClock clock(1us);
   RecordingView view(&clock.enable);
   view.keepStatusTexts = false;
@@ -141,6 +141,6 @@ TEST(FullRecording, StopsItselfWhenTheMemoryIsFull) {
   EXPECT_EQ(state.recordCount.load(), 900001u);
 
   SampleRecord last;
-  ASSERT_FALSE(FetchRecord(memory, last, 900000));
+  ASSERT_EQ(FetchRecord(memory, last, 900000), Result::kOk);
   EXPECT_EQ(last, PatternRecord(77));
 }

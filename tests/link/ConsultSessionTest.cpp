@@ -22,12 +22,12 @@ class ConsultSessionTest : public ::testing::Test {
     serial.SetDevicePath(kPort, pty.path());
   }
   void OpenAndStartEcu() {
-    ASSERT_EQ(session.OpenPort(kPort), 0);
+    ASSERT_EQ(session.OpenPort(kPort), Result::kOk);
     ecu.Start();
   }
   // Everything the session sent until now.
   Bytes SentSoFar() {
-    EXPECT_EQ(session.Send(kMarker.data(), 1), 0);
+    EXPECT_EQ(session.Send(kMarker.data(), 1), Result::kOk);
     EXPECT_TRUE(WaitFor([&] { return ecu.HasReceived(kMarker); }));
     Bytes sent = ecu.Received();
     if (!sent.empty() && sent.back() == kMarker[0]) sent.pop_back();
@@ -35,7 +35,7 @@ class ConsultSessionTest : public ::testing::Test {
   }
   // The ECU number text and result of one ReadEcuNumber, with ecuFound set
   // as a successful initialisation leaves it.
-  int32_t ReadNumber(char (&out)[6]) {
+  Result ReadNumber(char (&out)[6]) {
     session.ecuFound = 1;
     return session.ReadEcuNumber(out);
   }
@@ -49,14 +49,14 @@ class ConsultSessionTest : public ::testing::Test {
 // ---- Port ---------------------------------------------------------------
 
 TEST_F(ConsultSessionTest, OpenPortSetsConsultTimeoutsAndRefusesASecondOpen) {
-  ASSERT_EQ(session.OpenPort(kPort), 0);
+  ASSERT_EQ(session.OpenPort(kPort), Result::kOk);
   EXPECT_EQ(session.portNumber.load(), kPort);
   EXPECT_EQ(serial.Settings(kPort).baudRate, 9600);
   EXPECT_EQ(serial.Settings(kPort).byteSize, 8);
   EXPECT_EQ(serial.Timeouts(kPort), (PortTimeouts{100, 100, 100, 10, 500}));
 
-  EXPECT_EQ(session.OpenPort(kPort), 1);
-  EXPECT_EQ(session.OpenPort(4), 1);
+  EXPECT_EQ(session.OpenPort(kPort), Result::kFailed);
+  EXPECT_EQ(session.OpenPort(4), Result::kFailed);
   EXPECT_EQ(session.portNumber.load(), kPort);
   EXPECT_TRUE(serial.IsOpen(kPort));
   EXPECT_FALSE(serial.IsOpen(4));
@@ -66,41 +66,41 @@ TEST_F(ConsultSessionTest, AFailedOpenLeavesNoPort) {
   serial.SetDevicePath(5, "/nonexistent/ttyUSB4");
   for (int32_t n : {5, 0, 11, -1}) {
     SCOPED_TRACE(n);
-    EXPECT_EQ(session.OpenPort(n), 1);
+    EXPECT_EQ(session.OpenPort(n), Result::kFailed);
     EXPECT_EQ(session.portNumber.load(), 0);
   }
-  EXPECT_EQ(session.OpenPort(kPort), 0);  // and the next open still works
+  EXPECT_EQ(session.OpenPort(kPort), Result::kOk);  // and the next open still works
 }
 
 TEST_F(ConsultSessionTest, ClosePortFreesThePortAndKeepsEcuFound) {
-  EXPECT_EQ(session.ClosePort(), 1);  // nothing open
-  ASSERT_EQ(session.OpenPort(kPort), 0);
+  EXPECT_EQ(session.ClosePort(), Result::kFailed);  // nothing open
+  ASSERT_EQ(session.OpenPort(kPort), Result::kOk);
   session.ecuFound = 1;
-  EXPECT_EQ(session.ClosePort(), 0);
+  EXPECT_EQ(session.ClosePort(), Result::kOk);
   EXPECT_EQ(session.portNumber.load(), 0);
   EXPECT_FALSE(serial.IsOpen(kPort));
   EXPECT_EQ(session.ecuFound.load(), 1);
-  EXPECT_EQ(session.ClosePort(), 1);
+  EXPECT_EQ(session.ClosePort(), Result::kFailed);
 }
 
 TEST_F(ConsultSessionTest, WithoutAPortEveryOperationFails) {
   uint8_t buffer[4] = {};
   char out[6] = "zzzzz";
-  EXPECT_EQ(session.Purge(), 1);
-  EXPECT_EQ(session.Send(buffer, 1), 1);
-  EXPECT_EQ(session.Receive(buffer, 1), 1);
+  EXPECT_EQ(session.Purge(), Result::kFailed);
+  EXPECT_EQ(session.Send(buffer, 1), Result::kFailed);
+  EXPECT_EQ(session.Receive(buffer, 1), Result::kFailed);
   EXPECT_EQ(session.Waiting(), 0);
   EXPECT_EQ(session.WaitInput(1), 0);
-  EXPECT_EQ(session.StopStream(), 1);
-  EXPECT_EQ(session.InitializeEcu(), 1);
+  EXPECT_EQ(session.StopStream(), Result::kFailed);
+  EXPECT_EQ(session.InitializeEcu(), Result::kFailed);
   session.ecuFound = 1;
-  EXPECT_EQ(session.ReadEcuNumber(out), 1);
+  EXPECT_EQ(session.ReadEcuNumber(out), Result::kFailed);
   EXPECT_STREQ(out, "zzzzz");
 }
 
 TEST_F(ConsultSessionTest, TransfersReachTheEcuAndBack) {
   OpenAndStartEcu();
-  EXPECT_EQ(session.StopStream(), 0);
+  EXPECT_EQ(session.StopStream(), Result::kOk);
   EXPECT_EQ(SentSoFar(), (Bytes{0x30}));
 
   ecu.Stop();  // the test reads the line itself from here on
@@ -108,10 +108,10 @@ TEST_F(ConsultSessionTest, TransfersReachTheEcuAndBack) {
   ASSERT_TRUE(WaitFor([&] { return session.Waiting() == 3; }));
   uint8_t buffer[4] = {};
   int32_t got = 0;
-  EXPECT_EQ(session.Receive(buffer, 3, &got), 0);
+  EXPECT_EQ(session.Receive(buffer, 3, &got), Result::kOk);
   EXPECT_EQ(got, 3);
   EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{0x12, 0x34, 0x56, 0}));
-  EXPECT_EQ(session.Receive(buffer, 1), 1);  // nothing came within the time-outs
+  EXPECT_EQ(session.Receive(buffer, 1), Result::kFailed);  // nothing came within the time-outs
 }
 
 // ---- Initialisation -------------------------------------------------------
@@ -119,7 +119,7 @@ TEST_F(ConsultSessionTest, TransfersReachTheEcuAndBack) {
 TEST_F(ConsultSessionTest, AnAckAfterOtherBytesFindsTheEcu) {
   ecu.OnCommand(kInitCommand, {{0x00, 0x2F, 0x11, 0xEF, 0x10}});
   OpenAndStartEcu();
-  EXPECT_EQ(session.InitializeEcu(), 0);
+  EXPECT_EQ(session.InitializeEcu(), Result::kOk);
   EXPECT_EQ(session.ecuFound.load(), 1);
   EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xFF, 0xFF, 0xEF}));
 }
@@ -128,16 +128,16 @@ TEST_F(ConsultSessionTest, OtherBytesAloneDoNotFindTheEcu) {
   ecu.OnCommand(kInitCommand, {{0x11, 0x01, 0xEF, 0x00, 0xFF}});
   OpenAndStartEcu();
   session.ecuFound = 1;  // from an earlier initialisation: cleared at the start
-  EXPECT_EQ(session.InitializeEcu(), 1);
+  EXPECT_EQ(session.InitializeEcu(), Result::kFailed);
   EXPECT_EQ(session.ecuFound.load(), 0);
 }
 
 TEST_F(ConsultSessionTest, ASilentEcuIsNotFoundAndTheNextTryStillWorks) {
   ecu.OnCommand(kInitCommand, {{}, {0x10}});  // silent first, then answers
   OpenAndStartEcu();
-  EXPECT_EQ(session.InitializeEcu(), 1);
+  EXPECT_EQ(session.InitializeEcu(), Result::kFailed);
   EXPECT_EQ(session.ecuFound.load(), 0);
-  EXPECT_EQ(session.InitializeEcu(), 0);
+  EXPECT_EQ(session.InitializeEcu(), Result::kOk);
   EXPECT_EQ(session.ecuFound.load(), 1);
   EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xFF, 0xFF, 0xEF, 0x30, 0xFF, 0xFF, 0xEF}));
 }
@@ -148,7 +148,7 @@ TEST_F(ConsultSessionTest, EcuNumberIsTheFiveBytesAroundThe55) {
   ecu.OnCommand(kNumberCommand, {{0xFF, 0x06, 0x31, 0x32, 0x55, 0x33, 0x34, 0x35}});
   OpenAndStartEcu();
   char out[6] = {};
-  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_STREQ(out, "12U34");
   EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xD0, 0xF0}));
 }
@@ -159,14 +159,14 @@ TEST_F(ConsultSessionTest, BytesBeforeTheFrameAndAfterItAreIgnored) {
                 {{0x2F, 0x0F, 0x00, 0xFF, 0x06, 0x31, 0x32, 0x55, 0x33, 0x34, 0x35, 0x00, 0x11}});
   OpenAndStartEcu();
   char out[6] = {};
-  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_STREQ(out, "12U34");
 }
 
 TEST_F(ConsultSessionTest, BeforeInitialisationNothingIsSent) {
   OpenAndStartEcu();
   char out[6] = "zzzzz";
-  EXPECT_EQ(session.ReadEcuNumber(out), 1);
+  EXPECT_EQ(session.ReadEcuNumber(out), Result::kFailed);
   EXPECT_STREQ(out, "zzzzz");
   EXPECT_EQ(SentSoFar(), Bytes{});
 }
@@ -183,7 +183,7 @@ TEST_F(ConsultSessionTest, RepliesWithoutAUsable55Fail) {
   for (size_t k = 0; k < replies.size(); ++k) {
     SCOPED_TRACE(k);
     char out[6] = "zzzzz";
-    EXPECT_EQ(ReadNumber(out), 1);
+    EXPECT_EQ(ReadNumber(out), Result::kFailed);
     EXPECT_STREQ(out, "zzzzz");
   }
 }
@@ -194,7 +194,7 @@ TEST_F(ConsultSessionTest, ALengthByteOf55IsPositionZeroAndFails) {
   ecu.OnCommand(kNumberCommand, {reply});
   OpenAndStartEcu();
   char out[6] = "zzzzz";
-  EXPECT_EQ(ReadNumber(out), 1);
+  EXPECT_EQ(ReadNumber(out), Result::kFailed);
   EXPECT_STREQ(out, "zzzzz");
 }
 
@@ -205,7 +205,7 @@ TEST_F(ConsultSessionTest, TheLongestFrameFitsAndReadsZerosBeyondItsEnd) {
   ecu.OnCommand(kNumberCommand, {reply});
   OpenAndStartEcu();
   char out[6] = "zzzzz";
-  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_EQ(Bytes(out, out + 6), (Bytes{0x41, 0x41, 0x55, 0, 0, 0}));
 }
 
@@ -215,7 +215,7 @@ TEST_F(ConsultSessionTest, AFrameLongerThanAHundredBytesIsHeld) {
   ecu.OnCommand(kNumberCommand, {reply});
   OpenAndStartEcu();
   char out[6] = {};
-  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_STREQ(out, "89U12");
 }
 
@@ -226,10 +226,10 @@ TEST_F(ConsultSessionTest, EachCallStartsWithAClearedFrameStore) {
                                 });
   OpenAndStartEcu();
   char out[6] = {};
-  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_STREQ(out, "12U34");
   // Positions 5 and 6 held 34 35 from the first reply; they now read 0.
-  EXPECT_EQ(ReadNumber(out), 0);
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_EQ(Bytes(out, out + 6), (Bytes{0x42, 0x43, 0x55, 0, 0, 0}));
 }
 

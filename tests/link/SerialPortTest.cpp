@@ -170,7 +170,7 @@ TEST_F(SerialPortOpen, AnOpenPortIsExclusiveAndTheFirstHandleKeepsWorking) {
 
   // The first handle still talks both ways, with its settings intact.
   const uint8_t out[] = {0x30};
-  EXPECT_EQ(port.Write(3, out, 1), SerialPort::kOk);
+  EXPECT_EQ(port.Write(3, out, 1), SerialPort::kDone);
   EXPECT_TRUE(WaitFor([&] { return !pty.ReadAvailable().empty(); }));
   pty.Write({0x10});
   uint8_t in[2] = {};
@@ -261,10 +261,10 @@ class SerialPortTransfer : public ::testing::Test {
 // Close).
 TEST_F(SerialPortTransfer, WriteHasReachedTheLineWhenItReturns) {
   const uint8_t request[] = {0x30, 0xFF, 0xFF, 0xEF};
-  EXPECT_EQ(port.Write(kPort, request, 4), SerialPort::kOk);
-  EXPECT_EQ(port.Purge(kPort), SerialPort::kOk);
+  EXPECT_EQ(port.Write(kPort, request, 4), SerialPort::kDone);
+  EXPECT_EQ(port.Purge(kPort), SerialPort::kDone);
   EXPECT_EQ(pty.ReadAvailable(), (Bytes{0x30, 0xFF, 0xFF, 0xEF}));
-  EXPECT_EQ(port.Write(kPort, request, 0), SerialPort::kOk);  // nothing to send is no failure
+  EXPECT_EQ(port.Write(kPort, request, 0), SerialPort::kDone);  // nothing to send is no failure
 }
 
 // Nobody reads the other side: the terminal's buffer fills and the write
@@ -369,7 +369,7 @@ TEST_F(SerialPortTransfer, InputCountPurgeAndWaitInput) {
   pty.Write({1, 2, 3, 4, 5});
   EXPECT_TRUE(WaitFor([&] { return port.WaitInput(kPort, 1) == 5; }));
   EXPECT_EQ(port.InputCount(kPort), 5);
-  EXPECT_EQ(port.Purge(kPort), SerialPort::kOk);
+  EXPECT_EQ(port.Purge(kPort), SerialPort::kDone);
   EXPECT_EQ(port.InputCount(kPort), 0);
   ASSERT_EQ(port.SetTimeouts(kPort, PortTimeouts{0, 0, 10, 0, 0}), 1);
   uint8_t buffer[6] = {};

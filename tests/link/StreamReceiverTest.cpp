@@ -43,7 +43,7 @@ class StreamReceiverTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(pty.ok());
     serial.SetDevicePath(kPort, pty.path());
-    ASSERT_EQ(session.OpenPort(kPort), 0);
+    ASSERT_EQ(session.OpenPort(kPort), Result::kOk);
     SampleRecord start;
     start[19] = kSpare;
     recorder.current.Store(start);
@@ -144,10 +144,10 @@ TEST_F(StreamReceiverTest, AfterAStopMidFrameTheNewFramesStillArrive) {
 }
 
 TEST_F(StreamReceiverTest, WithoutAPortTheActiveReceiverIdles) {
-  ASSERT_EQ(session.ClosePort(), 0);
+  ASSERT_EQ(session.ClosePort(), Result::kOk);
   receiver.active = 1;
   EXPECT_EQ(session.Waiting(), 0);
-  ASSERT_EQ(session.OpenPort(kPort), 0);  // the port comes back: frames flow again
+  ASSERT_EQ(session.OpenPort(kPort), Result::kOk);  // the port comes back: frames flow again
   const Bytes frame = Frame(0x09);
   pty.Write(frame);
   EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));
@@ -158,8 +158,8 @@ TEST_F(StreamReceiverTest, WithoutAPortTheActiveReceiverIdles) {
 TEST_F(StreamReceiverTest, TheWaitingReceiverDoesNotHoldOffClosingThePort) {
   receiver.active = 1;
   ASSERT_TRUE(WaitFor([&] { return !receiver.Parked(); }));
-  ASSERT_EQ(session.ClosePort(), 0);
-  ASSERT_EQ(session.OpenPort(kPort), 0);
+  ASSERT_EQ(session.ClosePort(), Result::kOk);
+  ASSERT_EQ(session.OpenPort(kPort), Result::kOk);
   const Bytes frame = Frame(0x09);
   pty.Write(frame);
   EXPECT_TRUE(SampleBecomes(SampleOf(frame, kSpare)));

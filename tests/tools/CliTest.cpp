@@ -47,11 +47,11 @@ LoadedLog LoadLog(const std::string& path) {
   LoadedLog log;
   LogMemory memory;
   RecorderState state;
-  if (CreateLogMemory(memory) || LoadLogFile(path, state, memory) != 0) return log;
+  if (CreateLogMemory(memory) != Result::kOk || LoadLogFile(path, state, memory) != Result::kOk) return log;
   log.count = state.recordCount.load();
   for (uint32_t i = 0; i < log.count; ++i) {
     SampleRecord r;
-    EXPECT_EQ(FetchRecord(memory, r, i), kRecorderOk);
+    EXPECT_EQ(FetchRecord(memory, r, i), Result::kOk);
     log.records.push_back(r);
   }
   return log;

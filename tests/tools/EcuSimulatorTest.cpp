@@ -22,7 +22,7 @@ struct Bench {
     started = simulator.Start();
     if (!started) return;
     port.SetDevicePath(1, simulator.SlavePath());
-    opened = session.OpenPort(1) == 0;
+    opened = session.OpenPort(1) == Result::kOk;
   }
   ~Bench() {
     (void)session.ClosePort();  // also when a test closed it already
@@ -36,7 +36,7 @@ struct Bench {
   }
   bool StartStream() {
     const std::vector<uint8_t> request = StreamRequest();
-    return session.Send(request.data(), static_cast<int32_t>(request.size())) == 0;
+    return session.Send(request.data(), static_cast<int32_t>(request.size())) == Result::kOk;
   }
 
   EcuSimulator simulator;
@@ -60,10 +60,10 @@ TEST(EcuSimulator, AnswersInitialisationAndEcuNumber) {
   Bench bench(EcuSimulatorOptions{});
   ASSERT_TRUE(bench.started) << bench.simulator.Error();
   ASSERT_TRUE(bench.opened);
-  EXPECT_EQ(bench.session.InitializeEcu(), 0);
+  EXPECT_EQ(bench.session.InitializeEcu(), Result::kOk);
   EXPECT_EQ(bench.simulator.InitAnswers(), 1u);
   char number[6] = {};
-  ASSERT_EQ(bench.session.ReadEcuNumber(number), 0);
+  ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
   EXPECT_STREQ(number, "8JU17");
   EXPECT_EQ(bench.simulator.EcuNumberAnswers(), 1u);
   // The program's exact bytes arrived: 30 FF FF EF, then 30 D0 F0.
@@ -77,25 +77,25 @@ TEST(EcuSimulator, EcuNumberOptionAndANumberWithoutTheMark) {
   {
     Bench bench(options);
     ASSERT_TRUE(bench.opened);
-    ASSERT_EQ(bench.session.InitializeEcu(), 0);
+    ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
     char number[6] = {};
-    ASSERT_EQ(bench.session.ReadEcuNumber(number), 0);
+    ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
     EXPECT_STREQ(number, "12U34");
   }
   // Without a 'U' the program finds no number: the reply is still a frame.
   options.ecuNumber = "ABCDE";
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   char number[6] = "-----";
-  EXPECT_EQ(bench.session.ReadEcuNumber(number), 1);
+  EXPECT_EQ(bench.session.ReadEcuNumber(number), Result::kFailed);
   EXPECT_EQ(bench.simulator.EcuNumberAnswers(), 1u);
 }
 
 TEST(EcuSimulator, StreamDeliversTheLoggedFramesInOrder) {
   Bench bench(Fast());
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   ASSERT_TRUE(bench.StartStream());
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(300));
@@ -119,7 +119,7 @@ TEST(EcuSimulator, SameSeedSameFramesOtherSeedOtherFrames) {
     options.seed = seed;
     Bench bench(options);
     EXPECT_TRUE(bench.opened);
-    EXPECT_EQ(bench.session.InitializeEcu(), 0);
+    EXPECT_EQ(bench.session.InitializeEcu(), Result::kOk);
     EXPECT_TRUE(bench.StartStream());
     FrameCollector collector(bench.session);
     EXPECT_TRUE(collector.Collect(150));
@@ -134,9 +134,9 @@ TEST(EcuSimulator, SameSeedSameFramesOtherSeedOtherFrames) {
 TEST(EcuSimulator, AnyRegisterListGivesFramesOfThatLength) {
   Bench bench(Fast());
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   const uint8_t request[] = {0x30, 0x5A, 0x08, 0x5A, 0x0C, 0x5A, 0x99, 0xF0};
-  ASSERT_EQ(bench.session.Send(request, sizeof request), 0);
+  ASSERT_EQ(bench.session.Send(request, sizeof request), Result::kOk);
   ASSERT_TRUE(WaitFor([&] { return bench.simulator.SentFrameCount() >= 5; }));
 
   // Read the raw line: FF 03, coolant, battery, an unknown register (0).
@@ -161,7 +161,7 @@ TEST(EcuSimulator, AnyRegisterListGivesFramesOfThatLength) {
 TEST(EcuSimulator, StopByteEndsTheStream) {
   Bench bench(Fast());
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   ASSERT_TRUE(bench.StartStream());
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(10));
@@ -169,12 +169,12 @@ TEST(EcuSimulator, StopByteEndsTheStream) {
 
   // The stop byte ends the stream at once; ReadEcuNumber then purges what
   // was already on the line and gets its reply, and no frame follows.
-  ASSERT_EQ(bench.session.StopStream(), 0);
+  ASSERT_EQ(bench.session.StopStream(), Result::kOk);
   ASSERT_TRUE(WaitFor([&] { return !bench.simulator.Streaming(); }));
   char number[6] = {};
-  ASSERT_EQ(bench.session.ReadEcuNumber(number), 0);
+  ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
   const uint64_t framesAfterStop = bench.simulator.SentFrameCount();
-  ASSERT_EQ(bench.session.ReadEcuNumber(number), 0);
+  ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
   EXPECT_STREQ(number, "8JU17");
   EXPECT_EQ(bench.simulator.SentFrameCount(), framesAfterStop);
 
@@ -191,7 +191,7 @@ TEST(EcuSimulator, PacedNoFasterThanTheBaud) {
   // Only a lower bound is asserted: a slow machine can only make it later.
   Bench bench(EcuSimulatorOptions{});
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   ASSERT_TRUE(bench.StartStream());
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(1));
@@ -207,7 +207,7 @@ TEST(EcuSimulator, NoInitNeverAnswers) {
   options.noInit = true;
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
-  EXPECT_EQ(bench.session.InitializeEcu(), 1);
+  EXPECT_EQ(bench.session.InitializeEcu(), Result::kFailed);
   EXPECT_EQ(bench.session.ecuFound.load(), 0);
   EXPECT_EQ(bench.simulator.InitAnswers(), 0u);
 }
@@ -217,9 +217,9 @@ TEST(EcuSimulator, EchoedCommandsStillInitialiseReadAndStream) {
   options.echoInverted = true;
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   char number[6] = {};
-  ASSERT_EQ(bench.session.ReadEcuNumber(number), 0);
+  ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
   EXPECT_STREQ(number, "8JU17");
   ASSERT_TRUE(bench.StartStream());
   FrameCollector collector(bench.session);
@@ -235,7 +235,7 @@ TEST(EcuSimulator, StrayBytesBetweenFramesAreIgnored) {
   options.strayBytes = true;
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   ASSERT_TRUE(bench.StartStream());
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(200));
@@ -250,7 +250,7 @@ TEST(EcuSimulator, FramesWithRegistersReading255AllArrive) {
   options.ffInFrame = true;
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   ASSERT_TRUE(bench.StartStream());
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(200));
@@ -273,7 +273,7 @@ TEST(EcuSimulator, CutFrameLosesItselfAndAtMostTheNextFrame) {
   options.ffInFrame = true;  // registers at 255 must not make a cut cost more
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
   ASSERT_TRUE(bench.StartStream());
   FrameCollector collector(bench.session);
   ASSERT_TRUE(collector.Collect(200));
@@ -311,11 +311,11 @@ TEST(EcuSimulator, CloseAfterTakesTheLineAway) {
   const std::string path = bench.simulator.SlavePath();
   ASSERT_TRUE(WaitFor([&] { return !bench.simulator.Running(); }));
   // The program's port is still open but the ECU is gone.
-  EXPECT_EQ(bench.session.InitializeEcu(), 1);
+  EXPECT_EQ(bench.session.InitializeEcu(), Result::kFailed);
   SerialPort other;
   other.SetDevicePath(1, path);
   ConsultSession late(other);
-  EXPECT_EQ(late.OpenPort(1), 1);
+  EXPECT_EQ(late.OpenPort(1), Result::kFailed);
 }
 
 TEST(EcuSimulator, LinkIsMadeReplacedAndRemoved) {

@@ -75,7 +75,7 @@ class EcuCommandsTest : public WindowTest {
     bool framesBegun = false;
     for (uint32_t i = 0; i < count; ++i) {
       SampleRecord record;
-      if (FetchRecord(instances->logMemory, record, i))
+      if (FetchRecord(instances->logMemory, record, i) != Result::kOk)
         return ::testing::AssertionFailure() << "record " << i << " cannot be fetched";
       if (!framesBegun && record == SampleRecord{}) continue;
       framesBegun = true;
@@ -192,7 +192,7 @@ TEST_F(EcuCommandsTest, FramesWithRegistersAt255Arrive) {
         const uint32_t count = State().recordCount.load();
         for (; looked < count && !recordedFf; ++looked) {
           SampleRecord record;
-          if (FetchRecord(instances->logMemory, record, looked) != kRecorderOk) continue;
+          if (FetchRecord(instances->logMemory, record, looked) != Result::kOk) continue;
           for (int b = 1; b <= kFrameLength; ++b) recordedFf = recordedFf || record[b] == 0xFF;
         }
         return recordedFf;

@@ -32,7 +32,7 @@ class FileCommandsTest : public WindowTest {
       r[0] = kFrameLength;
       r[1] = static_cast<uint8_t>(i >> 8);
       r[2] = static_cast<uint8_t>(i);
-      ASSERT_FALSE(StoreRecord(instances->logMemory, r, i));
+      ASSERT_EQ(StoreRecord(instances->logMemory, r, i), Result::kOk);
     }
     State().recordCount = n;
   }
@@ -42,7 +42,7 @@ class FileCommandsTest : public WindowTest {
 
 TEST_F(FileCommandsTest, OpenAsksFirstWhenUnsavedAndLoadsIntoPlayback) {
   Record(3);
-  ASSERT_EQ(SaveLogFile(File("three.eld"), State(), instances->logMemory), 0);
+  ASSERT_EQ(SaveLogFile(File("three.eld"), State(), instances->logMemory), Result::kOk);
   State().unsaved = 1;
   State().liveMode = 1;
   dialogs.answers = {false};
@@ -73,7 +73,7 @@ TEST_F(FileCommandsTest, AFailedOrEmptyLoadLeavesTheModeOrGetsAValidRange) {
   EXPECT_EQ(State().liveMode.load(), 1);
   EXPECT_FALSE(Form().StartButton->isEnabled());
 
-  ASSERT_EQ(SaveLogFile(File("empty.eld"), State(), instances->logMemory), 0);  // 0 records
+  ASSERT_EQ(SaveLogFile(File("empty.eld"), State(), instances->logMemory), Result::kOk);  // 0 records
   dialogs.fileNames = {QString::fromStdString(File("empty.eld"))};
   Click(Form().FileOpen);
   EXPECT_EQ(StatusLines().back(), "Load Log File OK");

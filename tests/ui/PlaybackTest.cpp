@@ -24,14 +24,14 @@ class PlaybackTest : public WindowTest {
   void LoadRecording(int count, std::chrono::nanoseconds clockPeriod = std::chrono::hours(1)) {
     CreateWindows(clockPeriod);
     for (int i = 0; i < count; ++i) {
-      ASSERT_FALSE(StoreRecord(instances->logMemory, RecordNumber(i), static_cast<uint32_t>(i)));
+      ASSERT_EQ(StoreRecord(instances->logMemory, RecordNumber(i), static_cast<uint32_t>(i)), Result::kOk);
     }
     State().recordCount = static_cast<uint32_t>(count);
     const std::string file = (directory / "drive.eld").string();
-    ASSERT_EQ(SaveLogFile(file, State(), instances->logMemory), 0);
-    ASSERT_FALSE(CreateLogMemory(instances->logMemory));  // wipe, so the load must bring it back
+    ASSERT_EQ(SaveLogFile(file, State(), instances->logMemory), Result::kOk);
+    ASSERT_EQ(CreateLogMemory(instances->logMemory), Result::kOk);  // wipe, so the load must bring it back
     State().recordCount = 0;
-    ASSERT_EQ(LoadLogFile(file, State(), instances->logMemory), 0);
+    ASSERT_EQ(LoadLogFile(file, State(), instances->logMemory), Result::kOk);
     ASSERT_EQ(State().recordCount.load(), static_cast<uint32_t>(count));
     State().currentIndex = 0;
     State().liveMode = 0;

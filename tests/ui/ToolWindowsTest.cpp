@@ -34,11 +34,11 @@ class ToolWindowsTest : public WindowTest {
   // Writes the records to a log file and opens it with File > Open.
   void OpenRecording(const std::vector<SampleRecord>& records, const std::string& name = "drive") {
     for (size_t i = 0; i < records.size(); ++i)
-      ASSERT_FALSE(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)));
+      ASSERT_EQ(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)), Result::kOk);
     State().recordCount = static_cast<uint32_t>(records.size());
     const std::string file = (directory / (name + ".eld")).string();
-    ASSERT_EQ(SaveLogFile(file, State(), instances->logMemory), 0);
-    ASSERT_FALSE(CreateLogMemory(instances->logMemory));
+    ASSERT_EQ(SaveLogFile(file, State(), instances->logMemory), Result::kOk);
+    ASSERT_EQ(CreateLogMemory(instances->logMemory), Result::kOk);
     State().recordCount = 0;
     dialogs.fileNames.push_back(QString::fromStdString(file));
     Main().FileOpenClick();
@@ -146,7 +146,7 @@ TEST_F(ToolWindowsTest, FollowsALiveRecordingAndNoticesANewOne) {
   instances->recordingClock.enable = 1;  // recording (the clock's period keeps it from ticking)
   auto record = [&](int from, int to, int salt) {
     for (int i = from; i < to; ++i)
-      ASSERT_FALSE(StoreRecord(instances->logMemory, Numbered(i, salt), static_cast<uint32_t>(i)));
+      ASSERT_EQ(StoreRecord(instances->logMemory, Numbered(i, salt), static_cast<uint32_t>(i)), Result::kOk);
     State().recordCount = static_cast<uint32_t>(to);
   };
   record(0, 5000, 0);
@@ -258,7 +258,7 @@ TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
   const std::vector<SampleRecord> records = TwoRuns();
   auto recordUpTo = [&](size_t end) {
     for (size_t i = State().recordCount.load(); i < end; ++i)
-      ASSERT_FALSE(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)));
+      ASSERT_EQ(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)), Result::kOk);
     State().recordCount = static_cast<uint32_t>(end);
     check.RefreshTimerTimer();
   };

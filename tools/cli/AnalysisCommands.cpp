@@ -28,17 +28,17 @@ std::string Fixed(double value, int decimals) {
 bool LoadRecords(const std::string& file, std::vector<SampleRecord>& records) {
   LogFileInfo info;
   std::string error;
-  if (ReadLogFileInfo(file, info, error) != 0) {
+  if (ReadLogFileInfo(file, info, error) != Result::kOk) {
     CliError(file + ": " + error);
     return false;
   }
   LogMemory memory;
-  if (CreateLogMemory(memory)) {
+  if (CreateLogMemory(memory) != Result::kOk) {
     CliError("cannot create the log memory");
     return false;
   }
   RecorderState state;
-  if (LoadLogFile(file, state, memory) != 0) {
+  if (LoadLogFile(file, state, memory) != Result::kOk) {
     CliError(file + ": cannot be loaded");
     return false;
   }

@@ -226,7 +226,7 @@ int RecordCommand(const CliArguments& args) {
   const std::string device = port.DevicePath(number);
 
   LogMemory memory;
-  if (CreateLogMemory(memory) == kRecorderFailed) {
+  if (CreateLogMemory(memory) == Result::kFailed) {
     CliError("cannot create the log memory");
     return kExitFailed;
   }
@@ -361,7 +361,7 @@ int ExportCommand(const CliArguments& args) {
                          std::to_string(last));
 
   LogMemory memory;
-  if (CreateLogMemory(memory) == kRecorderFailed) {
+  if (CreateLogMemory(memory) == Result::kFailed) {
     CliError("cannot create the log memory");
     return kExitFailed;
   }

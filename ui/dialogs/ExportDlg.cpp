@@ -68,7 +68,7 @@ void TExportDlg::OKBtnClick() {
   }
   const std::string fileName = WithExtension(chosen.toStdString(), ".csv");
   int64_t written = 0;
-  const int32_t result =
+  const Result result =
       ExportCsvFile(fileName, ui_->StartScrollBar->value(), ui_->StopScrollBar->value(),
                     instances_.recorderState, instances_.logMemory, this, written, lines_);
   mainForm_->AddStatusLine(result == kExportOk ? "Export done" : "Export Error");

@@ -17,7 +17,7 @@ bool RecordingMirror::ReadRange(uint32_t first, uint32_t count, std::vector<Samp
   static_assert(sizeof(SampleRecord) == kSampleRecordSize);
   const bool ok = instances_.logMemory.ReadBytes(into.data() + start, kLogMemorySlot,
                                                  kLogHeaderSize + kSampleRecordSize * first,
-                                                 kSampleRecordSize * count) == 0;
+                                                 kSampleRecordSize * count) == Result::kOk;
   if (!ok) into.resize(start);
   return ok;
 }
@@ -31,7 +31,7 @@ bool RecordingMirror::SameAsMemory() {
   for (size_t p = 0; p < kProbes; ++p) {
     const size_t i = p == kProbes - 1 ? n - 1 : n * p / kProbes;
     SampleRecord probe;
-    if (FetchRecord(instances_.logMemory, probe, static_cast<uint32_t>(i))) return false;
+    if (FetchRecord(instances_.logMemory, probe, static_cast<uint32_t>(i)) != Result::kOk) return false;
     if (probe != records_[i]) return false;
   }
   return true;
