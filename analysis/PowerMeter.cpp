@@ -177,11 +177,17 @@ std::vector<PowerPoint> PullTracker::Curve(bool whole) const {
   return curve;
 }
 
-std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle) {
+std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle) {
   std::vector<PullResult> pulls;
   PullTracker tracker(vehicle);
-  for (size_t i = 0; i < records.size(); ++i)
-    if (tracker.Add(static_cast<uint32_t>(i), records[i])) pulls.push_back(tracker.LastPull());
+  records.Visit(0, records.Count(), [&](uint32_t first, std::span<const SampleRecord> block) {
+    for (size_t i = 0; i < block.size(); ++i)
+      if (tracker.Add(first + static_cast<uint32_t>(i), block[i])) pulls.push_back(tracker.LastPull());
+  });
   if (tracker.Finish()) pulls.push_back(tracker.LastPull());
   return pulls;
+}
+
+std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle) {
+  return FindPulls(RecordSpan(records), vehicle);
 }

@@ -24,6 +24,7 @@
 #include <span>
 #include <vector>
 
+#include "data/RecordSource.h"
 #include "data/SampleRecord.h"
 
 struct VehicleFigures {  // defaults documented in the guide
@@ -86,4 +87,6 @@ class PullTracker {  // follows records one at a time, live or over a recording
   PullResult last_;
 };
 
+// Every pull in a recording, the one going on at its end included.
+std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle);
 std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle);

@@ -186,10 +186,16 @@ double RunTimer::ElapsedS() const {
 
 double RunTimer::DistanceM() const { return phase_ == Phase::Running ? distance_ : 0; }
 
-std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM) {
+std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM) {
   std::vector<RunResult> runs;
   RunTimer timer(distanceM);
-  for (size_t i = 0; i < records.size(); ++i)
-    if (timer.Add(static_cast<uint32_t>(i), records[i])) runs.push_back(timer.LastRun());
+  records.Visit(0, records.Count(), [&](uint32_t first, std::span<const SampleRecord> block) {
+    for (size_t i = 0; i < block.size(); ++i)
+      if (timer.Add(first + static_cast<uint32_t>(i), block[i])) runs.push_back(timer.LastRun());
+  });
   return runs;
+}
+
+std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM) {
+  return FindRuns(RecordSpan(records), distanceM);
 }

@@ -26,6 +26,7 @@
 #include <span>
 #include <vector>
 
+#include "data/RecordSource.h"
 #include "data/SampleRecord.h"
 #include "data/RecordPeriod.h"
 
@@ -92,4 +93,6 @@ class RunTimer {  // follows records one at a time, live or over a recording
   RunResult last_;
 };
 
+// Every run over the distance in a recording.
+std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM);
 std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM);

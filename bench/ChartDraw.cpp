@@ -18,10 +18,10 @@
 #include <cstring>
 #include <vector>
 
+#include "data/RecordPeriod.h"
 #include "data/Recorder.h"
 #include "ui/app/Settings.h"
 #include "ui/widgets/TraceChart.h"
-#include "data/RecordPeriod.h"
 
 namespace {
 
@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
       chart.SetValues(c.values);
       chart.SetBitTracks(c.bits);
       chart.ShowWhole();
-      chart.SetRecords(&records);
+      const RecordVector source(records);
+      chart.SetRecords(&source);
       Clock::time_point start = Clock::now();
       chart.render(&image);
       fresh.push_back(Ms(start));
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
   chart.resize(image.size());
   chart.SetValues({0, 2, 4, 6});
   chart.Follow(3000);
-  chart.SetRecords(&live);
+  const RecordVector liveSource(live);
+  chart.SetRecords(&liveSource);
   chart.render(&image);
   std::vector<double> ticks;
   for (int i = 0; i < (liveOnly ? 5000 : 200); ++i) {

@@ -32,9 +32,11 @@
 #include <string>
 #include <vector>
 
+#include "control/ProgramObjects.h"
 #include "tools/ecusim/EcuSimulator.h"
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
+#include "ui/tools/SubWindow.h"
 #include "ui/dialogs/UserDialogs.h"
 #include "ui_Consultmain.h"
 
@@ -99,7 +101,7 @@ int CpuFigures(int seconds, const std::string& settings) {
 
   Instances instances;
   StandardDialogs dialogs;
-  ProgramWindows windows = CreateProgramWindows(instances.refs, WindowContext{settings, dialogs});
+  ProgramWindows windows = CreateProgramWindows(instances.session, WindowContext{settings, dialogs});
   instances.serialPort.SetDevicePath(1, slave);
   windows.consultMainForm->show();
 
@@ -129,7 +131,7 @@ int CpuFigures(int seconds, const std::string& settings) {
       TConsultMainForm::ClickMenuItem(windows.consultMainForm->Form()->SubWindow1);
       opening += CpuShareWhileRunning(500) / turns;
       open += CpuShareWhileRunning(turnMs) / turns;
-      windows.subWindow->hide();
+      windows.Tool<TSubWindow>()->hide();
       (void)CpuShareWhileRunning(500);  // settling, not counted
       closed += CpuShareWhileRunning(turnMs) / turns;
     }
@@ -213,7 +215,7 @@ int LatencyFigures(size_t frames, const std::string& settings) {
 
   Instances instances;
   StandardDialogs dialogs;
-  ProgramWindows windows = CreateProgramWindows(instances.refs, WindowContext{settings, dialogs});
+  ProgramWindows windows = CreateProgramWindows(instances.session, WindowContext{settings, dialogs});
   instances.serialPort.SetDevicePath(1, simulator.SlavePath());
   windows.consultMainForm->show();
   PaintWatch watch(*windows.consultMainForm);

@@ -1,7 +1,6 @@
 #include "data/LogRecords.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "data/Recorder.h"
 
@@ -10,44 +9,42 @@ namespace {
 // Records end where the recovery marker begins.
 constexpr uint32_t kRecordsInSection =
     (kRecoveryMarkerOffset - kLogHeaderSize) / static_cast<uint32_t>(kSampleRecordSize);
-// Copied a block at a time: the recording clock shares the memory's lock
-// and must never wait for a whole recording to be copied.
 constexpr uint32_t kBlockRecords = 4096;
 
 }  // namespace
 
-std::vector<SampleRecord> ReadLogRecords(LogMemory& memory, uint32_t first, uint32_t count) {
-  std::vector<SampleRecord> records;
-  if (first >= kRecordsInSection) return records;
+void VisitLogRecords(LogMemory& memory, uint32_t first, uint32_t count, const RecordVisitor& visit) {
+  if (first >= kRecordsInSection) return;
   count = std::min(count, kRecordsInSection - first);
-  records.reserve(count);
-
-  std::vector<uint8_t> block(static_cast<size_t>(kBlockRecords) * kSampleRecordSize);
-  uint32_t done = 0;
-  while (done < count) {
+  // One transfer per block: a SampleRecord is its 20 bytes and nothing else.
+  static_assert(sizeof(SampleRecord) == kSampleRecordSize);
+  std::vector<SampleRecord> block(std::min(count, kBlockRecords));
+  for (uint32_t done = 0; done < count;) {
     const uint32_t n = std::min(kBlockRecords, count - done);
-    const uint32_t offset = kLogHeaderSize + (first + done) * static_cast<uint32_t>(kSampleRecordSize);
-    const uint32_t bytes = n * static_cast<uint32_t>(kSampleRecordSize);
-    if (memory.ReadBytes(block.data(), kLogMemorySlot, offset, bytes) != Result::kOk) {
-      // A section smaller than a whole one (or none): take what it has, a
-      // record at a time, up to its end.
-      for (uint32_t i = 0; i < n; ++i) {
-        SampleRecord record;
-        if (memory.ReadBytes(record.bytes.data(), kLogMemorySlot,
-                             offset + i * static_cast<uint32_t>(kSampleRecordSize),
-                             kSampleRecordSize) != Result::kOk)
-          return records;
-        records.push_back(record);
-      }
-      return records;
+    const uint32_t at = first + done;
+    const uint32_t offset = kLogHeaderSize + at * static_cast<uint32_t>(kSampleRecordSize);
+    if (memory.ReadBytes(block.data(), kLogMemorySlot, offset, n * kSampleRecordSize) != Result::kOk) {
+      // A section smaller than a whole one (or none): what it has, a record
+      // at a time, up to its end.
+      uint32_t got = 0;
+      while (got < n && FetchRecord(memory, block[got], at + got) == Result::kOk) ++got;
+      if (got > 0) visit(at, std::span<const SampleRecord>(block.data(), got));
+      return;
     }
-    for (uint32_t i = 0; i < n; ++i) {
-      SampleRecord record;
-      std::memcpy(record.bytes.data(), block.data() + static_cast<size_t>(i) * kSampleRecordSize,
-                  kSampleRecordSize);
-      records.push_back(record);
-    }
+    visit(at, std::span<const SampleRecord>(block.data(), n));
     done += n;
   }
+}
+
+std::vector<SampleRecord> ReadLogRecords(LogMemory& memory, uint32_t first, uint32_t count) {
+  std::vector<SampleRecord> records;
+  VisitLogRecords(memory, first, count, [&](uint32_t, std::span<const SampleRecord> block) {
+    records.insert(records.end(), block.begin(), block.end());
+  });
   return records;
+}
+
+void LogMemoryRecords::Visit(uint32_t first, uint32_t count, const RecordVisitor& visit) const {
+  if (first >= count_) return;
+  VisitLogRecords(memory_, first, std::min(count, count_ - first), visit);
 }

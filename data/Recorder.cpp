@@ -80,8 +80,10 @@ void RecorderStep(Recorder& recorder) {
 
   // Playback. A failed fetch leaves the current sample as it was.
   SampleRecord record = state.current.Load();
-  if (FetchRecord(recorder.memory, record, static_cast<uint32_t>(i)) == Result::kOk)
+  if (FetchRecord(recorder.memory, record, static_cast<uint32_t>(i)) == Result::kOk) {
     state.current.Store(record);
+    state.sampleChanged.store(i);
+  }
   if (state.drag.load() == 0) {
     if (view != nullptr) view->SetPlayPosition(i);
     state.currentIndex.store(i + 1);

@@ -23,7 +23,8 @@ struct RecorderState {
   // Complete frames decoded so far; lets a reader tell a new sample from a
   // repeat of the same values.
   std::atomic<uint64_t> framesDecoded{0};
-  // Stored to at every complete frame: the display watches it to show a
-  // new frame at once, without waiting for its next tick.
-  WakeFlag frameArrived{0};
+  // Stored to whenever the current sample changes (a complete frame, a
+  // record played back or sought): the display sleeps on it and shows each
+  // new sample the moment it comes.
+  WakeFlag sampleChanged{0};
 };

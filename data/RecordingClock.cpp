@@ -1,10 +1,12 @@
-#include "RecordingClock.h"
+#include "data/RecordingClock.h"
 
 using Clock = std::chrono::steady_clock;
 
 RecordingClock::RecordingClock(std::chrono::nanoseconds period) : period_(period) {}
 
-RecordingClock::~RecordingClock() {
+RecordingClock::~RecordingClock() { Stop(); }
+
+void RecordingClock::Stop() {
   stopping_.store(true);
   // The thread sleeps on the enable flag, whether disabled or between two
   // ticks, so it wakes at once even when the period is long.

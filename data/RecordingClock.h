@@ -18,13 +18,16 @@
 class RecordingClock {
  public:
   explicit RecordingClock(std::chrono::nanoseconds period = kRecordPeriod);
-  ~RecordingClock();  // stops the thread and waits for it
+  ~RecordingClock();  // Stop()
   RecordingClock(const RecordingClock&) = delete;
   RecordingClock& operator=(const RecordingClock&) = delete;
 
   // Starts the periodic thread; each tick runs onTick while `enable` is not 0.
   // Called once; a second call does nothing.
   void StartRecordingClock(std::function<void()> onTick);
+  // Ends the thread and waits for it: no tick runs after it returns. Safe
+  // to repeat; the destructor does it too.
+  void Stop();
 
   WakeFlag enable{0};
   std::chrono::nanoseconds Period() const { return period_; }

@@ -10,13 +10,21 @@
 // (No stand-alone fences: ThreadSanitizer cannot follow those.)
 
 SampleRecord SampleCell::Load() const {
+  uint32_t version = 0;
+  return Load(version);
+}
+
+SampleRecord SampleCell::Load(uint32_t& version) const {
   SampleRecord out;
   uint32_t words[kWords];
   for (;;) {
     const uint32_t before = sequence_.load(std::memory_order_acquire);
     if (before & 1u) continue;  // a writer is halfway through
     for (int i = 0; i < kWords; ++i) words[i] = words_[i].load(std::memory_order_acquire);
-    if (sequence_.load(std::memory_order_relaxed) == before) break;
+    if (sequence_.load(std::memory_order_relaxed) == before) {
+      version = before;
+      break;
+    }
   }
   std::memcpy(out.bytes.data(), words, sizeof words);
   return out;

@@ -13,6 +13,9 @@
 class SampleCell {
  public:
   SampleRecord Load() const;
+  // The same, with the version of what was read: it changes with every
+  // store, so a reader can tell a new sample from one it has seen.
+  SampleRecord Load(uint32_t& version) const;
   void Store(const SampleRecord& record);
   // Writes only bytes [first, first + count), keeping the others (the decoder
   // writes bytes 0..18 and leaves the spare byte alone).

@@ -51,7 +51,7 @@ void StartFrame(StreamDecoderState& d) {
 void Deliver(const StreamDecoderState& d, RecorderState& recorder) {
   recorder.current.StoreBytes(0, d.work, kFrameLength + 1);
   const uint64_t frames = recorder.framesDecoded.fetch_add(1, std::memory_order_release) + 1;
-  recorder.frameArrived.store(static_cast<int32_t>(frames & 0x7FFFFFFF));
+  recorder.sampleChanged.store(static_cast<int32_t>(frames & 0x7FFFFFFF));
 }
 
 // Decodes one byte. False when it shows a held frame to have slipped: the

@@ -20,6 +20,6 @@ struct StreamDecoderState {
 // Feeds bytes of one read to the frame decoder; a complete FF 12 frame
 // overwrites bytes 0..18 of the recorder's current sample (register values
 // of 255 included), then counts in framesDecoded and stores to
-// frameArrived. One thread per decoder state (the receiver's).
+// sampleChanged. One thread per decoder state (the receiver's).
 void DecodeStream(StreamDecoderState& decoder, RecorderState& recorder, const uint8_t* bytes,
                   int count);

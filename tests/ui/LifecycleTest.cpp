@@ -77,9 +77,9 @@ TEST_P(TimeUnitKeysTest, LastNonZeroKeyWins) {
   EXPECT_EQ(Form().Time_min->isChecked(), GetParam().min);
   EXPECT_EQ(Form().Time_sec->isChecked(), GetParam().sec);
   EXPECT_EQ(Form().Time_msec->isChecked(), GetParam().msec);
-  EXPECT_EQ(Main().TimeUnitChecked(TimeUnit::Min), GetParam().min);
-  EXPECT_EQ(Main().TimeUnitChecked(TimeUnit::Sec), GetParam().sec);
-  EXPECT_EQ(Main().TimeUnitChecked(TimeUnit::Msec), GetParam().msec);
+  EXPECT_EQ(Main().Bridge().TimeUnitChecked(TimeUnit::Min), GetParam().min);
+  EXPECT_EQ(Main().Bridge().TimeUnitChecked(TimeUnit::Sec), GetParam().sec);
+  EXPECT_EQ(Main().Bridge().TimeUnitChecked(TimeUnit::Msec), GetParam().msec);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -154,19 +154,19 @@ TEST_F(LiveDisplayTest, TimeUnitItemsCheckOneAndTheReadoutWaitsForTheNextStep) {
   State().recordCount = 10000;
   State().drag = 1;
   State().currentIndex = 5999;
-  RecorderStep(Main().RecorderOfWindow());
+  RecorderStep(TheSession().RecorderOfSession());
   EXPECT_EQ(Form().Status->text(), "Time : 59990 [msec]");
   TConsultMainForm::ClickMenuItem(Form().Time_sec);
   EXPECT_EQ(Form().Status->text(), "Time : 59990 [msec]");
   EXPECT_TRUE(Form().Time_sec->isChecked());
   EXPECT_FALSE(Form().Time_msec->isChecked());
-  RecorderStep(Main().RecorderOfWindow());
+  RecorderStep(TheSession().RecorderOfSession());
   EXPECT_EQ(Form().Status->text(), "Time : 59 [sec]");
   TConsultMainForm::ClickMenuItem(Form().Time_min);
   TConsultMainForm::ClickMenuItem(Form().Time_min);  // a second click keeps it checked
   EXPECT_TRUE(Form().Time_min->isChecked());
   State().currentIndex = 6000;
-  RecorderStep(Main().RecorderOfWindow());
+  RecorderStep(TheSession().RecorderOfSession());
   EXPECT_EQ(Form().Status->text(), "Time : 1 [min]");
 }
 
@@ -179,11 +179,11 @@ TEST_F(LiveDisplayTest, EffectsFromAnotherThreadArriveInOrderAndWaitForTheMessag
     linesWhileBoxOpen = StatusLines();
   };
   std::thread clock([&] {
-    Main().SetStatusText("Time : 10 [msec]");
-    Main().AddStatusLine("one");
-    Main().ClickStopButton();
-    Main().ShowMessage("Log Memory max\n", "Time Check");
-    Main().AddStatusLine("Log Memory max");
+    Main().Bridge().SetStatusText("Time : 10 [msec]");
+    Main().Bridge().AddStatusLine("one");
+    Main().Bridge().ClickStopButton();
+    Main().Bridge().ShowMessage("Log Memory max\n", "Time Check");
+    Main().Bridge().AddStatusLine("Log Memory max");
   });
   clock.join();
   EXPECT_EQ(instances->recordingClock.enable.load(), 0);  // stopped before its turn came
@@ -209,7 +209,7 @@ TEST_F(LiveDisplayTest, FullLogMemoryStopsTheLiveRecordingOnce) {
   EXPECT_EQ(instances->streamReceiver.active.load(), 1);
   instances->streamReceiver.active = 0;  // no ECU behind the test
   State().currentIndex = kMaxRecordIndex;
-  std::thread clock([&] { RecorderStep(Main().RecorderOfWindow()); });
+  std::thread clock([&] { RecorderStep(TheSession().RecorderOfSession()); });
   clock.join();
   ASSERT_TRUE(WaitForEvents([&] { return StatusLines().size() == 4; }));
   EXPECT_EQ(StatusLines()[2], "ECU Communication Stop");

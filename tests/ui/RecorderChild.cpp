@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 
+#include "control/ProgramObjects.h"
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/TerminationSignals.h"
 #include "ui/dialogs/UserDialogs.h"
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   answers.file = QString::fromStdString(args["--save"]);
   ProgramObjects instances(std::chrono::milliseconds(10), args["--shm-base"]);
   ProgramWindows windows =
-      CreateProgramWindows(instances.refs, WindowContext{args["--settings"], answers});
+      CreateProgramWindows(instances.session, WindowContext{args["--settings"], answers});
   TConsultMainForm& main = *windows.consultMainForm;
   QObject::connect(&main, &TConsultMainForm::Closed, &application, &QApplication::quit,
                    Qt::QueuedConnection);

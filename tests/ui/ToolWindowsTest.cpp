@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <stdexcept>
+
 #include "UiTestSupport.h"
 #include "data/LogFile.h"
 #include "data/Recorder.h"
@@ -49,7 +51,17 @@ class ToolWindowsTest : public WindowTest {
     for (int i = 0; i < count; ++i) records.push_back(Numbered(i, salt));
     return records;
   }
-  TSubWindow& Sub() { return *windows.subWindow; }
+  TSubWindow& Sub() { return *windows.Tool<TSubWindow>(); }
+  TRunCheckWindow& Check(double distanceM) {
+    for (const std::unique_ptr<ToolWindow>& tool : windows.tools)
+      if (auto* check = dynamic_cast<TRunCheckWindow*>(tool.get()); check && check->DistanceM() == distanceM)
+        return *check;
+    throw std::logic_error("no such check");
+  }
+  TPowerMeterWindow& Power() { return *windows.Tool<TPowerMeterWindow>(); }
+  // The tool windows look at the recording at their pace; a test looks now.
+  void Refresh() { windows.recording->Update(); }
+  bool FollowingPace() { return windows.recordingWatch->Timer().interval() == RecordingWatch::kFollowMs; }
   TraceChart& Chart() { return *Sub().Form()->Chart; }
   QScrollBar& Bar() { return *Form().PlayPositionBar; }
 };
@@ -78,21 +90,22 @@ std::vector<SampleRecord> TwoRuns() {
 TEST_F(ToolWindowsTest, ToolMenuItemsAreEnabledAndOpenTheirWindows) {
   CreateWindows();
   EXPECT_TRUE(Form().Tool1->isEnabled());
-  const std::pair<QAction*, QWidget*> items[] = {{Form().N0400Check1, windows.check400.get()},
-                                                 {Form().N01000Check1, windows.check1000.get()},
-                                                 {Form().PowerMeter1, windows.powerMeter.get()}};
+  const std::pair<QAction*, QWidget*> items[] = {{Form().N0400Check1, &Check(400)},
+                                                 {Form().N01000Check1, &Check(1000)},
+                                                 {Form().PowerMeter1, &Power()}};
   for (const auto& [item, window] : items) {
     EXPECT_FALSE(window->isVisible());
     TConsultMainForm::ClickMenuItem(item);
     EXPECT_TRUE(window->isVisible()) << item->text().toStdString();
   }
-  EXPECT_EQ(windows.check1000->windowTitle(), "0-1000 Check");
+  EXPECT_EQ(Check(1000).windowTitle(), "0-1000 Check");
+  for (const auto& [item, window] : items) window->hide();
   EXPECT_FALSE(Sub().isVisible());
   TConsultMainForm::ClickMenuItem(Form().SubWindow1);
   EXPECT_TRUE(Sub().isVisible());
-  EXPECT_TRUE(Sub().RefreshTimer().isActive());
+  EXPECT_TRUE(FollowingPace());
   Sub().close();  // hidden, not gone: the menu shows it again
-  EXPECT_FALSE(Sub().RefreshTimer().isActive());
+  EXPECT_FALSE(FollowingPace());
   TConsultMainForm::ClickMenuItem(Form().SubWindow1);
   EXPECT_TRUE(Sub().isVisible());
 }
@@ -150,12 +163,14 @@ TEST_F(ToolWindowsTest, FollowsALiveRecordingAndNoticesANewOne) {
     State().recordCount = static_cast<uint32_t>(to);
   };
   record(0, 5000, 0);
-  Sub().RefreshTimerTimer();
+  State().currentIndex = 5000;  // as the clock leaves it
+  Refresh();
   EXPECT_TRUE(Chart().Following());
   // The last 30 s, from the start of a whole pixel column (at least 288 of them).
   EXPECT_NEAR(Chart().ViewFirst(), 5000 - 3000, 3000 / 288);
   record(5000, 5100, 0);
-  Sub().RefreshTimerTimer();
+  State().currentIndex = 5100;
+  Refresh();
   EXPECT_NEAR(Chart().ViewFirst(), 5100 - 3000, 3000 / 288);
   EXPECT_TRUE(Sub().Form()->Readout->text().startsWith("50.99 s"));
   Sub().Form()->SpanBox->setCurrentIndex(0);
@@ -163,12 +178,14 @@ TEST_F(ToolWindowsTest, FollowsALiveRecordingAndNoticesANewOne) {
 
   // Stop, then a new recording from the start: the old one is gone.
   instances->recordingClock.enable = 0;
-  Sub().RefreshTimerTimer();
+  Refresh();
   EXPECT_FALSE(Chart().Following());
   EXPECT_EQ(Chart().ViewCount(), 5100);
   instances->recordingClock.enable = 1;
+  State().currentIndex = 0;
   record(0, 10, 7);
-  Sub().RefreshTimerTimer();
+  State().currentIndex = 10;
+  Refresh();
   EXPECT_TRUE(Sub().Form()->Readout->text().startsWith("0.09 s"));
   EXPECT_TRUE(Sub().Form()->Readout->text().contains(QString::number(ConvertValue(kValueColumns[0], Numbered(9, 7)))));
   instances->recordingClock.enable = 0;
@@ -213,14 +230,14 @@ TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) 
   CreateWindows();
   const std::vector<SampleRecord> records = TwoRuns();
   OpenRecording(records);
-  TRunCheckWindow& check = *windows.check400;
+  TRunCheckWindow& check = Check(400);
   TConsultMainForm::ClickMenuItem(Form().N0400Check1);
   TConsultMainForm::ClickMenuItem(Form().N01000Check1);
   TConsultMainForm::ClickMenuItem(Form().PowerMeter1);
   ASSERT_EQ(check.ListedRuns().size(), 2u);
   EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
   EXPECT_EQ(check.Form()->PhaseLabel->text(), "2 run(s) of 400 m in the recording");
-  EXPECT_TRUE(windows.check1000->ListedRuns().empty());  // each stops short of 1000 m
+  EXPECT_TRUE(Check(1000).ListedRuns().empty());  // each stops short of 1000 m
   const RunResult second = check.ListedRuns()[1];
   EXPECT_NEAR(second.timeS, std::sqrt(2 * 400 / 3.0), second.timeUncertaintyS + 0.02);
 
@@ -229,7 +246,7 @@ TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) 
   EXPECT_EQ(State().currentIndex.load(), static_cast<int32_t>(second.startIndex));
   EXPECT_EQ(check.Form()->TimeValue->text(), TRunCheckWindow::TimeText(second.timeS, second.timeUncertaintyS));
 
-  TPowerMeterWindow& power = *windows.powerMeter;
+  TPowerMeterWindow& power = Power();
   ASSERT_EQ(power.ListedPulls().size(), 2u);
   EXPECT_EQ(power.Form()->PullList->rowCount(), 2);
   power.Form()->PullList->selectRow(0);
@@ -246,21 +263,22 @@ TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) 
   EXPECT_NE(ReadSettings().find("[Vehicle]\nMassKg=2800\nDragAreaM2=0.65\nRollingResistance=0.015\n"),
             std::string::npos);
   CreateWindows();
-  EXPECT_EQ(windows.powerMeter->Vehicle().massKg, 2800);
+  EXPECT_EQ(Power().Vehicle().massKg, 2800);
 }
 
 TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
   CreateWindows();
   TConsultMainForm::ClickMenuItem(Form().N0400Check1);
-  TRunCheckWindow& check = *windows.check400;
+  TRunCheckWindow& check = Check(400);
   State().liveMode = 1;
   instances->recordingClock.enable = 1;
   const std::vector<SampleRecord> records = TwoRuns();
   auto recordUpTo = [&](size_t end) {
     for (size_t i = State().recordCount.load(); i < end; ++i)
       ASSERT_EQ(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)), Result::kOk);
+    State().currentIndex = static_cast<int32_t>(end);
     State().recordCount = static_cast<uint32_t>(end);
-    check.RefreshTimerTimer();
+    Refresh();
   };
   recordUpTo(100);
   EXPECT_EQ(check.Form()->PhaseLabel->text(), "ready");
@@ -278,7 +296,7 @@ TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
   EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
   // The runs since the program started stay after the recording stops.
   instances->recordingClock.enable = 0;
-  check.RefreshTimerTimer();
+  Refresh();
   EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
   EXPECT_EQ(check.Form()->PhaseLabel->text(), "not recording");
   State().liveMode = 0;
@@ -298,12 +316,13 @@ TEST(TraceChartLive, WhatScrollsEqualsAFullDrawing) {
   for (const bool bits : {true, false}) {
     SCOPED_TRACE(bits ? "bit tracks" : "no bit tracks");
     std::vector<SampleRecord> records;
+    const RecordVector source(records);
     auto makeChart = [&](TraceChart& chart) {
       chart.resize(420, 300);
       chart.SetValues({0, 2, 9});
       chart.SetBitTracks(bits);
       chart.Follow(1000);  // 10 s over about 400 columns: records share columns
-      chart.SetRecords(&records);
+      chart.SetRecords(&source);
     };
     TraceChart chart;
     makeChart(chart);

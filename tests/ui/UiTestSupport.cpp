@@ -72,7 +72,7 @@ void WindowTest::CreateWindows(std::chrono::nanoseconds clockPeriod) {
   if (instances) (void)instances->logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false);
   instances.reset();
   instances = std::make_unique<TestInstances>(clockPeriod, shmBase);
-  windows = CreateProgramWindows(instances->refs, Context());
+  windows = CreateProgramWindows(instances->session, Context());
   // No test searches this machine's own devices unless it says so.
   DeviceTree none;
   none.sysRoot = (directory / "no-sys").string();

@@ -19,12 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "control/ProgramObjects.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/WaitFor.h"
-#include "control/ProgramInstances.h"
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/main/DisplayTimer.h"
+#include "ui/main/RecorderBridge.h"
 
 // The whole content of a file, as bytes; empty when it cannot be read.
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
@@ -125,6 +127,7 @@ class WindowTest : public ::testing::Test {
   // of the recording clock (long periods keep it from ticking at all).
   void CreateWindows(std::chrono::nanoseconds clockPeriod = std::chrono::hours(1));
   TConsultMainForm& Main() { return *windows.consultMainForm; }
+  Session& TheSession() { return instances->session; }
   Ui::ConsultMainForm& Form() { return *windows.consultMainForm->Form(); }
   RecorderState& State() { return instances->recorderState; }
   std::vector<std::string> StatusLines();

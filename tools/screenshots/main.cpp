@@ -27,6 +27,7 @@
 #include <functional>
 #include <string>
 
+#include "control/ProgramObjects.h"
 #include "tools/ecusim/EcuSimulator.h"
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
@@ -130,7 +131,7 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
   AnsweringDialogs dialogs(QString::fromStdString(scratch + "/drive.eld"));
   Instances instances;
   ProgramWindows windows =
-      CreateProgramWindows(instances.refs, WindowContext{scratch + "/tcon.ini", dialogs});
+      CreateProgramWindows(instances.session, WindowContext{scratch + "/tcon.ini", dialogs});
   instances.serialPort.SetDevicePath(1, simulator.SlavePath());
   TConsultMainForm& main = *windows.consultMainForm;
   Ui::ConsultMainForm& f = *main.Form();

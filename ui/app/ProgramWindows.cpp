@@ -1,31 +1,43 @@
 #include "ui/app/ProgramWindows.h"
 
-ProgramWindows CreateProgramWindows(const ProgramInstances& instances,
-                                    const WindowContext& context) {
+#include "ui/tools/PowerMeterWindow.h"
+#include "ui/tools/RunCheckWindow.h"
+#include "ui/tools/SubWindow.h"
+
+ProgramWindows CreateProgramWindows(Session& session, const WindowContext& context) {
   // The pictures live in the window library, which is linked statically:
   // this keeps its resources in whatever program links it.
   Q_INIT_RESOURCE(torvane);
   Q_INIT_RESOURCE(guide);
   ProgramWindows windows;
-  windows.consultMainForm = std::make_unique<TConsultMainForm>(instances, context);
-  ConsultSession& session = instances.consultSession;
+  windows.consultMainForm = std::make_unique<TConsultMainForm>(session, context);
+  TConsultMainForm* main = windows.consultMainForm.get();
   windows.comSetForm = std::make_unique<TCom_set_Form>(
-      windows.consultMainForm.get(), [&session] { return session.FindCable(); }, context);
-  windows.exportDlg =
-      std::make_unique<TExportDlg>(windows.consultMainForm.get(), instances, context);
+      main, [&session] { return session.FindCable(); }, context);
+  windows.exportDlg = std::make_unique<TExportDlg>(main, session, context);
   windows.aboutBox = std::make_unique<TAboutBox>();
   windows.helpWindow = std::make_unique<THelpWindow>();
-  windows.consultMainForm->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
-                                               windows.aboutBox.get(), windows.helpWindow.get());
-  windows.subWindow = std::make_unique<TSubWindow>(*windows.consultMainForm, instances);
-  windows.check400 = std::make_unique<TRunCheckWindow>(*windows.consultMainForm, instances, 400);
-  windows.check1000 = std::make_unique<TRunCheckWindow>(*windows.consultMainForm, instances, 1000);
-  windows.powerMeter = std::make_unique<TPowerMeterWindow>(*windows.consultMainForm, instances);
-  ToolWindows tools;
-  tools.subWindow = windows.subWindow.get();
-  tools.check400 = windows.check400.get();
-  tools.check1000 = windows.check1000.get();
-  tools.powerMeter = windows.powerMeter.get();
-  windows.consultMainForm->SetToolWindows(tools);
+  main->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
+                            windows.aboutBox.get(), windows.helpWindow.get());
+
+  // The Tool menu, in its order: a new tool window is one more line here.
+  windows.recording = std::make_unique<RecordingModel>(session);
+  RecordingModel& recording = *windows.recording;
+  windows.tools.push_back(std::make_unique<TSubWindow>(recording, context.settingsPath));
+  windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 400));
+  windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 1000));
+  windows.tools.push_back(std::make_unique<TPowerMeterWindow>(recording, context.settingsPath));
+
+  std::vector<ToolWindow*> tools;
+  std::vector<QWidget*> toolWidgets;
+  for (const std::unique_ptr<ToolWindow>& tool : windows.tools) {
+    tools.push_back(tool.get());
+    toolWidgets.push_back(dynamic_cast<QWidget*>(tool.get()));
+  }
+  main->SetToolWindows(tools);
+  windows.recordingWatch = std::make_unique<RecordingWatch>(recording);
+  windows.recordingWatch->SetWindows(toolWidgets);
+  QObject::connect(main, &TConsultMainForm::DisplayTicked, windows.recordingWatch.get(),
+                   &RecordingWatch::DisplayTick);
   return windows;
 }

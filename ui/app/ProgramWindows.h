@@ -1,36 +1,72 @@
-// The four windows of the program, each created once, in this order, and
-// the help window and the Tool menu's windows after them.
+// The windows of the program, each created once, in this order: the main
+// window, the COM port dialog, the export dialog and the About box, then
+// the help window and the Tool menu's windows over the one recording model.
 #pragma once
 
 #include <memory>
+#include <vector>
 
+#include "control/RecordingModel.h"
+#include "control/Session.h"
+#include "ui/app/WindowContext.h"
 #include "ui/dialogs/AboutBox.h"
 #include "ui/dialogs/Comset.h"
-#include "ui/main/Consultmain.h"
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
-#include "control/ProgramInstances.h"
-#include "ui/tools/PowerMeterWindow.h"
-#include "ui/tools/RunCheckWindow.h"
-#include "ui/tools/SubWindow.h"
-#include "ui/app/WindowContext.h"
+#include "ui/main/Consultmain.h"
+#include "ui/tools/RecordingWatch.h"
+#include "ui/tools/ToolWindow.h"
 
 struct ProgramWindows {
-  // Destroyed in reverse order: the secondary windows before the main one,
-  // which reads them only while it closes.
+  ProgramWindows() = default;
+  ProgramWindows(ProgramWindows&&) = default;
+  // The windows held before go first, in the order Close takes.
+  ProgramWindows& operator=(ProgramWindows&& other) noexcept {
+    Close();
+    consultMainForm = std::move(other.consultMainForm);
+    comSetForm = std::move(other.comSetForm);
+    exportDlg = std::move(other.exportDlg);
+    aboutBox = std::move(other.aboutBox);
+    helpWindow = std::move(other.helpWindow);
+    recording = std::move(other.recording);
+    recordingWatch = std::move(other.recordingWatch);
+    tools = std::move(other.tools);
+    return *this;
+  }
+  ~ProgramWindows() { Close(); }
+
+  // Destroys the windows in reverse order of creation: the Tool menu's
+  // windows before the model they follow, the secondary windows before the
+  // main one, which reads them only while it closes.
+  void Close() {
+    tools.clear();
+    recordingWatch.reset();
+    recording.reset();
+    helpWindow.reset();
+    aboutBox.reset();
+    exportDlg.reset();
+    comSetForm.reset();
+    consultMainForm.reset();
+  }
+
+  // The tool window of a kind, the first in the list; null when none is.
+  template <class Window>
+  Window* Tool() const {
+    for (const std::unique_ptr<ToolWindow>& tool : tools)
+      if (auto* window = dynamic_cast<Window*>(tool.get())) return window;
+    return nullptr;
+  }
+
   std::unique_ptr<TConsultMainForm> consultMainForm;
   std::unique_ptr<TCom_set_Form> comSetForm;
   std::unique_ptr<TExportDlg> exportDlg;
   std::unique_ptr<TAboutBox> aboutBox;
   std::unique_ptr<THelpWindow> helpWindow;
-  // The Tool menu's windows read the main window, so they go before it.
-  std::unique_ptr<TSubWindow> subWindow;
-  std::unique_ptr<TRunCheckWindow> check400;
-  std::unique_ptr<TRunCheckWindow> check1000;
-  std::unique_ptr<TPowerMeterWindow> powerMeter;
+  std::unique_ptr<RecordingModel> recording;
+  std::unique_ptr<RecordingWatch> recordingWatch;
+  std::vector<std::unique_ptr<ToolWindow>> tools;
 };
 
 // Each window's creation handler runs before the next window exists. The
 // main window is shown; the others stay hidden until asked for.
-ProgramWindows CreateProgramWindows(const ProgramInstances& instances,
-                                    const WindowContext& context);
+ProgramWindows CreateProgramWindows(Session& session, const WindowContext& context);

@@ -1,6 +1,6 @@
-// The program entry: the program-wide instances exist already (see
-// ProgramInstances.cpp); here the application, its windows and the
-// message loop come into being.
+// The program entry: the program-wide objects exist already (see
+// ProgramObjects.cpp); here the command line is read, and the application,
+// its windows and the message loop come into being.
 #include <QApplication>
 #include <QIcon>
 
@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "control/ProgramObjects.h"
 #include "data/Escape.h"
 #include "link/SerialPort.h"
-#include "control/ProgramInstances.h"
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
 #include "ui/app/TerminationSignals.h"
@@ -31,6 +31,7 @@ const char kUsage[] =
 struct Arguments {
   std::vector<std::pair<int32_t, std::string>> maps;
   int32_t port = 0;  // 0: as the settings file says
+  bool help = false;
 };
 
 // An error escaping an event handler is shown, and the program goes on.
@@ -53,22 +54,51 @@ class TorvaneApplication : public QApplication {
   StandardDialogs dialogs;
 };
 
-// The arguments Qt left. False on anything else, with the reason printed.
-bool ParseArguments(const QStringList& arguments, Arguments& parsed) {
-  for (int i = 1; i < arguments.size(); ++i) {
-    const std::string arg = arguments[i].toStdString();
-    if (arg == "--help" || arg == "-h") return false;
-    if (arg == "--port" && i + 1 < arguments.size()) {
-      parsed.port = PortNumberFromName(arguments[++i].toStdString());
+// Qt's own options, which its application object takes out of the
+// arguments: those that take a value, and those that take none.
+bool QtOption(const std::string& arg, bool& takesValue) {
+  static const char* const kWithValue[] = {
+      "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+      "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet", "-display",
+      "-geometry", "-title", "-name"};
+  static const char* const kAlone[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+  takesValue = false;
+  for (const char* option : kAlone)
+    if (arg == option) return true;
+  for (const char* option : kWithValue) {
+    if (arg == option) return takesValue = true;
+    if (arg.rfind(std::string(option) + "=", 0) == 0) return true;
+  }
+  return arg.rfind("-qmljsdebugger=", 0) == 0;
+}
+
+// The command line, read before the application object exists, so that
+// --help and a mistake are answered on a console without a display. Qt's
+// own options are left to it. False on anything else, with the reason
+// printed.
+bool ParseArguments(int argc, char** argv, Arguments& parsed) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    bool takesValue = false;
+    if (QtOption(arg, takesValue)) {
+      if (takesValue) ++i;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+      return true;
+    }
+    if (arg == "--port" && i + 1 < argc) {
+      parsed.port = PortNumberFromName(argv[++i]);
       if (parsed.port != 0) continue;
       std::fprintf(stderr, "torvane: --port needs COM1 to COM10\n");
       return false;
     }
-    if (arg != "--map" || i + 1 >= arguments.size()) {
+    if (arg != "--map" || i + 1 >= argc) {
       std::fprintf(stderr, "torvane: unexpected argument %s\n", Escaped(arg).c_str());
       return false;
     }
-    const std::string map = arguments[++i].toStdString();
+    const std::string map = argv[++i];
     const size_t eq = map.find('=');
     const int32_t port = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
     if (port == 0 || eq + 1 >= map.size()) {
@@ -84,12 +114,16 @@ bool ParseArguments(const QStringList& arguments, Arguments& parsed) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  TorvaneApplication application(argc, argv);
   Arguments arguments;
-  if (!ParseArguments(QApplication::arguments(), arguments)) {
+  if (!ParseArguments(argc, argv, arguments)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  if (arguments.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  TorvaneApplication application(argc, argv);
   try {
     // No application display name: Qt would append it to the title of every
     // other window, and each window's title is its own ("COM Port", "CHECK").
@@ -97,21 +131,21 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon::fromTheme("torvane", QIcon(":/torvane/icon.png")));
     InstallFontSubstitutes();
-    ProgramInstances& instances = TheProgramInstances();
+    ProgramObjects& program = TheProgram();
     const WindowContext context{SettingsPath(), application.dialogs};
-    ProgramWindows windows = CreateProgramWindows(instances, context);
+    ProgramWindows windows = CreateProgramWindows(program.session, context);
     // After the settings file's [Ports]: the command line has the last word.
-    for (const auto& [port, path] : arguments.maps) instances.serialPort.SetDevicePath(port, path);
+    for (const auto& [port, path] : arguments.maps) program.serialPort.SetDevicePath(port, path);
     if (arguments.port != 0) windows.comSetForm->SelectPort(arguments.port);
     QObject::connect(windows.consultMainForm.get(), &TConsultMainForm::Closed, &application,
                      &QApplication::quit, Qt::QueuedConnection);
     CloseOnTerminationSignals(windows.consultMainForm.get());
     windows.consultMainForm->show();
     QApplication::exec();
-    // The receiver reads the session and the recorder defined after it:
-    // it must have ended before they go.
-    instances.streamReceiver.StopReceiver();
-    instances.streamReceiver.Join();
+    windows.Close();
+    // The receiver reads the Consult session and the recorder defined after
+    // it: it must have ended before they go.
+    program.StopAndJoinReceiver();
   } catch (const std::exception& error) {
     application.ShowErrorBox(error.what());
   } catch (...) {

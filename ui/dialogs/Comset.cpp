@@ -45,6 +45,11 @@ void TCom_set_Form::FormCreate() {
 
 int32_t TCom_set_Form::PortNumber() const { return ui_->Com_box->currentIndex() + 1; }
 
+void TCom_set_Form::ShowDialog() {
+  show();
+  SavedComIndex = ui_->Com_box->currentIndex();
+}
+
 void TCom_set_Form::SelectPort(int32_t n) {
   const bool hasEntry = n >= 1 && n <= ui_->Com_box->count();
   ui_->Com_box->setCurrentIndex(hasEntry ? n - 1 : -1);

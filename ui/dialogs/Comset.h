@@ -27,6 +27,8 @@ class TCom_set_Form : public QWidget {
   int32_t PortNumber() const;
   // Selects the entry of port n; a port without an entry selects none.
   void SelectPort(int32_t n);
+  // "Com Setting": shown, remembering the selection for Cancel.
+  void ShowDialog();
 
   // The list's selection when "Com Setting" last opened the dialog; Cancel
   // brings it back.

@@ -1,17 +1,21 @@
 #include "ui/dialogs/ExportDlg.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
 
 #include "control/RecordingFiles.h"
-#include "ui/main/Consultmain.h"
-#include "ui/dialogs/UserDialogs.h"
-#include "ui_ExportDlg.h"
+#include "control/Session.h"
 #include "data/RecordPeriod.h"
+#include "ui/dialogs/UserDialogs.h"
+#include "ui/main/Consultmain.h"
+#include "ui_ExportDlg.h"
 
-TExportDlg::TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances,
-                       const WindowContext& context)
+TExportDlg::TExportDlg(TConsultMainForm* mainForm, Session& session, const WindowContext& context)
     : QDialog(nullptr), ui_(std::make_unique<Ui::ExportDlg>()), mainForm_(mainForm),
-      instances_(instances), context_(context) {
+      session_(session), context_(context) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
@@ -26,6 +30,24 @@ TExportDlg::TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& insta
 }
 
 TExportDlg::~TExportDlg() = default;
+
+void TExportDlg::ShowFor(uint32_t count) {
+  const int last = static_cast<int>(std::min<uint32_t>(count, INT32_MAX));
+  ui_->StartScrollBar->setValue(0);
+  ui_->StopScrollBar->setValue(0);
+  ui_->StartScrollBar->setMaximum(last);
+  ui_->StopScrollBar->setMaximum(last);
+  if (!isVisible()) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+      QRect frame = frameGeometry();
+      frame.moveCenter(screen->availableGeometry().center());
+      move(frame.topLeft());
+    }
+  }
+  show();
+  raise();
+}
 
 // Each bar drags the other along: the start never lies after the stop, and
 // the span never exceeds the data size as it was when a bar last moved. A
@@ -54,7 +76,7 @@ void TExportDlg::DataSizeScrollBarChange() {
 
 void TExportDlg::OKBtnClick() {
   // Nothing recorded or loaded: there is nothing to write.
-  if (instances_.recorderState.recordCount.load() == 0) {
+  if (session_.Recording().recordCount.load() == 0) {
     mainForm_->AddStatusLine("ReadData NOT Found.");
     Leave();
     return;
@@ -66,12 +88,10 @@ void TExportDlg::OKBtnClick() {
     mainForm_->setEnabled(true);  // the dialog stays open
     return;
   }
-  const std::string fileName = WithExtension(chosen.toStdString(), ".csv");
-  int64_t written = 0;
-  const Result result =
-      ExportCsvFile(fileName, ui_->StartScrollBar->value(), ui_->StopScrollBar->value(),
-                    instances_.recorderState, instances_.logMemory, this, written, lines_);
-  mainForm_->AddStatusLine(result == kExportOk ? "Export done" : "Export Error");
+  const CommandOutcome outcome =
+      session_.Export(WithExtension(chosen.toStdString(), ".csv"), ui_->StartScrollBar->value(),
+                      ui_->StopScrollBar->value(), this, lines_);
+  for (const std::string& line : outcome.lines) mainForm_->AddStatusLine(line);
   Leave();
 }
 

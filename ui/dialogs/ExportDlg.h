@@ -8,23 +8,26 @@
 #include <vector>
 
 #include "data/CsvWriter.h"
-#include "control/ProgramInstances.h"
 #include "ui/app/WindowContext.h"
 
 namespace Ui {
 class ExportDlg;
 }
+class Session;
 class TConsultMainForm;
 
 class TExportDlg : public QDialog, public CsvProgress {
   Q_OBJECT
 
  public:
-  TExportDlg(TConsultMainForm* mainForm, const ProgramInstances& instances,
-             const WindowContext& context);
+  TExportDlg(TConsultMainForm* mainForm, Session& session, const WindowContext& context);
   ~TExportDlg() override;
 
   Ui::ExportDlg* Form() const { return ui_.get(); }
+  // Opened from the menu over a recording of count records: both bars at 0
+  // with the range 0..count, the data size as the last use left it; centred
+  // on the screen when it was hidden.
+  void ShowFor(uint32_t count);
 
  public slots:
   void StartScrollBarChange();
@@ -48,7 +51,7 @@ class TExportDlg : public QDialog, public CsvProgress {
 
   std::unique_ptr<Ui::ExportDlg> ui_;
   TConsultMainForm* mainForm_;
-  ProgramInstances instances_;
+  Session& session_;
   WindowContext context_;
   // Room for 900,000 lines for the dialog's whole life; an export fills at
   // most 65,502 of them.

@@ -1,53 +1,38 @@
-// The main window: start-up and close, the main menu, the live display,
-// the status log and playback, and the ECU control commands.
+// The main window: the menu, the Start and Stop buttons, the values, the
+// status list and the position bar. Each handler hands its command to the
+// session, shows the lines it reports and the enabled states that follow
+// from the session's state; the session does the work.
 #pragma once
 
 #include <QMainWindow>
-#include <QElapsedTimer>
-#include <QTimer>
 
-#include <array>
-#include <atomic>
-#include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <vector>
 
-#include "data/Recorder.h"
-#include "control/ProgramInstances.h"
-#include "ui/main/RecorderBridge.h"
+#include "control/Session.h"
 #include "ui/app/WindowContext.h"
 
 namespace Ui {
 class ConsultMainForm;
 }
 class QAction;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QRadioButton;
+class QTimer;
+class DisplayTimer;
+class LiveDisplay;
+class RecorderBridge;
 class TCom_set_Form;
 class TExportDlg;
 class TAboutBox;
 class THelpWindow;
-class TSubWindow;
-class TRunCheckWindow;
-class TPowerMeterWindow;
-
-// The windows of the Tool menu, created after the others.
-struct ToolWindows {
-  TSubWindow* subWindow = nullptr;
-  TRunCheckWindow* check400 = nullptr;
-  TRunCheckWindow* check1000 = nullptr;
-  TPowerMeterWindow* powerMeter = nullptr;
-};
+class ToolWindow;
+class UserDialogs;
 
 // The scroll codes the position bar's handler tells apart, in the order of
 // the scroll-bar messages they come from.
 enum class ScrollCode { LineUp, LineDown, PageUp, PageDown, Position, Track, Top, Bottom, EndScroll };
 
-class TConsultMainForm : public QMainWindow, public RecorderView {
+class TConsultMainForm : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -56,40 +41,34 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
 
   // Runs FormCreate. The secondary windows do not exist yet; they are handed
   // over with SetSecondaryWindows once created.
-  TConsultMainForm(const ProgramInstances& instances, const WindowContext& context,
-                   QWidget* parent = nullptr);
+  TConsultMainForm(Session& session, const WindowContext& context, QWidget* parent = nullptr);
   ~TConsultMainForm() override;
 
   // The settings file this window and the Tool menu's windows read and write.
   const std::string& SettingsFilePath() const { return context_.settingsPath; }
   void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
                            THelpWindow* helpWindow);
-  void SetToolWindows(const ToolWindows& tools) { tools_ = tools; }
+  // The Tool menu: each window's item (the form's item of that caption, or
+  // a new one) shows it, and each keeps its settings with the program's.
+  void SetToolWindows(const std::vector<ToolWindow*>& tools);
 
   // A click on a menu item: does nothing while the item is disabled.
   static void ClickMenuItem(QAction* item);
 
   Ui::ConsultMainForm* Form() const { return ui_.get(); }
-  QTimer& DataShowTimer() { return dataShowTimer_; }
-  QTimer& AutoSearchTimer() { return autoSearchTimer_; }
-  Recorder& RecorderOfWindow();
-
+  DisplayTimer& DataShowTimer() { return *dataShowTimer_; }
+  QTimer& AutoSearchTimer() { return *autoSearchTimer_; }
+  Session& SessionOfWindow() { return session_; }
+  // What the recorder's steps show in this window.
+  RecorderBridge& Bridge() { return *bridge_; }
+  // A line in the status list, which becomes its selected last line.
+  void AddStatusLine(const std::string& line);
   void ShowSample();
-
-  // RecorderView. From the clock's thread each effect is queued and applied
-  // here, on the interface thread, in the order made.
-  bool TimeUnitChecked(TimeUnit unit) override;
-  void SetStatusText(const std::string& text) override;
-  void SetPlayPosition(int32_t position) override;
-  void ClickStopButton() override;
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  void AddStatusLine(const std::string& line) override;
-  bool AskYesNo(const std::string& text, const std::string& caption) override;
 
  signals:
   // The main window has closed: the message loop may end.
   void Closed();
-  // The display has shown the current sample, every 5 ms while it runs.
+  // The display has shown the current sample.
   void DisplayTicked();
 
  public slots:
@@ -102,7 +81,7 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   void FormResize();
   void SaveSettings();
 
-  // File menu (the log file commands fill these in).
+  // File menu.
   void FileOpenClick();
   void SaveAsClick();
   void ExporttoExcelcsvClick();
@@ -126,11 +105,6 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   // Help menu.
   void HowtoUseHelp1Click();
   void About1Click();
-  // Tool menu: each item shows and raises its window.
-  void SubWindow1Click();
-  void N0400Check1Click();
-  void N01000Check1Click();
-  void PowerMeter1Click();
   // Live display and playback.
   void DataShowTimerTimer();
   void PlayPositionBarScroll(ScrollCode scrollCode);
@@ -142,65 +116,25 @@ class TConsultMainForm : public QMainWindow, public RecorderView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  struct ValueRow {
-    const ValueColumn* column;
-    QLabel* valueLabel;
-    QProgressBar* bar;
-    // The value the label shows; none while it shows "-".
-    bool shown = false;
-    int32_t lastShown = 0;
-  };
-  struct Indicator {
-    const BitColumn* bit;
-    QRadioButton* mark;
-  };
-
-  void SetUpControls();
   void ConnectHandlers();
+  void ReadSettings();
   void CheckTimeUnit(TimeUnit unit);
-  void PostEffect(std::function<void()> effect);
-  void ScheduleViewFlush();
-  void FlushViewUpdates();
-  void CloseProtocol();
-  void MarkRecording(bool unsaved);
+  // The lines of a command, then the enabled states its new state means.
+  void ShowOutcome(const CommandOutcome& outcome);
+  void ApplyEnabled();
   int32_t SelectedPort() const;
   UserDialogs& Dialogs() const { return context_.dialogs; }
 
   std::unique_ptr<Ui::ConsultMainForm> ui_;
-  ProgramInstances instances_;
+  Session& session_;
   WindowContext context_;
   std::shared_ptr<RecorderBridge> bridge_;
+  std::unique_ptr<LiveDisplay> display_;
+  DisplayTimer* dataShowTimer_;
+  QTimer* autoSearchTimer_;
   TCom_set_Form* comSetForm_ = nullptr;
   TExportDlg* exportDlg_ = nullptr;
   TAboutBox* aboutBox_ = nullptr;
   THelpWindow* helpWindow_ = nullptr;
-  ToolWindows tools_;
-
-  QTimer dataShowTimer_;
-  bool playbackRunning_ = false;  // Start in playback mode until Stop
-  QTimer autoSearchTimer_;
-
-  std::array<ValueRow, kValueCount> rows_{};
-  std::array<Indicator, kBitCount> indicators_{};
-  std::array<uint8_t, kBankCount> previousBankBytes_{};
-  std::array<QLineEdit*, kBankCount> hexFields_{};
-  bool hexShown_ = false;  // the hex fields still show their design texts
-
-  // The checked time unit, readable by the clock's thread.
-  std::atomic<bool> msecChecked_{true};
-  std::atomic<bool> secChecked_{false};
-  std::atomic<bool> minChecked_{false};
-
-  // Effects of recorder steps waiting for the interface thread.
-  EffectQueue effects_{this};
-  // The latest readout and bar position from the clock's thread.
-  static constexpr qint64 kViewFlushMs = 40;
-  std::mutex latestLock_;
-  std::string latestStatus_;
-  int32_t latestPosition_ = 0;
-  bool statusWaiting_ = false;
-  bool positionWaiting_ = false;
-  std::atomic<bool> flushScheduled_{false};
-  QTimer viewFlushTimer_;
-  QElapsedTimer lastFlush_;
+  std::vector<ToolWindow*> tools_;
 };

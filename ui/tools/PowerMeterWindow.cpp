@@ -4,16 +4,14 @@
 #include <QSpinBox>
 #include <QTableWidget>
 
+#include <utility>
+
 #include "control/IniFile.h"
-#include "ui/main/Consultmain.h"
-#include "ui/tools/PlaybackSeek.h"
 #include "ui_PowerMeterWindow.h"
 
 namespace {
 
 constexpr const char* kSection = "Vehicle";
-constexpr int kRefreshMs = 100;
-constexpr int kIdleMs = 1000;
 
 QString SecondsText(int64_t ms) { return QString::number(ms / 1000.0, 'f', 2) + " s"; }
 
@@ -27,33 +25,32 @@ double ReadFigure(const IniFile& ini, const char* key, double fallback, double l
 
 }  // namespace
 
-TPowerMeterWindow::TPowerMeterWindow(TConsultMainForm& main, const ProgramInstances& instances)
+TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, const std::string& settingsPath)
     : QWidget(nullptr, Qt::Window),
       ui_(std::make_unique<Ui::PowerMeterWindow>()),
-      main_(main),
-      instances_(instances),
-      mirror_(instances),
-      tracker_(VehicleFigures{}) {
+      recording_(recording),
+      refresh_(PullTracker(VehicleFigures{}), [this] { return PullTracker(Vehicle()); }) {
   ui_->setupUi(this);
   setObjectName("PowerMeter");
-  ReadSettings();
-  tracker_ = PullTracker(Vehicle());
+  ReadSettings(settingsPath);
+  refresh_.Restart();  // with the figures just read
   ui_->PullList->horizontalHeader()->setStretchLastSection(true);
   ui_->PullList->verticalHeader()->hide();
   connect(ui_->MassEdit, &QSpinBox::editingFinished, this, &TPowerMeterWindow::VehicleEditChange);
   connect(ui_->CdaEdit, &QDoubleSpinBox::editingFinished, this, &TPowerMeterWindow::VehicleEditChange);
   connect(ui_->CrrEdit, &QDoubleSpinBox::editingFinished, this, &TPowerMeterWindow::VehicleEditChange);
   connect(ui_->PullList, &QTableWidget::itemSelectionChanged, this, &TPowerMeterWindow::PullListSelect);
-  refreshTimer_.setObjectName("RefreshTimer");
-  refreshTimer_.setInterval(kIdleMs);
-  connect(&refreshTimer_, &QTimer::timeout, this, &TPowerMeterWindow::RefreshTimerTimer);
-  refreshTimer_.start();
+  // Followed even while hidden: a pull driven with the window closed is in
+  // its list when it opens.
+  subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
+    RecordingChanged(change);
+  });
 }
 
-TPowerMeterWindow::~TPowerMeterWindow() = default;
+TPowerMeterWindow::~TPowerMeterWindow() { recording_.Unsubscribe(subscription_); }
 
-void TPowerMeterWindow::ReadSettings() {
-  const IniFile ini(main_.SettingsFilePath());
+void TPowerMeterWindow::ReadSettings(const std::string& settingsPath) {
+  const IniFile ini(settingsPath);
   const VehicleFigures defaults;
   ui_->MassEdit->setValue(static_cast<int>(ReadFigure(ini, "MassKg", defaults.massKg,
                                                       ui_->MassEdit->minimum(), ui_->MassEdit->maximum())));
@@ -85,11 +82,12 @@ void TPowerMeterWindow::ShowWindow() {
 
 void TPowerMeterWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  RefreshTimerTimer();
+  recording_.Update();
+  RecordingChanged(RecordingModel::Change{});
 }
 
 const std::vector<PullResult>& TPowerMeterWindow::ListedPulls() const {
-  return listingRecording_ ? recordingPulls_ : livePulls_;
+  return refresh_.ListingRecording() ? recordingPulls_ : livePulls_;
 }
 
 void TPowerMeterWindow::VehicleEditChange() {
@@ -97,55 +95,41 @@ void TPowerMeterWindow::VehicleEditChange() {
   vehicleChanged_ = true;
   // The pulls of a loaded recording are worked out again with the new
   // figures; a live pull going on starts again with them.
-  tracker_ = PullTracker(now);
-  if (listingRecording_) {
-    recordingPulls_ = FindPulls(mirror_.Records(), now);
+  refresh_.Restart();
+  if (refresh_.ListingRecording()) {
+    recordingPulls_ = FindPulls(recording_, now);
     FillList();
     ShowPull(recordingPulls_.empty() ? nullptr : &recordingPulls_.front());
   }
 }
 
-void TPowerMeterWindow::RefreshTimerTimer() {
-  // Hidden with nothing live, it only looks out for a recording to start,
-  // once a second: the recording is read from its first record on anyway.
-  const bool following = isVisible() || mirror_.LiveNow();
-  const int interval = following ? kRefreshMs : kIdleMs;
-  if (refreshTimer_.interval() != interval) refreshTimer_.setInterval(interval);
-  if (!following) return;
-  const bool liveMode = instances_.recorderState.liveMode.load() == 1;
-  const bool wasLiveMode = !listingRecording_;
-  const RecordingMirror::Change change = mirror_.Update();
-  if (liveMode) {
-    if (change == RecordingMirror::Change::Replaced) {
-      tracker_ = PullTracker(Vehicle());
-      fed_ = 0;
-    } else if (!wasLiveMode) {
-      tracker_ = PullTracker(Vehicle());
-      fed_ = mirror_.Records().size();  // a loaded recording is no live pull
-    }
-    if (!wasLiveMode) {
-      listingRecording_ = false;
-      FillList();
-    }
+void TPowerMeterWindow::RecordingChanged(const RecordingModel::Change& change) {
+  waiting_.replaced = waiting_.replaced || change.replaced;
+  waiting_.appended = waiting_.appended || change.appended;
+  // Hidden with nothing live, nothing is worked out: the pulls of a loaded
+  // recording are found when the window opens.
+  if (!isVisible() && !recording_.LiveNow()) return;
+  const RecordingModel::Change news = std::exchange(waiting_, RecordingModel::Change{});
+  const LiveRefresh<PullTracker>::Plan plan =
+      refresh_.Next(recording_.LiveMode(), news.replaced, news.replaced || news.appended,
+                    recording_.Count());
+  if (plan.followLive) {
+    if (plan.becameLive) FillList();
     FeedLive();
-    if (!mirror_.Live() && tracker_.InPull()) EndLivePull();  // the recording stopped
-  } else if (change != RecordingMirror::Change::None || wasLiveMode) {
-    recordingPulls_ = FindPulls(mirror_.Records(), Vehicle());
-    listingRecording_ = true;
+    if (!recording_.Live() && refresh_.Current().InPull()) EndLivePull();  // the recording stopped
+  } else if (plan.listRecording) {
+    recordingPulls_ = FindPulls(recording_, Vehicle());
     FillList();
     ShowPull(recordingPulls_.empty() ? nullptr : &recordingPulls_.front());
   }
 }
 
 void TPowerMeterWindow::FeedLive() {
-  const std::vector<SampleRecord>& records = mirror_.Records();
   bool ended = false;
-  for (; fed_ < records.size(); ++fed_) {
-    if (tracker_.Add(static_cast<uint32_t>(fed_), records[fed_])) {
-      livePulls_.push_back(tracker_.LastPull());
-      ended = true;
-    }
-  }
+  refresh_.Feed(recording_, [&](const PullTracker& tracker) {
+    livePulls_.push_back(tracker.LastPull());
+    ended = true;
+  });
   if (ended) {
     FillList();
     ShowPull(&livePulls_.back());
@@ -153,8 +137,8 @@ void TPowerMeterWindow::FeedLive() {
   }
   // The curve grows while the pull goes on; a pull that ends too short to
   // keep gives the view back to the last one kept.
-  const std::vector<PowerPoint> growing =
-      tracker_.InPull() ? tracker_.CurrentCurve() : std::vector<PowerPoint>{};
+  const PullTracker& tracker = refresh_.Current();
+  const std::vector<PowerPoint> growing = tracker.InPull() ? tracker.CurrentCurve() : std::vector<PowerPoint>{};
   if (growing.size() >= 2) {
     ui_->Chart->SetCurve(growing);
     ui_->PeakLabel->setText("pull going on");
@@ -166,8 +150,8 @@ void TPowerMeterWindow::FeedLive() {
 }
 
 void TPowerMeterWindow::EndLivePull() {
-  if (tracker_.Finish()) {
-    livePulls_.push_back(tracker_.LastPull());
+  if (refresh_.Current().Finish()) {
+    livePulls_.push_back(refresh_.Current().LastPull());
     FillList();
     ShowPull(&livePulls_.back());
   }
@@ -176,7 +160,7 @@ void TPowerMeterWindow::EndLivePull() {
 void TPowerMeterWindow::ShowPull(const PullResult* pull) {
   if (pull == nullptr) {
     ui_->Chart->SetCurve({});
-    ui_->PeakLabel->setText(listingRecording_ && !mirror_.Records().empty() ? "no pull in the recording" : "-");
+    ui_->PeakLabel->setText(refresh_.ListingRecording() && recording_.Count() > 0 ? "no pull in the recording" : "-");
     return;
   }
   ui_->Chart->SetCurve(pull->curve);
@@ -188,7 +172,8 @@ void TPowerMeterWindow::ShowPull(const PullResult* pull) {
 
 void TPowerMeterWindow::FillList() {
   const std::vector<PullResult>& pulls = ListedPulls();
-  ui_->ListLabel->setText(listingRecording_ ? "Pulls in the recording (choose one to see its curve)"
+  const bool listingRecording = refresh_.ListingRecording();
+  ui_->ListLabel->setText(listingRecording ? "Pulls in the recording (choose one to see its curve)"
                                             : "Pulls since the program started");
   filling_ = true;
   QTableWidget& list = *ui_->PullList;
@@ -201,7 +186,7 @@ void TPowerMeterWindow::FillList() {
                              QString::number(pull.peakRpm, 'f', 0)};
     for (int c = 0; c < 5; ++c) list.setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
   }
-  if (listingRecording_) list.scrollToTop(); else if (!pulls.empty()) list.scrollToBottom();
+  if (listingRecording) list.scrollToTop(); else if (!pulls.empty()) list.scrollToBottom();
   filling_ = false;
 }
 
@@ -213,6 +198,5 @@ void TPowerMeterWindow::PullListSelect() {
   const size_t row = static_cast<size_t>(chosen.front()->row());
   if (row >= pulls.size()) return;
   ShowPull(&pulls[row]);
-  if (listingRecording_ && instances_.recorderState.liveMode.load() == 0)
-    SeekPlayback(main_, pulls[row].startIndex);
+  if (refresh_.ListingRecording() && !recording_.LiveMode()) recording_.Seek(pulls[row].startIndex);
 }

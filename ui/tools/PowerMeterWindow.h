@@ -3,38 +3,37 @@
 // recording every pull is listed and the chosen one drawn.
 #pragma once
 
-#include <QTimer>
 #include <QWidget>
 
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "analysis/LiveRefresh.h"
 #include "analysis/PowerMeter.h"
-#include "control/ProgramInstances.h"
-#include "ui/tools/RecordingMirror.h"
+#include "control/RecordingModel.h"
+#include "ui/tools/ToolWindow.h"
 
 namespace Ui {
 class PowerMeterWindow;
 }
-class IniFile;
-class TConsultMainForm;
 
-class TPowerMeterWindow : public QWidget {
+class TPowerMeterWindow : public QWidget, public ToolWindow {
   Q_OBJECT
 
  public:
-  TPowerMeterWindow(TConsultMainForm& main, const ProgramInstances& instances);
+  TPowerMeterWindow(RecordingModel& recording, const std::string& settingsPath);
   ~TPowerMeterWindow() override;
 
   Ui::PowerMeterWindow* Form() const { return ui_.get(); }
-  void ShowWindow();
+  QString MenuCaption() const override { return "&Power Meter"; }
+  void ShowWindow() override;
   VehicleFigures Vehicle() const;
   const std::vector<PullResult>& ListedPulls() const;
   // The "Vehicle" section, written with the program's settings at close.
-  void SaveSettings(IniFile& ini) const;
+  void SaveSettings(IniFile& ini) const override;
 
  public slots:
-  void RefreshTimerTimer();
   void VehicleEditChange();
   void PullListSelect();
 
@@ -42,23 +41,20 @@ class TPowerMeterWindow : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void ReadSettings();
+  void ReadSettings(const std::string& settingsPath);
+  void RecordingChanged(const RecordingModel::Change& change);
   void FeedLive();
   void EndLivePull();
   void ShowPull(const PullResult* pull);
   void FillList();
 
   std::unique_ptr<Ui::PowerMeterWindow> ui_;
-  TConsultMainForm& main_;
-  ProgramInstances instances_;
-  RecordingMirror mirror_;
-  QTimer refreshTimer_;
-
-  PullTracker tracker_;
-  size_t fed_ = 0;
+  RecordingModel& recording_;
+  int subscription_ = 0;
+  LiveRefresh<PullTracker> refresh_;
   std::vector<PullResult> livePulls_;
   std::vector<PullResult> recordingPulls_;
-  bool listingRecording_ = false;
+  RecordingModel::Change waiting_;  // news not yet worked out, while hidden
   bool filling_ = false;
   bool showingGrowing_ = false;  // the chart shows the live pull going on
   bool vehicleChanged_ = false;  // entered in this run: written at close

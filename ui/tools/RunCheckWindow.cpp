@@ -2,16 +2,12 @@
 
 #include <QTableWidget>
 
-#include "ui/main/Consultmain.h"
-#include "ui/tools/PlaybackSeek.h"
+#include <utility>
+
 #include "ui_RunCheckWindow.h"
 
 namespace {
 
-// Ten times a second: the running time reads well at that pace, and the
-// window follows a live recording even while it is hidden, at little cost.
-constexpr int kRefreshMs = 100;
-constexpr int kIdleMs = 1000;
 // The engine speed register's step.
 constexpr double kRpmStep = 12.5;
 
@@ -35,15 +31,12 @@ QString TRunCheckWindow::ZeroTo100Text(const RunResult& run) {
   return TimeText(run.zeroTo100S, run.zeroTo100UncertaintyS);
 }
 
-TRunCheckWindow::TRunCheckWindow(TConsultMainForm& main, const ProgramInstances& instances,
-                                 double distanceM)
+TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, double distanceM)
     : QWidget(nullptr, Qt::Window),
       ui_(std::make_unique<Ui::RunCheckWindow>()),
-      main_(main),
-      instances_(instances),
+      recording_(recording),
       distanceM_(distanceM),
-      mirror_(instances),
-      timer_(distanceM) {
+      refresh_(RunTimer(distanceM), [distanceM] { return RunTimer(distanceM); }) {
   ui_->setupUi(this);
   const QString title = QString("0-%1 Check").arg(static_cast<int>(distanceM));
   setWindowTitle(title);
@@ -55,14 +48,19 @@ TRunCheckWindow::TRunCheckWindow(TConsultMainForm& main, const ProgramInstances&
   ui_->RunList->setColumnWidth(2, 130);
   ui_->RunList->setColumnWidth(3, 110);
   connect(ui_->RunList, &QTableWidget::itemSelectionChanged, this, &TRunCheckWindow::RunListSelect);
-  refreshTimer_.setObjectName("RefreshTimer");
-  refreshTimer_.setInterval(kIdleMs);
-  connect(&refreshTimer_, &QTimer::timeout, this, &TRunCheckWindow::RefreshTimerTimer);
-  refreshTimer_.start();
+  // Followed even while hidden: a run driven with the window closed is in
+  // its list when it opens.
+  subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
+    RecordingChanged(change);
+  });
   ShowPhase();
 }
 
-TRunCheckWindow::~TRunCheckWindow() = default;
+TRunCheckWindow::~TRunCheckWindow() { recording_.Unsubscribe(subscription_); }
+
+QString TRunCheckWindow::MenuCaption() const {
+  return QString("0-%1 Check").arg(static_cast<int>(distanceM_));
+}
 
 void TRunCheckWindow::ShowWindow() {
   show();
@@ -72,68 +70,52 @@ void TRunCheckWindow::ShowWindow() {
 
 void TRunCheckWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  RefreshTimerTimer();
+  recording_.Update();
+  RecordingChanged(RecordingModel::Change{});
 }
 
 const std::vector<RunResult>& TRunCheckWindow::ListedRuns() const {
-  return listingRecording_ ? recordingRuns_ : liveRuns_;
+  return refresh_.ListingRecording() ? recordingRuns_ : liveRuns_;
 }
 
-void TRunCheckWindow::RefreshTimerTimer() {
-  // Hidden with nothing live, it only looks out for a recording to start,
-  // once a second: the recording is read from its first record on anyway.
-  const bool following = isVisible() || mirror_.LiveNow();
-  const int interval = following ? kRefreshMs : kIdleMs;
-  if (refreshTimer_.interval() != interval) refreshTimer_.setInterval(interval);
-  if (!following) return;  // nothing to follow or show
-  const bool liveMode = instances_.recorderState.liveMode.load() == 1;
-  const bool wasLiveMode = !listingRecording_;
-  const RecordingMirror::Change change = mirror_.Update();
-  if (liveMode) {
-    if (change == RecordingMirror::Change::Replaced) {
-      timer_ = RunTimer(distanceM_);
-      fed_ = 0;
-    } else if (!wasLiveMode) {
-      // The ECU was opened over a loaded recording: that one is no live run.
-      timer_ = RunTimer(distanceM_);
-      fed_ = mirror_.Records().size();
-    }
-    listingRecording_ = false;
+void TRunCheckWindow::RecordingChanged(const RecordingModel::Change& change) {
+  waiting_.replaced = waiting_.replaced || change.replaced;
+  waiting_.appended = waiting_.appended || change.appended;
+  // Hidden with nothing live, nothing is worked out: the runs of a loaded
+  // recording are found when the window opens.
+  if (!isVisible() && !recording_.LiveNow()) return;
+  const RecordingModel::Change news = std::exchange(waiting_, RecordingModel::Change{});
+  const LiveRefresh<RunTimer>::Plan plan =
+      refresh_.Next(recording_.LiveMode(), news.replaced, news.replaced || news.appended,
+                    recording_.Count());
+  if (plan.followLive) {
     const size_t before = liveRuns_.size();
-    FeedLive();
-    if (!wasLiveMode || liveRuns_.size() != before) FillList();
-  } else if (change != RecordingMirror::Change::None || wasLiveMode) {
-    recordingRuns_ = FindRuns(mirror_.Records(), distanceM_);
-    listingRecording_ = true;
+    refresh_.Feed(recording_, [this](const RunTimer& timer) {
+      liveRuns_.push_back(timer.LastRun());
+      justFinished_ = true;
+      ShowResult(&liveRuns_.back());
+    });
+    if (plan.becameLive || liveRuns_.size() != before) FillList();
+  } else if (plan.listRecording) {
+    recordingRuns_ = FindRuns(recording_, distanceM_);
     FillList();
     ShowResult(nullptr);
   }
   ShowPhase();
 }
 
-void TRunCheckWindow::FeedLive() {
-  const std::vector<SampleRecord>& records = mirror_.Records();
-  for (; fed_ < records.size(); ++fed_) {
-    if (timer_.Add(static_cast<uint32_t>(fed_), records[fed_])) {
-      liveRuns_.push_back(timer_.LastRun());
-      justFinished_ = true;
-      ShowResult(&liveRuns_.back());
-    }
-  }
-}
-
 void TRunCheckWindow::ShowPhase() {
   QString text;
-  const bool liveMode = instances_.recorderState.liveMode.load() == 1;
-  if (liveMode && mirror_.Live()) {
-    switch (timer_.CurrentPhase()) {
+  const RunTimer& timer = refresh_.Current();
+  if (recording_.LiveMode() && recording_.Live()) {
+    switch (timer.CurrentPhase()) {
       case RunTimer::Phase::Ready:
         justFinished_ = false;
         text = "ready";
         break;
       case RunTimer::Phase::Running:
         justFinished_ = false;
-        text = QString("%1 s    %2 m").arg(timer_.ElapsedS(), 0, 'f', 2).arg(timer_.DistanceM(), 0, 'f', 0);
+        text = QString("%1 s    %2 m").arg(timer.ElapsedS(), 0, 'f', 2).arg(timer.DistanceM(), 0, 'f', 0);
         break;
       case RunTimer::Phase::Rolling:
         // Just over the line, the result stays in view until the car stands.
@@ -141,9 +123,9 @@ void TRunCheckWindow::ShowPhase() {
                              : QString("stop the car to start a run");
         break;
     }
-  } else if (liveMode) {
+  } else if (recording_.LiveMode()) {
     text = "not recording";
-  } else if (mirror_.Records().empty()) {
+  } else if (recording_.Count() == 0) {
     text = "no recording";
   } else {
     text = QString("%1 run(s) of %2 m in the recording").arg(recordingRuns_.size()).arg(distanceM_, 0, 'f', 0);
@@ -167,7 +149,8 @@ void TRunCheckWindow::ShowResult(const RunResult* run) {
 
 void TRunCheckWindow::FillList() {
   const std::vector<RunResult>& runs = ListedRuns();
-  ui_->ListLabel->setText(listingRecording_ ? "Runs in the recording (choose one to go to its start)"
+  const bool listingRecording = refresh_.ListingRecording();
+  ui_->ListLabel->setText(listingRecording ? "Runs in the recording (choose one to go to its start)"
                                             : "Runs since the program started");
   filling_ = true;
   QTableWidget& list = *ui_->RunList;
@@ -180,7 +163,7 @@ void TRunCheckWindow::FillList() {
                              QString::number(run.maxRpm)};
     for (int c = 0; c < 5; ++c) list.setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
   }
-  if (listingRecording_) list.scrollToTop(); else if (!runs.empty()) list.scrollToBottom();
+  if (listingRecording) list.scrollToTop(); else if (!runs.empty()) list.scrollToBottom();
   filling_ = false;
 }
 
@@ -193,6 +176,5 @@ void TRunCheckWindow::RunListSelect() {
   if (row >= runs.size()) return;
   ShowResult(&runs[row]);
   // Only a loaded recording has a playback position to move.
-  if (listingRecording_ && instances_.recorderState.liveMode.load() == 0)
-    SeekPlayback(main_, runs[row].startIndex);
+  if (refresh_.ListingRecording() && !recording_.LiveMode()) recording_.Seek(runs[row].startIndex);
 }

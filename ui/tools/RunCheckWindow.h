@@ -4,32 +4,32 @@
 // position to its start).
 #pragma once
 
-#include <QTimer>
 #include <QWidget>
 
 #include <memory>
 #include <vector>
 
+#include "analysis/LiveRefresh.h"
 #include "analysis/RunTiming.h"
-#include "control/ProgramInstances.h"
-#include "ui/tools/RecordingMirror.h"
+#include "control/RecordingModel.h"
+#include "ui/tools/ToolWindow.h"
 
 namespace Ui {
 class RunCheckWindow;
 }
-class TConsultMainForm;
 
-class TRunCheckWindow : public QWidget {
+class TRunCheckWindow : public QWidget, public ToolWindow {
   Q_OBJECT
 
  public:
-  TRunCheckWindow(TConsultMainForm& main, const ProgramInstances& instances, double distanceM);
+  TRunCheckWindow(RecordingModel& recording, double distanceM);
   ~TRunCheckWindow() override;
 
   Ui::RunCheckWindow* Form() const { return ui_.get(); }
-  QTimer& RefreshTimer() { return refreshTimer_; }
   double DistanceM() const { return distanceM_; }
-  void ShowWindow();
+  QString MenuCaption() const override;
+  void ShowWindow() override;
+  void SaveSettings(IniFile&) const override {}
   // What the list shows: the live runs of this run of the program, or the
   // runs of the loaded recording.
   const std::vector<RunResult>& ListedRuns() const;
@@ -40,30 +40,25 @@ class TRunCheckWindow : public QWidget {
   static QString ZeroTo100Text(const RunResult& run);
 
  public slots:
-  void RefreshTimerTimer();
   void RunListSelect();
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
-  void FeedLive();
+  void RecordingChanged(const RecordingModel::Change& change);
   void ShowPhase();
   void ShowResult(const RunResult* run);
   void FillList();
 
   std::unique_ptr<Ui::RunCheckWindow> ui_;
-  TConsultMainForm& main_;
-  ProgramInstances instances_;
+  RecordingModel& recording_;
+  int subscription_ = 0;
   double distanceM_;
-  RecordingMirror mirror_;
-  QTimer refreshTimer_;
-
-  RunTimer timer_;
-  size_t fed_ = 0;                      // records of the mirror fed to the timer
+  LiveRefresh<RunTimer> refresh_;
   std::vector<RunResult> liveRuns_;     // since the program started
   std::vector<RunResult> recordingRuns_;
-  bool listingRecording_ = false;
+  RecordingModel::Change waiting_;  // news not yet worked out, while hidden
   bool filling_ = false;
   bool justFinished_ = false;  // a live run ended and the car has not stood since
 };

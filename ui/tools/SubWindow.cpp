@@ -6,33 +6,22 @@
 
 #include <algorithm>
 
+#include "analysis/ColumnSummary.h"
 #include "control/IniFile.h"
-#include "ui/main/Consultmain.h"
-#include "ui/tools/PlaybackSeek.h"
-#include "ui_SubWindow.h"
 #include "data/RecordPeriod.h"
+#include "ui_SubWindow.h"
 
 namespace {
 
 constexpr const char* kSection = "SubWindow";
 constexpr const char* kDefaultValues = "rpm,throttle,speed,coolant";
 constexpr int kDefaultSpan = 1;  // 30 s
-// 20 refreshes a second, every tenth of the main display's 5 ms ticks, kept
-// to that pace: a refresh that comes a tick late does not put the next one
-// off. Each refresh costs the same whatever it draws, so the pace asked for
-// and no more.
-constexpr int kRefreshMs = 50;
-constexpr int kTickSlackMs = 2;  // the clock counts whole milliseconds
 constexpr int64_t kLiveReadoutRecords = 20;  // 200 ms of recording
 
 }  // namespace
 
-TSubWindow::TSubWindow(TConsultMainForm& main, const ProgramInstances& instances)
-    : QWidget(nullptr, Qt::Window),
-      ui_(std::make_unique<Ui::SubWindow>()),
-      main_(main),
-      instances_(instances),
-      mirror_(instances) {
+TSubWindow::TSubWindow(RecordingModel& recording, const std::string& settingsPath)
+    : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::SubWindow>()), recording_(recording) {
   ui_->setupUi(this);
   setObjectName("SubWindow");
   for (int c = 0; c < kValueCount; ++c) {
@@ -45,20 +34,17 @@ TSubWindow::TSubWindow(TConsultMainForm& main, const ProgramInstances& instances
   connect(ui_->BitTracksBox, &QCheckBox::clicked, this, &TSubWindow::BitTracksBoxClick);
   connect(ui_->SpanBox, &QComboBox::currentIndexChanged, this, &TSubWindow::SpanBoxChange);
   connect(ui_->Chart, &TraceChart::Clicked, this, &TSubWindow::ChartClick);
-  clock_.start();
-  refreshTimer_.setObjectName("RefreshTimer");
-  refreshTimer_.setInterval(kRefreshMs);
-  refreshTimer_.setTimerType(Qt::PreciseTimer);
-  connect(&refreshTimer_, &QTimer::timeout, this, &TSubWindow::RefreshTimerTimer);
-  connect(&main_, &TConsultMainForm::DisplayTicked, this, &TSubWindow::DisplayTick);
-  ui_->Chart->SetRecords(&mirror_.Records());
-  ReadSettings();
+  ui_->Chart->SetRecords(&recording_);
+  ReadSettings(settingsPath);
+  subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
+    RecordingChanged(change);
+  });
 }
 
-TSubWindow::~TSubWindow() = default;
+TSubWindow::~TSubWindow() { recording_.Unsubscribe(subscription_); }
 
-void TSubWindow::ReadSettings() {
-  const IniFile ini(main_.SettingsFilePath());
+void TSubWindow::ReadSettings(const std::string& settingsPath) {
+  const IniFile ini(settingsPath);
   const QStringList keys = QString::fromStdString(ini.ReadString(kSection, "Values", kDefaultValues))
                                .split(',', Qt::SkipEmptyParts);
   for (int c = 0; c < kValueCount; ++c)
@@ -77,7 +63,7 @@ void TSubWindow::ReadSettings() {
     move(ini.ReadInteger(kSection, "Left", 0), ini.ReadInteger(kSection, "Top", 0));
   ui_->Chart->SetValues(ChosenValues());
   ui_->Chart->SetBitTracks(ui_->BitTracksBox->isChecked());
-  ui_->Chart->Follow(kSpans[static_cast<size_t>(span)]);
+  ui_->Chart->Follow(ChosenSpan());
 }
 
 void TSubWindow::SaveSettings(IniFile& ini) const {
@@ -91,8 +77,7 @@ void TSubWindow::SaveSettings(IniFile& ini) const {
   ini.WriteInteger(kSection, "Width", width());
   ini.WriteInteger(kSection, "Height", height());
   ini.WriteString(kSection, "Values", keys.join(',').toStdString());
-  ini.WriteInteger(kSection, "Span",
-                   static_cast<int32_t>(kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))] / kRecordsPerSecond));
+  ini.WriteInteger(kSection, "Span", static_cast<int32_t>(ChosenSpan() / kRecordsPerSecond));
   ini.WriteInteger(kSection, "BitTracks", ui_->BitTracksBox->isChecked() ? 1 : 0);
 }
 
@@ -101,6 +86,10 @@ std::vector<int> TSubWindow::ChosenValues() const {
   for (int c = 0; c < kValueCount; ++c)
     if (valueBoxes_[static_cast<size_t>(c)]->isChecked()) chosen.push_back(c);
   return chosen;
+}
+
+int64_t TSubWindow::ChosenSpan() const {
+  return kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))];
 }
 
 void TSubWindow::ShowWindow() {
@@ -112,13 +101,11 @@ void TSubWindow::ShowWindow() {
 void TSubWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   shownOnce_ = true;
-  RefreshTimerTimer();
-  refreshTimer_.start();
-}
-
-void TSubWindow::hideEvent(QHideEvent* event) {
-  refreshTimer_.stop();
-  QWidget::hideEvent(event);
+  // Hidden, the window let the recording's news pass: it starts afresh.
+  recording_.Update();
+  RecordingModel::Change all;
+  all.replaced = true;
+  RecordingChanged(all);
 }
 
 void TSubWindow::ValueBoxClick() {
@@ -130,66 +117,46 @@ void TSubWindow::ValueBoxClick() {
 void TSubWindow::BitTracksBoxClick() { ui_->Chart->SetBitTracks(ui_->BitTracksBox->isChecked()); }
 
 void TSubWindow::SpanBoxChange() {
-  if (ui_->Chart->Following())
-    ui_->Chart->Follow(kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))]);
+  if (ui_->Chart->Following()) ui_->Chart->Follow(ChosenSpan());
 }
 
-// While the main display runs, the chart refreshes on its ticks: waking the
-// program 20 more times a second cost about a sixth of a model window's
-// live updating. Each refresh puts the window's own timer off again, so that
-// it only runs while the display does not (a stopped playback whose bar is
-// dragged, a file just loaded).
-void TSubWindow::DisplayTick() {
-  if (!isVisible() || clock_.elapsed() < refreshDueMs_ - kTickSlackMs) return;
-  RefreshTimerTimer();
-  refreshTimer_.start();
-}
-
-void TSubWindow::RefreshTimerTimer() {
-  // A refresh out of turn (a click, an opening) leaves the pace as it was;
-  // one after a pause starts it again.
-  const int64_t now = clock_.elapsed();
-  if (now >= refreshDueMs_ - kTickSlackMs)
-    refreshDueMs_ = now - refreshDueMs_ < kRefreshMs ? refreshDueMs_ + kRefreshMs : now + kRefreshMs;
-  const RecordingMirror::Change change = mirror_.Update();
+void TSubWindow::RecordingChanged(const RecordingModel::Change& change) {
+  if (!isVisible()) return;
   TraceChart& chart = *ui_->Chart;
-  if (change == RecordingMirror::Change::Replaced) chart.RecordsReplaced();
-  if (change == RecordingMirror::Change::Appended) chart.RecordsAppended();
-  const int64_t n = static_cast<int64_t>(mirror_.Records().size());
-  if (mirror_.Live()) {
-    if (!chart.Following())
-      chart.Follow(kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))]);
+  if (change.replaced) chart.RecordsReplaced();
+  if (change.appended) chart.RecordsAppended();
+  const int64_t n = recording_.Count();
+  if (recording_.Live()) {
+    if (!chart.Following()) chart.Follow(ChosenSpan());
     chart.SetCursor(-1);
   } else {
     if (chart.Following()) chart.ShowWhole();
     // In playback the cursor follows the position; after a live recording
     // it stays where the user clicked.
-    if (instances_.recorderState.liveMode.load() == 0 && n > 0)
-      chart.SetCursor(std::clamp<int64_t>(instances_.recorderState.currentIndex.load(), 0, n - 1));
+    if (!recording_.LiveMode() && n > 0) chart.SetCursor(recording_.Position());
   }
   // New records at the end leave the shown one as it was: live, the
   // read-out's own pace then decides when it moves on.
-  if (change == RecordingMirror::Change::Replaced) readoutAt_ = -2;
+  if (change.replaced) readoutAt_ = -2;
   UpdateReadout();
 }
 
 void TSubWindow::ChartClick(int64_t index) {
-  if (mirror_.Live()) return;  // a live recording has no position to move
-  if (instances_.recorderState.liveMode.load() != 0) {
+  if (recording_.Live()) return;  // a live recording has no position to move
+  if (recording_.LiveMode()) {
     // A stopped live recording: the bar would store records, not seek.
     ui_->Chart->SetCursor(index);
     UpdateReadout();
     return;
   }
-  SeekPlayback(main_, index);
-  RefreshTimerTimer();
+  recording_.Seek(index);
 }
 
 void TSubWindow::UpdateReadout() {
-  const std::vector<SampleRecord>& records = mirror_.Records();
-  const bool live = mirror_.Live();
-  int64_t at = live ? static_cast<int64_t>(records.size()) - 1 : ui_->Chart->Cursor();
-  if (at >= static_cast<int64_t>(records.size())) at = -1;
+  const int64_t n = recording_.Count();
+  const bool live = recording_.Live();
+  int64_t at = live ? n - 1 : ui_->Chart->Cursor();
+  if (at >= n) at = -1;
   if (at == readoutAt_ && live == readoutLive_) return;
   // Live, five new readouts a second are as many as anyone reads, and each
   // costs a text layout: the chart alone follows every refresh.
@@ -201,13 +168,13 @@ void TSubWindow::UpdateReadout() {
     ui_->Readout->setText("-");
     return;
   }
-  const SampleRecord& record = records[static_cast<size_t>(at)];
+  const SampleRecord record = recording_.At(static_cast<uint32_t>(at));
   QStringList parts;
   parts << QString::number(at * kRecordPeriodS, 'f', 2) + " s";
   for (int c : ChosenValues()) {
     const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
     parts << QString("%1 %2 %3").arg(QString(column.caption).section(" [", 0, 0))
-                 .arg(ConvertValue(column, record)).arg(column.unit);
+                 .arg(ConvertedValue(c, record)).arg(column.unit);
   }
   ui_->Readout->setText(parts.join("    "));
 }

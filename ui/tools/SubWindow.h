@@ -2,40 +2,35 @@
 // recording, with a cursor at the playback position.
 #pragma once
 
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "control/ProgramInstances.h"
-#include "ui/tools/RecordingMirror.h"
+#include "control/RecordingModel.h"
+#include "ui/tools/ToolWindow.h"
 
 namespace Ui {
 class SubWindow;
 }
 class IniFile;
 class QCheckBox;
-class TConsultMainForm;
 
-class TSubWindow : public QWidget {
+class TSubWindow : public QWidget, public ToolWindow {
   Q_OBJECT
 
  public:
   // Reads its section of the settings file; stays hidden until asked for.
-  TSubWindow(TConsultMainForm& main, const ProgramInstances& instances);
+  TSubWindow(RecordingModel& recording, const std::string& settingsPath);
   ~TSubWindow() override;
 
   Ui::SubWindow* Form() const { return ui_.get(); }
-  QTimer& RefreshTimer() { return refreshTimer_; }
-  // Shown and raised, brought up to date at once.
-  void ShowWindow();
-  // Its section, written with the program's settings when the program
-  // closes (closing the window only hides it).
-  void SaveSettings(IniFile& ini) const;
+  QString MenuCaption() const override { return "Sub &Window"; }
+  void ShowWindow() override;
+  void SaveSettings(IniFile& ini) const override;
 
   // The live spans to choose from, in records.
   static constexpr std::array<int64_t, 3> kSpans = {1000, 3000, 12000};
@@ -44,28 +39,23 @@ class TSubWindow : public QWidget {
   void ValueBoxClick();
   void BitTracksBoxClick();
   void SpanBoxChange();
-  void RefreshTimerTimer();
-  void DisplayTick();
   void ChartClick(int64_t index);
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
 
  private:
-  void ReadSettings();
+  void ReadSettings(const std::string& settingsPath);
+  void RecordingChanged(const RecordingModel::Change& change);
   void UpdateReadout();
   std::vector<int> ChosenValues() const;
+  int64_t ChosenSpan() const;
 
   std::unique_ptr<Ui::SubWindow> ui_;
-  TConsultMainForm& main_;
-  ProgramInstances instances_;
-  RecordingMirror mirror_;
+  RecordingModel& recording_;
+  int subscription_ = 0;
   std::array<QCheckBox*, kValueCount> valueBoxes_{};
-  QTimer refreshTimer_;
-  QElapsedTimer clock_;
-  int64_t refreshDueMs_ = 0;  // on clock_: when the next refresh is due
-  int64_t readoutAt_ = -2;   // the record the readout shows; -2 none yet
+  int64_t readoutAt_ = -2;  // the record the readout shows; -2 none yet
   bool readoutLive_ = false;
   bool shownOnce_ = false;
 };

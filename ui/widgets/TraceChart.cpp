@@ -42,15 +42,13 @@ TraceChart::TraceChart(QWidget* parent) : QWidget(parent) {
 
 QColor TraceChart::ColorOf(int column) { return kColours[column % kValueCount]; }
 
-void TraceChart::SetRecords(const std::vector<SampleRecord>* records) {
+void TraceChart::SetRecords(const RecordSource* records) {
   records_ = records;
   RecordsReplaced();
 }
 
 void TraceChart::RecordsReplaced() {
   shown_ = Shown{};
-  for (std::vector<int32_t>& v : values_) v.clear();
-  bits_.clear();
   summaryKey_ = SummaryKey{};
   if (!following_) {
     viewFirst_ = 0;
@@ -133,7 +131,7 @@ void TraceChart::SetCursor(int64_t index) {
 }
 
 int64_t TraceChart::RecordCount() const {
-  return records_ != nullptr ? static_cast<int64_t>(records_->size()) : 0;
+  return records_ != nullptr ? static_cast<int64_t>(records_->Count()) : 0;
 }
 
 void TraceChart::ClampView() {
@@ -190,66 +188,26 @@ int64_t TraceChart::IndexAt(int x) const {
                              std::max<int64_t>(0, RecordCount() - 1));
 }
 
-// Brings the converted values of the drawn rows, and the bits, up to the
-// recording's length. Each record is converted once however often it is
-// drawn.
-void TraceChart::Convert() {
-  if (records_ == nullptr) return;
-  const std::vector<SampleRecord>& records = *records_;
-  const size_t n = records.size();
-  for (int c : chosen_) {
-    std::vector<int32_t>& v = values_[static_cast<size_t>(c)];
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
-    const size_t from = v.size();
-    v.resize(n);
-    // A value has as many results as its raw byte or word has values:
-    // each converted once, through the table's own conversion, then looked
-    // up, which costs less than a call per record once a recording is long.
-    const bool word = column.lowByte != 0;
-    if (n - from < (word ? 65536u : 256u)) {
-      for (size_t i = from; i < n; ++i) v[i] = ConvertValue(column, records[i]);
-      continue;
-    }
-    std::vector<int32_t> table(word ? 65536 : 256);
-    for (size_t raw = 0; raw < table.size(); ++raw) {
-      SampleRecord probe;
-      probe[column.highByte] = static_cast<uint8_t>(word ? raw >> 8 : raw);
-      if (word) probe[column.lowByte] = static_cast<uint8_t>(raw & 0xFF);
-      table[raw] = ConvertValue(column, probe);
-    }
-    for (size_t i = from; i < n; ++i) {
-      const SampleRecord& r = records[i];
-      v[i] = table[word ? static_cast<size_t>(r[column.highByte] << 8 | r[column.lowByte])
-                        : r[column.highByte]];
-    }
-  }
-  if (bitTracks_) {
-    // The fourteen bits as one word per record, from a table per bank byte.
-    std::array<std::array<uint16_t, 256>, kBankCount> tables{};
-    for (size_t b = 0; b < kBitColumns.size(); ++b)
-      for (int raw = 0; raw < 256; ++raw)
-        if ((raw & kBitColumns[b].mask) != 0)
-          tables[static_cast<size_t>(kBitColumns[b].bank)][static_cast<size_t>(raw)] |=
-              static_cast<uint16_t>(1u << b);
-    const size_t from = bits_.size();
-    bits_.resize(n);
-    for (size_t i = from; i < n; ++i) {
-      uint16_t word = 0;
-      for (int bank = 0; bank < kBankCount; ++bank)
-        word |= tables[static_cast<size_t>(bank)][records[i][kBitBanks[static_cast<size_t>(bank)].recordByte]];
-      bits_[i] = word;
-    }
-  }
-}
-
 void TraceChart::BuildSummary(const QRect& plot) {
   SummaryKey key{viewFirst_, viewCount_, RecordCount(), plot.width(), chosen_, bitTracks_, anchored_};
   if (key == summaryKey_) return;
   const SummaryKey before = std::exchange(summaryKey_, key);
-  Convert();
   const int width = plot.width();
   const int64_t n = RecordCount();
   pointMode_ = viewCount_ < width;
+  if (pointMode_) {
+    // A few records, read once for every point and bit drawn.
+    summary_ = ColumnSummary{};
+    pointRecords_.clear();
+    pointFirst_ = std::max<int64_t>(0, viewFirst_ - 1);
+    const int64_t end = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
+    if (records_ != nullptr && end > pointFirst_)
+      records_->Visit(static_cast<uint32_t>(pointFirst_), static_cast<uint32_t>(end - pointFirst_),
+                      [&](uint32_t, std::span<const SampleRecord> block) {
+                        pointRecords_.insert(pointRecords_.end(), block.begin(), block.end());
+                      });
+    return;
+  }
   // A live chart that moved on keeps the columns it counted: they move left
   // with the view, and counting starts again at the column that held the
   // last record before, which may have been partly filled.
@@ -257,61 +215,25 @@ void TraceChart::BuildSummary(const QRect& plot) {
   const int64_t shift = firstColumn_ - summaryFirstColumn_;
   if (anchored_ && before.anchored && before.width == width && before.count == viewCount_ &&
       before.values == chosen_ && before.bits == bitTracks_ && before.records <= n && before.records > 0 &&
-      shift >= 0 && shift < width && summary_.size() == chosen_.size()) {
-    for (std::vector<Extremes>& out : summary_) {
+      shift >= 0 && shift < width && summary_.values.size() == chosen_.size()) {
+    for (std::vector<ColumnExtremes>& out : summary_.values)
       out.erase(out.begin(), out.begin() + shift);
-      out.resize(static_cast<size_t>(width));
-    }
-    if (bitTracks_) {
-      bitSummary_.erase(bitSummary_.begin(), bitSummary_.begin() + shift);
-      bitSummary_.resize(static_cast<size_t>(width));
-    }
+    if (bitTracks_ && !summary_.bits.empty())
+      summary_.bits.erase(summary_.bits.begin(), summary_.bits.begin() + shift);
     from = static_cast<int>(std::clamp<int64_t>(ColumnOfRecord(before.records - 1, width) - firstColumn_, 0, width));
-  } else {
-    summary_.assign(chosen_.size(), {});
-    bitSummary_.clear();
-    if (pointMode_ || n == 0) return;
-    for (std::vector<Extremes>& out : summary_) out.resize(static_cast<size_t>(width));
-    if (bitTracks_) bitSummary_.resize(static_cast<size_t>(width));
   }
   summaryFirstColumn_ = firstColumn_;
-  // Column px holds records [first + px * count / width, first + (px + 1) * count / width),
-  // or, anchored, those of the recording's column firstColumn_ + px.
-  auto columnStart = [&](int px) {
-    if (anchored_) return std::min<int64_t>(n, (firstColumn_ + px) * span_ / width);
-    return std::min<int64_t>(n, viewFirst_ + px * viewCount_ / width);
-  };
-  for (size_t t = 0; t < chosen_.size(); ++t) {
-    const std::vector<int32_t>& v = values_[static_cast<size_t>(chosen_[t])];
-    std::vector<Extremes>& out = summary_[t];
-    for (int px = from; px < width; ++px) {
-      const int64_t a = columnStart(px);
-      const int64_t b = columnStart(px + 1);
-      Extremes e;
-      if (a < b) {
-        e = Extremes{v[static_cast<size_t>(a)], v[static_cast<size_t>(a)], v[static_cast<size_t>(b - 1)], true};
-        for (int64_t i = a + 1; i < b; ++i) {
-          const int32_t x = v[static_cast<size_t>(i)];
-          e.min = std::min(e.min, x);
-          e.max = std::max(e.max, x);
-        }
-      }
-      out[static_cast<size_t>(px)] = e;
-    }
+  ColumnLayout layout;
+  layout.width = width;
+  layout.records = n;
+  if (anchored_) {
+    layout.firstColumn = firstColumn_;
+    layout.span = span_;
+  } else {
+    layout.origin = viewFirst_;
+    layout.span = viewCount_;
   }
-  if (bitTracks_) {
-    for (int px = from; px < width; ++px) {
-      uint16_t anySet = 0;
-      uint16_t anyClear = 0;
-      for (int64_t i = columnStart(px); i < columnStart(px + 1); ++i) {
-        anySet |= bits_[static_cast<size_t>(i)];
-        anyClear |= static_cast<uint16_t>(~bits_[static_cast<size_t>(i)]);
-      }
-      for (size_t b = 0; b < kBitColumns.size(); ++b)
-        bitSummary_[static_cast<size_t>(px)][b] = static_cast<uint8_t>(
-            ((anyClear >> b) & 1u) | (((anySet >> b) & 1u) << 1));
-    }
-  }
+  if (records_ != nullptr) SummariseColumns(*records_, layout, chosen_, bitTracks_, from, summary_);
 }
 
 double TraceChart::TimeStep(const QRect& plot) const {
@@ -406,9 +328,10 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
     const uint32_t argb = ColorOf(c).rgba();
     bool havePrevious = false;
     int32_t previous = 0;
-    const size_t end = std::min(summary_[t].size(), static_cast<size_t>(x1));
+    const std::vector<ColumnExtremes>& columns = summary_.values[t];
+    const size_t end = std::min(columns.size(), static_cast<size_t>(x1));
     for (size_t px = static_cast<size_t>(std::max(0, x0 - 1)); px < end; ++px) {
-      const Extremes& e = summary_[t][px];
+      const ColumnExtremes& e = columns[px];
       if (!e.any) {
         havePrevious = false;
         continue;
@@ -484,12 +407,10 @@ void TraceChart::paintEvent(QPaintEvent* event) {
         return static_cast<int>(std::lround(plot.bottom() - (v - column.rangeMin) * scale));
       };
       painter.setPen(QPen(ColorOf(c), 1));
-      const std::vector<int32_t>& v = values_[static_cast<size_t>(c)];
       QPolygon line;
-      const int64_t a = std::max<int64_t>(0, viewFirst_ - 1);
-      const int64_t b = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
-      for (int64_t i = a; i < b; ++i)
-        line << QPoint(static_cast<int>(std::lround(XOf(i + 0.5, plot))), yOf(v[static_cast<size_t>(i)]));
+      for (size_t k = 0; k < pointRecords_.size(); ++k)
+        line << QPoint(static_cast<int>(std::lround(XOf(pointFirst_ + static_cast<int64_t>(k) + 0.5, plot))),
+                       yOf(ConvertedValue(c, pointRecords_[k])));
       painter.drawPolyline(line);
     }
     painter.setClipping(false);
@@ -527,7 +448,6 @@ void TraceChart::PaintPart(QPainter& painter, const QRect& asked, const QRect& p
   if (asked.intersects(QRect(0, AxisTop(), width(), height() - AxisTop()))) DrawTimeAxis(painter, plot);
   if (!bitTracks_) return;
 
-  const int64_t n = RecordCount();
   const int top = plot.bottom() + 3;
   for (size_t b = 0; b < kBitColumns.size(); ++b) {
     const int y = top + static_cast<int>(b) * kTrackHeight;
@@ -536,10 +456,9 @@ void TraceChart::PaintPart(QPainter& painter, const QRect& asked, const QRect& p
     painter.fillRect(track & asked, QColor(244, 244, 244));
     const QColor on(0, 110, 200);
     if (pointMode_) {
-      const int64_t b0 = std::max<int64_t>(0, viewFirst_);
-      const int64_t b1 = std::min<int64_t>(n, viewFirst_ + viewCount_ + 1);
-      for (int64_t i = b0; i < b1; ++i) {
-        if ((bits_[static_cast<size_t>(i)] >> b & 1u) == 0) continue;
+      for (size_t k = 0; k < pointRecords_.size(); ++k) {
+        const int64_t i = pointFirst_ + static_cast<int64_t>(k);
+        if (i < viewFirst_ || !BitIsSet(kBitColumns[b], pointRecords_[k])) continue;
         const int x0 = static_cast<int>(std::lround(XOf(i, plot)));
         const int x1 = static_cast<int>(std::lround(XOf(i + 1, plot)));
         painter.fillRect(QRect(x0, y, std::max(1, x1 - x0), kTrackHeight - 2), on);
@@ -547,16 +466,16 @@ void TraceChart::PaintPart(QPainter& painter, const QRect& asked, const QRect& p
     } else {
       // Runs of columns where the bit was on, each one rectangle; only
       // those in the rectangle asked for.
-      const int columnCount = static_cast<int>(bitSummary_.size());
+      const int columnCount = static_cast<int>(summary_.bits.size());
       const int first = std::clamp(asked.left() - plot.left(), 0, columnCount);
       const int last = std::clamp(asked.right() + 1 - plot.left(), first, columnCount);
       for (int px = first; px < last;) {
-        if ((bitSummary_[static_cast<size_t>(px)][b] & 2u) == 0) {
+        if ((summary_.bits[static_cast<size_t>(px)][b] & 2u) == 0) {
           ++px;
           continue;
         }
         const int from = px;
-        while (px < last && (bitSummary_[static_cast<size_t>(px)][b] & 2u) != 0) ++px;
+        while (px < last && (summary_.bits[static_cast<size_t>(px)][b] & 2u) != 0) ++px;
         painter.fillRect(QRect(plot.left() + from, y, px - from, kTrackHeight - 2), on);
       }
     }

@@ -13,7 +13,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "data/SampleRecord.h"
+#include "analysis/ColumnSummary.h"
+#include "data/RecordSource.h"
 
 class TraceChart : public QWidget {
   Q_OBJECT
@@ -21,9 +22,9 @@ class TraceChart : public QWidget {
  public:
   explicit TraceChart(QWidget* parent = nullptr);
 
-  // The chart reads the records through this pointer; their owner tells it
-  // when they changed.
-  void SetRecords(const std::vector<SampleRecord>* records);
+  // The chart reads the records through this source, as it draws them; their
+  // owner tells it when they changed.
+  void SetRecords(const RecordSource* records);
   void RecordsReplaced();
   void RecordsAppended();
 
@@ -58,12 +59,6 @@ class TraceChart : public QWidget {
   void wheelEvent(QWheelEvent* event) override;
 
  private:
-  // One pixel column of one value: the extremes of its records, and the
-  // last one, which the next column joins to.
-  struct Extremes {
-    int32_t min = 0, max = 0, last = 0;
-    bool any = false;
-  };
   struct SummaryKey {
     int64_t first = -1, count = -1, records = -1;
     int width = -1;
@@ -84,7 +79,6 @@ class TraceChart : public QWidget {
   QRect PlotRect() const;
   int BitTrackHeight() const;
   int AxisTop() const;  // the time axis, below the plot and the bit tracks
-  void Convert();
   void BuildSummary(const QRect& plot);
   void ClampView();
   int64_t RecordCount() const;
@@ -98,11 +92,7 @@ class TraceChart : public QWidget {
   void RenderPlot(const QRect& plot, int x0, int x1);  // columns [x0, x1) of the plot
   const QPixmap& Legend();
 
-  const std::vector<SampleRecord>* records_ = nullptr;
-  // Converted values, per row of the table, for the rows drawn so far; and
-  // the fourteen bits of every record.
-  std::array<std::vector<int32_t>, kValueCount> values_;
-  std::vector<uint16_t> bits_;
+  const RecordSource* records_ = nullptr;
 
   std::vector<int> chosen_;
   bool bitTracks_ = false;
@@ -120,9 +110,11 @@ class TraceChart : public QWidget {
 
   SummaryKey summaryKey_;
   bool pointMode_ = false;  // fewer records than pixels: drawn point to point
-  std::vector<std::vector<Extremes>> summary_;        // per chosen value, per column
-  std::vector<std::array<uint8_t, kBitCount>> bitSummary_;  // 1 clear, 2 set, 3 both
-  int64_t summaryFirstColumn_ = 0;  // anchored: the recording's column of summary_[.][0]
+  ColumnSummary summary_;
+  int64_t summaryFirstColumn_ = 0;  // anchored: the recording's column of the summary's first
+  // Fewer records than pixels: the records in view, drawn point to point.
+  std::vector<SampleRecord> pointRecords_;
+  int64_t pointFirst_ = 0;
 
   QImage plotImage_;
   QPixmap legend_;

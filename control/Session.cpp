@@ -1,0 +1,298 @@
+#include "control/Session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "control/LinkCommands.h"
+#include "control/RecordingFiles.h"
+#include "control/Recovery.h"
+#include "data/LogFile.h"
+
+EnabledCommands Enabled(const SessionState& state) {
+  EnabledCommands e;
+  e.ecuOpen = !state.portOpen;
+  e.ecuClose = state.portOpen;
+  e.ecuInit = state.portOpen;
+  e.ecuNoCheck = state.numberOffered;
+  e.start = state.startOffered;
+  e.stop = state.run != Run::kStopped;
+  e.cableLamp = state.portOpen;
+  e.ecuLamp = state.ecuAnswered;
+  e.positionBar = state.lastStart == LastStart::kPlayback;
+  // A stopped live reading goes on showing the last sample; a stopped
+  // playback freezes the values.
+  e.display = state.run != Run::kStopped || state.lastStart == LastStart::kLive;
+  return e;
+}
+
+Session::Session(const ProgramInstances& instances)
+    : instances_(instances),
+      recorder_{instances.recorderState, instances.logMemory, instances.recordingClock.enable} {}
+
+Session::~Session() { instances_.recordingClock.Stop(); }
+
+std::vector<std::string> Session::Begin(std::shared_ptr<RecorderView> view,
+                                        const std::string& recoveryFolder) {
+  view_ = std::move(view);
+  recorder_.view = view_.get();
+  // Ticks do nothing until Start sets the clock's enable flag.
+  instances_.recordingClock.StartRecordingClock([this] { ClockTick(); });
+  // Before the log memory takes over what a killed run left behind, its
+  // unsaved recording is written to the recovery folder.
+  std::vector<std::string> recovered =
+      RecoverLeftoverRecordings(instances_.logMemory, recoveryFolder);
+  // Without a section every store and fetch fails and says nothing; the
+  // program still runs.
+  (void)CreateLogMemory(instances_.logMemory);
+  instances_.streamReceiver.active = 0;
+  return recovered;
+}
+
+void Session::ClockTick() {
+  std::lock_guard<std::recursive_mutex> hold(stepLock_);
+  if (instances_.recordingClock.enable.load() != 0) RecorderStep(recorder_);
+}
+
+void Session::Step() {
+  std::lock_guard<std::recursive_mutex> hold(stepLock_);
+  RecorderStep(recorder_);
+}
+
+// ---- ECU commands ------------------------------------------------------------
+
+CommandOutcome Session::OpenPort(int32_t port) {
+  CommandOutcome outcome;
+  outcome.done = instances_.consultSession.OpenPort(port) == ConsultSession::kOk;
+  outcome.lines.push_back(OpenInterfaceLine(port, outcome.done));
+  if (outcome.done) {
+    instances_.recorderState.liveMode = 1;
+    state_.portOpen = true;
+  }
+  return outcome;
+}
+
+CommandOutcome Session::ClosePort(int32_t port) {
+  // Whatever runs is stopped first, the ECU's stream with its stop byte.
+  CommandOutcome outcome = Stop();
+  outcome.done = instances_.consultSession.ClosePort() == ConsultSession::kOk;
+  outcome.lines.push_back(CloseInterfaceLine(port, outcome.done));
+  state_.portOpen = false;
+  state_.startOffered = false;
+  state_.numberOffered = false;
+  return outcome;
+}
+
+CommandOutcome Session::Initialize() {
+  CommandOutcome outcome;
+  outcome.done = instances_.consultSession.InitializeEcu() == ConsultSession::kOk;
+  outcome.lines.push_back(outcome.done ? kLineEcuFound : kLineEcuNotFound);
+  state_.ecuAnswered = outcome.done;
+  state_.startOffered = outcome.done;
+  if (outcome.done) state_.numberOffered = true;
+  return outcome;
+}
+
+CommandOutcome Session::ReadEcuNumber(std::string& number) {
+  char raw[6] = {};
+  CommandOutcome outcome;
+  outcome.done = instances_.consultSession.ReadEcuNumber(raw) == ConsultSession::kOk;
+  outcome.lines.push_back(outcome.done ? kLineEcuNumberGot : kLineEcuNumberNotFound);
+  number = outcome.done ? PrintableEcuNumber(raw) : std::string();
+  if (outcome.done) state_.numberOffered = false;
+  return outcome;
+}
+
+int32_t Session::FindCable() const { return instances_.consultSession.FindCable(); }
+
+// ---- Start and Stop ---------------------------------------------------------------
+
+CommandOutcome Session::Start(bool fromFirstFrame) {
+  RecorderState& recording = instances_.recorderState;
+  CommandOutcome outcome;
+  if (!LiveMode()) {
+    recording.drag = 0;
+    state_.run = Run::kPlaying;
+    state_.lastStart = LastStart::kPlayback;
+    state_.startOffered = false;
+    instances_.recordingClock.enable = 1;
+    outcome.done = true;
+    outcome.lines.push_back(kLinePlayStart);
+    return outcome;
+  }
+  if (!KeepsUnsaved()) return outcome;  // Start stays offered, nothing is sent
+  recording.unsaved = 1;
+  // A new recording, unsaved and as yet empty: what a crash leaves to recover.
+  (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);
+  // Not examined: a lost request shows as a stream that never starts.
+  (void)SendStreamRequest(instances_.consultSession);
+  outcome.lines.push_back(kLineRequestSent);
+  if (fromFirstFrame) {
+    instances_.streamReceiver.active = 1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (recording.framesDecoded.load() == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        StopLiveStream(instances_.streamReceiver, instances_.consultSession);
+        return outcome;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  ++generation_;
+  recording.currentIndex = 0;
+  state_.run = Run::kRecording;
+  state_.lastStart = LastStart::kLive;
+  state_.startOffered = false;
+  state_.numberOffered = false;
+  instances_.recordingClock.enable = 1;
+  instances_.streamReceiver.active = 1;
+  outcome.done = true;
+  outcome.lines.push_back(kLineReadStart);
+  return outcome;
+}
+
+CommandOutcome Session::Stop() {
+  instances_.recordingClock.enable = 0;
+  {
+    // A step that began before the flag was cleared ends first.
+    std::lock_guard<std::recursive_mutex> hold(stepLock_);
+  }
+  state_.run = Run::kStopped;
+  state_.startOffered = true;
+  CommandOutcome outcome;
+  outcome.done = true;
+  if (LiveMode()) {
+    StopLiveStream(instances_.streamReceiver, instances_.consultSession);
+    outcome.lines.push_back(kLineCommunicationStop);
+  } else {
+    outcome.lines.push_back(kLinePlayStop);
+  }
+  return outcome;
+}
+
+// ---- Files -------------------------------------------------------------------------
+
+bool Session::KeepsUnsaved() {
+  return view_ == nullptr || !ConfirmUnsavedResult(instances_.recorderState, *view_);
+}
+
+CommandOutcome Session::Load(const std::string& fileName) {
+  RecorderState& recording = instances_.recorderState;
+  CommandOutcome outcome;
+  // A recording or a playback must not write records or the count while
+  // the file replaces them.
+  if (state_.run != Run::kStopped) outcome = Stop();
+  outcome.done = LoadLogFile(fileName, recording, instances_.logMemory) == kLogFileOk;
+  if (!outcome.done) {
+    outcome.lines.push_back("Load Log File Error");
+    return outcome;
+  }
+  outcome.lines.push_back("Load Log File OK");
+  ++generation_;
+  state_.startOffered = true;
+  recording.currentIndex = 0;
+  recording.liveMode = 0;
+  MarkRecording(false);  // the memory now holds what a file holds
+  return outcome;
+}
+
+CommandOutcome Session::Save(const std::string& fileName) {
+  RecorderState& recording = instances_.recorderState;
+  CommandOutcome outcome;
+  recording.logFileName = fileName;
+  if (recording.recordCount.load() == 0) {
+    outcome.lines.push_back("ReadData NOT Found.");
+    return outcome;
+  }
+  if (SaveLogFile(fileName, recording, instances_.logMemory) != kLogFileOk) {
+    outcome.lines.push_back("Save Log File Error");
+    return outcome;
+  }
+  outcome.done = true;
+  // A live recording that goes on has records the file does not hold yet:
+  // it stays unsaved.
+  if (state_.run != Run::kRecording) {
+    recording.unsaved = 0;
+    MarkRecording(false);
+  }
+  return outcome;
+}
+
+CommandOutcome Session::Export(const std::string& fileName, int32_t first, int32_t last,
+                               CsvProgress* progress, std::vector<std::string>& lines) {
+  CommandOutcome outcome;
+  // Nothing recorded or loaded: there is nothing to write.
+  if (instances_.recorderState.recordCount.load() == 0) {
+    outcome.lines.push_back("ReadData NOT Found.");
+    return outcome;
+  }
+  int64_t written = 0;
+  outcome.done = ExportCsvFile(fileName, first, last, instances_.recorderState,
+                               instances_.logMemory, progress, written, lines) == kExportOk;
+  outcome.lines.push_back(outcome.done ? "Export done" : "Export Error");
+  return outcome;
+}
+
+// ---- Playback position ----------------------------------------------------------------
+
+void Session::BeginDrag() {
+  instances_.recordingClock.enable = 0;
+  instances_.recorderState.drag = 1;
+}
+
+void Session::DragTo(int32_t index) {
+  if (instances_.recorderState.drag.load() != 1) return;
+  instances_.recorderState.currentIndex = index;
+  Step();
+}
+
+void Session::EndDrag() {
+  // Only a running playback resumes; after a stop the drag flag stays set,
+  // so that the bar goes on seeking until the next Start.
+  if (state_.run != Run::kPlaying) return;
+  instances_.recordingClock.enable = 1;
+  instances_.recorderState.drag = 0;
+}
+
+void Session::Seek(int64_t index) {
+  const uint32_t count = instances_.recorderState.recordCount.load();
+  const int64_t last = count > 0 ? static_cast<int64_t>(count) - 1 : 0;
+  BeginDrag();
+  DragTo(static_cast<int32_t>(std::clamp<int64_t>(index, 0, last)));
+  EndDrag();
+  if (view_ != nullptr) view_->SetPlayPosition(instances_.recorderState.currentIndex.load());
+}
+
+// ---- The program's end ----------------------------------------------------------------
+
+void Session::Shutdown() {
+  instances_.recordingClock.enable = 0;
+  (void)instances_.streamReceiver.StopReceiver();  // always 0
+  // Both do nothing when no port is open; no stop byte is sent at close.
+  (void)instances_.consultSession.Purge();
+  (void)instances_.consultSession.ClosePort();
+  state_.portOpen = false;
+  state_.run = Run::kStopped;
+}
+
+void Session::MarkRecording(bool unsaved) {
+  // Its failure costs only the recovery of a later crash.
+  (void)instances_.logMemory.WriteRecoveryMarker(
+      kLogMemorySlot, instances_.recorderState.recordCount.load(), unsaved);
+}
+
+std::string Session::SaveUnsavedCopy(const std::string& folder, bool& failed) {
+  failed = false;
+  RecorderState& recording = instances_.recorderState;
+  if (recording.unsaved.load() == 0 || recording.recordCount.load() == 0) {
+    MarkRecording(false);
+    return {};
+  }
+  const std::string file = SaveRecoveryCopy(recording, instances_.logMemory, folder);
+  if (file.empty()) {
+    failed = true;  // kept in the section: the next start recovers it
+    return {};
+  }
+  MarkRecording(false);
+  return file;
+}

@@ -1,0 +1,154 @@
+// The program's one session with the ECU and its recording: what the main
+// window's commands and torvane-cli do, without a window. The session owns
+// the state of the link and of the recording; each command is one call that
+// moves that state and returns its outcome with the status lines to show.
+// Which commands the window offers follows from the state alone (Enabled).
+//
+// Commands run on one thread (the window's interface thread, or the
+// command-line tool's). The recording clock steps on its own thread; the
+// stream receiver reads the line on its own. They share the recorder state,
+// whose flags are atomics.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "control/ProgramInstances.h"
+#include "data/CsvWriter.h"
+#include "data/Recorder.h"
+
+// What Start began and Stop has not ended yet.
+enum class Run { kStopped, kRecording, kPlaying };
+// What Start began last: the display keeps showing a stopped live reading,
+// and only a playback lets the position bar move the playback.
+enum class LastStart { kNone, kLive, kPlayback };
+
+struct SessionState {
+  bool portOpen = false;
+  // The last initialisation found the ECU: the "ECU" lamp, which a close
+  // leaves as it is.
+  bool ecuAnswered = false;
+  Run run = Run::kStopped;
+  LastStart lastStart = LastStart::kNone;
+  // Start may be pressed: the ECU answered, a recording was loaded, or a
+  // reading or playback stopped. A failed initialisation and a close take
+  // it back.
+  bool startOffered = false;
+  // The ECU answered and its number has not been read since, nor a reading
+  // started (the reply would be lost in the stream).
+  bool numberOffered = false;
+  bool operator==(const SessionState&) const = default;
+};
+
+// What the window shows enabled, greyed or running.
+struct EnabledCommands {
+  bool ecuOpen = false;
+  bool ecuClose = false;
+  bool ecuInit = false;
+  bool ecuNoCheck = false;
+  bool start = false;
+  bool stop = false;
+  bool cableLamp = false;    // "Conection"
+  bool ecuLamp = false;      // "ECU"
+  bool positionBar = false;  // the playback position bar
+  bool display = false;      // the values follow the current sample
+  bool operator==(const EnabledCommands&) const = default;
+};
+
+EnabledCommands Enabled(const SessionState& state);
+
+// One command's outcome: done or not, and the status lines it reports, in
+// order (some commands report nothing).
+struct CommandOutcome {
+  bool done = false;
+  std::vector<std::string> lines;
+};
+
+class Session {
+ public:
+  explicit Session(const ProgramInstances& instances);
+  // Stops the recording clock's thread: no step runs once the session is gone.
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Starts the recording clock (its ticks do nothing until Start), with the
+  // view that shows what its steps do; first writes what a killed run left
+  // unsaved to recoveryFolder, then creates the log memory. Returns the
+  // recovered files. Called once.
+  std::vector<std::string> Begin(std::shared_ptr<RecorderView> view,
+                                 const std::string& recoveryFolder);
+
+  const SessionState& State() const { return state_; }
+  EnabledCommands Enabled() const { return ::Enabled(state_); }
+  // Start records the ECU (true) or plays the loaded recording back.
+  bool LiveMode() const { return instances_.recorderState.liveMode.load() != 0; }
+  const ProgramInstances& Instances() const { return instances_; }
+  // What a clock tick steps, for a caller that steps as the clock would.
+  Recorder& RecorderOfSession() { return recorder_; }
+  RecorderState& Recording() { return instances_.recorderState; }
+  LogMemory& Memory() { return instances_.logMemory; }
+  // Changes whenever the recording in memory is replaced: a live recording
+  // starts again at record 0, or a file is loaded.
+  uint64_t RecordingGeneration() const { return generation_; }
+
+  // The ECU commands. port is the COM number; ClosePort's only names the
+  // port in its status line.
+  CommandOutcome OpenPort(int32_t port);
+  CommandOutcome ClosePort(int32_t port);
+  CommandOutcome Initialize();                   // blocks up to about a second
+  CommandOutcome ReadEcuNumber(std::string& number);  // the five characters, printable
+  int32_t FindCable() const;
+
+  // Start and Stop, live or playback by the mode. A live Start asks the
+  // view about an unsaved recording first; declined, it is not done. With
+  // fromFirstFrame the recording begins with the first frame the ECU sends
+  // (waiting up to two seconds for it; not done when none comes) instead
+  // of at once.
+  CommandOutcome Start(bool fromFirstFrame = false);
+  CommandOutcome Stop();
+
+  // The file commands. Load first stops whatever runs, as the user's Stop
+  // would. Ask KeepsUnsaved before choosing a file to load.
+  [[nodiscard]] bool KeepsUnsaved();  // false: the user declined to lose an unsaved recording
+  CommandOutcome Load(const std::string& fileName);
+  CommandOutcome Save(const std::string& fileName);
+  CommandOutcome Export(const std::string& fileName, int32_t first, int32_t last,
+                        CsvProgress* progress, std::vector<std::string>& lines);
+
+  // The playback position. A drag pauses a playback while the position
+  // follows it (each position fetches its record); its end resumes a
+  // playback that Start began. Seek is a whole drag to one record.
+  void BeginDrag();
+  void DragTo(int32_t index);
+  void EndDrag();
+  void Seek(int64_t index);
+
+  // The end of the program: the clock and the receiver stop and the port is
+  // closed, without a stop byte.
+  void Shutdown();
+  // What the next start finds: how many records the memory holds and
+  // whether they are saved. Only a later start reads it.
+  void MarkRecording(bool unsaved);
+  // For a program told to end: an unsaved recording is written to folder.
+  // Returns the file, "" when there was nothing to write or it failed.
+  std::string SaveUnsavedCopy(const std::string& folder, bool& failed);
+
+ private:
+  void Step();
+  void ClockTick();
+
+  ProgramInstances instances_;
+  Recorder recorder_;
+  std::shared_ptr<RecorderView> view_;
+  SessionState state_;
+  uint64_t generation_ = 0;
+  // Held by every step, the clock's and a drag's: once Stop has cleared
+  // the clock's flag and taken it, no step runs, and the record count is
+  // final. Recursive: a step on the interface thread may run Stop (the end
+  // of a playback) from inside.
+  std::recursive_mutex stepLock_;
+};
