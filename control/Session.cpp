@@ -124,13 +124,14 @@ CommandOutcome Session::Start(bool fromFirstFrame) {
   recording.unsaved = 1;
   // A new recording, unsaved and as yet empty: what a crash leaves to recover.
   (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);
+  const uint64_t framesBefore = recording.framesDecoded.load();
   // Not examined: a lost request shows as a stream that never starts.
   (void)SendStreamRequest(instances_.consultSession);
   outcome.lines.push_back(kLineRequestSent);
   if (fromFirstFrame) {
     instances_.streamReceiver.active = 1;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (recording.framesDecoded.load() == 0) {
+    while (recording.framesDecoded.load() == framesBefore) {
       if (std::chrono::steady_clock::now() > deadline) {
         StopLiveStream(instances_.streamReceiver, instances_.consultSession);
         return outcome;

@@ -10,23 +10,22 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "control/LinkCommands.h"
+#include "control/ProgramObjects.h"
 #include "control/RecordingFiles.h"
+#include "control/Recovery.h"
+#include "control/Session.h"
 #include "data/CsvWriter.h"
 #include "data/Escape.h"
 #include "data/LogFile.h"
 #include "data/Memmap.h"
-#include "data/Recorder.h"
-#include "data/RecordingClock.h"
-#include "data/SampleRecord.h"
-#include "link/ConsultSession.h"
-#include "link/SerialPort.h"
-#include "link/StreamReceiver.h"
-#include "tools/cli/CliRecorderView.h"
 #include "data/RecordPeriod.h"
+#include "data/Recorder.h"
+#include "data/SampleRecord.h"
+#include "link/SerialPort.h"
+#include "tools/cli/CliRecorderView.h"
 
 namespace {
 
@@ -65,34 +64,41 @@ int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
   return kExitOk;
 }
 
+void Status(const CliArguments& args, const CommandOutcome& outcome) {
+  for (const std::string& line : outcome.lines) Status(args, line);
+}
+
 // Opens and initialises as ECU Open and ECU Initialize do, with their
-// status lines. The session stays open on success.
-int OpenAndInitialize(const CliArguments& args, ConsultSession& session, int32_t number) {
-  const std::string device = session.Port().DevicePath(number);
-  if (session.OpenPort(number) != ConsultSession::kOk) {
-    Status(args, OpenInterfaceLine(number, false));
+// status lines. The port stays open on success.
+int OpenAndInitialize(const CliArguments& args, Session& session, int32_t number) {
+  const std::string device = session.Instances().serialPort.DevicePath(number);
+  const CommandOutcome opened = session.OpenPort(number);
+  Status(args, opened);
+  if (!opened.done) {
     CliError(DeviceExists(device) ? "cannot open " + Escaped(device) + " as a serial port (in use, or not a terminal)"
                                   : "cannot open " + Escaped(device) + ": no such device");
     return kExitFailed;
   }
-  Status(args, OpenInterfaceLine(number, true));
-  if (session.InitializeEcu() != ConsultSession::kOk) {
-    Status(args, kLineEcuNotFound);
+  const CommandOutcome found = session.Initialize();
+  Status(args, found);
+  if (!found.done) {
     CliError("no answer from the ECU on " + Escaped(device));
-    (void)session.ClosePort();
+    (void)session.ClosePort(number);
     return kExitFailed;
   }
-  Status(args, kLineEcuFound);
   return kExitOk;
 }
 
-int SendStreamRequestOrFail(const CliArguments& args, ConsultSession& session) {
-  if (SendStreamRequest(session) != ConsultSession::kOk) {
-    CliError("cannot send the stream request");
-    (void)session.ClosePort();
+// Starts reading (and recording) from the first frame the ECU sends.
+int StartFromFirstFrame(const CliArguments& args, Session& session, int32_t number) {
+  const CommandOutcome started = session.Start(true);
+  Status(args, started);
+  if (!started.done) {
+    WaitUntilQuiet(session.Instances().consultSession);
+    (void)session.ClosePort(number);
+    CliError("the ECU sent no stream frames");
     return kExitFailed;
   }
-  Status(args, kLineRequestSent);
   return kExitOk;
 }
 
@@ -107,12 +113,13 @@ uint64_t LoadSample(const RecorderState& state, SampleRecord& record) {
   }
 }
 
-// The window's Stop, and then a wait for the line to go quiet: the port is
-// closed right after, and an ECU left streaming would talk to nobody.
-void StopAndWaitQuiet(const CliArguments& args, StreamReceiver& receiver, ConsultSession& session) {
-  StopLiveStream(receiver, session);
-  WaitUntilQuiet(session);
-  Status(args, kLineCommunicationStop);
+// The window's Stop, and then a wait for the line to go quiet before the
+// port is closed: an ECU left streaming would talk to nobody.
+void StopAndClose(const CliArguments& args, Session& session, int32_t number) {
+  const CommandOutcome stopped = session.Stop();
+  WaitUntilQuiet(session.Instances().consultSession);
+  Status(args, stopped);
+  (void)session.ClosePort(number);
 }
 
 std::string Milliseconds(Clock::duration d) {
@@ -141,40 +148,37 @@ void InstallStopSignals() {
 // ---- probe -----------------------------------------------------------------
 
 int ProbeCommand(const CliArguments& args) {
-  SerialPort port;
+  ProgramObjects program;
   int32_t number = 0;
-  if (const int r = ResolvePort(args, port, number); r != kExitOk) return r;
-  ConsultSession session(port);
+  if (const int r = ResolvePort(args, program.serialPort, number); r != kExitOk) return r;
+  Session& session = program.session;
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
 
-  char ecuNumber[6] = {};
-  if (session.ReadEcuNumber(ecuNumber) != ConsultSession::kOk) {
-    Status(args, kLineEcuNumberNotFound);
+  std::string ecuNumber;
+  const CommandOutcome read = session.ReadEcuNumber(ecuNumber);
+  Status(args, read);
+  (void)session.ClosePort(number);
+  if (!read.done) {
     CliError("the ECU sent no ECU number");
-    (void)session.ClosePort();
     return kExitFailed;
   }
-  Status(args, kLineEcuNumberGot);
-  std::printf("%s\n", PrintableEcuNumber(ecuNumber).c_str());
-  (void)session.ClosePort();
+  std::printf("%s\n", ecuNumber.c_str());
   return kExitOk;
 }
 
 // ---- stream ----------------------------------------------------------------
 
 int StreamCommand(const CliArguments& args) {
-  SerialPort port;
+  // No log memory: the stream is printed, not recorded.
+  ProgramObjects program;
   int32_t number = 0;
-  if (const int r = ResolvePort(args, port, number); r != kExitOk) return r;
-  const std::string device = port.DevicePath(number);
-  ConsultSession session(port);
-  RecorderState state;
-  StreamReceiver receiver(session, state);
+  if (const int r = ResolvePort(args, program.serialPort, number); r != kExitOk) return r;
+  const std::string device = program.serialPort.DevicePath(number);
+  Session& session = program.session;
+  const RecorderState& state = program.recorderState;
   InstallStopSignals();
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
-  if (const int r = SendStreamRequestOrFail(args, session); r != kExitOk) return r;
-  receiver.active.store(1);
-  Status(args, kLineReadStart);
+  if (const int r = StartFromFirstFrame(args, session, number); r != kExitOk) return r;
 
   std::printf("%s\n", CsvHeaderLine().c_str());
   std::fflush(stdout);
@@ -208,8 +212,7 @@ int StreamCommand(const CliArguments& args) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
-  StopAndWaitQuiet(args, receiver, session);
-  (void)session.ClosePort();
+  StopAndClose(args, session, number);
   std::fprintf(stderr, "%" PRIu64 " samples in %s ms", printed,
                Milliseconds(Clock::now() - start).c_str());
   if (missed != 0) std::fprintf(stderr, " (%" PRIu64 " frames came too fast to print)", missed);
@@ -220,60 +223,26 @@ int StreamCommand(const CliArguments& args) {
 // ---- record ----------------------------------------------------------------
 
 int RecordCommand(const CliArguments& args) {
-  SerialPort port;
+  ProgramObjects program;
   int32_t number = 0;
-  if (const int r = ResolvePort(args, port, number); r != kExitOk) return r;
-  const std::string device = port.DevicePath(number);
+  if (const int r = ResolvePort(args, program.serialPort, number); r != kExitOk) return r;
+  const std::string device = program.serialPort.DevicePath(number);
+  Session& session = program.session;
+  const RecorderState& state = program.recorderState;
 
-  LogMemory memory;
-  if (CreateLogMemory(memory) == Result::kFailed) {
+  // The clock and the log memory, as the program starts them: what a killed
+  // run of the program left unsaved is written to its recovery folder first.
+  auto view = std::make_shared<CliRecorderView>(program.recordingClock.enable);
+  for (const std::string& file : session.Begin(view, RecoveryFolder()))
+    CliError("an unsaved recording of an earlier run was recovered as " + Escaped(file));
+  if (program.logMemory.SectionName(kLogMemorySlot).empty()) {
     CliError("cannot create the log memory");
     return kExitFailed;
   }
-  ConsultSession session(port);
-  RecorderState state;
-  RecordingClock clock;
-  StreamReceiver receiver(session, state);
-  CliRecorderView view(clock.enable);
-  Recorder recorder{state, memory, clock.enable, &view};
-
-  // The step lock lets the loop know that no step runs once it has stopped
-  // the recording, so the record count is final when the file is saved.
-  std::mutex stepLock;
-  bool recording = false;
-  clock.StartRecordingClock([&] {
-    std::lock_guard<std::mutex> guard(stepLock);
-    if (recording) RecorderStep(recorder);
-  });
 
   InstallStopSignals();
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
-
-  state.liveMode.store(1);
-  if (ConfirmUnsavedResult(state, view)) return kExitFailed;  // never: nothing is unsaved yet
-  state.unsaved.store(1);
-  if (const int r = SendStreamRequestOrFail(args, session); r != kExitOk) return r;
-  receiver.active.store(1);
-
-  // Record 0 is the first frame, not the empty sample before it arrives.
-  const Clock::time_point askedAt = Clock::now();
-  while (state.framesDecoded.load() == 0) {
-    if (Clock::now() - askedAt > std::chrono::seconds(2) || CliStopSignalled()) {
-      StopLiveStream(receiver, session);
-      WaitUntilQuiet(session);
-      (void)session.ClosePort();
-      CliError("the ECU sent no stream frames");
-      return kExitFailed;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  {
-    std::lock_guard<std::mutex> guard(stepLock);
-    state.currentIndex.store(0);
-    recording = true;
-    clock.enable.store(1);
-  }
-  Status(args, kLineReadStart);
+  if (const int r = StartFromFirstFrame(args, session, number); r != kExitOk) return r;
 
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline =
@@ -284,7 +253,7 @@ int RecordCommand(const CliArguments& args) {
   bool lineLost = false;
   for (;;) {
     const Clock::time_point now = Clock::now();
-    if (now >= deadline || CliStopSignalled() || view.stopRequested.load()) break;
+    if (now >= deadline || CliStopSignalled() || view->stopRequested.load()) break;
     if (!DeviceExists(device)) {
       lineLost = true;
       break;
@@ -296,14 +265,9 @@ int RecordCommand(const CliArguments& args) {
     }
     std::this_thread::sleep_until(std::min(deadline, now + std::chrono::milliseconds(100)));
   }
-  {
-    std::lock_guard<std::mutex> guard(stepLock);
-    recording = false;
-    clock.enable.store(0);
-  }
+  // Once stopped no step runs: the record count is final.
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  StopAndWaitQuiet(args, receiver, session);
-  (void)session.ClosePort();
+  StopAndClose(args, session, number);
   if (terminal) std::printf("\n");
 
   const uint32_t count = state.recordCount.load();
@@ -312,16 +276,14 @@ int RecordCommand(const CliArguments& args) {
     CliError("nothing was recorded; " + Escaped(args.out) + " not written");
     return kExitFailed;
   }
-  if (SaveLogFile(args.out, state, memory) != kLogFileOk) {
-    Status(args, "Save Log File Error");
+  const CommandOutcome saved = session.Save(args.out);
+  if (!saved.done) {
+    Status(args, saved);
     // The log memory keeps it, marked unsaved: the window's next start
     // writes it to its recovery folder.
     CliError("cannot write " + Escaped(args.out) + "; the next start of torvane recovers the recording");
     return kExitFailed;
   }
-  state.unsaved.store(0);
-  // Only the next start reads the marker; a stale one makes it save a copy, nothing worse.
-  (void)memory.WriteRecoveryMarker(kLogMemorySlot, count, false);
   std::printf("%u records (%.2f s of recording, %.2f s elapsed) saved to %s\n", count,
               count * kRecordPeriodS, elapsed, Escaped(args.out).c_str());
   return lineLost ? kExitFailed : kExitOk;
