@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 
 #include "UiTestSupport.h"
+#include "tests/tools/ToolsTestSupport.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
 
@@ -283,6 +284,33 @@ TEST_F(LifecycleTest, ClientAreaIsHeldAt697By608UnlessDebugModeIsChecked) {
   Main().resize(900, 700);
   EXPECT_TRUE(WaitForEvents([&] { return Main().size() == QSize(900, 700); }));
   EXPECT_EQ(Form().ClientArea->width(), 900);
+}
+
+}  // namespace
+
+namespace {
+
+// The command line is read before the program asks for a display: --help
+// and a mistake are answered on a console that has none.
+TEST(ProgramCommandLine, HelpAndMistakesNeedNoDisplay) {
+  TempDir dir;
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    if (const char* value = std::getenv(name)) saved.emplace_back(name, value);
+    unsetenv(name);
+  }
+  const tools_test::RunResult help = tools_test::RunProgram(TORVANE_PROGRAM, {"--help"}, dir, "help");
+  const tools_test::RunResult wrong = tools_test::RunProgram(TORVANE_PROGRAM, {"--frobnicate"}, dir, "wrong");
+  const tools_test::RunResult port =
+      tools_test::RunProgram(TORVANE_PROGRAM, {"-platform", "offscreen", "--port", "COM11"}, dir, "port");
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+
+  EXPECT_EQ(help.status, 0) << help.err;
+  EXPECT_EQ(help.out.rfind("usage: torvane ", 0), 0u) << help.out;
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_NE(wrong.err.find("unexpected argument --frobnicate\nusage: torvane "), std::string::npos) << wrong.err;
+  EXPECT_EQ(port.status, 2);  // Qt's own option passes, the port does not
+  EXPECT_NE(port.err.find("--port needs COM1 to COM10"), std::string::npos) << port.err;
 }
 
 }  // namespace

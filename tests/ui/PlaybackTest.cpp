@@ -57,6 +57,8 @@ TEST_F(PlaybackTest, StartPlaysToTheEndThenStopsAndRewinds) {
   EXPECT_EQ(StatusLines(), (std::vector<std::string>{"Play Start", "Play Stop"}));
   EXPECT_EQ(State().currentIndex.load(), 0);
   EXPECT_EQ(State().current.Load(), RecordNumber(2));
+  // The last record is on show, not the one before it.
+  EXPECT_EQ(Form().Label3_->text(), QString::number(2 * (10 + 2)));
   EXPECT_EQ(Bar().value(), 2);  // the thumb stays where playback ended
   EXPECT_EQ(Form().Status->text(), "Time : 20 [msec]");
   EXPECT_FALSE(Main().DataShowTimer().isActive());

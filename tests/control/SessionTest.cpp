@@ -1,0 +1,253 @@
+// The session against the simulated ECU: which commands it offers after
+// each outcome, as the program's table of enabled states says, and what
+// its commands leave behind.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/ProgramObjects.h"
+#include "data/LogFile.h"
+#include "tests/common/TempDir.h"
+#include "tests/common/WaitFor.h"
+#include "tools/ecusim/EcuSimulator.h"
+
+namespace {
+
+// Answers the unsaved question from a script (Yes when it runs out) and
+// notes what the steps show.
+class ScriptedView : public RecorderView {
+ public:
+  std::deque<bool> answers;
+  std::atomic<int> stopsAsked{0};
+  bool TimeUnitChecked(TimeUnit unit) override { return unit == TimeUnit::Msec; }
+  void SetStatusText(const std::string&) override {}
+  void SetPlayPosition(int32_t) override {}
+  void ClickStopButton() override { ++stopsAsked; }
+  void ShowMessage(const std::string&, const std::string&) override {}
+  void AddStatusLine(const std::string&) override {}
+  bool AskYesNo(const std::string&, const std::string&) override {
+    if (answers.empty()) return true;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+enum class Outcome {
+  kOpenOk, kOpenFailed, kInitOk, kInitFailed, kNumberOk, kNumberFailed,
+  kStartLive, kStartPlayback, kStartDeclined, kStop, kClose, kLoadOk,
+};
+
+// The table of enabled states: after each outcome, each command is
+// enabled, disabled or left as it was.
+enum Column : int8_t { kOff = 0, kOn = 1, kSame = 2 };
+struct Row {
+  Outcome outcome;
+  std::array<Column, 6> after;  // ECU Open, ECU Close, ECU Initialize, ECU No. Check, Start, Stop
+};
+constexpr Row kTable[] = {
+    {Outcome::kOpenOk, {kOff, kOn, kOn, kSame, kSame, kSame}},
+    {Outcome::kOpenFailed, {kSame, kSame, kSame, kSame, kSame, kSame}},
+    {Outcome::kInitOk, {kSame, kSame, kSame, kOn, kOn, kSame}},
+    {Outcome::kInitFailed, {kSame, kSame, kSame, kSame, kOff, kSame}},
+    {Outcome::kNumberOk, {kSame, kSame, kSame, kOff, kSame, kSame}},
+    {Outcome::kNumberFailed, {kSame, kSame, kSame, kSame, kSame, kSame}},
+    {Outcome::kStartLive, {kSame, kSame, kSame, kOff, kOff, kOn}},
+    {Outcome::kStartPlayback, {kSame, kSame, kSame, kSame, kOff, kOn}},
+    {Outcome::kStartDeclined, {kSame, kSame, kSame, kSame, kOn, kOff}},
+    {Outcome::kStop, {kSame, kSame, kSame, kSame, kOn, kOff}},
+    {Outcome::kClose, {kOn, kOff, kOff, kOff, kOff, kOff}},
+    // A loaded log file offers Start, so that it can be played back.
+    {Outcome::kLoadOk, {kSame, kSame, kSame, kSame, kOn, kSame}},
+};
+
+std::array<bool, 6> Commands(const EnabledCommands& e) {
+  return {e.ecuOpen, e.ecuClose, e.ecuInit, e.ecuNoCheck, e.start, e.stop};
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    program = std::make_unique<ProgramObjects>(kRecordPeriod, std::string(".MMF-session-") + test->name() + "-");
+    ASSERT_TRUE(simulator.Start()) << simulator.Error();
+    program->serialPort.SetDevicePath(1, simulator.SlavePath());
+    program->serialPort.SetDevicePath(2, folder.Path("no-such-device"));
+    view = std::make_shared<ScriptedView>();
+    (void)program->session.Begin(view, folder.Path("recovered"));
+    // A log file of a thousand records, ten seconds to play back.
+    for (uint32_t i = 0; i < 1000; ++i) {
+      SampleRecord record;
+      record[7] = static_cast<uint8_t>(i % 200);
+      ASSERT_EQ(StoreRecord(program->logMemory, record, i), Result::kOk);
+    }
+    program->recorderState.recordCount = 1000;
+    ASSERT_EQ(SaveLogFile(logFile, program->recorderState, program->logMemory), Result::kOk);
+    program->recorderState.recordCount = 0;
+  }
+  void TearDown() override {
+    program->session.Shutdown();
+    program->session.MarkRecording(false);
+    program.reset();
+  }
+
+  Session& S() { return program->session; }
+
+  // Brings the outcome about and checks that it came.
+  void Cause(Outcome outcome) {
+    std::string number;
+    switch (outcome) {
+      case Outcome::kOpenOk: ASSERT_TRUE(S().OpenPort(1).done); break;
+      case Outcome::kOpenFailed: ASSERT_FALSE(S().OpenPort(2).done); break;
+      case Outcome::kInitOk: ASSERT_TRUE(S().Initialize().done); break;
+      case Outcome::kInitFailed:
+        simulator.Stop();  // the ECU falls silent
+        ASSERT_FALSE(S().Initialize().done);
+        break;
+      case Outcome::kNumberOk: ASSERT_TRUE(S().ReadEcuNumber(number).done); break;
+      case Outcome::kNumberFailed: ASSERT_FALSE(S().ReadEcuNumber(number).done); break;
+      case Outcome::kStartLive:
+      case Outcome::kStartPlayback:
+        ASSERT_EQ(S().LiveMode(), outcome == Outcome::kStartLive);
+        ASSERT_TRUE(S().Start().done);
+        break;
+      case Outcome::kStartDeclined:
+        ASSERT_NE(program->recorderState.unsaved.load(), 0);
+        view->answers = {false};
+        ASSERT_FALSE(S().Start().done);
+        break;
+      case Outcome::kStop: ASSERT_TRUE(S().Stop().done); break;
+      case Outcome::kClose: ASSERT_TRUE(S().ClosePort(1).done); break;
+      case Outcome::kLoadOk: ASSERT_TRUE(S().Load(logFile).done); break;
+    }
+  }
+
+  // Runs the outcomes in turn; after each, every command must stand as the
+  // table says, given how it stood before.
+  void Follow(const std::vector<Outcome>& outcomes) {
+    for (size_t step = 0; step < outcomes.size(); ++step) {
+      SCOPED_TRACE("step " + std::to_string(step));
+      const std::array<bool, 6> before = Commands(S().Enabled());
+      ASSERT_NO_FATAL_FAILURE(Cause(outcomes[step]));
+      const Row* row = nullptr;
+      for (const Row& r : kTable)
+        if (r.outcome == outcomes[step]) row = &r;
+      ASSERT_NE(row, nullptr);
+      std::array<bool, 6> expected = before;
+      for (size_t c = 0; c < 6; ++c)
+        if (row->after[c] != kSame) expected[c] = row->after[c] == kOn;
+      EXPECT_EQ(Commands(S().Enabled()), expected);
+    }
+  }
+
+  TempDir folder;
+  const std::string logFile = folder.Path("drive.eld");
+  EcuSimulator simulator{EcuSimulatorOptions{}};
+  std::unique_ptr<ProgramObjects> program;
+  std::shared_ptr<ScriptedView> view;
+};
+
+TEST_F(SessionTest, EnabledStatesFollowTheTable) {
+  EXPECT_EQ(Commands(S().Enabled()), (std::array<bool, 6>{true, false, false, false, false, false}));
+  using O = Outcome;
+  Follow({O::kOpenFailed, O::kOpenOk, O::kInitOk, O::kNumberOk, O::kStartLive, O::kStop,
+          O::kStartDeclined, O::kInitOk, O::kStartLive, O::kStop, O::kClose});
+  // A loaded recording plays back, and a port opened after it reads the
+  // ECU at Start without an initialisation.
+  Follow({O::kLoadOk, O::kStartPlayback, O::kStop, O::kOpenOk, O::kStartLive, O::kStop,
+          O::kLoadOk, O::kStartPlayback, O::kClose});
+  // An initialisation that fails leaves the number to read as it was.
+  Follow({O::kOpenOk, O::kInitOk, O::kInitFailed, O::kNumberFailed, O::kClose});
+}
+
+TEST_F(SessionTest, LampsBarAndDisplayFollowTheState) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  ASSERT_TRUE(S().Initialize().done);
+  EXPECT_TRUE(S().Enabled().cableLamp);
+  EXPECT_TRUE(S().Enabled().ecuLamp);
+  ASSERT_TRUE(S().Start().done);
+  EXPECT_TRUE(S().Enabled().display);
+  EXPECT_FALSE(S().Enabled().positionBar);
+  ASSERT_TRUE(S().Stop().done);
+  EXPECT_TRUE(S().Enabled().display);  // a stopped live reading stays on show
+  ASSERT_TRUE(S().ClosePort(1).done);
+  EXPECT_FALSE(S().Enabled().cableLamp);
+  EXPECT_TRUE(S().Enabled().ecuLamp);  // a close leaves the ECU lamp
+
+  ASSERT_TRUE(S().Load(logFile).done);
+  ASSERT_TRUE(S().Start().done);
+  EXPECT_TRUE(S().Enabled().positionBar);
+  ASSERT_TRUE(S().Stop().done);
+  EXPECT_FALSE(S().Enabled().display);  // a stopped playback freezes the values
+  EXPECT_TRUE(S().Enabled().positionBar);
+}
+
+// Once Stop returns, no step runs: the record count is final, so a save
+// right after holds the whole recording.
+TEST_F(SessionTest, StopEndsTheRecordingBeforeItReturns) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  ASSERT_TRUE(S().Initialize().done);
+  ASSERT_TRUE(S().Start(true).done);
+  RecorderState& state = program->recorderState;
+  ASSERT_TRUE(WaitFor([&] { return state.recordCount.load() >= 20; }));
+  const CommandOutcome stopped = S().Stop();
+  EXPECT_EQ(stopped.lines, std::vector<std::string>{"ECU Communication Stop"});
+  const uint32_t count = state.recordCount.load();
+  EXPECT_EQ(state.currentIndex.load(), static_cast<int32_t>(count));
+  const CommandOutcome saved = S().Save(folder.Path("run.eld"));
+  EXPECT_TRUE(saved.done);
+  EXPECT_TRUE(saved.lines.empty());
+  EXPECT_EQ(state.unsaved.load(), 0);
+  EXPECT_EQ(state.recordCount.load(), count);
+  LogFileInfo info;
+  std::string error;
+  ASSERT_EQ(ReadLogFileInfo(folder.Path("run.eld"), info, error), Result::kOk) << error;
+  EXPECT_EQ(info.recordCount, count);
+}
+
+// A file loaded while a recording runs stops it first, with the Stop's line.
+TEST_F(SessionTest, LoadStopsWhatRunsAndReplacesTheRecording) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  ASSERT_TRUE(S().Initialize().done);
+  ASSERT_TRUE(S().Start().done);
+  const uint64_t generation = S().RecordingGeneration();
+  const CommandOutcome loaded = S().Load(logFile);
+  EXPECT_EQ(loaded.lines, (std::vector<std::string>{"ECU Communication Stop", "Load Log File OK"}));
+  EXPECT_EQ(program->recordingClock.enable.load(), 0);
+  EXPECT_EQ(program->recorderState.recordCount.load(), 1000u);
+  EXPECT_FALSE(S().LiveMode());
+  EXPECT_NE(S().RecordingGeneration(), generation);
+
+  const CommandOutcome refused = S().Load(folder.Path("missing.eld"));
+  EXPECT_EQ(refused.lines, std::vector<std::string>{"Load Log File Error"});
+  EXPECT_EQ(program->recorderState.recordCount.load(), 1000u);
+}
+
+// Seeking pauses a playback for one fetch and resumes it; stopped, it
+// fetches the record and stays put, and an index outside the recording
+// goes to its nearest end.
+TEST_F(SessionTest, SeekFetchesTheRecordAndKeepsAPlaybackGoing) {
+  ASSERT_TRUE(S().Load(logFile).done);
+  RecorderState& state = program->recorderState;
+  S().Seek(250);
+  EXPECT_EQ(state.currentIndex.load(), 250);
+  EXPECT_EQ(state.current.Load()[7], 250 % 200);
+  EXPECT_EQ(program->recordingClock.enable.load(), 0);
+  S().Seek(5000);
+  EXPECT_EQ(state.currentIndex.load(), 999);
+  S().Seek(-3);
+  EXPECT_EQ(state.currentIndex.load(), 0);
+
+  ASSERT_TRUE(S().Start().done);
+  S().Seek(600);
+  EXPECT_EQ(state.drag.load(), 0);
+  EXPECT_EQ(program->recordingClock.enable.load(), 1);
+  EXPECT_TRUE(WaitFor([&] { return state.currentIndex.load() > 600; }));
+}
+
+}  // namespace
