@@ -1,18 +1,22 @@
 // Figures of the whole program, its windows included:
 //
-//   torvane_bench_program cpu [--seconds 60]
-//       CPU of the process over the span, first with the window open and
-//       nothing running, then while it streams, records and displays from
-//       the simulator (which runs as a process of its own, not counted),
-//       then with the Sub Window open and closed by turns, and the
-//       difference: what the Sub Window costs following the recording; the
-//       same again with the main window hidden.
+//   torvane_bench_program cpu [--seconds 30]
+//       CPU of the process while it streams, records and displays from the
+//       simulator (a process of its own, not counted): the main window
+//       alone, then with the four Tool windows open, each for the span.
+//       Twice: with the simulator's drag run (what scripts/run shows), and
+//       with every register changing in every frame (--restless, the most
+//       the display has to follow).
+//   torvane_bench_program memory
+//       Resident memory at start, and with a full recording (900,001
+//       records, 2.5 h of the drag run) loaded and every Tool window open.
 //   torvane_bench_program latency [--frames 1000]
 //       From a frame's last byte on the line to its engine speed painted in
 //       the window: median and worst. The simulator runs in this process so
 //       that both ends are read on one clock.
 //
-// Runs on the display it is given; under `xvfb-run` that is a real X server.
+// Runs on the display it is given; scripts/on-desktop gives it a virtual
+// one with a window manager, as a user's desktop has.
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -28,15 +32,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "control/ProgramObjects.h"
+#include "data/LogFile.h"
 #include "tools/ecusim/EcuSimulator.h"
+#include "tools/ecusim/EngineModel.h"
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
-#include "ui/tools/SubWindow.h"
 #include "ui/dialogs/UserDialogs.h"
 #include "ui_Consultmain.h"
 
@@ -44,10 +50,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The program's instances, built as the program builds them; at the end a
+// The program's objects, built as the program builds them; at the end a
 // recording is not left marked unsaved for the next start to recover.
-struct Instances : ProgramObjects {
-  ~Instances() { (void)logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false); }
+struct Program : ProgramObjects {
+  Program() : ProgramObjects(kRecordPeriod, ".MMF-bench-") {}
+  ~Program() { (void)logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false); }
+};
+
+// Questions answered Yes; the open dialog names one file.
+class Answers : public UserDialogs {
+ public:
+  QString file;
+  bool Question(QWidget*, const QString&, const QString&) override { return true; }
+  void Information(QWidget*, const QString&, const QString&) override {}
+  void Warning(QWidget*, const QString&, const QString&) override {}
+  void Error(QWidget*, const QString&, const QString&) override {}
+  void Plain(QWidget*, const QString&, const QString&) override {}
+  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, bool) override {
+    return file;
+  }
 };
 
 double CpuSeconds() {
@@ -57,100 +79,163 @@ double CpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Runs the event loop for the span.
+void Run(int milliseconds) {
+  // A loop of its own: the application's quit would close every window.
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
 // Runs the event loop for the span and returns the CPU share of one core.
 double CpuShareWhileRunning(int milliseconds) {
   const double cpuBefore = CpuSeconds();
   const Clock::time_point start = Clock::now();
-  // A loop of its own: the application's quit would close every window,
-  // the Sub Window with it.
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
+  Run(milliseconds);
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   return (CpuSeconds() - cpuBefore) / wall;
 }
 
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
 void Click(QAction* item) { TConsultMainForm::ClickMenuItem(item); }
 
+void OpenToolWindows(ProgramWindows& windows, bool open) {
+  for (const std::unique_ptr<ToolWindow>& tool : windows.tools) {
+    if (open) {
+      tool->ShowWindow();
+    } else {
+      dynamic_cast<QWidget*>(tool.get())->hide();
+    }
+  }
+}
+
+// The simulator as a process of its own, as scripts/run starts it.
+struct SimulatorProcess {
+  explicit SimulatorProcess(const std::vector<std::string>& options) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      std::vector<std::string> all{TORVANE_ECU_SIM};
+      all.insert(all.end(), options.begin(), options.end());
+      std::vector<char*> argv;
+      for (std::string& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(TORVANE_ECU_SIM, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') slave += c;
+    close(out[0]);
+  }
+  ~SimulatorProcess() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  pid_t pid = -1;
+  std::string slave;
+};
+
 // Opens COM1, initialises and starts, as a user's three clicks do.
-bool StartLive(ProgramWindows& windows, Instances& instances) {
+bool StartLive(ProgramWindows& windows, Program& program) {
   Ui::ConsultMainForm& f = *windows.consultMainForm->Form();
   windows.comSetForm->SelectPort(1);
   Click(f.ECUOpen);
   Click(f.ECUInit);
   if (!f.StartButton->isEnabled()) return false;
   f.StartButton->click();
-  return instances.recorderState.liveMode.load() == 1;
+  return program.recordingClock.enable.load() == 1;
 }
 
 int CpuFigures(int seconds, const std::string& settings) {
-  // The simulator as its own process, as scripts/run starts it.
-  int out[2];
-  if (pipe(out) != 0) return 1;
-  const pid_t simulator = fork();
-  if (simulator == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    execl(TORVANE_ECU_SIM, TORVANE_ECU_SIM, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string slave;
-  char c = 0;
-  while (read(out[0], &c, 1) == 1 && c != '\n') slave += c;
-
-  Instances instances;
-  StandardDialogs dialogs;
-  ProgramWindows windows = CreateProgramWindows(instances.session, WindowContext{settings, dialogs});
-  instances.serialPort.SetDevicePath(1, slave);
-  windows.consultMainForm->show();
-
-  const double idle = CpuShareWhileRunning(seconds * 1000);
-  std::printf("window idle:            %6.3f %% of a core over %d s\n", idle * 100, seconds);
-  if (!StartLive(windows, instances)) {
-    std::fprintf(stderr, "the simulator did not answer\n");
-    return 1;
-  }
-  const double live = CpuShareWhileRunning(seconds * 1000);
-  std::printf("streaming, recording, displaying: %6.3f %% of a core over %d s (%u records)\n",
-              live * 100, seconds, instances.recorderState.recordCount.load());
-  // The Tool menu's windows on top: the Sub Window follows the recording
-  // at its refresh rate; the Check and Power Meter windows always follow it.
-  // Open and closed by short turns, so that what the drive does meanwhile
-  // (and so what the main window redraws) weighs the same on both sides.
-  // Half a second after each opening and closing is not counted: an
-  // opening draws the whole window once, which is not what following the
-  // recording costs. What it does cost is printed on its own.
-  const int turns = 10;
-  const int turnMs = std::max(1000, seconds * 1000 / turns);
-  auto byTurns = [&](const char* what) {
-    double open = 0;
-    double closed = 0;
-    double opening = 0;
-    for (int i = 0; i < turns; ++i) {
-      TConsultMainForm::ClickMenuItem(windows.consultMainForm->Form()->SubWindow1);
-      opening += CpuShareWhileRunning(500) / turns;
-      open += CpuShareWhileRunning(turnMs) / turns;
-      windows.Tool<TSubWindow>()->hide();
-      (void)CpuShareWhileRunning(500);  // settling, not counted
-      closed += CpuShareWhileRunning(turnMs) / turns;
-    }
-    std::printf("%s: %6.3f %% of a core open, %6.3f %% closed: %6.3f %% for the Sub Window\n", what,
-                open * 100, closed * 100, (open - closed) * 100);
-    return (opening - closed) * 0.5 * 1000;  // ms of CPU in the half second after opening
+  struct Load {
+    const char* name;
+    std::vector<std::string> options;
   };
-  const double openingMs = byTurns("the same with the Sub Window open by turns");
-  std::printf("opening the Sub Window, its first half second: %.1f ms of CPU above the same time closed\n",
-              openingMs);
-  // The main window redraws its values up to a hundred times a second,
-  // which moves the figure above by tenths of a point from one run to the
-  // next; without it the Sub Window's own cost stands out clearly.
-  windows.consultMainForm->hide();
-  (void)byTurns("the main window hidden, the Sub Window open by turns");
+  const Load loads[] = {{"the drag run", {"--drag-run"}},
+                        {"every register changing in every frame", {"--drag-run", "--restless"}}};
+  std::printf("| load | main window alone | with the four Tool windows open |\n|---|---|---|\n");
+  for (const Load& load : loads) {
+    SimulatorProcess simulator(load.options);
+    Program program;
+    Answers dialogs;
+    ProgramWindows windows = CreateProgramWindows(program.session, WindowContext{settings, dialogs});
+    program.serialPort.SetDevicePath(1, simulator.slave);
+    windows.consultMainForm->show();
+    if (!StartLive(windows, program)) {
+      std::fprintf(stderr, "the simulator did not answer\n");
+      return 1;
+    }
+    Run(3000);  // the first frames fill the rows; the drag run's first start
+    const double alone = CpuShareWhileRunning(seconds * 1000);
+    OpenToolWindows(windows, true);
+    Run(2000);  // opening draws every window once: not what following costs
+    const double tools = CpuShareWhileRunning(seconds * 1000);
+    std::printf("| %s | %.2f %% of a core | %.2f %% |\n", load.name, alone * 100, tools * 100);
+    std::fflush(stdout);
+    OpenToolWindows(windows, false);
+    windows.consultMainForm->StopButtonClick();
+  }
+  return 0;
+}
+
+// The drag run as the program records it: a frame every 20.8 ms, a record
+// every 10 ms, written as a log file.
+bool WriteDragRunLog(const std::string& file, uint32_t count, Program& program) {
+  EngineModel engine(1, true);
+  const double dt = EcuSimulator::FrameSeconds(kStreamRegisterCount);
+  SampleRecord frame;
+  double frameTime = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    for (; frameTime <= i * kRecordPeriodS; frameTime += dt) {
+      engine.Advance(dt);
+      frame[0] = kFrameLength;
+      for (int r = 0; r < kStreamRegisterCount; ++r) frame[r + 1] = engine.Register(kStreamRegisters[r].number);
+    }
+    if (StoreRecord(program.logMemory, frame, i) != Result::kOk) return false;
+  }
+  program.recorderState.recordCount = count;
+  return SaveLogFile(file, program.recorderState, program.logMemory) == Result::kOk;
+}
+
+int MemoryFigures(const std::string& settings, const std::string& folder) {
+  const std::string file = folder + "/full.eld";
+  {
+    // Written by a program of its own, so that the figures below start
+    // from a log memory nothing has touched yet.
+    Program writer;
+    if (CreateLogMemory(writer.logMemory) != Result::kOk ||
+        !WriteDragRunLog(file, static_cast<uint32_t>(kMaxRecordIndex) + 1, writer))
+      return 1;
+  }
+  Program program;
+  Answers dialogs;
+  dialogs.file = QString::fromStdString(file);
+  ProgramWindows windows = CreateProgramWindows(program.session, WindowContext{settings, dialogs});
   windows.consultMainForm->show();
-  windows.consultMainForm->StopButtonClick();
-  kill(simulator, SIGTERM);
-  waitpid(simulator, nullptr, 0);
+  Run(2000);
+  const long atStart = ResidentKb();
+  Click(windows.consultMainForm->Form()->FileOpen);
+  OpenToolWindows(windows, true);
+  Run(3000);
+  const long full = ResidentKb();
+  std::printf("| state | resident memory |\n|---|---|\n");
+  std::printf("| main window open, nothing loaded | %.1f MB |\n", atStart / 1024.0);
+  std::printf("| a full recording (%u records) loaded, the four Tool windows open | %.1f MB |\n",
+              program.recorderState.recordCount.load(), full / 1024.0);
+  std::remove(file.c_str());
   return 0;
 }
 
@@ -213,13 +298,13 @@ int LatencyFigures(size_t frames, const std::string& settings) {
   simulator.SetFrameObserver(OnFrameSent, nullptr);
   if (!simulator.Start()) return 1;
 
-  Instances instances;
-  StandardDialogs dialogs;
-  ProgramWindows windows = CreateProgramWindows(instances.session, WindowContext{settings, dialogs});
-  instances.serialPort.SetDevicePath(1, simulator.SlavePath());
+  Program program;
+  Answers dialogs;
+  ProgramWindows windows = CreateProgramWindows(program.session, WindowContext{settings, dialogs});
+  program.serialPort.SetDevicePath(1, simulator.SlavePath());
   windows.consultMainForm->show();
   PaintWatch watch(*windows.consultMainForm);
-  if (!StartLive(windows, instances)) return 1;
+  if (!StartLive(windows, program)) return 1;
   // The first frames fill rows that still show "-"; measure after them.
   size_t first = 0;
   for (;;) {
@@ -278,9 +363,11 @@ int main(int argc, char** argv) {
   if (mkdtemp(folder) == nullptr) return 1;
   const std::string settings = std::string(folder) + "/tcon.ini";
   int result = 2;
-  if (mode == "cpu") result = CpuFigures(count > 0 ? static_cast<int>(count) : 60, settings);
+  if (mode == "cpu") result = CpuFigures(count > 0 ? static_cast<int>(count) : 30, settings);
+  if (mode == "memory") result = MemoryFigures(settings, folder);
   if (mode == "latency") result = LatencyFigures(count > 0 ? static_cast<size_t>(count) : 1000, settings);
-  if (result == 2) std::fprintf(stderr, "usage: torvane_bench_program cpu|latency [--seconds N|--frames N]\n");
+  if (result == 2)
+    std::fprintf(stderr, "usage: torvane_bench_program cpu|memory|latency [--seconds N|--frames N]\n");
   std::remove(settings.c_str());
   rmdir(folder);
   return result;

@@ -68,6 +68,8 @@ class WakeFlag {
 // that fired empty. The caller looks at the flags again afterwards: a
 // store that came before the call returns it at once.
 void WaitForStore(std::initializer_list<const WakeFlag*> flags, int timeoutMs);
+// The same with a finer time-out, for waits of a few byte times.
+void WaitForStore(std::initializer_list<const WakeFlag*> flags, std::chrono::microseconds timeout);
 
 // Reads a wake descriptor empty after poll() reported it readable.
 void ClearWakeFd(int fd);

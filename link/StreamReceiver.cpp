@@ -1,5 +1,6 @@
 #include "link/StreamReceiver.h"
 
+#include <chrono>
 #include <system_error>
 
 static_assert(kStreamRequestLength == 38, "30, 5A nn for each of the 18 registers, F0");
@@ -12,6 +13,22 @@ constexpr int kNoPortLookMs = 100;
 // When the system gave no wake descriptor, waits on the port are cut to
 // this so that Stop is still seen.
 constexpr int kWithoutWakeFdMs = 10;
+// A byte at 9600 baud (ten bits); a frame is read this long after its last
+// byte should have come, at the latest.
+constexpr auto kByteTime = std::chrono::microseconds(1042);
+constexpr auto kLateMargin = std::chrono::microseconds(400);
+
+// The bytes to the end of the frame being decoded; a whole frame when none
+// has begun.
+int MissingBytes(const StreamDecoderState& decoder) {
+  switch (decoder.huntState) {
+    case 0: return kFrameLength + 2;  // FF, the length byte and the data
+    case 1: return kFrameLength + 1;
+    case 2: return kFrameLength + 1 - decoder.storedCount;
+    case 3: return 2;  // a held frame waits for the FF 12 of the next
+    default: return 1;
+  }
+}
 }  // namespace
 
 StreamReceiver::StreamReceiver(ConsultSession& session, RecorderState& recorder)
@@ -58,6 +75,9 @@ void StreamReceiver::BuildStreamRequest(uint8_t* buffer, int32_t* length) {
 void StreamReceiver::Run() {
   const int wakeFds[] = {active.WakeFd(), running.WakeFd()};
   const int portWaitMs = wakeFds[0] >= 0 && wakeFds[1] >= 0 ? -1 : kWithoutWakeFdMs;
+  // A pass that read bytes sleeps before the next; one that found none
+  // waits for the line.
+  bool sleepBeforeRead = false;
   while (running.load() != 0) {
     if (active.load() == 0) {
       parked_.store(true);
@@ -65,27 +85,31 @@ void StreamReceiver::Run() {
       parked_.store(false);
       continue;
     }
-    // Halfway through a frame, the bytes still missing take about a
-    // millisecond each at 9600 baud: sleeping for all but the last of them
-    // reads the frame in a few passes instead of one per byte, and its last
-    // byte is still read the moment it comes. A Stop wakes the sleep.
-    if (decoder_.huntState == 2) {
-      const int missing = kFrameLength + 1 - decoder_.storedCount;
-      if (missing >= 3) {
-        WaitForStore({&active, &running}, missing - 1);
-        if (active.load() == 0) continue;
-      }
+    // The bytes still missing to the end of the frame take about a
+    // millisecond each at 9600 baud, and the ECU sends its frames back to
+    // back: sleeping until they should all be in reads a frame in one pass,
+    // where a wake-up for each byte that comes would cost a thousand a
+    // second. A late pass finds the next frame begun, and sleeps that much
+    // less: the passes keep to the frames. A Stop wakes the sleep; bytes
+    // that are not there yet after it are waited for as they come.
+    if (sleepBeforeRead) {
+      WaitForStore({&active, &running}, MissingBytes(decoder_) * kByteTime + kLateMargin);
+      if (active.load() == 0) continue;
     }
     int32_t n = session_.WaitInput(portWaitMs, wakeFds);
     if (n < 0) {  // no port open
       WaitForStore({&active, &running}, kNoPortLookMs);
       continue;
     }
-    if (n == 0) continue;  // woken by a flag, a purge or a port being closed
+    if (n == 0) {  // woken by a flag, a purge or a port being closed
+      sleepBeforeRead = false;
+      continue;
+    }
     if (n > kMaxReadPerPass) n = kMaxReadPerPass;  // the rest waits for the next pass
     int32_t got = 0;
     (void)session_.Receive(buffer_, n, &got);  // a failed read brings no bytes (got is 0)
     DecodeStream(decoder_, recorder_, buffer_, got);
+    sleepBeforeRead = got > 0;
   }
   parked_.store(false);
   ended_.store(true);

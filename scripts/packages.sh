@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev  # the windows
   fonts-liberation fonts-texgyre                      # Arial and Century Gothic look-alikes
   fontconfig xvfb xauth x11-utils                     # a display for scripts/run on a server; xprop for the title test
+  openbox                                             # a window manager on that display, for the program's figures (scripts/on-desktop)
   locales                                             # a comma-decimal locale for the CSV tests
   desktop-file-utils appstream                        # scripts/check-install validates the launcher and metainfo
   dpkg-dev                                            # cpack -G DEB works out the package's dependencies

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "UiTestSupport.h"
+#include "ui/widgets/ValueBar.h"
 #include "ui_Consultmain.h"
 
 namespace {
@@ -276,6 +277,37 @@ TEST(CaptionFont, SquareBracketsAreDrawnSquare) {
   EXPECT_TRUE(DrawnSquare(']'));
   EXPECT_FALSE(DrawnSquare('('));
   EXPECT_FALSE(DrawnSquare(')'));
+}
+
+}  // namespace
+
+namespace {
+
+// The bar put together from its pictures shows, pixel for pixel, what the
+// style draws for the same value, at every value of a range, and for most
+// of them it is put together rather than drawn.
+TEST(ValueBarPictures, EveryValueLooksAsTheStyleDrawsIt) {
+  QWidget window;
+  window.resize(240, 60);
+  ValueBar fast(&window);
+  QProgressBar drawn(&window);
+  for (QProgressBar* bar : {static_cast<QProgressBar*>(&fast), &drawn}) {
+    bar->setGeometry(10, 10, 201, 24);
+    bar->setTextVisible(false);
+    bar->setBackgroundRole(QPalette::Window);
+    bar->setAutoFillBackground(true);
+    bar->setRange(-50, 120);
+  }
+  int composed = 0;
+  for (int value = -51; value <= 121; ++value) {
+    fast.setValue(value);
+    drawn.setValue(value);
+    const QImage a = fast.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    composed += fast.LastPaintComposed() ? 1 : 0;
+    const QImage b = drawn.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(a, b) << "value " << value;
+  }
+  EXPECT_GT(composed, 150);
 }
 
 }  // namespace

@@ -25,6 +25,14 @@ constexpr uint8_t kTerminator = 0xF0;
 constexpr int kBitsPerByte = 10;  // start bit, eight data bits, stop bit
 constexpr int kMaxRegisters = 0xFE;
 
+// The registers that hold switch and solenoid bits, from the program's own
+// bank table.
+bool IsSwitchBank(uint8_t registerNumber) {
+  for (const BitBank& bank : kBitBanks)
+    if (bank.registerNumber == registerNumber) return true;
+  return false;
+}
+
 int64_t NowNs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -73,6 +81,7 @@ struct EcuSimulator::Output {
   int framesSinceFault = 0;
   uint64_t streamEnd = 0;  // queue position after the last stream byte
   int64_t lastFrameNs = 0;  // when the drag run's previous frame was made
+  std::vector<uint8_t> lastValues;  // the previous frame's, for the restless engine
 
   // The stop byte ends the stream at once: what is left of the frame on its
   // way is never sent (nor logged, since it never fully reached the line).
@@ -280,6 +289,13 @@ void EcuSimulator::QueueStreamFrame() {
   frame.number = out.frameNumber++;
   frame.values.reserve(streamRegisters_.size());
   for (uint8_t nn : streamRegisters_) frame.values.push_back(out.engine.Register(nn));
+  if (options_.restless) {
+    // The switch banks follow the engine: a switch does not chatter.
+    if (out.lastValues.size() == frame.values.size())
+      for (size_t i = 0; i < frame.values.size(); ++i)
+        if (!IsSwitchBank(streamRegisters_[i]) && frame.values[i] == out.lastValues[i]) frame.values[i] ^= 1;
+    out.lastValues = frame.values;
+  }
 
   // Faults are spaced out so that each one's effect at the receiver can be
   // told apart: a cut frame may also cost the frame after it.

@@ -31,6 +31,11 @@ struct EcuSimulatorOptions {
   // in real time rather than by frames sent, so its data depend on the
   // timing too, not only on the seed.
   bool dragRun = false;
+  // Every register of a measured value changes in every frame, by one step
+  // where the engine would leave it: the most a display has to follow,
+  // which a real engine under full load comes close to. The switch banks
+  // follow the engine, as switches do not chatter.
+  bool restless = false;
   // Faults, as real lines and ECUs show them.
   bool noInit = false;           // never answer the initialisation
   bool strayBytes = false;       // now and then a few non-FF bytes between frames

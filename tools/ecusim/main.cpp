@@ -33,6 +33,10 @@ const char kUsage[] =
     "  --close-after SECS   close the line (and exit) after SECS seconds\n"
     "  --drag-run           drive standing starts and full-throttle pulls instead\n"
     "                       of the everyday drive (see below)\n"
+    "  --restless           every measured value changes in every frame (by one\n"
+    "                       step where the engine would leave it): the most a\n"
+    "                       display has to follow; the switch banks stay as the\n"
+    "                       engine sets them\n"
     "  --help               this text\n"
     "Stops on SIGINT or SIGTERM.\n"
     "\n"
@@ -129,6 +133,8 @@ int main(int argc, char** argv) {
       options.cutFrames = true;
     } else if (arg == "--drag-run") {
       options.dragRun = true;
+    } else if (arg == "--restless") {
+      options.restless = true;
     } else if (arg == "--echo-inverted") {
       options.echoInverted = true;
     } else {

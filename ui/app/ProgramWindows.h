@@ -35,12 +35,12 @@ struct ProgramWindows {
   }
   ~ProgramWindows() { Close(); }
 
-  // Destroys the windows in reverse order of creation: the Tool menu's
-  // windows before the model they follow, the secondary windows before the
-  // main one, which reads them only while it closes.
+  // Destroys the windows in reverse order of creation: the pace of the Tool
+  // menu's windows, the windows, then the model they follow; the secondary
+  // windows before the main one, which reads them only while it closes.
   void Close() {
-    tools.clear();
     recordingWatch.reset();
+    tools.clear();
     recording.reset();
     helpWindow.reset();
     aboutBox.reset();

@@ -38,6 +38,11 @@ LiveDisplay::LiveDisplay(QWidget& window, Ui::ConsultMainForm& form) {
     rows_[static_cast<size_t>(n)] =
         ValueRow{&column, window.findChild<QLabel*>("Label" + row + "_"),
                  window.findChild<QProgressBar*>("ProgressBar" + row)};
+    // Each number paints its own background (and so does each bar): a new
+    // value repaints it alone, not the frame and the window behind it too.
+    QLabel* number = rows_[static_cast<size_t>(n)].valueLabel;
+    number->setBackgroundRole(QPalette::Window);
+    number->setAutoFillBackground(true);
     window.findChild<QLabel*>("Label" + row)->setText(column.caption);
   }
   for (int b = 0; b < kBankCount; ++b) {
@@ -80,11 +85,16 @@ void LiveDisplay::Show(const SampleCell& cell) {
     row.shown = true;
     row.lastShown = value;
     row.valueLabel->setText(QString::number(value));
+    // A progress bar repaints at once when its value changes, outside the
+    // one repaint of the window that follows this show; held, it only asks
+    // for its part of that repaint.
+    row.bar->setUpdatesEnabled(false);
     row.bar->setMaximum(max);
     row.bar->setMinimum(min);
     // A progress bar ignores a value outside its range; the bar this display
     // was designed for pins it at the end instead, and so does this one.
     row.bar->setValue(std::clamp(value, min, max));
+    row.bar->setUpdatesEnabled(true);
   }
   for (int b = 0; b < kBankCount; ++b) {
     const BitBank& bank = kBitBanks[static_cast<size_t>(b)];

@@ -47,7 +47,14 @@ TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, const std::strin
   });
 }
 
-TPowerMeterWindow::~TPowerMeterWindow() { recording_.Unsubscribe(subscription_); }
+TPowerMeterWindow::~TPowerMeterWindow() {
+  recording_.Unsubscribe(subscription_);
+  // A spin box that had the focus says its editing finished as the window
+  // around it is destroyed: by then there is no window to tell.
+  for (QObject* edit : {static_cast<QObject*>(ui_->MassEdit), static_cast<QObject*>(ui_->CdaEdit),
+                        static_cast<QObject*>(ui_->CrrEdit), static_cast<QObject*>(ui_->PullList)})
+    edit->disconnect(this);
+}
 
 void TPowerMeterWindow::ReadSettings(const std::string& settingsPath) {
   const IniFile ini(settingsPath);

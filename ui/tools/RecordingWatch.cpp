@@ -20,8 +20,8 @@ RecordingWatch::RecordingWatch(RecordingModel& model, QObject* parent)
 }
 
 void RecordingWatch::SetWindows(const std::vector<QWidget*>& windows) {
-  windows_ = windows;
-  for (QWidget* window : windows_) window->installEventFilter(this);
+  windows_.assign(windows.begin(), windows.end());
+  for (QWidget* window : windows) window->installEventFilter(this);
 }
 
 bool RecordingWatch::eventFilter(QObject* watched, QEvent* event) {
@@ -33,8 +33,8 @@ bool RecordingWatch::eventFilter(QObject* watched, QEvent* event) {
 
 bool RecordingWatch::Following() const {
   if (model_.LiveNow()) return true;
-  for (const QWidget* window : windows_)
-    if (window->isVisible()) return true;
+  for (const QPointer<QWidget>& window : windows_)
+    if (window != nullptr && window->isVisible()) return true;
   return false;
 }
 

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdint>
@@ -43,7 +44,7 @@ class RecordingWatch : public QObject {
   bool Following() const;
 
   RecordingModel& model_;
-  std::vector<QWidget*> windows_;
+  std::vector<QPointer<QWidget>> windows_;
   QTimer timer_;
   QElapsedTimer clock_;
   int64_t dueMs_ = 0;  // on clock_: when the next look is due

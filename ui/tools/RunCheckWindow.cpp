@@ -56,7 +56,10 @@ TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, double distanceM)
   ShowPhase();
 }
 
-TRunCheckWindow::~TRunCheckWindow() { recording_.Unsubscribe(subscription_); }
+TRunCheckWindow::~TRunCheckWindow() {
+  recording_.Unsubscribe(subscription_);
+  ui_->RunList->disconnect(this);  // its selection goes with it, and nobody is told
+}
 
 QString TRunCheckWindow::MenuCaption() const {
   return QString("0-%1 Check").arg(static_cast<int>(distanceM_));
