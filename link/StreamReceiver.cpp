@@ -13,10 +13,8 @@ constexpr int kNoPortLookMs = 100;
 // When the system gave no wake descriptor, waits on the port are cut to
 // this so that Stop is still seen.
 constexpr int kWithoutWakeFdMs = 10;
-// A byte at 9600 baud (ten bits); a frame is read this long after its last
-// byte should have come, at the latest.
+// A byte at 9600 baud: ten bits.
 constexpr auto kByteTime = std::chrono::microseconds(1042);
-constexpr auto kLateMargin = std::chrono::microseconds(400);
 
 // The bytes to the end of the frame being decoded; a whole frame when none
 // has begun.
@@ -87,13 +85,14 @@ void StreamReceiver::Run() {
     }
     // The bytes still missing to the end of the frame take about a
     // millisecond each at 9600 baud, and the ECU sends its frames back to
-    // back: sleeping until they should all be in reads a frame in one pass,
-    // where a wake-up for each byte that comes would cost a thousand a
-    // second. A late pass finds the next frame begun, and sleeps that much
-    // less: the passes keep to the frames. A Stop wakes the sleep; bytes
-    // that are not there yet after it are waited for as they come.
-    if (sleepBeforeRead) {
-      WaitForStore({&active, &running}, MissingBytes(decoder_) * kByteTime + kLateMargin);
+    // back: sleeping until all but the last should be in, and then waiting
+    // for that one, reads a frame in two passes, where a wake-up for each
+    // byte that comes would cost a thousand a second, and still takes its
+    // last byte the moment it comes. A pass that comes late finds the next
+    // frame begun and sleeps that much less: the passes keep to the frames.
+    // A Stop wakes the sleep.
+    if (sleepBeforeRead && MissingBytes(decoder_) > 1) {
+      WaitForStore({&active, &running}, (MissingBytes(decoder_) - 1) * kByteTime);
       if (active.load() == 0) continue;
     }
     int32_t n = session_.WaitInput(portWaitMs, wakeFds);

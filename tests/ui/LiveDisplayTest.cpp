@@ -9,6 +9,7 @@
 
 #include "UiTestSupport.h"
 #include "ui/widgets/ValueBar.h"
+#include "ui/widgets/ValueLabel.h"
 #include "ui_Consultmain.h"
 
 namespace {
@@ -308,6 +309,35 @@ TEST(ValueBarPictures, EveryValueLooksAsTheStyleDrawsIt) {
     ASSERT_EQ(a, b) << "value " << value;
   }
   EXPECT_GT(composed, 150);
+}
+
+}  // namespace
+
+namespace {
+
+// The label that keeps its layouts draws every number exactly where and
+// as the label would, in the font and colour of the window's values.
+TEST(ValueLabelLayouts, NumbersLookAsTheLabelDrawsThem) {
+  QWidget window;
+  ValueLabel kept(&window);
+  QLabel drawn(&window);
+  for (QLabel* label : {static_cast<QLabel*>(&kept), &drawn}) {
+    label->setStyleSheet("color: purple; font: bold 16px \"Century Gothic\";");
+    label->setGeometry(0, 0, 55, 24);
+    label->setAutoFillBackground(true);
+  }
+  for (int value : {-145, -50, -1, 0, 7, 18, 110, 860, 4300, 12500, 20400, 655350}) {
+    for (int again = 0; again < 2; ++again) {  // laid out, then kept
+      kept.setText(QString::number(value));
+      drawn.setText(QString::number(value));
+      const QImage a = kept.grab().toImage().convertToFormat(QImage::Format_RGB32);
+      EXPECT_TRUE(kept.LastPaintKept());
+      EXPECT_EQ(a, drawn.grab().toImage().convertToFormat(QImage::Format_RGB32)) << value;
+    }
+  }
+  kept.setText("<b>rich</b>");  // not one plain line: drawn by the label
+  (void)kept.grab();
+  EXPECT_FALSE(kept.LastPaintKept());
 }
 
 }  // namespace

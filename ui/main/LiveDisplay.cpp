@@ -89,8 +89,9 @@ void LiveDisplay::Show(const SampleCell& cell) {
     // one repaint of the window that follows this show; held, it only asks
     // for its part of that repaint.
     row.bar->setUpdatesEnabled(false);
-    row.bar->setMaximum(max);
-    row.bar->setMinimum(min);
+    // A row's range is the same at every value: set once, it stays.
+    if (row.bar->maximum() != max) row.bar->setMaximum(max);
+    if (row.bar->minimum() != min) row.bar->setMinimum(min);
     // A progress bar ignores a value outside its range; the bar this display
     // was designed for pins it at the end instead, and so does this one.
     row.bar->setValue(std::clamp(value, min, max));

@@ -97,11 +97,12 @@ class RecorderBridge : public RecorderView {
 
   // The latest readout and bar position from the clock's thread; they
   // change at every 10 ms step, and each change of the readout costs a text
-  // layout, so only the latest goes up, at most every kViewFlushMs.
-  static constexpr int64_t kViewFlushMs = 40;
+  // layout, so only the latest goes up, at most every kViewFlushMs: ten
+  // times a second, as often as anyone reads a running time.
+  static constexpr int64_t kViewFlushMs = 100;
   // Without a display that takes them up (no frames come), the clock's
   // thread asks the window itself after this long.
-  static constexpr int64_t kUnattendedMs = 100;
+  static constexpr int64_t kUnattendedMs = 150;
   std::mutex latestLock_;
   std::string latestStatus_;
   int32_t latestPosition_ = 0;

@@ -45,6 +45,7 @@ TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, const std::strin
   subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
     RecordingChanged(change);
   });
+  FillList();  // what it lists until a recording is loaded: the live pulls
 }
 
 TPowerMeterWindow::~TPowerMeterWindow() {

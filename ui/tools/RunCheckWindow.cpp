@@ -53,6 +53,7 @@ TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, double distanceM)
   subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
     RecordingChanged(change);
   });
+  FillList();  // what it lists until a recording is loaded: the live runs
   ShowPhase();
 }
 
@@ -133,7 +134,8 @@ void TRunCheckWindow::ShowPhase() {
   } else {
     text = QString("%1 run(s) of %2 m in the recording").arg(recordingRuns_.size()).arg(distanceM_, 0, 'f', 0);
   }
-  if (ui_->PhaseLabel->text() != text) ui_->PhaseLabel->setText(text);
+  // Hidden, the label waits: the window shows the phase as it opens.
+  if (isVisible() && ui_->PhaseLabel->text() != text) ui_->PhaseLabel->setText(text);
 }
 
 void TRunCheckWindow::ShowResult(const RunResult* run) {

@@ -155,8 +155,7 @@ void ValueBar::paintEvent(QPaintEvent* event) {
   } else if (!pictures_.composable || chunkWidth <= 0 ||
              !Compose(chunkWidth, [&](const QImage& source, int from, int count, int to) {
                if (count > 0)
-                 painter.drawImage(QRectF(to / ratio, 0, count / ratio, height()), source,
-                                   QRectF(from, 0, count, source.height()));
+                 painter.drawImage(QPointF(to / ratio, 0), source, QRect(from, 0, count, source.height()));
              })) {
     painter.end();
     QProgressBar::paintEvent(event);
