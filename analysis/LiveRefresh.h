@@ -27,9 +27,18 @@ class LiveRefresh {
     bool becameLive = false;     // what is listed turns from the recording's to the live results
   };
 
-  // liveMode: Start records the ECU; replaced, changed: what the recording
-  // did since the last refresh; count: the records there are now.
-  Plan Next(bool liveMode, bool replaced, bool changed, uint32_t count) {
+  // What the recording did: noted at every change, whether or not a
+  // refresh follows (a hidden window works out nothing until it opens),
+  // and taken by the next refresh.
+  void Note(bool replaced, bool changed) {
+    replaced_ = replaced_ || replaced;
+    changed_ = changed_ || changed;
+  }
+
+  // liveMode: Start records the ECU; count: the records there are now.
+  Plan Next(bool liveMode, uint32_t count) {
+    const bool replaced = std::exchange(replaced_, false);
+    const bool changed = std::exchange(changed_, false);
     Plan plan;
     const bool wasLive = !listingRecording_;
     if (liveMode) {
@@ -75,4 +84,6 @@ class LiveRefresh {
   Tracker tracker_;
   uint32_t fed_ = 0;
   bool listingRecording_ = false;
+  bool replaced_ = false;  // noted, not yet refreshed
+  bool changed_ = false;
 };

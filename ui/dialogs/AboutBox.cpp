@@ -1,9 +1,8 @@
 #include "ui/dialogs/AboutBox.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 
+#include "ui/widgets/Placement.h"
 #include "ui_AboutBox.h"
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutBox>()) {
@@ -17,16 +16,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
 TAboutBox::~TAboutBox() = default;
 
 void TAboutBox::ShowCentred() {
-  if (!isVisible()) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen != nullptr) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(screen->availableGeometry().center());
-      move(frame.topLeft());
-    }
-  }
-  show();
-  raise();
+  ShowCentredOnScreen(*this);
   ui_->OKButton->setFocus();
 }
 

@@ -1,8 +1,6 @@
 #include "ui/dialogs/ExportDlg.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 
 #include <algorithm>
 
@@ -11,6 +9,7 @@
 #include "data/RecordPeriod.h"
 #include "ui/dialogs/UserDialogs.h"
 #include "ui/main/Consultmain.h"
+#include "ui/widgets/Placement.h"
 #include "ui_ExportDlg.h"
 
 TExportDlg::TExportDlg(TConsultMainForm* mainForm, Session& session, const WindowContext& context)
@@ -37,16 +36,7 @@ void TExportDlg::ShowFor(uint32_t count) {
   ui_->StopScrollBar->setValue(0);
   ui_->StartScrollBar->setMaximum(last);
   ui_->StopScrollBar->setMaximum(last);
-  if (!isVisible()) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen != nullptr) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(screen->availableGeometry().center());
-      move(frame.topLeft());
-    }
-  }
-  show();
-  raise();
+  ShowCentredOnScreen(*this);
 }
 
 // Each bar drags the other along: the start never lies after the stop, and

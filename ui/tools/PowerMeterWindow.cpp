@@ -4,9 +4,8 @@
 #include <QSpinBox>
 #include <QTableWidget>
 
-#include <utility>
-
 #include "control/IniFile.h"
+#include "ui/widgets/Placement.h"
 #include "ui_PowerMeterWindow.h"
 
 namespace {
@@ -82,11 +81,7 @@ VehicleFigures TPowerMeterWindow::Vehicle() const {
   return vehicle;
 }
 
-void TPowerMeterWindow::ShowWindow() {
-  show();
-  raise();
-  activateWindow();
-}
+void TPowerMeterWindow::ShowWindow() { ShowInFront(*this); }
 
 void TPowerMeterWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -112,15 +107,12 @@ void TPowerMeterWindow::VehicleEditChange() {
 }
 
 void TPowerMeterWindow::RecordingChanged(const RecordingModel::Change& change) {
-  waiting_.replaced = waiting_.replaced || change.replaced;
-  waiting_.appended = waiting_.appended || change.appended;
+  refresh_.Note(change.replaced, change.replaced || change.appended);
   // Hidden with nothing live, nothing is worked out: the pulls of a loaded
   // recording are found when the window opens.
   if (!isVisible() && !recording_.LiveNow()) return;
-  const RecordingModel::Change news = std::exchange(waiting_, RecordingModel::Change{});
   const LiveRefresh<PullTracker>::Plan plan =
-      refresh_.Next(recording_.LiveMode(), news.replaced, news.replaced || news.appended,
-                    recording_.Count());
+      refresh_.Next(recording_.LiveMode(), recording_.Count());
   if (plan.followLive) {
     if (plan.becameLive) FillList();
     FeedLive();

@@ -54,7 +54,6 @@ class TPowerMeterWindow : public QWidget, public ToolWindow {
   LiveRefresh<PullTracker> refresh_;
   std::vector<PullResult> livePulls_;
   std::vector<PullResult> recordingPulls_;
-  RecordingModel::Change waiting_;  // news not yet worked out, while hidden
   bool filling_ = false;
   bool showingGrowing_ = false;  // the chart shows the live pull going on
   bool vehicleChanged_ = false;  // entered in this run: written at close

@@ -2,8 +2,7 @@
 
 #include <QTableWidget>
 
-#include <utility>
-
+#include "ui/widgets/Placement.h"
 #include "ui_RunCheckWindow.h"
 
 namespace {
@@ -66,11 +65,7 @@ QString TRunCheckWindow::MenuCaption() const {
   return QString("0-%1 Check").arg(static_cast<int>(distanceM_));
 }
 
-void TRunCheckWindow::ShowWindow() {
-  show();
-  raise();
-  activateWindow();
-}
+void TRunCheckWindow::ShowWindow() { ShowInFront(*this); }
 
 void TRunCheckWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -83,15 +78,12 @@ const std::vector<RunResult>& TRunCheckWindow::ListedRuns() const {
 }
 
 void TRunCheckWindow::RecordingChanged(const RecordingModel::Change& change) {
-  waiting_.replaced = waiting_.replaced || change.replaced;
-  waiting_.appended = waiting_.appended || change.appended;
+  refresh_.Note(change.replaced, change.replaced || change.appended);
   // Hidden with nothing live, nothing is worked out: the runs of a loaded
   // recording are found when the window opens.
   if (!isVisible() && !recording_.LiveNow()) return;
-  const RecordingModel::Change news = std::exchange(waiting_, RecordingModel::Change{});
   const LiveRefresh<RunTimer>::Plan plan =
-      refresh_.Next(recording_.LiveMode(), news.replaced, news.replaced || news.appended,
-                    recording_.Count());
+      refresh_.Next(recording_.LiveMode(), recording_.Count());
   if (plan.followLive) {
     const size_t before = liveRuns_.size();
     refresh_.Feed(recording_, [this](const RunTimer& timer) {

@@ -58,7 +58,6 @@ class TRunCheckWindow : public QWidget, public ToolWindow {
   LiveRefresh<RunTimer> refresh_;
   std::vector<RunResult> liveRuns_;     // since the program started
   std::vector<RunResult> recordingRuns_;
-  RecordingModel::Change waiting_;  // news not yet worked out, while hidden
   bool filling_ = false;
   bool justFinished_ = false;  // a live run ended and the car has not stood since
 };

@@ -9,6 +9,7 @@
 #include "analysis/ColumnSummary.h"
 #include "control/IniFile.h"
 #include "data/RecordPeriod.h"
+#include "ui/widgets/Placement.h"
 #include "ui_SubWindow.h"
 
 namespace {
@@ -92,11 +93,7 @@ int64_t TSubWindow::ChosenSpan() const {
   return kSpans[static_cast<size_t>(std::max(0, ui_->SpanBox->currentIndex()))];
 }
 
-void TSubWindow::ShowWindow() {
-  show();
-  raise();
-  activateWindow();
-}
+void TSubWindow::ShowWindow() { ShowInFront(*this); }
 
 void TSubWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
