@@ -5,7 +5,7 @@
 //       simulator (a process of its own, not counted): the main window
 //       alone, then with the four Tool windows open, each for the span.
 //       Twice: with the simulator's drag run (what scripts/run shows), and
-//       with every register changing in every frame (--restless, the most
+//       with every measured value changing in every frame (--restless, the most
 //       the display has to follow).
 //   torvane_bench_program memory
 //       Resident memory at start, and with a full recording (900,001
@@ -164,8 +164,8 @@ int CpuFigures(int seconds, const std::string& settings) {
     const char* name;
     std::vector<std::string> options;
   };
-  const Load loads[] = {{"the drag run", {"--drag-run"}},
-                        {"every register changing in every frame", {"--drag-run", "--restless"}}};
+  const Load loads[] = {{"the drag run (--drag-run)", {"--drag-run"}},
+                        {"every measured value changing in every frame (--restless)", {"--drag-run", "--restless"}}};
   std::printf("| load | main window alone | with the four Tool windows open |\n|---|---|---|\n");
   for (const Load& load : loads) {
     SimulatorProcess simulator(load.options);
