@@ -31,6 +31,7 @@ struct VehicleFigures {  // defaults documented in the guide
   double massKg = 1400;  // with driver
   double cdaM2 = 0.65;   // drag area
   double crr = 0.015;    // rolling-resistance coefficient
+  bool operator==(const VehicleFigures&) const = default;
 };
 
 constexpr double kAirDensityKgM3 = 1.2;  // dry air, 20 deg C, sea level

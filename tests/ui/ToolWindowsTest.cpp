@@ -266,6 +266,16 @@ TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) 
   EXPECT_EQ(Power().Vehicle().massKg, 2800);
 }
 
+// Leaving the figures' fields without changing them keeps the defaults
+// out of the settings file, so that better defaults can still come.
+TEST_F(ToolWindowsTest, VehicleFiguresAreKeptOnlyWhenChanged) {
+  CreateWindows();
+  TConsultMainForm::ClickMenuItem(Form().PowerMeter1);
+  Power().VehicleEditChange();  // as the mass field does when it loses the focus
+  Main().close();
+  EXPECT_EQ(ReadSettings().find("[Vehicle]"), std::string::npos);
+}
+
 TEST_F(ToolWindowsTest, LiveRunIsTimedWhileItGoesOn) {
   CreateWindows();
   TConsultMainForm::ClickMenuItem(Form().N0400Check1);

@@ -32,6 +32,7 @@ TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, const std::strin
   ui_->setupUi(this);
   setObjectName("PowerMeter");
   ReadSettings(settingsPath);
+  applied_ = Vehicle();
   refresh_.Restart();  // with the figures just read
   ui_->PullList->horizontalHeader()->setStretchLastSection(true);
   ui_->PullList->verticalHeader()->hide();
@@ -94,7 +95,10 @@ const std::vector<PullResult>& TPowerMeterWindow::ListedPulls() const {
 }
 
 void TPowerMeterWindow::VehicleEditChange() {
+  // A field also says its editing finished when it only loses the focus.
   const VehicleFigures now = Vehicle();
+  if (now == applied_) return;
+  applied_ = now;
   vehicleChanged_ = true;
   // The pulls of a loaded recording are worked out again with the new
   // figures; a live pull going on starts again with them.

@@ -56,5 +56,6 @@ class TPowerMeterWindow : public QWidget, public ToolWindow {
   std::vector<PullResult> recordingPulls_;
   bool filling_ = false;
   bool showingGrowing_ = false;  // the chart shows the live pull going on
+  VehicleFigures applied_;       // the figures the pulls were worked out with
   bool vehicleChanged_ = false;  // entered in this run: written at close
 };
