@@ -6,6 +6,7 @@
 
 #include "control/IniFile.h"
 #include "ui/widgets/Placement.h"
+#include "ui/widgets/ResultList.h"
 #include "ui_PowerMeterWindow.h"
 
 namespace {
@@ -179,28 +180,21 @@ void TPowerMeterWindow::FillList() {
   const bool listingRecording = refresh_.ListingRecording();
   ui_->ListLabel->setText(listingRecording ? "Pulls in the recording (choose one to see its curve)"
                                             : "Pulls since the program started");
+  std::vector<QStringList> rows;
+  for (const PullResult& pull : pulls)
+    rows.push_back({SecondsText(pull.startMs), SecondsText(pull.endMs), QString::number(pull.peakKw, 'f', 1),
+                    QString::number(pull.peakPs, 'f', 1), QString::number(pull.peakRpm, 'f', 0)});
   filling_ = true;
-  QTableWidget& list = *ui_->PullList;
-  list.clearSelection();
-  list.setRowCount(static_cast<int>(pulls.size()));
-  for (size_t r = 0; r < pulls.size(); ++r) {
-    const PullResult& pull = pulls[r];
-    const QString cells[] = {SecondsText(pull.startMs), SecondsText(pull.endMs),
-                             QString::number(pull.peakKw, 'f', 1), QString::number(pull.peakPs, 'f', 1),
-                             QString::number(pull.peakRpm, 'f', 0)};
-    for (int c = 0; c < 5; ++c) list.setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
-  }
-  if (listingRecording) list.scrollToTop(); else if (!pulls.empty()) list.scrollToBottom();
+  FillResultList(*ui_->PullList, rows, listingRecording);
   filling_ = false;
 }
 
 void TPowerMeterWindow::PullListSelect() {
   if (filling_) return;
-  const QList<QTableWidgetItem*> chosen = ui_->PullList->selectedItems();
-  if (chosen.isEmpty()) return;
   const std::vector<PullResult>& pulls = ListedPulls();
-  const size_t row = static_cast<size_t>(chosen.front()->row());
-  if (row >= pulls.size()) return;
-  ShowPull(&pulls[row]);
-  if (refresh_.ListingRecording() && !recording_.LiveMode()) recording_.Seek(pulls[row].startIndex);
+  const int row = ChosenRow(*ui_->PullList, pulls.size());
+  if (row < 0) return;
+  const PullResult& pull = pulls[static_cast<size_t>(row)];
+  ShowPull(&pull);
+  if (refresh_.ListingRecording() && !recording_.LiveMode()) recording_.Seek(pull.startIndex);
 }

@@ -3,6 +3,7 @@
 #include <QTableWidget>
 
 #include "ui/widgets/Placement.h"
+#include "ui/widgets/ResultList.h"
 #include "ui_RunCheckWindow.h"
 
 namespace {
@@ -149,29 +150,23 @@ void TRunCheckWindow::FillList() {
   const bool listingRecording = refresh_.ListingRecording();
   ui_->ListLabel->setText(listingRecording ? "Runs in the recording (choose one to go to its start)"
                                             : "Runs since the program started");
+  std::vector<QStringList> rows;
+  for (const RunResult& run : runs)
+    rows.push_back({StartText(run.startMs), TimeText(run.timeS, run.timeUncertaintyS),
+                    SpeedText(run.speedKmh, run.speedUncertaintyKmh), ZeroTo100Text(run),
+                    QString::number(run.maxRpm)});
   filling_ = true;
-  QTableWidget& list = *ui_->RunList;
-  list.clearSelection();
-  list.setRowCount(static_cast<int>(runs.size()));
-  for (size_t r = 0; r < runs.size(); ++r) {
-    const RunResult& run = runs[r];
-    const QString cells[] = {StartText(run.startMs), TimeText(run.timeS, run.timeUncertaintyS),
-                             SpeedText(run.speedKmh, run.speedUncertaintyKmh), ZeroTo100Text(run),
-                             QString::number(run.maxRpm)};
-    for (int c = 0; c < 5; ++c) list.setItem(static_cast<int>(r), c, new QTableWidgetItem(cells[c]));
-  }
-  if (listingRecording) list.scrollToTop(); else if (!runs.empty()) list.scrollToBottom();
+  FillResultList(*ui_->RunList, rows, listingRecording);
   filling_ = false;
 }
 
 void TRunCheckWindow::RunListSelect() {
   if (filling_) return;
-  const QList<QTableWidgetItem*> chosen = ui_->RunList->selectedItems();
-  if (chosen.isEmpty()) return;
   const std::vector<RunResult>& runs = ListedRuns();
-  const size_t row = static_cast<size_t>(chosen.front()->row());
-  if (row >= runs.size()) return;
-  ShowResult(&runs[row]);
+  const int row = ChosenRow(*ui_->RunList, runs.size());
+  if (row < 0) return;
+  const RunResult& run = runs[static_cast<size_t>(row)];
+  ShowResult(&run);
   // Only a loaded recording has a playback position to move.
-  if (refresh_.ListingRecording() && !recording_.LiveMode()) recording_.Seek(runs[row].startIndex);
+  if (refresh_.ListingRecording() && !recording_.LiveMode()) recording_.Seek(run.startIndex);
 }
