@@ -61,7 +61,7 @@ class ToolWindowsTest : public WindowTest {
   TPowerMeterWindow& Power() { return *windows.Tool<TPowerMeterWindow>(); }
   // The tool windows look at the recording at their pace; a test looks now.
   void Refresh() { windows.recording->Update(); }
-  bool FollowingPace() { return windows.recordingWatch->Timer().interval() == RecordingWatch::kFollowMs; }
+  bool FollowingPace() { return windows.recordingWatch->Timer().interval() == RecordingWatch::kFollowTimerMs; }
   TraceChart& Chart() { return *Sub().Form()->Chart; }
   QScrollBar& Bar() { return *Form().PlayPositionBar; }
 };

@@ -27,7 +27,7 @@ void RecordingWatch::SetWindows(const std::vector<QWidget*>& windows) {
 bool RecordingWatch::eventFilter(QObject* watched, QEvent* event) {
   // A window shown or hidden sets the pace from now on.
   if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
-    timer_.start(Following() ? kFollowMs : kIdleMs);
+    timer_.start(Following() ? kFollowTimerMs : kIdleMs);
   return QObject::eventFilter(watched, event);
 }
 
@@ -52,5 +52,5 @@ void RecordingWatch::Look() {
   model_.Update();
   // Each look puts the timer off again: it only fires while the display's
   // ticks do not come.
-  timer_.start(Following() ? kFollowMs : kIdleMs);
+  timer_.start(Following() ? kFollowTimerMs : kIdleMs);
 }

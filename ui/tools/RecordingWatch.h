@@ -24,6 +24,10 @@ class RecordingWatch : public QObject {
  public:
   static constexpr int kFollowMs = 50;
   static constexpr int kIdleMs = 1000;
+  // While following, the timer waits past a look's due time by more than a
+  // frame's interval (20.8 ms at 9600 baud), so that it stays put while the
+  // display's ticks come and only fires once they stop.
+  static constexpr int kFollowTimerMs = kFollowMs + 25;
 
   RecordingWatch(RecordingModel& model, QObject* parent = nullptr);
 
