@@ -1,6 +1,7 @@
 #include "control/LinkCommands.h"
 
 #include <chrono>
+#include <cstdio>
 
 const char kLineEcuFound[] = "OK. ECU Found.";
 const char kLineEcuNotFound[] = "NG. ECU NOT Found.";
@@ -11,6 +12,24 @@ const char kLineReadStart[] = "ECU Read Start";
 const char kLineCommunicationStop[] = "ECU Communication Stop";
 const char kLinePlayStart[] = "Play Start";
 const char kLinePlayStop[] = "Play Stop";
+const char kLineCodesGot[] = "OK. Fault codes got.";
+const char kLineCodesNotGot[] = "NG. Fault codes NOT got.";
+const char kLineCodesCleared[] = "OK. Fault codes cleared.";
+const char kLineCodesNotCleared[] = "NG. Fault codes NOT cleared.";
+
+std::string RefusedRegistersLine(uint32_t refused) {
+  std::string names;
+  int count = 0;
+  for (int i = 0; i < kStreamRegisterCount; ++i) {
+    if ((refused & (1u << i)) == 0) continue;
+    const StreamRegister& reg = kStreamRegisters[static_cast<size_t>(i)];
+    char number[4];
+    std::snprintf(number, sizeof number, "%02X", reg.number);
+    names += (count++ > 0 ? ", " : "") + std::string(number) + " (" + reg.what + ")";
+  }
+  return std::string(count > 1 ? "NG. ECU lacks registers " : "NG. ECU lacks register ") + names +
+         ": reading stopped.";
+}
 
 std::string OpenInterfaceLine(int32_t port, bool ok) {
   return std::string(ok ? "OK. COM" : "NG. COM") + std::to_string(port) +

@@ -21,6 +21,13 @@ extern const char kLineReadStart[];                     // "ECU Read Start"
 extern const char kLineCommunicationStop[];             // "ECU Communication Stop"
 extern const char kLinePlayStart[];                     // "Play Start"
 extern const char kLinePlayStop[];                      // "Play Stop"
+extern const char kLineCodesGot[];                      // "OK. Fault codes got."
+extern const char kLineCodesNotGot[];                   // "NG. Fault codes NOT got."
+extern const char kLineCodesCleared[];                  // "OK. Fault codes cleared."
+extern const char kLineCodesNotCleared[];               // "NG. Fault codes NOT cleared."
+// "NG. ECU lacks registers 17 (AAC valve), 1A (A/F alpha): reading stopped."
+// refused: bit i stands for kStreamRegisters[i].
+std::string RefusedRegistersLine(uint32_t refused);
 
 // Builds the 38-byte stream request and sends it.
 Result SendStreamRequest(ConsultSession& session);

@@ -23,6 +23,8 @@ EnabledCommands Enabled(const SessionState& state) {
   // A stopped live reading goes on showing the last sample; a stopped
   // playback freezes the values.
   e.display = state.run != Run::kStopped || state.lastStart == LastStart::kLive;
+  // The replies would be lost in a stream, and the stream in them.
+  e.selfDiagnosis = state.portOpen && state.ecuAnswered && state.run != Run::kRecording;
   return e;
 }
 
@@ -105,6 +107,32 @@ CommandOutcome Session::ReadEcuNumber(std::string& number) {
 
 int32_t Session::FindCable() const { return instances_.consultSession.FindCable(); }
 
+CommandOutcome Session::ReadFaultCodes(std::vector<FaultCode>& codes) {
+  CommandOutcome outcome;
+  codes.clear();
+  outcome.done = ::Enabled(state_).selfDiagnosis &&
+                 instances_.consultSession.ReadFaultCodes(codes) == ConsultSession::kOk;
+  outcome.lines.push_back(outcome.done ? kLineCodesGot : kLineCodesNotGot);
+  return outcome;
+}
+
+CommandOutcome Session::ClearFaultCodes(std::vector<FaultCode>& left) {
+  CommandOutcome outcome;
+  left.clear();
+  if (!::Enabled(state_).selfDiagnosis) {
+    outcome.lines.push_back(kLineCodesNotCleared);
+    return outcome;
+  }
+  const bool cleared = instances_.consultSession.ClearFaultCodes() == ConsultSession::kOk;
+  outcome.lines.push_back(cleared ? kLineCodesCleared : kLineCodesNotCleared);
+  // What is left is read either way: a clear the ECU did not confirm may
+  // still have happened, and a fault still present is stored again.
+  CommandOutcome read = ReadFaultCodes(left);
+  outcome.lines.insert(outcome.lines.end(), read.lines.begin(), read.lines.end());
+  outcome.done = cleared && read.done;
+  return outcome;
+}
+
 // ---- Start and Stop ---------------------------------------------------------------
 
 CommandOutcome Session::Start(bool fromFirstFrame) {
@@ -121,23 +149,44 @@ CommandOutcome Session::Start(bool fromFirstFrame) {
     return outcome;
   }
   if (!KeepsUnsaved()) return outcome;  // Start stays offered, nothing is sent
+  const int32_t wasUnsaved = recording.unsaved.load();
   recording.unsaved = 1;
   // A new recording, unsaved and as yet empty: what a crash leaves to recover.
   (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);
   const uint64_t framesBefore = recording.framesDecoded.load();
+  StreamReceiver& receiver = instances_.streamReceiver;
+  // What an earlier stream left on the line is not part of this one.
+  (void)instances_.consultSession.Purge();
+  receiver.BeginStream();
   // Not examined: a lost request shows as a stream that never starts.
   (void)SendStreamRequest(instances_.consultSession);
   outcome.lines.push_back(kLineRequestSent);
-  if (fromFirstFrame) {
-    instances_.streamReceiver.active = 1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (recording.framesDecoded.load() == framesBefore) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        StopLiveStream(instances_.streamReceiver, instances_.consultSession);
-        return outcome;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  receiver.active = 1;
+  // The ECU echoes the request as it takes it in (some 40 ms at 9600
+  // baud), and a register it lacks is refused there: the reading waits for
+  // the echo, or for the first frame of an ECU that sends none.
+  const auto deadline = std::chrono::steady_clock::now() + (fromFirstFrame ? std::chrono::milliseconds(2000)
+                                                                           : std::chrono::milliseconds(500));
+  bool frameCame = false;
+  while (receiver.refusedRegisters.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+    frameCame = recording.framesDecoded.load() != framesBefore;
+    if (frameCame || (receiver.echoComplete.load() && !fromFirstFrame)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const uint32_t refused = receiver.refusedRegisters.load();
+  if (refused != 0 || (fromFirstFrame && !frameCame)) {
+    StopLiveStream(receiver, instances_.consultSession);
+    // Nothing was recorded: the memory keeps what it held, saved or not.
+    recording.unsaved = wasUnsaved;
+    MarkRecording(wasUnsaved != 0);
+    if (refused != 0) {
+      outcome.lines.push_back(RefusedRegistersLine(refused));
+      // As after a Stop: the line is open and the ECU found.
+      state_.run = Run::kStopped;
+      state_.startOffered = true;
+      state_.numberOffered = false;
     }
+    return outcome;
   }
   ++generation_;
   recording.currentIndex = 0;
@@ -146,7 +195,6 @@ CommandOutcome Session::Start(bool fromFirstFrame) {
   state_.startOffered = false;
   state_.numberOffered = false;
   instances_.recordingClock.enable = 1;
-  instances_.streamReceiver.active = 1;
   outcome.done = true;
   outcome.lines.push_back(kLineReadStart);
   return outcome;

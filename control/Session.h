@@ -18,6 +18,7 @@
 
 #include "control/ProgramInstances.h"
 #include "data/CsvWriter.h"
+#include "data/FaultCodes.h"
 #include "data/Recorder.h"
 
 // What Start began and Stop has not ended yet.
@@ -55,6 +56,7 @@ struct EnabledCommands {
   bool ecuLamp = false;      // "ECU"
   bool positionBar = false;  // the playback position bar
   bool display = false;      // the values follow the current sample
+  bool selfDiagnosis = false;  // the fault codes may be read or cleared
   bool operator==(const EnabledCommands&) const = default;
 };
 
@@ -102,9 +104,15 @@ class Session {
   CommandOutcome Initialize();                   // blocks up to about a second
   CommandOutcome ReadEcuNumber(std::string& number);  // the five characters, printable
   int32_t FindCable() const;
+  // The ECU's self-diagnosis, never while a live reading streams: the
+  // stored codes, and their clearing (which reads again what is left).
+  CommandOutcome ReadFaultCodes(std::vector<FaultCode>& codes);
+  CommandOutcome ClearFaultCodes(std::vector<FaultCode>& left);
 
   // Start and Stop, live or playback by the mode. A live Start asks the
-  // view about an unsaved recording first; declined, it is not done. With
+  // view about an unsaved recording first; declined, it is not done. When
+  // the ECU's echo of the request refuses registers, the reading stops at
+  // once and Start is not done (a line names them). With
   // fromFirstFrame the recording begins with the first frame the ECU sends
   // (waiting up to two seconds for it; not done when none comes) instead
   // of at once.

@@ -1,10 +1,14 @@
-// Feeds arbitrary bytes to the stream decoder and to the ECU number's reply
-// parser, in reads of the sizes the input itself chooses. Whatever the
-// bytes, every sample the decoder delivers is the length byte 0x12 and 18
-// consecutive bytes of the input that follow an FF 0x12 of it; the spare
-// byte is never written. The reply parser finds a number only in a
-// complete frame, and when one frame alone was read, the number is the
-// five bytes around the frame's first 0x55 with two bytes before it.
+// Feeds arbitrary bytes to the stream decoder, to the reply parser (ECU
+// number, fault codes) and to the watch on the stream request's echo, in
+// reads of the sizes the input itself chooses. Whatever the bytes, every
+// sample the decoder delivers is the length byte 0x12 and 18 consecutive
+// bytes of the input that follow an FF 0x12 of it; the spare byte is never
+// written. The reply is the first frame of the input: the number is the
+// five bytes around its first 0x55 with two bytes before it, or, with no
+// 0x55 past its first two bytes, its last five data bytes when printable;
+// its fault codes are its whole pairs. The echo refuses only registers of
+// the request, and only on an A5 FE of the input.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +17,7 @@
 #include "data/RecorderState.h"
 #include "link/ConsultSession.h"
 #include "link/FrameDecoder.h"
+#include "link/StreamEcho.h"
 
 namespace {
 
@@ -40,9 +45,9 @@ void CheckDecoder(const uint8_t* bytes, size_t count, size_t chunk) {
   }
 }
 
-void CheckEcuNumberReply(const uint8_t* bytes, size_t count, size_t chunk) {
+void CheckReplyFrame(const uint8_t* bytes, size_t count, size_t chunk) {
   // Read by read, as the session does, until the reply is complete.
-  EcuNumberReply reply;
+  ReplyFrame reply;
   size_t fed = 0;
   while (fed < count && !reply.Complete()) {
     const size_t n = count - fed < chunk ? count - fed : chunk;
@@ -51,7 +56,7 @@ void CheckEcuNumberReply(const uint8_t* bytes, size_t count, size_t chunk) {
   }
   char number[6] = {1, 1, 1, 1, 1, 1};
   const bool found = reply.Number(number);
-  if (found && (!reply.Complete() || number[2] != 0x55 || number[5] != 0)) std::abort();
+  if (found && (!reply.Complete() || number[5] != 0)) std::abort();
 
   // The frame from the first FF: its length byte L and L data bytes (one
   // when L is 0).
@@ -67,16 +72,38 @@ void CheckEcuNumberReply(const uint8_t* bytes, size_t count, size_t chunk) {
   if (whole != reply.Complete()) std::abort();
   if (!whole) return;
   const size_t frameEnd = frameAt + dataBytes + 1;
-  // A later FF would start another frame over this one; only a lone frame
-  // is checked byte for byte.
-  if (std::memchr(bytes + frameEnd, 0xFF, fed - frameEnd) != nullptr) return;
   std::vector<uint8_t> frame(bytes + frameAt, bytes + frameEnd);
+  if (reply.Data().size() != length || !std::equal(reply.Data().begin(), reply.Data().end(), frame.begin() + 1))
+    std::abort();
   frame.resize(frame.size() + 2, 0);  // what lies beyond a short frame reads as zero
   size_t mark = 0;  // the length byte and the data bytes it names are searched
   while (mark <= length && frame[mark] != 0x55) ++mark;
-  const bool expected = mark <= length && mark >= 2;
-  if (found != expected) std::abort();
-  if (found && std::memcmp(number, frame.data() + mark - 2, 5) != 0) std::abort();
+  char expected[6] = {};
+  bool expectFound = false;
+  if (mark <= length && mark >= 2) {
+    std::memcpy(expected, frame.data() + mark - 2, 5);
+    expectFound = true;
+  } else if (length >= 5 && std::find(frame.begin() + 2, frame.begin() + length + 1, 0x55) == frame.begin() + length + 1) {
+    expectFound = std::all_of(frame.begin() + length - 4, frame.begin() + length + 1,
+                              [](uint8_t b) { return b >= 0x20 && b <= 0x7E; });
+    std::memcpy(expected, frame.data() + length - 4, 5);
+  }
+  if (found != expectFound) std::abort();
+  if (found && std::memcmp(number, expected, 5) != 0) std::abort();
+
+  std::vector<FaultCode> codes;
+  (void)DecodeFaultCodes(reply.Data().data(), reply.Data().size(), codes);
+  if (codes.size() != length / 2) std::abort();
+}
+
+void CheckStreamEcho(const uint8_t* bytes, size_t count, size_t chunk) {
+  StreamEcho echo;
+  for (size_t at = 0; at < count; at += chunk)
+    echo.Feed(bytes + at, static_cast<int>(count - at < chunk ? count - at : chunk));
+  if (echo.Refused() >> kStreamRegisterCount != 0) std::abort();
+  bool refusal = false;
+  for (size_t i = 0; i + 1 < count; ++i) refusal = refusal || (bytes[i] == 0xA5 && bytes[i + 1] == 0xFE);
+  if (echo.Refused() != 0 && !refusal) std::abort();
 }
 
 }  // namespace
@@ -87,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // readers whatever has arrived.
   const size_t chunk = (data[0] & 31u) + 1;
   CheckDecoder(data + 1, size - 1, chunk);
-  CheckEcuNumberReply(data + 1, size - 1, chunk);
+  CheckReplyFrame(data + 1, size - 1, chunk);
+  CheckStreamEcho(data + 1, size - 1, chunk);
   return 0;
 }

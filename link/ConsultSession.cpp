@@ -22,13 +22,14 @@ constexpr uint8_t kEcuNumberMark = 0x55;
 
 }  // namespace
 
-void EcuNumberReply::Feed(const uint8_t* bytes, int32_t count) {
-  for (int32_t k = 0; k < count; ++k) {
+void ReplyFrame::Feed(const uint8_t* bytes, int32_t count) {
+  // The first complete frame is the reply. Many ECUs repeat it until the
+  // stop byte: what follows in the same read is its next copy, which a read
+  // may cut anywhere (even right after its FF), so it is not taken.
+  for (int32_t k = 0; k < count && !complete_; ++k) {
     const uint8_t b = bytes[k];
     switch (state_) {
       case 0:
-        // Only an FF forgets the frame held so far: stray bytes after a
-        // complete reply must not throw the reply away.
         if (b == kConsultFrameStart) {
           position_ = 0;
           length_ = 0;
@@ -53,7 +54,7 @@ void EcuNumberReply::Feed(const uint8_t* bytes, int32_t count) {
   }
 }
 
-bool EcuNumberReply::Number(char (&out)[6]) const {
+bool ReplyFrame::Number(char (&out)[6]) const {
   if (!complete_) return false;
   int mark = -1;
   for (int i = 0; i <= length_; ++i) {
@@ -62,8 +63,20 @@ bool EcuNumberReply::Number(char (&out)[6]) const {
       break;
     }
   }
-  if (mark <= 1) return false;
-  std::memcpy(out, store_ + mark - 2, 5);
+  if (mark >= 2) {
+    std::memcpy(out, store_ + mark - 2, 5);
+    out[5] = 0;
+    return true;
+  }
+  // A first 0x55 among the first two bytes is no number; when another
+  // follows, the reply is not of the export kind either.
+  for (int i = 2; i <= length_; ++i)
+    if (store_[i] == kEcuNumberMark) return false;
+  if (length_ < 5) return false;
+  const uint8_t* last = store_ + length_ - 4;
+  for (int i = 0; i < 5; ++i)
+    if (last[i] < 0x20 || last[i] > 0x7E) return false;
+  std::memcpy(out, last, 5);
   out[5] = 0;
   return true;
 }
@@ -199,16 +212,11 @@ void ConsultSession::InitReader() {
   initThreadEnded_.store(true);
 }
 
-Result ConsultSession::ReadEcuNumber(char* out) {
-  if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
+Result ConsultSession::ReadReply(const uint8_t (&request)[2], ReplyFrame& reply) {
   // A lost request shows as no reply.
   (void)Purge();
   (void)Send(&kConsultStop, 1);
-  (void)Send(kConsultEcuNumberRequest, 2);
-
-  // Starts cleared on every call: bytes beyond a short frame read as 0,
-  // never as what an earlier reply left.
-  EcuNumberReply reply;
+  (void)Send(request, 2);
   uint8_t buffer[kMaxReadPerCycle + 1];
   for (int cycle = 0; cycle < kReaderCycles && !reply.Complete(); ++cycle) {
     int32_t n = Waiting();
@@ -221,10 +229,72 @@ Result ConsultSession::ReadEcuNumber(char* out) {
     }
     SleepOneMs();
   }
+  EndReply();
+  return reply.Complete() ? kOk : kFailed;
+}
+
+void ConsultSession::EndReply() {
+  using Clock = std::chrono::steady_clock;
+  // An ECU that repeats its reply sends it once more after the stop byte,
+  // then CF; one that sent it once is quiet already. A frame takes some
+  // 21 ms at 9600 baud: 30 ms without a byte means the reply has ended.
+  constexpr auto kQuiet = std::chrono::milliseconds(30);
+  constexpr auto kPatience = std::chrono::milliseconds(300);
+  (void)Send(&kConsultStop, 1);
+  const Clock::time_point sent = Clock::now();
+  Clock::time_point lastByte = sent;
+  uint8_t discard[kMaxReadPerCycle + 1];
+  while (Clock::now() - lastByte < kQuiet && Clock::now() - sent < kPatience) {
+    int32_t waiting = WaitInput(5);
+    if (waiting <= 0) continue;
+    if (waiting > kMaxReadPerCycle) waiting = kMaxReadPerCycle;
+    (void)Receive(discard, waiting);
+    lastByte = Clock::now();
+  }
+}
+
+Result ConsultSession::ReadEcuNumber(char* out) {
+  if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
+  // Starts cleared on every call: bytes beyond a short frame read as 0,
+  // never as what an earlier reply left.
+  ReplyFrame reply;
+  (void)ReadReply(kConsultEcuNumberRequest, reply);
   char number[6] = {};
   if (!reply.Number(number)) return kFailed;
   std::memcpy(out, number, 6);
   return kOk;
+}
+
+Result ConsultSession::ReadFaultCodes(std::vector<FaultCode>& codes) {
+  codes.clear();
+  if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
+  ReplyFrame reply;
+  if (ReadReply(kConsultFaultCodesRequest, reply) != kOk) return kFailed;
+  const std::span<const uint8_t> data = reply.Data();
+  // A reply with an odd byte still lists every whole pair it holds.
+  (void)DecodeFaultCodes(data.data(), data.size(), codes);
+  return codes.empty() ? kFailed : kOk;
+}
+
+Result ConsultSession::ClearFaultCodes() {
+  if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
+  (void)Purge();
+  (void)Send(&kConsultStop, 1);
+  (void)Send(kConsultClearCodesRequest, 2);
+  bool echoed = false;
+  uint8_t buffer[kMaxReadPerCycle + 1];
+  for (int cycle = 0; cycle < kReaderCycles && !echoed; ++cycle) {
+    int32_t n = Waiting();
+    if (n > kMaxReadPerCycle) n = kMaxReadPerCycle;
+    if (n > 0) {
+      int32_t got = 0;
+      (void)Receive(buffer, n, &got);
+      for (int32_t k = 0; k < got && !echoed; ++k) echoed = buffer[k] == kConsultClearCodesEcho;
+    }
+    SleepOneMs();
+  }
+  EndReply();
+  return echoed ? kOk : kFailed;
 }
 
 Result ConsultSession::StopStream() { return Send(&kConsultStop, 1); }

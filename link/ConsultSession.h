@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <span>
 #include <thread>
+#include <vector>
 
+#include "data/FaultCodes.h"
 #include "data/Result.h"
 #include "link/CableDiscovery.h"
 #include "link/SerialPort.h"
@@ -21,20 +23,31 @@ constexpr uint8_t kConsultRegisterRead = 0x5A;
 constexpr uint8_t kConsultTerminator = 0xF0;
 constexpr uint8_t kConsultInit[3] = {0xFF, 0xFF, 0xEF};
 constexpr uint8_t kConsultEcuNumberRequest[2] = {0xD0, 0xF0};
+constexpr uint8_t kConsultFaultCodesRequest[2] = {0xD1, 0xF0};
+constexpr uint8_t kConsultClearCodesRequest[2] = {0xC1, 0xF0};
+constexpr uint8_t kConsultClearCodesEcho = 0x3E;  // C1 inverted
+constexpr uint8_t kConsultStopEcho = 0xCF;        // 30 inverted: a repeated reply has ended
 
-// The ECU's reply to the number request, taken in as the reads bring it:
-// FF, a length byte L, then L data bytes (one when L is 0). Bytes before
-// the first FF are skipped; an FF after a complete frame starts over, and
-// the next frame overwrites the store (what it does not reach keeps the
-// earlier bytes).
-class EcuNumberReply {
+// A reply frame of the ECU (to the number request, to the self-diagnosis),
+// taken in as the reads bring it: FF, a length byte L, then L data bytes
+// (one when L is 0). Bytes before the first FF are skipped, and so is
+// everything after the first complete frame.
+class ReplyFrame {
  public:
   // One read's worth of bytes. The caller stops reading once Complete().
   void Feed(const uint8_t* bytes, int32_t count);
   bool Complete() const { return complete_; }
-  // The five bytes around the first 0x55 of the frame, which must have two
-  // bytes before it, and a zero after them; false when there is none.
-  // Bytes beyond a short frame read as zero.
+  // The L data bytes of the complete frame (none when L is 0).
+  std::span<const uint8_t> Data() const {
+    return complete_ ? std::span<const uint8_t>(store_ + 1, static_cast<size_t>(length_))
+                     : std::span<const uint8_t>();
+  }
+  // The ECU number, followed by a zero. Home-market ECUs put a 'U' (0x55)
+  // in its middle: the five bytes around the frame's first 0x55, which must
+  // have two bytes before it (bytes beyond a short frame read as zero).
+  // Export-market ECUs end their reply with the five characters and hold no
+  // 0x55 past the first two bytes: then the last five data bytes, when they
+  // are printable. False when neither gives a number.
   [[nodiscard]] bool Number(char (&out)[6]) const;
 
  private:
@@ -75,6 +88,11 @@ class ConsultSession {
   int32_t WaitInput(int32_t timeoutMs, std::span<const int> wakeFds);
   Result InitializeEcu();           // kOk when the ECU answered 0x10
   Result ReadEcuNumber(char* out);  // out: at least 6 bytes
+  // The stored fault codes, in the ECU's order; the single (0x55, 0) when
+  // none is stored. Needs the ECU found, like ReadEcuNumber.
+  Result ReadFaultCodes(std::vector<FaultCode>& codes);
+  // Clears the stored codes: kOk when the ECU echoed the request.
+  Result ClearFaultCodes();
   Result StopStream();
   // The COM number of the first cable among the devices present, 0 when
   // none. Opens nothing and changes no state.
@@ -90,6 +108,13 @@ class ConsultSession {
 
  private:
   void InitReader();
+  // Sends the stop byte and a request, and reads the reply frame within
+  // the reader's cycles; then ends the reply (some ECUs repeat it until
+  // they get the stop byte). kFailed without a complete frame.
+  Result ReadReply(const uint8_t (&request)[2], ReplyFrame& reply);
+  // Sends the stop byte and waits until the ECU has gone quiet, so that
+  // nothing of a reply is left for whoever reads the line next.
+  void EndReply();
 
   SerialPort& port_;
   DeviceTree deviceTree_;  // interface thread only

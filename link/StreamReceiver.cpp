@@ -55,6 +55,35 @@ int32_t StreamReceiver::StopReceiver() {
   return 0;
 }
 
+void StreamReceiver::BeginStream() {
+  refusedRegisters.store(0);
+  echoComplete.store(false);
+  streamStarts_.fetch_add(1);
+}
+
+// The echo comes before the first frame; once a frame came (an ECU that
+// does not echo), frame bytes that happen to read A5 FE are no refusal.
+void StreamReceiver::WatchEcho(const uint8_t* bytes, int32_t count) {
+  const uint32_t starts = streamStarts_.load();
+  if (starts != seenStarts_) {
+    seenStarts_ = starts;
+    echo_ = StreamEcho{};
+    echoOpen_ = true;
+    framesAtStart_ = recorder_.framesDecoded.load();
+  }
+  if (!echoOpen_) return;
+  if (recorder_.framesDecoded.load() != framesAtStart_) {
+    echoOpen_ = false;
+    return;
+  }
+  echo_.Feed(bytes, count);
+  if (echo_.Refused() != 0) refusedRegisters.store(echo_.Refused());
+  if (echo_.Complete()) {
+    echoComplete.store(true);
+    echoOpen_ = false;
+  }
+}
+
 void StreamReceiver::BuildStreamRequest(uint8_t* buffer, int32_t* length) {
   int32_t k = 0;
   buffer[k++] = kConsultStop;
@@ -107,6 +136,7 @@ void StreamReceiver::Run() {
     if (n > kMaxReadPerPass) n = kMaxReadPerPass;  // the rest waits for the next pass
     int32_t got = 0;
     (void)session_.Receive(buffer_, n, &got);  // a failed read brings no bytes (got is 0)
+    WatchEcho(buffer_, got);
     DecodeStream(decoder_, recorder_, buffer_, got);
     sleepBeforeRead = got > 0;
   }

@@ -13,6 +13,7 @@
 #include "data/WakeFlag.h"
 #include "link/ConsultSession.h"
 #include "link/FrameDecoder.h"
+#include "link/StreamEcho.h"
 
 // The request asks for kStreamRegisters (data/Registers.h) in their order,
 // which fixes the position of each value in a frame and in a SampleRecord.
@@ -40,6 +41,13 @@ class StreamReceiver {
   WakeFlag running{1};
   WakeFlag active{0};
 
+  // Called before the stream request is sent (and `active` set): the
+  // receiver reads the ECU's echo of it afresh. What the echo said, until
+  // it was complete or the first frame came:
+  void BeginStream();
+  std::atomic<uint32_t> refusedRegisters{0};  // bit i: kStreamRegisters[i] refused
+  std::atomic<bool> echoComplete{false};
+
   // For tests and benchmarks: the thread has seen `active` at 0 and sleeps
   // without touching the line; the thread has ended.
   bool Parked() const { return parked_.load(); }
@@ -50,7 +58,15 @@ class StreamReceiver {
 
   ConsultSession& session_;
   RecorderState& recorder_;
+  void WatchEcho(const uint8_t* bytes, int32_t count);
+
   StreamDecoderState decoder_;  // from one read to the next, across Stop and Start
+  std::atomic<uint32_t> streamStarts_{0};
+  // Receiver thread only: the echo of the request of start seenStarts_.
+  uint32_t seenStarts_ = 0;
+  bool echoOpen_ = false;
+  uint64_t framesAtStart_ = 0;
+  StreamEcho echo_;
   uint8_t buffer_[1024 + 1] = {};
   std::atomic<bool> parked_{false};
   std::atomic<bool> ended_{false};

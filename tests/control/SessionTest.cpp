@@ -75,8 +75,9 @@ class SessionTest : public ::testing::Test {
   void SetUp() override {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     program = std::make_unique<ProgramObjects>(kRecordPeriod, std::string(".MMF-session-") + test->name() + "-");
-    ASSERT_TRUE(simulator.Start()) << simulator.Error();
-    program->serialPort.SetDevicePath(1, simulator.SlavePath());
+    simulator = std::make_unique<EcuSimulator>(ecu);
+    ASSERT_TRUE(simulator->Start()) << simulator->Error();
+    program->serialPort.SetDevicePath(1, simulator->SlavePath());
     program->serialPort.SetDevicePath(2, folder.Path("no-such-device"));
     view = std::make_shared<ScriptedView>();
     (void)program->session.Begin(view, folder.Path("recovered"));
@@ -106,7 +107,7 @@ class SessionTest : public ::testing::Test {
       case Outcome::kOpenFailed: ASSERT_FALSE(S().OpenPort(2).done); break;
       case Outcome::kInitOk: ASSERT_TRUE(S().Initialize().done); break;
       case Outcome::kInitFailed:
-        simulator.Stop();  // the ECU falls silent
+        simulator->Stop();  // the ECU falls silent
         ASSERT_FALSE(S().Initialize().done);
         break;
       case Outcome::kNumberOk: ASSERT_TRUE(S().ReadEcuNumber(number).done); break;
@@ -147,7 +148,8 @@ class SessionTest : public ::testing::Test {
 
   TempDir folder;
   const std::string logFile = folder.Path("drive.eld");
-  EcuSimulator simulator{EcuSimulatorOptions{}};
+  EcuSimulatorOptions ecu;  // a fixture's constructor may change it
+  std::unique_ptr<EcuSimulator> simulator;
   std::unique_ptr<ProgramObjects> program;
   std::shared_ptr<ScriptedView> view;
 };
@@ -248,6 +250,64 @@ TEST_F(SessionTest, SeekFetchesTheRecordAndKeepsAPlaybackGoing) {
   EXPECT_EQ(state.drag.load(), 0);
   EXPECT_EQ(program->recordingClock.enable.load(), 1);
   EXPECT_TRUE(WaitFor([&] { return state.currentIndex.load() > 600; }));
+}
+
+TEST_F(SessionTest, SelfDiagnosisOnlyWithTheEcuFoundAndNoLiveReading) {
+  std::vector<FaultCode> codes;
+  EXPECT_FALSE(S().Enabled().selfDiagnosis);
+  ASSERT_TRUE(S().OpenPort(1).done);
+  EXPECT_FALSE(S().Enabled().selfDiagnosis);
+  EXPECT_EQ(S().ReadFaultCodes(codes).lines, std::vector<std::string>{"NG. Fault codes NOT got."});
+  ASSERT_TRUE(S().Initialize().done);
+  EXPECT_TRUE(S().Enabled().selfDiagnosis);
+  ASSERT_TRUE(S().Start().done);
+  EXPECT_FALSE(S().Enabled().selfDiagnosis);
+  EXPECT_FALSE(S().ReadFaultCodes(codes).done);  // nothing is sent into the stream
+  ASSERT_TRUE(S().Stop().done);
+  const CommandOutcome read = S().ReadFaultCodes(codes);
+  EXPECT_TRUE(read.done);
+  EXPECT_EQ(read.lines, std::vector<std::string>{"OK. Fault codes got."});
+  EXPECT_TRUE(NoMalfunction(codes));
+  ASSERT_TRUE(S().ClosePort(1).done);
+  EXPECT_FALSE(S().Enabled().selfDiagnosis);  // the ECU lamp stays, the line does not
+}
+
+class SessionWithOddEcuTest : public SessionTest {
+ protected:
+  SessionWithOddEcuTest() {
+    ecu.lacks = {0x17, 0x1A};
+    ecu.codes = {{0x12, 4}};
+    ecu.repeatReplies = true;
+  }
+};
+
+// The ECU refuses two registers in its echo: one line names them, the
+// reading stops, nothing is recorded and the window stands as after Stop.
+TEST_F(SessionWithOddEcuTest, RefusedRegistersStopTheReading) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  ASSERT_TRUE(S().Initialize().done);
+  RecorderState& state = program->recorderState;
+  state.unsaved = 0;
+  const CommandOutcome started = S().Start();
+  EXPECT_FALSE(started.done);
+  EXPECT_EQ(started.lines,
+            (std::vector<std::string>{"REQ CMD Send.",
+                                      "NG. ECU lacks registers 17 (AAC valve), 1A (A/F alpha): reading stopped."}));
+  EXPECT_EQ(S().State().run, Run::kStopped);
+  EXPECT_TRUE(S().Enabled().start);
+  EXPECT_FALSE(S().Enabled().stop);
+  EXPECT_EQ(program->recordingClock.enable.load(), 0);
+  EXPECT_EQ(program->streamReceiver.active.load(), 0);
+  EXPECT_EQ(state.recordCount.load(), 0u);
+  EXPECT_EQ(state.unsaved.load(), 0);
+  // The stop byte went out after the request.
+  EXPECT_TRUE(WaitFor([&] { return simulator->ReceivedBytes().back() == 0x30; }));
+
+  // The ECU still answers its self-diagnosis, a repeated reply and all.
+  std::vector<FaultCode> left;
+  const CommandOutcome cleared = S().ClearFaultCodes(left);
+  EXPECT_EQ(cleared.lines, (std::vector<std::string>{"OK. Fault codes cleared.", "OK. Fault codes got."}));
+  EXPECT_TRUE(NoMalfunction(left));
 }
 
 }  // namespace

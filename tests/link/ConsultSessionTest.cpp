@@ -150,15 +150,37 @@ TEST_F(ConsultSessionTest, EcuNumberIsTheFiveBytesAroundThe55) {
   char out[6] = {};
   EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_STREQ(out, "12U34");
-  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xD0, 0xF0}));
+  // The stop byte after the reply ends an ECU that repeats it.
+  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xD0, 0xF0, 0x30}));
+}
+
+TEST_F(ConsultSessionTest, AnExportReplyEndsInTheNumberAndHoldsNo55) {
+  // 22 data bytes: 17 of other identification, then the part number's suffix.
+  Bytes exportReply = {0xFF, 22};
+  for (int i = 0; i < 17; ++i) exportReply.push_back(static_cast<uint8_t>(0x20 + 3 * i));
+  for (char c : std::string("0V700")) exportReply.push_back(static_cast<uint8_t>(c));
+  Bytes unprintable = exportReply;
+  unprintable.back() = 0x07;
+  ecu.OnCommand(kNumberCommand, {exportReply, unprintable, {0xFF, 0x04, 0x41, 0x42, 0x43, 0x44}});
+  OpenAndStartEcu();
+  char out[6] = "zzzzz";
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
+  EXPECT_STREQ(out, "0V700");
+  EXPECT_EQ(ReadNumber(out), Result::kFailed);  // not printable
+  EXPECT_EQ(ReadNumber(out), Result::kFailed);  // fewer than five data bytes
+  EXPECT_STREQ(out, "0V700");
 }
 
 TEST_F(ConsultSessionTest, BytesBeforeTheFrameAndAfterItAreIgnored) {
   // An echo of the command before the frame, stray bytes after it.
   ecu.OnCommand(kNumberCommand,
-                {{0x2F, 0x0F, 0x00, 0xFF, 0x06, 0x31, 0x32, 0x55, 0x33, 0x34, 0x35, 0x00, 0x11}});
+                {{0x2F, 0x0F, 0x00, 0xFF, 0x06, 0x31, 0x32, 0x55, 0x33, 0x34, 0x35, 0x00, 0x11},
+                 // A repeating ECU: the read ends just after the next copy's FF.
+                 {0x2F, 0xFF, 0x06, 0x31, 0x32, 0x55, 0x33, 0x34, 0x36, 0xFF}});
   OpenAndStartEcu();
   char out[6] = {};
+  EXPECT_EQ(ReadNumber(out), Result::kOk);
+  EXPECT_STREQ(out, "12U34");
   EXPECT_EQ(ReadNumber(out), Result::kOk);
   EXPECT_STREQ(out, "12U34");
 }
@@ -174,7 +196,7 @@ TEST_F(ConsultSessionTest, BeforeInitialisationNothingIsSent) {
 TEST_F(ConsultSessionTest, RepliesWithoutAUsable55Fail) {
   const std::vector<Bytes> replies = {
       {0xFF, 0x06, 0x55, 0x32, 0x55, 0x33, 0x34, 0x35},  // first data byte: position 1
-      {0xFF, 0x06, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36},  // no 0x55 at all
+      {0xFF, 0x06, 0x31, 0x32, 0x33, 0x34, 0x35, 0x06},  // no 0x55, and not printable at the end
       {0xFF, 0x06, 0x31, 0x32, 0x55},                    // frame never completes
       {},                                                // no reply
   };
@@ -234,3 +256,41 @@ TEST_F(ConsultSessionTest, EachCallStartsWithAClearedFrameStore) {
 }
 
 }  // namespace
+
+// ---- Self-diagnosis ------------------------------------------------------------
+
+const Bytes kCodesCommand = {0xD1, 0xF0};
+const Bytes kClearCommand = {0xC1, 0xF0};
+
+TEST_F(ConsultSessionTest, FaultCodesArePairsOfCodeAndStarts) {
+  ecu.OnCommand(kCodesCommand, {{0x2E, 0xFF, 0x04, 0x12, 0x03, 0xA3, 0x31},
+                                {0x2E, 0xFF, 0x02, 0x55, 0x00},
+                                {0x2E, 0xFF, 0x03, 0x12, 0x03, 0x45},  // an odd byte: the pair still counts
+                                {0x2E}});                              // no frame
+  OpenAndStartEcu();
+  std::vector<FaultCode> codes;
+  EXPECT_EQ(session.ReadFaultCodes(codes), Result::kFailed);  // before the ECU was found
+  EXPECT_EQ(SentSoFar(), Bytes{});
+  session.ecuFound = 1;
+  ASSERT_EQ(session.ReadFaultCodes(codes), Result::kOk);
+  EXPECT_EQ(codes, (std::vector<FaultCode>{{0x12, 3}, {0xA3, 0x31}}));
+  ASSERT_EQ(session.ReadFaultCodes(codes), Result::kOk);
+  EXPECT_TRUE(NoMalfunction(codes));
+  ASSERT_EQ(session.ReadFaultCodes(codes), Result::kOk);
+  EXPECT_EQ(codes, (std::vector<FaultCode>{{0x12, 3}}));
+  EXPECT_EQ(session.ReadFaultCodes(codes), Result::kFailed);
+  EXPECT_TRUE(codes.empty());
+  const Bytes once = {0x30, 0xD1, 0xF0, 0x30};
+  Bytes four = kMarker;  // of the check that nothing was sent at first
+  for (int i = 0; i < 4; ++i) four.insert(four.end(), once.begin(), once.end());
+  EXPECT_EQ(SentSoFar(), four);
+}
+
+TEST_F(ConsultSessionTest, ClearingNeedsItsEcho) {
+  ecu.OnCommand(kClearCommand, {{0x3E}, {0x00, 0x11}});
+  OpenAndStartEcu();
+  session.ecuFound = 1;
+  EXPECT_EQ(session.ClearFaultCodes(), Result::kOk);
+  EXPECT_EQ(session.ClearFaultCodes(), Result::kFailed);
+  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xC1, 0xF0, 0x30, 0x30, 0xC1, 0xF0, 0x30}));
+}

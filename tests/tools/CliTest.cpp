@@ -87,7 +87,7 @@ TEST_F(CliWithEcu, ProbePrintsTheStatusLinesAndTheNumber) {
   StartEcu();
   const RunResult r = RunProgram(kCli, {"probe", "--port", port_}, dir_);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n8JU17\n");
+  EXPECT_EQ(r.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n8JU17\n23710-8JU17\n");
   EXPECT_EQ(r.err, "");
 }
 
@@ -97,7 +97,7 @@ TEST_F(CliWithEcu, ProbeThroughThePortMap) {
   StartEcu(options);
   const RunResult r = RunProgram(kCli, {"probe", "--port", "COM3", "--map", "COM3=" + port_}, dir_);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "OK. COM3 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n4NU22\n");
+  EXPECT_EQ(r.out, "OK. COM3 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n4NU22\n23710-4NU22\n");
 }
 
 TEST_F(CliWithEcu, ProbeFailuresSayWhere) {
@@ -116,7 +116,7 @@ TEST_F(CliWithEcu, ProbeFailuresSayWhere) {
   simulator_->Stop();
 
   EcuSimulatorOptions unnumbered;
-  unnumbered.ecuNumber = "ABCDE";
+  unnumbered.ecuNumber = "AB\x01" "DE";  // no 'U' in the middle, and not printable at the end
   StartEcu(unnumbered);
   const RunResult noNumber = RunProgram(kCli, {"probe", "--port", port_}, dir_, "c");
   EXPECT_EQ(noNumber.status, 1);
@@ -471,4 +471,36 @@ TEST(Cli, RunsAndPowerOfADragRun) {
   EXPECT_EQ(none.status, 2);
   EXPECT_EQ(none.out, "");
   EXPECT_EQ(RunProgram(kCli, {"runs", dir.Path("missing.eld")}, dir).status, 1);
+}
+
+TEST_F(CliWithEcu, CodesAndClearCodesPrintTheStoredCodesAsCsv) {
+  EcuSimulatorOptions options;
+  options.ecuNumber = "0V700";  // an export-market ECU
+  options.codes = {{0x12, 3}, {0xA3, 0}};
+  options.repeatReplies = true;
+  StartEcu(options);
+  const RunResult probe = RunProgram(kCli, {"probe", "--port", port_}, dir_, "p");
+  EXPECT_EQ(probe.status, 0) << probe.err;
+  EXPECT_EQ(probe.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n0V700\n23710-0V700\n");
+
+  const RunResult codes = RunProgram(kCli, {"codes", "--port", port_}, dir_, "a");
+  EXPECT_EQ(codes.status, 0) << codes.err;
+  EXPECT_EQ(codes.out, "code,raw,starts,meaning\n12,0x12,3,air flow meter\n--,0xA3,0,unknown code\n");
+  EXPECT_EQ(codes.err, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. Fault codes got.\n");
+
+  const RunResult cleared = RunProgram(kCli, {"clear-codes", "--port", port_}, dir_, "b");
+  EXPECT_EQ(cleared.status, 0) << cleared.err;
+  EXPECT_EQ(cleared.out, "code,raw,starts,meaning\n55,0x55,0,no malfunction\n");
+  EXPECT_NE(cleared.err.find("OK. Fault codes cleared.\nOK. Fault codes got.\n"), std::string::npos) << cleared.err;
+}
+
+TEST_F(CliWithEcu, AnEcuLackingARegisterStopsTheStreamAndSaysWhich) {
+  EcuSimulatorOptions options;
+  options.lacks = {0x17};
+  StartEcu(options);
+  const RunResult r = RunProgram(kCli, {"stream", "--port", port_, "--seconds", "2"}, dir_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("\nNG. ECU lacks register 17 (AAC valve): reading stopped.\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("torvane-cli:"), std::string::npos) << r.err;  // the status line says it all
 }

@@ -1,6 +1,6 @@
 // The simulator in-process, seen through the program's own link layer: the
-// handshake, the ECU number, the stream, and every fault as the receiver
-// meets it.
+// handshake, the ECU number, the echo, the stream, the self-diagnosis, and
+// every fault as the receiver meets it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +15,31 @@
 using namespace tools_test;
 
 namespace {
+
+bool SendRaw(ConsultSession& session, const std::vector<uint8_t>& bytes) {
+  return session.Send(bytes.data(), static_cast<int32_t>(bytes.size())) == Result::kOk;
+}
+
+// Reads the raw line onto bytes until done(bytes) holds.
+template <class Done>
+bool ReadRawUntil(ConsultSession& session, std::vector<uint8_t>& bytes, Done done) {
+  return WaitFor([&] {
+    const int32_t waiting = session.WaitInput(5);
+    if (waiting > 0) {
+      uint8_t buffer[1025];
+      int32_t got = 0;
+      (void)session.Receive(buffer, std::min(waiting, 1024), &got);
+      bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    return done(bytes);
+  });
+}
+
+auto Holds(uint8_t b) {
+  return [b](const std::vector<uint8_t>& bytes) {
+    return std::find(bytes.begin(), bytes.end(), b) != bytes.end();
+  };
+}
 
 // A line to a running simulator, opened and set up as the program does.
 struct Bench {
@@ -34,9 +59,14 @@ struct Bench {
     EXPECT_TRUE(WaitFor([&] { return simulator.SentFrameCount() >= count; }));
     return simulator.SentFrames();
   }
-  bool StartStream() {
-    const std::vector<uint8_t> request = StreamRequest();
-    return session.Send(request.data(), static_cast<int32_t>(request.size())) == Result::kOk;
+  bool StartStream() { return Send(StreamRequest()); }
+  bool Send(const std::vector<uint8_t>& bytes) { return SendRaw(session, bytes); }
+  template <class Done>
+  bool ReadUntil(std::vector<uint8_t>& bytes, Done done) {
+    return ReadRawUntil(session, bytes, done);
+  }
+  bool ReadAtLeast(std::vector<uint8_t>& bytes, size_t count) {
+    return ReadUntil(bytes, [count](const std::vector<uint8_t>& b) { return b.size() >= count; });
   }
 
   EcuSimulator simulator;
@@ -54,6 +84,9 @@ EcuSimulatorOptions Fast() {
 
 bool IsDataFrame(const SampleRecord& r) { return r[0] == kFrameLength && r[19] == 0; }
 
+// The stream request's echo: the read command inverted and the register.
+constexpr size_t kRequestEchoBytes = 2 * kStreamRegisterCount;
+
 }  // namespace
 
 TEST(EcuSimulator, AnswersInitialisationAndEcuNumber) {
@@ -66,12 +99,15 @@ TEST(EcuSimulator, AnswersInitialisationAndEcuNumber) {
   ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
   EXPECT_STREQ(number, "8JU17");
   EXPECT_EQ(bench.simulator.EcuNumberAnswers(), 1u);
-  // The program's exact bytes arrived: 30 FF FF EF, then 30 D0 F0.
+  // The program's exact bytes arrived: 30 FF FF EF, then 30 D0 F0 (and
+  // whatever ends the reply).
   const std::vector<uint8_t> expected{0x30, 0xFF, 0xFF, 0xEF, 0x30, 0xD0, 0xF0};
-  EXPECT_EQ(bench.simulator.ReceivedBytes(), expected);
+  const std::vector<uint8_t> received = bench.simulator.ReceivedBytes();
+  ASSERT_GE(received.size(), expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), received.begin()));
 }
 
-TEST(EcuSimulator, EcuNumberOptionAndANumberWithoutTheMark) {
+TEST(EcuSimulator, EcuNumberOptionInTheHomeAndTheExportLayout) {
   EcuSimulatorOptions options;
   options.ecuNumber = "12U34";
   {
@@ -82,13 +118,21 @@ TEST(EcuSimulator, EcuNumberOptionAndANumberWithoutTheMark) {
     ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
     EXPECT_STREQ(number, "12U34");
   }
-  // Without a 'U' the program finds no number: the reply is still a frame.
+  // Without a 'U' in the middle: the echo, then 22 bytes of identification
+  // ending in the number, and no 0x55 anywhere.
   options.ecuNumber = "ABCDE";
   Bench bench(options);
   ASSERT_TRUE(bench.opened);
-  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
-  char number[6] = "-----";
-  EXPECT_EQ(bench.session.ReadEcuNumber(number), Result::kFailed);
+  ASSERT_TRUE(bench.Send({0xD0, 0xF0}));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, 3 + 22));
+  ASSERT_EQ(bytes.size(), 3u + 22);
+  EXPECT_EQ(bytes[0], 0x2F);
+  EXPECT_EQ(bytes[1], 0xFF);
+  EXPECT_EQ(bytes[2], 22);
+  EXPECT_EQ(std::string(bytes.end() - 5, bytes.end()), "ABCDE");
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x55), 0);
+  EXPECT_LT(std::count(bytes.begin() + 3, bytes.end() - 5, 0x00), 17);
   EXPECT_EQ(bench.simulator.EcuNumberAnswers(), 1u);
 }
 
@@ -108,9 +152,9 @@ TEST(EcuSimulator, StreamDeliversTheLoggedFramesInOrder) {
     ASSERT_EQ(collector.frames[k], sent[k].Record()) << "frame " << k;
     ASSERT_TRUE(IsDataFrame(collector.frames[k])) << "frame " << k;
   }
-  // Exactly frames and nothing else on a clean line: 20 bytes each, after
-  // the acknowledgement that InitializeEcu consumed.
-  EXPECT_LE(collector.bytesRead, (collector.frames.size() + 1) * 20);
+  // Exactly the request's echo and frames on a clean line: 20 bytes each,
+  // after the acknowledgement that InitializeEcu consumed.
+  EXPECT_LE(collector.bytesRead, kRequestEchoBytes + (collector.frames.size() + 1) * 20);
 }
 
 TEST(EcuSimulator, SameSeedSameFramesOtherSeedOtherFrames) {
@@ -135,26 +179,53 @@ TEST(EcuSimulator, AnyRegisterListGivesFramesOfThatLength) {
   Bench bench(Fast());
   ASSERT_TRUE(bench.opened);
   ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
-  const uint8_t request[] = {0x30, 0x5A, 0x08, 0x5A, 0x0C, 0x5A, 0x99, 0xF0};
-  ASSERT_EQ(bench.session.Send(request, sizeof request), Result::kOk);
+  ASSERT_TRUE(bench.Send({0x30, 0x5A, 0x08, 0x5A, 0x0C, 0x5A, 0x99, 0xF0}));
   ASSERT_TRUE(WaitFor([&] { return bench.simulator.SentFrameCount() >= 5; }));
 
-  // Read the raw line: FF 03, coolant, battery, an unknown register (0).
+  // Read the raw line: the echo, then FF 03, coolant, battery, an unknown
+  // register (0).
   std::vector<uint8_t> bytes;
-  ASSERT_TRUE(WaitFor([&] {
-    uint8_t buffer[1025];
-    int32_t got = 0;
-    if (bench.session.WaitInput(5) > 0) (void)bench.session.Receive(buffer, 64, &got);
-    bytes.insert(bytes.end(), buffer, buffer + got);
-    return bytes.size() >= 25;
-  }));
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, 6 + 25));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 6),
+            (std::vector<uint8_t>{0xA5, 0x08, 0xA5, 0x0C, 0xA5, 0x99}));
   const std::vector<SentFrame> sent = bench.simulator.SentFrames();
   for (size_t k = 0; k < 5; ++k) {
-    const std::vector<uint8_t> wire(bytes.begin() + static_cast<long>(5 * k),
-                                    bytes.begin() + static_cast<long>(5 * k + 5));
+    const std::vector<uint8_t> wire(bytes.begin() + static_cast<long>(6 + 5 * k),
+                                    bytes.begin() + static_cast<long>(6 + 5 * k + 5));
     ASSERT_EQ(sent[k].values.size(), 3u);
     EXPECT_EQ(wire, (std::vector<uint8_t>{0xFF, 0x03, sent[k].values[0], sent[k].values[1], 0x00}));
     EXPECT_GT(sent[k].values[1], 100);  // a battery near 12 V or more
+  }
+}
+
+TEST(EcuSimulator, LackedRegistersAreRefusedInTheEchoAndLeftOutOfTheStream) {
+  EcuSimulatorOptions options = Fast();
+  options.lacks = {0x17, 0x1A};
+  Bench bench(options);
+  ASSERT_TRUE(bench.opened);
+
+  // Only registers it lacks: the echo, and no stream. A clear's echo right
+  // behind it shows that nothing came between.
+  ASSERT_TRUE(bench.Send({0x30, 0x5A, 0x17, 0x5A, 0x1A, 0xF0, 0xC1, 0xF0}));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, 5));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xA5, 0xFE, 0xA5, 0xFE, 0x3E}));
+  EXPECT_FALSE(bench.simulator.Streaming());
+
+  // Some lacked: the frames carry the others, in request order.
+  ASSERT_TRUE(bench.Send({0x30, 0x5A, 0x0C, 0x5A, 0x17, 0x5A, 0x08, 0x5A, 0x1A, 0xF0}));
+  ASSERT_TRUE(WaitFor([&] { return bench.simulator.SentFrameCount() >= 3; }));
+  bytes.clear();
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, 8 + 3 * 4));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8),
+            (std::vector<uint8_t>{0xA5, 0x0C, 0xA5, 0xFE, 0xA5, 0x08, 0xA5, 0xFE}));
+  const std::vector<SentFrame> sent = bench.simulator.SentFrames();
+  for (size_t k = 0; k < 3; ++k) {
+    ASSERT_EQ(sent[k].values.size(), 2u);
+    const std::vector<uint8_t> wire(bytes.begin() + static_cast<long>(8 + 4 * k),
+                                    bytes.begin() + static_cast<long>(8 + 4 * k + 4));
+    EXPECT_EQ(wire, (std::vector<uint8_t>{0xFF, 0x02, sent[k].values[0], sent[k].values[1]}));
+    EXPECT_GT(sent[k].values[0], 100);  // the battery
   }
 }
 
@@ -230,6 +301,104 @@ TEST(EcuSimulator, EchoedCommandsStillInitialiseReadAndStream) {
     ASSERT_EQ(collector.frames[k], sent[k].Record()) << "frame " << k;
 }
 
+TEST(EcuSimulator, SelfDiagnosisReadsTheStoredCodesAndAClearEmptiesThem) {
+  EcuSimulatorOptions options = Fast();
+  options.codes = {{0x12, 3}, {0xA3, 255}};
+  Bench bench(options);
+  ASSERT_TRUE(bench.opened);
+  // Read, clear, read: each command echoed, each read a frame of pairs, and
+  // an empty memory the pair 55 00.
+  ASSERT_TRUE(bench.Send({0xD1, 0xF0, 0xC1, 0xF0, 0xD1, 0xF0}));
+  const std::vector<uint8_t> expected{0x2E, 0xFF, 0x04, 0x12, 0x03, 0xA3, 0xFF,
+                                      0x3E, 0x2E, 0xFF, 0x02, 0x55, 0x00};
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, expected.size()));
+  EXPECT_EQ(bytes, expected);
+}
+
+TEST(EcuSimulator, DeadMafReadsZeroAndItsCodeReturnsAfterAClear) {
+  EcuSimulatorOptions options = Fast();
+  options.deadMaf = true;
+  options.restless = true;  // everything else moves; the dead sensor does not
+  options.codes = {{0x34, 5}};
+  Bench bench(options);
+  ASSERT_TRUE(bench.opened);
+  ASSERT_TRUE(bench.Send({0xD1, 0xF0, 0xC1, 0xF0, 0xD1, 0xF0}));
+  const std::vector<uint8_t> expected{0x2E, 0xFF, 0x04, 0x34, 0x05, 0x12, 0x00,
+                                      0x3E, 0x2E, 0xFF, 0x02, 0x12, 0x00};
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, expected.size()));
+  EXPECT_EQ(bytes, expected);
+
+  ASSERT_TRUE(bench.StartStream());
+  FrameCollector collector(bench.session);
+  ASSERT_TRUE(collector.Collect(20));
+  for (const SampleRecord& r : collector.frames) {
+    ASSERT_TRUE(IsDataFrame(r));
+    EXPECT_EQ(r[3], 0);  // registers 04 and 05
+    EXPECT_EQ(r[4], 0);
+    EXPECT_NE(r[1] | r[2], 0);  // while the engine runs
+  }
+}
+
+TEST(EcuSimulator, RepeatedRepliesAndTheStreamEndWithOneMoreFrameAndCf) {
+  EcuSimulatorOptions options = Fast();
+  options.repeatReplies = true;
+  Bench bench(options);
+  ASSERT_TRUE(bench.opened);
+
+  // The self-diagnosis reply again and again; after the stop byte one more
+  // whole reply and CF, then nothing until the next command's echo.
+  const std::vector<uint8_t> reply{0xFF, 0x02, 0x55, 0x00};
+  ASSERT_TRUE(bench.Send({0xD1, 0xF0}));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, 1 + 3 * reply.size()));
+  const size_t repliesBeforeStop = (bytes.size() - 1) / reply.size();
+  ASSERT_TRUE(bench.Send({0x30}));
+  ASSERT_TRUE(bench.ReadUntil(bytes, Holds(0xCF)));
+  ASSERT_TRUE(bench.Send({0xC1, 0xF0}));
+  ASSERT_TRUE(bench.ReadUntil(bytes, Holds(0x3E)));
+  ASSERT_EQ(bytes.size() % reply.size(), 3u) << "a reply cut short";
+  const size_t replies = (bytes.size() - 3) / reply.size();
+  EXPECT_GT(replies, repliesBeforeStop);
+  EXPECT_EQ(bytes.front(), 0x2E);
+  for (size_t k = 0; k < replies; ++k)
+    ASSERT_TRUE(std::equal(reply.begin(), reply.end(), bytes.begin() + static_cast<long>(1 + 4 * k)))
+        << "reply " << k;
+  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 2, bytes.end()), (std::vector<uint8_t>{0xCF, 0x3E}));
+
+  // The stream ends the same way.
+  ASSERT_TRUE(bench.StartStream());
+  bytes.clear();
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, kRequestEchoBytes + 3 * 20));
+  const size_t framesBeforeStop = (bytes.size() - kRequestEchoBytes) / 20;
+  ASSERT_TRUE(bench.Send({0x30}));
+  // Whole frames from the echo on, then the first byte that starts none.
+  size_t end = kRequestEchoBytes;
+  ASSERT_TRUE(bench.ReadUntil(bytes, [&](const std::vector<uint8_t>& b) {
+    while (end < b.size() && b[end] == 0xFF && end + 20 <= b.size()) end += 20;
+    return end < b.size() && b[end] != 0xFF;
+  }));
+  EXPECT_EQ(bytes[end], 0xCF);
+  ASSERT_TRUE(bench.Send({0xC1, 0xF0}));
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, end + 2));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + static_cast<long>(end), bytes.end()),
+            (std::vector<uint8_t>{0xCF, 0x3E}));
+  EXPECT_FALSE(bench.simulator.Streaming());
+
+  // Every frame on the line is in the log, the one after the stop last.
+  const size_t frames = (end - kRequestEchoBytes) / 20;
+  EXPECT_GT(frames, framesBeforeStop);
+  const std::vector<SentFrame> sent = bench.SentAtLeast(frames);
+  ASSERT_EQ(sent.size(), frames);
+  for (size_t k = 0; k < frames; ++k) {
+    const auto at = bytes.begin() + static_cast<long>(kRequestEchoBytes + 20 * k);
+    EXPECT_EQ(std::vector<uint8_t>(at, at + 2), (std::vector<uint8_t>{0xFF, kFrameLength}));
+    EXPECT_EQ(std::vector<uint8_t>(at + 2, at + 20), sent[k].values) << "frame " << k;
+    EXPECT_EQ(sent[k].afterStop, k + 1 == frames) << "frame " << k;
+  }
+}
+
 TEST(EcuSimulator, StrayBytesBetweenFramesAreIgnored) {
   EcuSimulatorOptions options = Fast();
   options.strayBytes = true;
@@ -242,7 +411,7 @@ TEST(EcuSimulator, StrayBytesBetweenFramesAreIgnored) {
   const std::vector<SentFrame> sent = bench.SentAtLeast(collector.frames.size());
   for (size_t k = 0; k < collector.frames.size(); ++k)
     ASSERT_EQ(collector.frames[k], sent[k].Record()) << "frame " << k;
-  EXPECT_GT(collector.bytesRead, collector.frames.size() * 20 + 20);  // strays did come
+  EXPECT_GT(collector.bytesRead, kRequestEchoBytes + (collector.frames.size() + 1) * 20);  // strays did come
 }
 
 TEST(EcuSimulator, FramesWithRegistersReading255AllArrive) {
@@ -340,4 +509,38 @@ TEST(EcuSimulator, LinkIsMadeReplacedAndRemoved) {
   EXPECT_FALSE(simulator.Start());
   EXPECT_FALSE(simulator.Error().empty());
   EXPECT_EQ(ReadText(options.linkPath), "keep");
+}
+
+TEST(EcuSimulator, ExecutableTakesCodesLackedRegistersAndTheDeadMaf) {
+  TempDir dir;
+  Process sim(TORVANE_ECU_SIM,
+              {"--baud", "115200", "--codes", "34:3,0xA3:250", "--lacks", "17,1a", "--dead-maf"},
+              dir, "sim");
+  ASSERT_TRUE(WaitFor([&] { return !SplitLines(sim.Out()).empty(); })) << sim.Err();
+  SerialPort port;
+  port.SetDevicePath(1, SplitLines(sim.Out())[0]);
+  ConsultSession session(port);
+  ASSERT_EQ(session.OpenPort(1), Result::kOk);
+  // Code 34 as the lamp blinks it is the byte 0x34; a request of lacked
+  // registers only streams nothing.
+  ASSERT_TRUE(SendRaw(session, {0xD1, 0xF0, 0x5A, 0x17, 0x5A, 0x1A, 0xF0}));
+  const std::vector<uint8_t> expected{0x2E, 0xFF, 0x06, 0x34, 0x03, 0xA3, 0xFA, 0x12,
+                                      0x00, 0xA5, 0xFE, 0xA5, 0xFE};
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(ReadRawUntil(session, bytes, [&](const std::vector<uint8_t>& b) {
+    return b.size() >= expected.size();
+  }));
+  EXPECT_EQ(bytes, expected);
+  (void)session.ClosePort();
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+
+  for (const char* codes : {"1x", "123", "12:256", "12,", "0x:1", "0x123"}) {
+    const RunResult bad = RunProgram(TORVANE_ECU_SIM, {"--codes", codes}, dir, "bad");
+    EXPECT_EQ(bad.status, 2) << codes;
+  }
+  for (const char* lacks : {"100", "1g", ""}) {
+    const RunResult bad = RunProgram(TORVANE_ECU_SIM, {"--lacks", lacks}, dir, "bad");
+    EXPECT_EQ(bad.status, 2) << lacks;
+  }
 }

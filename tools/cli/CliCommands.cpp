@@ -96,7 +96,8 @@ int StartFromFirstFrame(const CliArguments& args, Session& session, int32_t numb
   if (!started.done) {
     WaitUntilQuiet(session.Instances().consultSession);
     (void)session.ClosePort(number);
-    CliError("the ECU sent no stream frames");
+    // A refusal has said which registers in its status line.
+    if (session.Instances().streamReceiver.refusedRegisters.load() == 0) CliError("the ECU sent no stream frames");
     return kExitFailed;
   }
   return kExitOk;
@@ -162,7 +163,32 @@ int ProbeCommand(const CliArguments& args) {
     CliError("the ECU sent no ECU number");
     return kExitFailed;
   }
-  std::printf("%s\n", ecuNumber.c_str());
+  std::printf("%s\n%s\n", ecuNumber.c_str(), EcuPartNumber(ecuNumber).c_str());
+  return kExitOk;
+}
+
+// ---- codes and clear-codes ----------------------------------------------------------
+
+int CodesCommand(const CliArguments& args) {
+  ProgramObjects program;
+  int32_t number = 0;
+  if (const int r = ResolvePort(args, program.serialPort, number); r != kExitOk) return r;
+  Session& session = program.session;
+  if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
+  std::vector<FaultCode> codes;
+  const CommandOutcome outcome =
+      args.command == "clear-codes" ? session.ClearFaultCodes(codes) : session.ReadFaultCodes(codes);
+  Status(args, outcome);
+  (void)session.ClosePort(number);
+  // What was read is printed even when the clearing was not confirmed.
+  if (!codes.empty()) {
+    std::fputs(FaultCodesCsv(codes).c_str(), stdout);
+    std::fflush(stdout);
+  }
+  if (!outcome.done) {
+    CliError(codes.empty() ? "the ECU sent no fault codes" : "the ECU did not confirm the clearing");
+    return kExitFailed;
+  }
   return kExitOk;
 }
 

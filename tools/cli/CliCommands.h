@@ -36,6 +36,8 @@ int CliUsageError(const std::string& message);
 
 int ProbeCommand(const CliArguments& args);
 int StreamCommand(const CliArguments& args);
+// codes and clear-codes: the stored fault codes as CSV on standard output.
+int CodesCommand(const CliArguments& args);
 int RecordCommand(const CliArguments& args);
 int InfoCommand(const CliArguments& args);
 int ExportCommand(const CliArguments& args);

@@ -17,7 +17,12 @@ namespace {
 const char kUsage[] =
     "usage: torvane-cli COMMAND [options]\n"
     "\n"
-    "  probe  --port P                 open, initialise, read the ECU number\n"
+    "  probe  --port P                 open, initialise, read the ECU number (and\n"
+    "                                  its full part number, 23710-...)\n"
+    "  codes  --port P                 the ECU's stored fault codes, as CSV:\n"
+    "                                  code,raw,starts,meaning (code 55: no malfunction)\n"
+    "  clear-codes --port P            clear the stored codes, then print what is\n"
+    "                                  left, as codes does\n"
     "  stream --port P [--seconds N]   print one CSV line per new sample\n"
     "  record --port P --out FILE.eld [--seconds N]\n"
     "                                  record every 10 ms into a log file\n"
@@ -54,7 +59,8 @@ const char kUsage[] =
     "  --crr C           rolling-resistance coefficient (default 0.015)\n"
     "\n"
     "Status lines (\"OK. ...\" / \"NG. ...\") go to standard output for probe and to\n"
-    "standard error for stream and record, whose standard output is data.\n"
+    "standard error for stream, record, codes and clear-codes, whose standard\n"
+    "output is data.\n"
     "Exit status: 0 success, 1 the port, the ECU or a file failed (ports: no\n"
     "cable found), 2 usage error.\n";
 
@@ -102,7 +108,8 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   const bool linkCommand =
-      args.command == "probe" || args.command == "stream" || args.command == "record";
+      args.command == "probe" || args.command == "stream" || args.command == "record" ||
+      args.command == "codes" || args.command == "clear-codes";
   const bool analysisCommand = args.command == "runs" || args.command == "power";
   const bool fileCommand = args.command == "info" || args.command == "export" || analysisCommand;
   const bool portsCommand = args.command == "ports";
@@ -186,6 +193,7 @@ int main(int argc, char** argv) {
 
   if (args.command == "probe") return ProbeCommand(args);
   if (args.command == "stream") return StreamCommand(args);
+  if (args.command == "codes" || args.command == "clear-codes") return CodesCommand(args);
   if (args.command == "record") return RecordCommand(args);
   if (args.command == "info") return InfoCommand(args);
   if (portsCommand) return PortsCommand(args);

@@ -18,10 +18,20 @@
 namespace {
 
 constexpr uint8_t kStop = 0x30;
+constexpr uint8_t kStopped = 0xCF;  // what an ECU that repeats its replies ends with
 constexpr uint8_t kFrameStart = 0xFF;
 constexpr uint8_t kAck = 0x10;
 constexpr uint8_t kRegisterRead = 0x5A;
+constexpr uint8_t kEcuNumberRead = 0xD0;
+constexpr uint8_t kCodesRead = 0xD1;
+constexpr uint8_t kCodesClear = 0xC1;
 constexpr uint8_t kTerminator = 0xF0;
+constexpr uint8_t kNoSuchRegister = 0xFE;  // in the echo, in place of the register number
+constexpr uint8_t kNoCodes[2] = {0x55, 0x00};
+constexpr uint8_t kMafCode = 0x12;
+constexpr uint8_t kMafHigh = 0x04;
+constexpr uint8_t kMafLow = 0x05;
+constexpr size_t kMaxCodes = 127;  // pairs that fit behind one length byte
 constexpr int kBitsPerByte = 10;  // start bit, eight data bits, stop bit
 constexpr int kMaxRegisters = 0xFE;
 
@@ -45,9 +55,52 @@ enum : int {
   kSeenFf,
   kSeenFfFf,
   kSeenD0,
+  kSeenD1,
+  kSeenC1,
   kExpectRegister,
   kAfterRegister,
 };
+
+// The rest of an export-market ECU's identification before its number:
+// fixed, and free of the 0x55 the program takes for the middle of a
+// home-market number (and of FF and the acknowledgement 10).
+constexpr uint8_t kExportIdentification[17] = {0x23, 0x04, 0x20, 0x00, 0x81, 0x3C,
+                                               0x0A, 0x00, 0x01, 0x96, 0x40, 0x02,
+                                               0x30, 0xE1, 0x00, 0x08, 0x77};
+
+std::vector<uint8_t> EcuNumberFrame(const std::string& number) {
+  std::vector<uint8_t> data;
+  if (number.size() >= 3 && number[2] == 'U') {
+    // Two bytes, the number, three bytes: the 'U' of the number is
+    // preceded by data bytes, as the program's parser needs.
+    data = {0x00, 0x00};
+    data.insert(data.end(), number.begin(), number.end());
+    data.insert(data.end(), {0x00, 0x00, 0x00});
+  } else {
+    data.assign(std::begin(kExportIdentification), std::end(kExportIdentification));
+    data.insert(data.end(), number.begin(), number.end());
+  }
+  std::vector<uint8_t> frame{kFrameStart, static_cast<uint8_t>(data.size())};
+  frame.insert(frame.end(), data.begin(), data.end());
+  return frame;
+}
+
+// An empty memory still answers with a pair: the code 55, "no fault".
+std::vector<uint8_t> CodesFrame(const std::vector<StoredCode>& codes) {
+  const size_t count = std::min(codes.size(), kMaxCodes);
+  std::vector<uint8_t> frame{kFrameStart};
+  if (count == 0) {
+    frame.push_back(sizeof kNoCodes);
+    frame.insert(frame.end(), std::begin(kNoCodes), std::end(kNoCodes));
+    return frame;
+  }
+  frame.push_back(static_cast<uint8_t>(2 * count));
+  for (size_t i = 0; i < count; ++i) {
+    frame.push_back(codes[i].code);
+    frame.push_back(codes[i].starts);
+  }
+  return frame;
+}
 
 }  // namespace
 
@@ -141,6 +194,7 @@ bool EcuSimulator::Start() {
     return false;
   }
   slavePath_ = name;
+  storedCodes_ = options_.codes;
 
   if (!options_.linkPath.empty()) {
     struct stat st{};
@@ -189,9 +243,55 @@ std::vector<uint8_t> EcuSimulator::ReceivedBytes() const {
   return receivedLog_;
 }
 
+bool EcuSimulator::Lacks(uint8_t registerNumber) const {
+  return std::find(options_.lacks.begin(), options_.lacks.end(), registerNumber) !=
+         options_.lacks.end();
+}
+
+bool EcuSimulator::ReadsZero(uint8_t registerNumber) const {
+  return options_.deadMaf && (registerNumber == kMafHigh || registerNumber == kMafLow);
+}
+
+// A fault still present is found again whatever a clear removed, and its
+// count of starts begins anew.
+void EcuSimulator::StoreDetectedFaults() {
+  if (!options_.deadMaf) return;
+  for (StoredCode& stored : storedCodes_) {
+    if (stored.code == kMafCode) {
+      stored.starts = 0;
+      return;
+    }
+  }
+  storedCodes_.push_back({kMafCode, 0});
+}
+
+void EcuSimulator::QueueReply() {
+  for (uint8_t b : reply_) output_->Queue(b);
+}
+
+// An ECU that repeats its replies stops cleanly: the frame on its way is
+// finished (it is already queued whole), one more whole frame follows, and
+// CF says it has stopped.
+void EcuSimulator::FinishOnStop() {
+  if (streaming_) {
+    QueueStreamFrame();
+    output_->frameEnds.back().second.afterStop = true;
+  } else if (!reply_.empty()) {
+    QueueReply();
+  } else {
+    return;
+  }
+  output_->Queue(kStopped);
+  streaming_ = false;
+  reply_.clear();
+}
+
 void EcuSimulator::HandleByte(uint8_t b) {
   Output& out = *output_;
-  if (options_.echoInverted) out.Queue(static_cast<uint8_t>(~b));
+  // The ECU's own echo is of the command bytes it takes; the fault's extra
+  // copy comes before it, for every byte.
+  const uint8_t inverted = static_cast<uint8_t>(~b);
+  if (options_.echoInverted) out.Queue(inverted);
 
   switch (commandState_) {
     case kSeenFf:
@@ -204,6 +304,7 @@ void EcuSimulator::HandleByte(uint8_t b) {
       if (b == 0xEF) {
         commandState_ = kIdle;
         streaming_ = false;
+        reply_.clear();
         if (!options_.noInit) {
           out.Queue(kAck);
           ++initAnswers_;
@@ -213,35 +314,55 @@ void EcuSimulator::HandleByte(uint8_t b) {
       if (b == kFrameStart) return;  // FF FF FF EF still ends in FF FF EF
       break;
     case kSeenD0:
+    case kSeenD1:
+      if (b == kTerminator) {
+        if (commandState_ == kSeenD0) {
+          reply_ = EcuNumberFrame(options_.ecuNumber);
+          ++numberAnswers_;
+        } else {
+          StoreDetectedFaults();
+          reply_ = CodesFrame(storedCodes_);
+        }
+        commandState_ = kIdle;
+        QueueReply();
+        // One command at a time: a repeated reply takes the place of the stream.
+        if (options_.repeatReplies) {
+          streaming_ = false;
+        } else {
+          reply_.clear();
+        }
+        return;
+      }
+      break;
+    case kSeenC1:
       if (b == kTerminator) {
         commandState_ = kIdle;
-        // FF, length, two bytes, the number, three bytes: the 'U' of the
-        // number is preceded by data bytes, as the program's parser needs.
-        const uint8_t head[2] = {0x00, 0x00};
-        const uint8_t tail[3] = {0x00, 0x00, 0x00};
-        const std::string& number = options_.ecuNumber;
-        out.Queue(kFrameStart);
-        out.Queue(static_cast<uint8_t>(sizeof head + number.size() + sizeof tail));
-        for (uint8_t h : head) out.Queue(h);
-        for (char c : number) out.Queue(static_cast<uint8_t>(c));
-        for (uint8_t t : tail) out.Queue(t);
-        ++numberAnswers_;
+        storedCodes_.clear();
         return;
       }
       break;
     case kExpectRegister:
-      if (pendingRegisters_.size() < kMaxRegisters) pendingRegisters_.push_back(b);
+      if (Lacks(b)) {
+        out.Queue(kNoSuchRegister);
+      } else {
+        out.Queue(b);
+        if (pendingRegisters_.size() < kMaxRegisters) pendingRegisters_.push_back(b);
+      }
       commandState_ = kAfterRegister;
       return;
     case kAfterRegister:
       if (b == kRegisterRead) {
+        out.Queue(inverted);
         commandState_ = kExpectRegister;
         return;
       }
       if (b == kTerminator) {
+        // The stream starts at once; when the ECU has none of the
+        // registers, nothing comes.
         commandState_ = kIdle;
         streamRegisters_ = pendingRegisters_;
         streaming_ = !streamRegisters_.empty();
+        if (streaming_) reply_.clear();
         return;
       }
       break;
@@ -253,16 +374,30 @@ void EcuSimulator::HandleByte(uint8_t b) {
   commandState_ = kIdle;
   switch (b) {
     case kStop:
-      if (streaming_) out.DropStreamBytes();
-      streaming_ = false;
+      if (options_.repeatReplies) {
+        FinishOnStop();
+      } else {
+        if (streaming_) out.DropStreamBytes();
+        streaming_ = false;
+      }
       break;
     case kFrameStart:
       commandState_ = kSeenFf;
       break;
-    case 0xD0:
+    case kEcuNumberRead:
+      out.Queue(inverted);
       commandState_ = kSeenD0;
       break;
+    case kCodesRead:
+      out.Queue(inverted);
+      commandState_ = kSeenD1;
+      break;
+    case kCodesClear:
+      out.Queue(inverted);
+      commandState_ = kSeenC1;
+      break;
     case kRegisterRead:
+      out.Queue(inverted);
       pendingRegisters_.clear();
       commandState_ = kExpectRegister;
       break;
@@ -288,12 +423,15 @@ void EcuSimulator::QueueStreamFrame() {
   SentFrame frame;
   frame.number = out.frameNumber++;
   frame.values.reserve(streamRegisters_.size());
-  for (uint8_t nn : streamRegisters_) frame.values.push_back(out.engine.Register(nn));
+  for (uint8_t nn : streamRegisters_) frame.values.push_back(ReadsZero(nn) ? 0 : out.engine.Register(nn));
   if (options_.restless) {
-    // The switch banks follow the engine: a switch does not chatter.
+    // The switch banks follow the engine: a switch does not chatter. Nor
+    // does a dead sensor.
     if (out.lastValues.size() == frame.values.size())
       for (size_t i = 0; i < frame.values.size(); ++i)
-        if (!IsSwitchBank(streamRegisters_[i]) && frame.values[i] == out.lastValues[i]) frame.values[i] ^= 1;
+        if (!IsSwitchBank(streamRegisters_[i]) && !ReadsZero(streamRegisters_[i]) &&
+            frame.values[i] == out.lastValues[i])
+          frame.values[i] ^= 1;
     out.lastValues = frame.values;
   }
 
@@ -339,7 +477,13 @@ void EcuSimulator::Serve() {
     int64_t now = NowNs();
     if (now >= closeAt) break;
 
-    if (streaming_ && out.bytes.empty()) QueueStreamFrame();
+    if (out.bytes.empty()) {
+      if (streaming_) {
+        QueueStreamFrame();
+      } else if (!reply_.empty()) {
+        QueueReply();
+      }
+    }
 
     // Write every byte whose deadline has come. After a long stall (nobody
     // reading, or this thread held up) pacing starts afresh instead of
@@ -376,7 +520,7 @@ void EcuSimulator::Serve() {
     // slave's buffer is full) there is room again.
     int64_t waitNs = 50000000;
     if (!out.bytes.empty() && !stalled) waitNs = std::max<int64_t>(0, out.nextByteNs - NowNs());
-    if (streaming_ && out.bytes.empty()) waitNs = 0;
+    if ((streaming_ || !reply_.empty()) && out.bytes.empty()) waitNs = 0;
     waitNs = std::min(waitNs, std::max<int64_t>(0, closeAt - NowNs()));
     pollfd pfd{master_, static_cast<short>(POLLIN | (stalled ? POLLOUT : 0)), 0};
     const timespec timeout{static_cast<time_t>(waitNs / 1000000000),

@@ -2,10 +2,20 @@
 // slave side like a serial cable, and the simulator answers on the master
 // side from its own thread.
 //
-//   FF FF EF          -> 10 (the initialisation acknowledgement)
-//   D0 F0             -> FF, length, data holding the five-character ECU number
-//   5A nn ... 5A nn F0 -> a stream of FF, count, register values, until 30
-//   30                -> stops a running stream
+//   FF FF EF           -> 10 (the initialisation acknowledgement)
+//   D0 F0              -> 2F, then FF, length, data holding the five-character
+//                         ECU number
+//   D1 F0              -> 2E, then FF, n, n bytes: pairs of stored fault code
+//                         (BCD: 0x12 is code 12) and engine starts since the
+//                         fault was last seen; 55 00 when none is stored
+//   C1 F0              -> 3E, and the stored codes are cleared
+//   5A nn ... 5A nn F0 -> A5 nn for each pair as it comes (A5 FE for a
+//                         register the ECU lacks), then a stream of FF, count,
+//                         values of the registers it has, until 30
+//   30                 -> stops a running stream (or a repeated reply)
+//
+// A real ECU echoes every command byte it takes inverted and every parameter
+// as sent; the terminator F0 is not echoed, the reply follows it at once.
 //
 // Output is paced as a serial line of the given baud would carry it (ten
 // bits a byte), by absolute deadlines so the stream does not drift. When
@@ -22,8 +32,17 @@
 
 #include "data/SampleRecord.h"
 
+// A fault the ECU keeps in its memory, as the self-diagnosis reads it out.
+struct StoredCode {
+  uint8_t code = 0;    // BCD as the lamp blinks it; any byte, to simulate odd ones
+  uint8_t starts = 0;  // engine starts since the fault was last seen
+};
+
 struct EcuSimulatorOptions {
   uint64_t seed = 1;
+  // With a 'U' as its third character the reply holds the number among a
+  // few data bytes; otherwise it comes as an export-market ECU's 22 bytes
+  // of identification ending in the number, with no 0x55 before it.
   std::string ecuNumber = "8JU17";
   int32_t baud = 9600;
   std::string linkPath;          // when set: a symbolic link to the slave path
@@ -36,12 +55,24 @@ struct EcuSimulatorOptions {
   // which a real engine under full load comes close to. The switch banks
   // follow the engine, as switches do not chatter.
   bool restless = false;
+  // Registers this ECU does not have: the request's echo marks them FE and
+  // the stream leaves them out.
+  std::vector<uint8_t> lacks;
+  // The fault memory at start, in the order the self-diagnosis reads it.
+  std::vector<StoredCode> codes;
+  // Each reply (ECU number, self-diagnosis) is sent again and again until
+  // the stop byte, which then finishes the frame on its way, sends one more
+  // whole frame and CF; the stream ends the same way. Some ECUs do this.
+  bool repeatReplies = false;
   // Faults, as real lines and ECUs show them.
   bool noInit = false;           // never answer the initialisation
   bool strayBytes = false;       // now and then a few non-FF bytes between frames
   bool ffInFrame = false;        // now and then one register of a frame reads 255
   bool cutFrames = false;        // now and then a frame cut short
-  bool echoInverted = false;     // every command byte echoed inverted first
+  bool echoInverted = false;     // an extra inverted copy of every byte, before the answer
+  // The air flow meter reads 0 mV (registers 04 and 05) and its code 12 is
+  // stored; a clear does not outlast the next read while the fault is there.
+  bool deadMaf = false;
   double closeAfterSeconds = 0;  // close the line after this long (0: never)
   // How many sent frames the log keeps (the newest are dropped beyond it).
   size_t frameLogLimit = 1000000;
@@ -54,6 +85,9 @@ struct SentFrame {
   uint64_t number = 0;            // 0, 1, 2 ... since the simulator started
   std::vector<uint8_t> values;    // the register values, in request order
   FrameFault fault = FrameFault::None;
+  // The one more frame that ECUs repeating their replies send after the
+  // stop byte, before CF.
+  bool afterStop = false;
   // The frame as the program stores it: byte 0 the count, then the values
   // (at most 19 of them), spare byte 0.
   SampleRecord Record() const;
@@ -98,6 +132,11 @@ class EcuSimulator {
   void Serve();
   void HandleByte(uint8_t b);
   void QueueStreamFrame();
+  void QueueReply();
+  void FinishOnStop();
+  bool Lacks(uint8_t registerNumber) const;
+  bool ReadsZero(uint8_t registerNumber) const;
+  void StoreDetectedFaults();
 
   EcuSimulatorOptions options_;
   int master_ = -1;
@@ -126,4 +165,6 @@ class EcuSimulator {
   int commandState_ = 0;
   std::vector<uint8_t> pendingRegisters_;
   std::vector<uint8_t> streamRegisters_;
+  std::vector<StoredCode> storedCodes_;
+  std::vector<uint8_t> reply_;  // the reply being repeated; empty when none
 };

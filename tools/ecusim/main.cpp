@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "data/Escape.h"
 #include "tools/ecusim/EcuSimulator.h"
@@ -20,7 +21,9 @@ const char kUsage[] =
     "standard output is the slave device path to open as the serial port.\n"
     "\n"
     "  --seed N             engine run to simulate (default 1)\n"
-    "  --ecu-number TEXT    five-character ECU number (default 8JU17)\n"
+    "  --ecu-number TEXT    five-character ECU number (default 8JU17); one without\n"
+    "                       a 'U' as its third character comes as export-market\n"
+    "                       ECUs send theirs: after 17 bytes of identification\n"
     "  --baud N             pace the line as this baud would (default 9600)\n"
     "  --link PATH          make PATH a symbolic link to the slave device\n"
     "                       (an old link is replaced; removed at exit)\n"
@@ -29,7 +32,19 @@ const char kUsage[] =
     "  --stray-bytes        now and then stray bytes between frames\n"
     "  --ff-in-frame        now and then a register reads 255 (FF as data)\n"
     "  --cut-frames         now and then a frame cut short\n"
-    "  --echo-inverted      echo every command byte inverted, as real ECUs do\n"
+    "  --lacks LIST         registers the ECU does not have, in hex (17,1A): the\n"
+    "                       echo of the request marks them FE, the stream\n"
+    "                       leaves them out\n"
+    "  --codes LIST         stored fault codes for the self-diagnosis (D1), each\n"
+    "                       CODE[:STARTS]: CODE as the lamp blinks it (12) or a\n"
+    "                       raw byte in hex (0xA3), STARTS the engine starts\n"
+    "                       since it was seen (default 0); 12:3,34\n"
+    "  --repeat-replies     send each reply again and again until the stop byte,\n"
+    "                       then one more frame and CF; the stream ends so too\n"
+    "  --dead-maf           the air flow meter reads 0 mV and stores code 12,\n"
+    "                       found again after a clear\n"
+    "  --echo-inverted      an extra inverted copy of every byte received, ahead\n"
+    "                       of the ECU's own echo of the commands\n"
     "  --close-after SECS   close the line (and exit) after SECS seconds\n"
     "  --drag-run           drive standing starts and full-throttle pulls instead\n"
     "                       of the everyday drive (see below)\n"
@@ -39,6 +54,10 @@ const char kUsage[] =
     "                       engine sets them\n"
     "  --help               this text\n"
     "Stops on SIGINT or SIGTERM.\n"
+    "\n"
+    "The ECU echoes the commands it takes as real ones do: each command byte\n"
+    "inverted (D0 as 2F, D1 as 2E, C1 as 3E, 5A as A5), its parameter as sent,\n"
+    "not the terminator F0. C1 F0 clears the stored codes.\n"
     "\n"
     "The drag run: 3 s at a standstill (the last second in first gear, clutch\n"
     "down, revs held at 4000 rpm), the clutch let in at once, full throttle\n"
@@ -65,6 +84,72 @@ bool ParseNumber(const char* text, double& value) {
   errno = 0;
   value = std::strtod(text, &end);
   return errno == 0 && end != text && *end == '\0';
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// One or two digits of the base, nothing else.
+bool ParseByte(const std::string& text, int base, int& value) {
+  if (text.empty() || text.size() > 2) return false;
+  value = 0;
+  for (char c : text) {
+    const int digit = HexDigit(c);
+    if (digit < 0 || digit >= base) return false;
+    value = value * base + digit;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  size_t from = 0;
+  for (size_t at; (at = text.find(',', from)) != std::string::npos; from = at + 1)
+    items.push_back(text.substr(from, at - from));
+  items.push_back(text.substr(from));
+  return items;
+}
+
+bool ParseRegisters(const std::string& text, std::vector<uint8_t>& registers) {
+  registers.clear();
+  for (const std::string& item : SplitList(text)) {
+    int value = 0;
+    if (!ParseByte(item, 16, value)) return false;
+    registers.push_back(static_cast<uint8_t>(value));
+  }
+  return true;
+}
+
+// A code is given as the lamp blinks it, which the ECU keeps as BCD (12 is
+// the byte 0x12), or as any byte in hex, to simulate one no lamp can show.
+bool ParseCodes(const std::string& text, std::vector<StoredCode>& codes) {
+  codes.clear();
+  for (const std::string& item : SplitList(text)) {
+    const size_t colon = item.find(':');
+    const std::string code = item.substr(0, colon);
+    StoredCode stored;
+    int value = 0;
+    if (code.size() > 2 && code[0] == '0' && (code[1] == 'x' || code[1] == 'X')) {
+      if (!ParseByte(code.substr(2), 16, value)) return false;
+      stored.code = static_cast<uint8_t>(value);
+    } else {
+      if (!ParseByte(code, 10, value)) return false;
+      stored.code = static_cast<uint8_t>(value / 10 * 16 + value % 10);
+    }
+    if (colon != std::string::npos) {
+      const std::string starts = item.substr(colon + 1);
+      if (starts.empty() || starts.size() > 3 ||
+          starts.find_first_not_of("0123456789") != std::string::npos || std::stoi(starts) > 255)
+        return false;
+      stored.starts = static_cast<uint8_t>(std::stoi(starts));
+    }
+    codes.push_back(stored);
+  }
+  return codes.size() <= 127;  // the pairs of one reply frame
 }
 
 struct FrameLog {
@@ -137,6 +222,18 @@ int main(int argc, char** argv) {
       options.restless = true;
     } else if (arg == "--echo-inverted") {
       options.echoInverted = true;
+    } else if (arg == "--lacks") {
+      const char* v = value();
+      if (v == nullptr || !ParseRegisters(v, options.lacks))
+        return UsageError("--lacks needs register numbers in hex, such as 17,1A");
+    } else if (arg == "--codes") {
+      const char* v = value();
+      if (v == nullptr || !ParseCodes(v, options.codes))
+        return UsageError("--codes needs codes such as 12:3,34,0xA3:2 (at most 127)");
+    } else if (arg == "--repeat-replies") {
+      options.repeatReplies = true;
+    } else if (arg == "--dead-maf") {
+      options.deadMaf = true;
     } else {
       return UsageError("unknown option " + arg);
     }
