@@ -9,6 +9,7 @@
 #include "tools/ecusim/EcuSimulator.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
+#include "ui_SelfDiagnosisWindow.h"
 
 namespace {
 
@@ -308,3 +309,60 @@ TEST_F(AutoSearchTest, NoCableWarnsAndTheTickDecidesWhetherToSearch) {
 }
 
 }  // namespace
+
+// Self Diagnosis from the ECU Control menu: the part number and the codes
+// with their raw bytes and meanings, a clear that asks first, the list
+// saved; the window goes idle while a reading streams.
+TEST_F(EcuCommandsTest, SelfDiagnosisReadsClearsAndSavesTheCodes) {
+  EcuSimulatorOptions options;
+  options.codes = {{0x12, 3}, {0x99, 0}};
+  options.repeatReplies = true;
+  StartSimulator(options);
+  CreateWindowsOnCom3();
+  Ui::ConsultMainForm& f = Form();
+  TSelfDiagnosisWindow& window = *windows.selfDiagnosisWindow;
+  Ui::SelfDiagnosisWindow& w = *window.Form();
+  EXPECT_FALSE(f.SelfDiagnosis1->isEnabled());
+  Click(f.ECUOpen);
+  EXPECT_FALSE(f.SelfDiagnosis1->isEnabled());  // the ECU is not found yet
+  Click(f.ECUInit);
+  (void)NewLines();
+
+  Click(f.SelfDiagnosis1);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.windowTitle(), "Self Diagnosis");
+  EXPECT_EQ(NewLines(), (Lines{"OK. ECU No. got.", "OK. Fault codes got."}));
+  EXPECT_EQ(w.PartNumberLabel->text(), "23710-8JU17");
+  EXPECT_EQ(f.ECUNoIng->text(), "8JU17");
+  ASSERT_EQ(w.CodeList->rowCount(), 2);
+  const QStringList first{"12", "0x12", "3", "air flow meter"};
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(w.CodeList->item(0, c)->text(), first[c]);
+  EXPECT_EQ(w.CodeList->item(1, 3)->text(), "unknown code");  // kept, never dropped
+
+  dialogs.answers = {false};
+  w.ClearButton->click();
+  EXPECT_EQ(NewLines(), Lines{});  // declined: nothing sent
+  EXPECT_EQ(w.CodeList->rowCount(), 2);
+  w.ClearButton->click();
+  EXPECT_EQ(NewLines(), (Lines{"OK. Fault codes cleared.", "OK. Fault codes got."}));
+  ASSERT_EQ(w.CodeList->rowCount(), 1);
+  EXPECT_EQ(w.CodeList->item(0, 0)->text(), "55");
+  EXPECT_EQ(w.ListLabel->text(), "No fault stored (code 55).");
+
+  const std::string saved = folder->Path("codes.txt");
+  dialogs.fileNames = {QString::fromStdString(saved)};
+  w.SaveButton->click();
+  EXPECT_EQ(NewLines(), Lines{"OK. Fault code list saved."});
+  std::ifstream in(saved);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("ECU part number: 23710-8JU17\n\ncode,raw,starts,meaning\n55,0x55,0,no malfunction\n"),
+            std::string::npos)
+      << text;
+
+  f.StartButton->click();
+  EXPECT_FALSE(f.SelfDiagnosis1->isEnabled());
+  EXPECT_FALSE(w.ReadButton->isEnabled());
+  EXPECT_FALSE(w.ClearButton->isEnabled());
+  f.StopButton->click();
+  EXPECT_TRUE(w.ReadButton->isEnabled());
+}

@@ -2,10 +2,12 @@
 //
 //   torvane-screenshots OUTPUT_FOLDER
 //
-// writes live.png, playback.png, export.png and comport.png there. It goes
+// writes live.png, playback.png, export.png, comport.png and
+// self-diagnosis.png there. It goes
 // through the windows as a user would: ECU Open, ECU Initialize and Start on
 // COM1 (the simulator, in this process), Stop, Save As, File > Open of that
-// file, Start to play it back, the export dialog and the COM port dialog.
+// file, Start to play it back, the export dialog, the COM port dialog and
+// Self Diagnosis (the simulated ECU has two stored codes).
 // The file dialogs are answered here; any message box is printed and counts
 // as a failure, since a guide picture must not show a run that went wrong.
 //
@@ -125,7 +127,9 @@ bool Save(QWidget& window, const QDir& folder, const char* name) {
 void Click(QAction* item) { TConsultMainForm::ClickMenuItem(item); }
 
 bool TakePictures(const QDir& folder, const std::string& scratch) {
-  EcuSimulator simulator(EcuSimulatorOptions{});
+  EcuSimulatorOptions ecu;
+  ecu.codes = {{0x12, 3}, {0x34, 12}};
+  EcuSimulator simulator(ecu);
   if (!simulator.Start()) return Fail(("the simulator did not start: " + simulator.Error()).c_str());
 
   AnsweringDialogs dialogs(QString::fromStdString(scratch + "/drive.eld"));
@@ -184,6 +188,13 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
   RunFor(200);
   if (!Save(*windows.comSetForm, folder, "comport.png")) return false;
   windows.comSetForm->Form()->Com_Cancel->click();
+
+  // Self Diagnosis reads the part number and the stored codes as it opens.
+  Click(f.SelfDiagnosis1);
+  RunFor(300);
+  if (windows.selfDiagnosisWindow->Codes().size() != 2) return Fail("the stored codes were not read");
+  if (!Save(*windows.selfDiagnosisWindow, folder, "self-diagnosis.png")) return false;
+  windows.selfDiagnosisWindow->close();
 
   Click(f.ECUClose);
   RunFor(100);

@@ -20,6 +20,13 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   main->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
                             windows.aboutBox.get(), windows.helpWindow.get());
 
+  // The ECU Control menu's windows report to the main window's status list.
+  windows.selfDiagnosisWindow = std::make_unique<TSelfDiagnosisWindow>(
+      session, context.dialogs, [main](const CommandOutcome& outcome) { main->ShowOutcome(outcome); });
+  QObject::connect(windows.selfDiagnosisWindow.get(), &TSelfDiagnosisWindow::EcuNumberRead, main,
+                   &TConsultMainForm::ShowEcuNumber);
+  main->SetEcuWindows(windows.selfDiagnosisWindow.get());
+
   // The Tool menu, in its order: a new tool window is one more line here.
   windows.recording = std::make_unique<RecordingModel>(session);
   RecordingModel& recording = *windows.recording;

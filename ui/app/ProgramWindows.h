@@ -1,6 +1,7 @@
 // The windows of the program, each created once, in this order: the main
 // window, the COM port dialog, the export dialog and the About box, then
-// the help window and the Tool menu's windows over the one recording model.
+// the help window, the windows of the ECU Control menu, and the Tool menu's
+// windows over the one recording model.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,7 @@
 #include "ui/dialogs/Comset.h"
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
+#include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/Consultmain.h"
 #include "ui/tools/RecordingWatch.h"
 #include "ui/tools/ToolWindow.h"
@@ -28,6 +30,7 @@ struct ProgramWindows {
     exportDlg = std::move(other.exportDlg);
     aboutBox = std::move(other.aboutBox);
     helpWindow = std::move(other.helpWindow);
+    selfDiagnosisWindow = std::move(other.selfDiagnosisWindow);
     recording = std::move(other.recording);
     recordingWatch = std::move(other.recordingWatch);
     tools = std::move(other.tools);
@@ -42,6 +45,7 @@ struct ProgramWindows {
     recordingWatch.reset();
     tools.clear();
     recording.reset();
+    selfDiagnosisWindow.reset();
     helpWindow.reset();
     aboutBox.reset();
     exportDlg.reset();
@@ -62,6 +66,7 @@ struct ProgramWindows {
   std::unique_ptr<TExportDlg> exportDlg;
   std::unique_ptr<TAboutBox> aboutBox;
   std::unique_ptr<THelpWindow> helpWindow;
+  std::unique_ptr<TSelfDiagnosisWindow> selfDiagnosisWindow;
   std::unique_ptr<RecordingModel> recording;
   std::unique_ptr<RecordingWatch> recordingWatch;
   std::vector<std::unique_ptr<ToolWindow>> tools;

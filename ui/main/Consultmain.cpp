@@ -19,6 +19,7 @@
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/DisplayTimer.h"
 #include "ui/main/LiveDisplay.h"
 #include "ui/main/RecorderBridge.h"
@@ -67,6 +68,11 @@ void TConsultMainForm::SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg
   helpWindow_ = helpWindow;
 }
 
+void TConsultMainForm::SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis) {
+  selfDiagnosis_ = selfDiagnosis;
+  ApplyEnabled();
+}
+
 void TConsultMainForm::SetToolWindows(const std::vector<ToolWindow*>& tools) {
   tools_ = tools;
   for (ToolWindow* tool : tools_) {
@@ -94,6 +100,7 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.ECUInit, &QAction::triggered, this, &TConsultMainForm::ECUInitClick);
   connect(f.ECUNoCheck, &QAction::triggered, this, &TConsultMainForm::ECUNoCheckClick);
   connect(f.ECUAutoSearch, &QAction::triggered, this, &TConsultMainForm::ECUAutoSearchClick);
+  connect(f.SelfDiagnosis1, &QAction::triggered, this, &TConsultMainForm::SelfDiagnosis1Click);
   connect(f.HowtoUseHelp1, &QAction::triggered, this, &TConsultMainForm::HowtoUseHelp1Click);
   connect(f.About1, &QAction::triggered, this, &TConsultMainForm::About1Click);
   connect(f.AutoSearchBtn, &QPushButton::clicked, this, &TConsultMainForm::AutoSearchBtnClick);
@@ -139,6 +146,8 @@ void TConsultMainForm::ApplyEnabled() {
   f.ECUClose->setEnabled(e.ecuClose);
   f.ECUInit->setEnabled(e.ecuInit);
   f.ECUNoCheck->setEnabled(e.ecuNoCheck);
+  f.SelfDiagnosis1->setEnabled(e.selfDiagnosis);
+  if (selfDiagnosis_ != nullptr) selfDiagnosis_->SetAllowed(e.selfDiagnosis);
   f.StartButton->setEnabled(e.start);
   f.StopButton->setEnabled(e.stop);
   f.CableStatus->setEnabled(e.cableLamp);
@@ -367,6 +376,12 @@ void TConsultMainForm::ECUNoCheckClick() {
   QApplication::restoreOverrideCursor();
   ui_->ECUNoIng->setText(outcome.done ? QString::fromStdString(number) : QString("- - - -"));
   ShowOutcome(outcome);
+}
+
+void TConsultMainForm::ShowEcuNumber(const QString& number) { ui_->ECUNoIng->setText(number); }
+
+void TConsultMainForm::SelfDiagnosis1Click() {
+  if (selfDiagnosis_ != nullptr) selfDiagnosis_->ShowWindow();
 }
 
 void TConsultMainForm::ECUAutoSearchClick() {

@@ -25,6 +25,7 @@ class TCom_set_Form;
 class TExportDlg;
 class TAboutBox;
 class THelpWindow;
+class TSelfDiagnosisWindow;
 class ToolWindow;
 class UserDialogs;
 
@@ -48,6 +49,8 @@ class TConsultMainForm : public QMainWindow {
   const std::string& SettingsFilePath() const { return context_.settingsPath; }
   void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
                            THelpWindow* helpWindow);
+  // The windows of the ECU Control menu's own commands.
+  void SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis);
   // The Tool menu: each window's item (the form's item of that caption, or
   // a new one) shows it, and each keeps its settings with the program's.
   void SetToolWindows(const std::vector<ToolWindow*>& tools);
@@ -63,6 +66,10 @@ class TConsultMainForm : public QMainWindow {
   RecorderBridge& Bridge() { return *bridge_; }
   // A line in the status list, which becomes its selected last line.
   void AddStatusLine(const std::string& line);
+  // The lines of a command, then the enabled states its new state means.
+  void ShowOutcome(const CommandOutcome& outcome);
+  // The ECU No. box, for a number read elsewhere than ECU No. Check.
+  void ShowEcuNumber(const QString& number);
   void ShowSample();
 
  signals:
@@ -97,6 +104,7 @@ class TConsultMainForm : public QMainWindow {
   void ECUCloseClick();
   void ECUInitClick();
   void ECUNoCheckClick();
+  void SelfDiagnosis1Click();
   void ECUAutoSearchClick();
   void AutoSearchBtnClick();
   void AutoSearchTimerTimer();
@@ -119,8 +127,6 @@ class TConsultMainForm : public QMainWindow {
   void ConnectHandlers();
   void ReadSettings();
   void CheckTimeUnit(TimeUnit unit);
-  // The lines of a command, then the enabled states its new state means.
-  void ShowOutcome(const CommandOutcome& outcome);
   void ApplyEnabled();
   int32_t SelectedPort() const;
   UserDialogs& Dialogs() const { return context_.dialogs; }
@@ -136,5 +142,6 @@ class TConsultMainForm : public QMainWindow {
   TExportDlg* exportDlg_ = nullptr;
   TAboutBox* aboutBox_ = nullptr;
   THelpWindow* helpWindow_ = nullptr;
+  TSelfDiagnosisWindow* selfDiagnosis_ = nullptr;
   std::vector<ToolWindow*> tools_;
 };
