@@ -123,27 +123,34 @@ TEST_F(CliWithEcu, ProbeFailuresSayWhere) {
   EXPECT_EQ(noNumber.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nNG. ECU No. NOT Found.\n");
 }
 
+// Also with an ECU that answers the stop byte with one more frame and CF:
+// the stop-and-wait still ends, and nothing sent before it is lost.
 TEST_F(CliWithEcu, StreamPrintsTheFramesTheEcuSent) {
-  StartEcu();
-  const RunResult r = RunProgram(kCli, {"stream", "--port", port_, "--seconds", "1.5"}, dir_);
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<std::string> lines = SplitLines(r.out);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[0], CsvHeaderLine());
+  for (const bool repeating : {false, true}) {
+    SCOPED_TRACE(repeating ? "repeating replies" : "plain");
+    EcuSimulatorOptions options;
+    options.repeatReplies = repeating;
+    StartEcu(options);
+    const RunResult r = RunProgram(kCli, {"stream", "--port", port_, "--seconds", "1.5"}, dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = SplitLines(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], CsvHeaderLine());
 
-  // Every line is a new frame, in the order sent: each matches a later
-  // frame of the simulator's log than the line before.
-  const std::vector<SentFrame> sent = SentUntilStopped();
-  size_t next = 0;
-  long previousMs = -1;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    size_t k = next;
-    while (k < sent.size() && CsvValuesPart(sent[k].Record()) != ValuesOf(lines[i])) ++k;
-    ASSERT_LT(k, sent.size()) << "line " << i << " is no frame sent: " << lines[i];
-    next = k + 1;
-    const long ms = std::stol(lines[i]);
-    EXPECT_GE(ms, previousMs);
-    previousMs = ms;
+    // Every line is a new frame, in the order sent: each matches a later
+    // frame of the simulator's log than the line before.
+    const std::vector<SentFrame> sent = SentUntilStopped();
+    size_t next = 0;
+    long previousMs = -1;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      size_t k = next;
+      while (k < sent.size() && CsvValuesPart(sent[k].Record()) != ValuesOf(lines[i])) ++k;
+      ASSERT_LT(k, sent.size()) << "line " << i << " is no frame sent: " << lines[i];
+      next = k + 1;
+      const long ms = std::stol(lines[i]);
+      EXPECT_GE(ms, previousMs);
+      previousMs = ms;
+    }
   }
 }
 
