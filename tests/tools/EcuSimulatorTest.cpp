@@ -1,6 +1,6 @@
 // The simulator in-process, seen through the program's own link layer: the
-// handshake, the ECU number, the echo, the stream, the self-diagnosis, and
-// every fault as the receiver meets it.
+// handshake, the ECU number, the echo, the stream, the self-diagnosis, the
+// active tests, and every fault as the receiver meets it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +86,24 @@ bool IsDataFrame(const SampleRecord& r) { return r[0] == kFrameLength && r[19] =
 
 // The stream request's echo: the read command inverted and the register.
 constexpr size_t kRequestEchoBytes = 2 * kStreamRegisterCount;
+
+bool Bit(const char* csvColumn, const SampleRecord& record) {
+  for (const BitColumn& bit : kBitColumns)
+    if (std::string(bit.csvColumn) == csvColumn) return BitIsSet(bit, record);
+  ADD_FAILURE() << "no bit " << csvColumn;
+  return false;
+}
+
+int32_t Rpm(const SampleRecord& record) {
+  int32_t max = 0, min = 0;
+  return RpmFromRaw(record[RecordByteOf(0x00)], record[RecordByteOf(0x01)], max, min);
+}
+
+// The throttle closed, the car standing, the engine not cranking.
+bool Idling(const SampleRecord& record) {
+  return Bit("CLSD/THLPOS", record) && !Bit("Cranking Signal", record) &&
+         record[RecordByteOf(0x0B)] == 0;
+}
 
 }  // namespace
 
@@ -543,4 +561,130 @@ TEST(EcuSimulator, ExecutableTakesCodesLackedRegistersAndTheDeadMaf) {
     const RunResult bad = RunProgram(TORVANE_ECU_SIM, {"--lacks", lacks}, dir, "bad");
     EXPECT_EQ(bad.status, 2) << lacks;
   }
+}
+
+TEST(EcuSimulator, TestSentWithTheStreamHoldsUntilTheStopByte) {
+  Bench bench(Fast());
+  ASSERT_TRUE(bench.opened);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
+  // As the program sends it: the stream request with the idle air valve
+  // held wide open (100 %) before its terminator.
+  std::vector<uint8_t> request = StreamRequest();
+  request.insert(request.end() - 1, {0x0A, 0x84, 0xC8});
+  ASSERT_TRUE(bench.Send(request));
+  FrameCollector collector(bench.session);
+  constexpr size_t kFrames = 250;  // 5.2 s of the engine's time
+  ASSERT_TRUE(collector.Collect(kFrames));
+  EXPECT_TRUE(bench.simulator.TestHeld());
+
+  // The engine cranks for at most 1.4 s and then idles for at least 4 s;
+  // a second into the idle the valve has raised it far above any idle of
+  // its own (at most 1300 rpm).
+  const double frameSeconds = EcuSimulator::FrameSeconds(kStreamRegisterCount);
+  for (size_t k = 0; k < kFrames; ++k) {
+    const SampleRecord& r = collector.frames[k];
+    ASSERT_EQ(r[RecordByteOf(0x17)], 0xC8) << "frame " << k;
+    const double seconds = static_cast<double>(k + 1) * frameSeconds;
+    if (seconds < 2.4) continue;
+    ASSERT_TRUE(Idling(r)) << "frame " << k;
+    EXPECT_GE(Rpm(r), 1800) << "frame " << k;
+  }
+
+  // The stop byte ends the stream and releases the valve: the stream asked
+  // for again reads the ECU's own opening, and the idle comes down.
+  ASSERT_EQ(bench.session.StopStream(), Result::kOk);
+  ASSERT_TRUE(WaitFor([&] { return bench.simulator.TestReleases() >= 1; }));
+  EXPECT_EQ(bench.simulator.TestReleases(), 1u);
+  EXPECT_FALSE(bench.simulator.TestHeld());
+  EXPECT_FALSE(bench.simulator.Streaming());
+  ASSERT_EQ(bench.session.Purge(), Result::kOk);
+  ASSERT_TRUE(bench.StartStream());
+  FrameCollector again(bench.session);
+  bool idleCameDown = false;
+  while (!idleCameDown && again.frames.size() < 3000) {
+    ASSERT_TRUE(again.Collect(again.frames.size() + 1));
+    const SampleRecord& r = again.frames.back();
+    ASSERT_NE(r[RecordByteOf(0x17)], 0xC8) << "frame " << again.frames.size();
+    idleCameDown = Idling(r) && Rpm(r) < 1500;
+  }
+  EXPECT_TRUE(idleCameDown);
+  EXPECT_EQ(bench.simulator.TestReleases(), 1u);
+  EXPECT_EQ(bench.simulator.TestsReceived(), (std::vector<std::pair<uint8_t, uint8_t>>{{0x84, 0xC8}}));
+}
+
+TEST(EcuSimulator, TestsHoldWithOrWithoutAStreamAndEachReleaseIsCounted) {
+  Bench bench(Fast());
+  ASSERT_TRUE(bench.opened);
+  using Tests = std::vector<std::pair<uint8_t, uint8_t>>;
+
+  // Tests alone: each echoed as it comes, held, and no stream; a clear's
+  // echo right behind shows that nothing came between. A value of 30 or F0
+  // is a value like any other, and a test number the engine has nothing for
+  // is taken too.
+  ASSERT_TRUE(bench.Send({0x30, 0x0A, 0x93, 0x01, 0x0A, 0x94, 0x00, 0x0A, 0x80, 0x30, 0x0A, 0x42, 0xF0, 0xF0,
+                          0xC1, 0xF0}));
+  const std::vector<uint8_t> echo{0xF5, 0x93, 0x01, 0xF5, 0x94, 0x00, 0xF5, 0x80, 0x30, 0xF5, 0x42, 0xF0, 0x3E};
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, echo.size()));
+  EXPECT_EQ(bytes, echo);
+  EXPECT_TRUE(bench.simulator.TestHeld());
+  EXPECT_FALSE(bench.simulator.Streaming());
+  EXPECT_EQ(bench.simulator.TestReleases(), 0u);
+
+  // Each step: a stop byte alone, then coolant (08) and the outputs bank
+  // (1E) streamed with the tests; the first frames of each.
+  auto framesWith = [&](const Tests& tests) {
+    EXPECT_TRUE(bench.Send({0x30}));
+    EXPECT_TRUE(WaitFor([&] { return !bench.simulator.Streaming(); }));
+    EXPECT_EQ(bench.session.Purge(), Result::kOk);  // nobody reads the line here
+    const uint64_t from = bench.simulator.SentFrameCount();
+    std::vector<uint8_t> request{0x30, 0x5A, 0x08, 0x5A, 0x1E};
+    for (const auto& [number, value] : tests) request.insert(request.end(), {0x0A, number, value});
+    request.push_back(0xF0);
+    EXPECT_TRUE(bench.Send(request));
+    const std::vector<SentFrame> sent = bench.SentAtLeast(from + 5);
+    return std::vector<SentFrame>(sent.begin() + static_cast<long>(from),
+                                  sent.begin() + static_cast<long>(from + 5));
+  };
+  // The fans as held; then the cold engine's coolant given as 99 and as
+  // 110 deg C, and the ECU switching its fans by it; then nothing held.
+  struct Step {
+    Tests tests;
+    int coolant;  // the byte read, or -1: the engine's own, cold
+    uint8_t fans;
+  };
+  const Step steps[] = {{{{0x93, 0x01}, {0x94, 0x00}}, -1, 0x01},
+                        {{{0x80, 0x95}}, 0x95, 0x01},
+                        {{{0x80, 0xA0}}, 0xA0, 0x03}};
+  Tests received{{0x93, 0x01}, {0x94, 0x00}, {0x80, 0x30}, {0x42, 0xF0}};
+  for (const Step& step : steps) {
+    for (const SentFrame& frame : framesWith(step.tests)) {
+      ASSERT_EQ(frame.values.size(), 2u);
+      if (step.coolant >= 0) {
+        EXPECT_EQ(frame.values[0], step.coolant) << "frame " << frame.number;
+      } else {
+        EXPECT_LT(frame.values[0], 40 + 50) << "frame " << frame.number;
+      }
+      EXPECT_EQ(frame.values[1] & 0x03, step.fans) << "frame " << frame.number;
+    }
+    received.insert(received.end(), step.tests.begin(), step.tests.end());
+  }
+  EXPECT_EQ(bench.simulator.TestReleases(), 3u);
+
+  // An initialisation releases too; the stop bytes that follow find
+  // nothing to release. Released, the fans are the ECU's: off, cold. The
+  // acknowledgement follows the frame that was on its way (no frame of
+  // these two registers holds a 10).
+  ASSERT_TRUE(bench.Send({0xFF, 0xFF, 0xEF}));
+  bytes.clear();
+  ASSERT_TRUE(bench.ReadUntil(bytes, Holds(0x10)));
+  EXPECT_EQ(bench.simulator.TestReleases(), 4u);
+  EXPECT_FALSE(bench.simulator.TestHeld());
+  for (const SentFrame& frame : framesWith({})) {
+    EXPECT_LT(frame.values[0], 40 + 50) << "frame " << frame.number;
+    EXPECT_EQ(frame.values[1] & 0x03, 0) << "frame " << frame.number;
+  }
+  EXPECT_EQ(bench.simulator.TestReleases(), 4u);
+  EXPECT_FALSE(bench.simulator.TestHeld());
+  EXPECT_EQ(bench.simulator.TestsReceived(), received);
 }

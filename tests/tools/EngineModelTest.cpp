@@ -1,9 +1,13 @@
 // The simulated engine over a long run: the things a demo should show
 // (warming up, gear changes, switching bits) do happen, and its bytes use
-// the whole range of a register, 255 included.
+// the whole range of a register, 255 included. Held active tests move the
+// registers the program reads as they would on a car.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "analysis/PowerMeter.h"
 #include "analysis/RunTiming.h"
@@ -157,5 +161,213 @@ TEST(EngineModel, DragRunTimesAndPowerAsDocumented) {
   for (const PullResult& pull : pulls) {
     EXPECT_NEAR(pull.peakKw, DragRunCar::kPeakKw, DragRunCar::kPeakKw * 0.03);
     EXPECT_GE(DragRunCar::WheelKw(pull.peakRpm), DragRunCar::kPeakKw * 0.97) << pull.peakRpm;
+  }
+}
+
+namespace {
+
+using Tests = std::vector<std::pair<uint8_t, uint8_t>>;
+
+// Two engines of one seed, alike until the second is given tests of its
+// own. Two seconds in, both idle: the first idle begins by 1.4 s and lasts
+// at least 4 s, whatever the seed.
+struct Twins {
+  explicit Twins(const Tests& both) {
+    plain.HoldTests(both);
+    held.HoldTests(both);
+    Run(2.0);
+  }
+  void Run(double seconds) {
+    const double dt = EcuSimulator::FrameSeconds(kStreamRegisterCount);
+    for (double t = 0; t < seconds; t += dt) {
+      plain.Advance(dt);
+      held.Advance(dt);
+    }
+  }
+  EngineModel plain{1};
+  EngineModel held{1};
+};
+
+int32_t Rpm(const EngineModel& engine) { return Value("rpm", Sample(engine)); }
+
+}  // namespace
+
+// Each test at idle against a twin without it. The ECU is told the engine
+// is warm (80 deg C) where the closed loop matters: a cold one has none.
+TEST(EngineModel, HeldTestsMoveTheRegistersAsAnEngineWould) {
+  const Tests warm{{0x80, 0x82}};
+  {
+    // The idle air valve wide open: a second later the idle has risen by
+    // its opening above the ECU's own, and not into the fuel cut-off.
+    Twins twins(warm);
+    twins.held.HoldTests({{0x80, 0x82}, {0x84, 0xC8}});
+    twins.Run(1.0);
+    const SampleRecord r = Sample(twins.held);
+    EXPECT_EQ(r[RecordByteOf(0x17)], 0xC8);
+    EXPECT_TRUE(Bit("CLSD/THLPOS", r));
+    const double opened = 100 - Value("aac", Sample(twins.plain));
+    const double rise = Rpm(twins.held) - Rpm(twins.plain);
+    EXPECT_GT(rise / opened, 22) << rise;
+    EXPECT_LT(rise / opened, 28) << rise;
+    EXPECT_GT(Value("injection", r), 1000);
+    // Released, the valve is the ECU's again and the idle comes back.
+    twins.held.HoldTests(warm);
+    twins.Run(2.0);
+    EXPECT_EQ(Sample(twins.held)[RecordByteOf(0x17)], Sample(twins.plain)[RecordByteOf(0x17)]);
+    EXPECT_NEAR(Rpm(twins.held), Rpm(twins.plain), 100);
+  }
+  {
+    // Shut, the air past the throttle alone keeps it turning.
+    Twins twins(warm);
+    twins.held.HoldTests({{0x80, 0x82}, {0x84, 0x00}});
+    twins.Run(1.0);
+    EXPECT_EQ(Sample(twins.held)[RecordByteOf(0x17)], 0);
+    EXPECT_LT(Rpm(twins.held), Rpm(twins.plain) - 200);
+    EXPECT_GE(Rpm(twins.held), 400);
+  }
+  {
+    // One cylinder cut, then two: the speed drops by each, and the closed
+    // loop richens against the air of the cut ones. The two bits above the
+    // sixth cylinder cut nothing.
+    for (const auto& [bits, cut] : {std::pair<uint8_t, int>{0x04, 1}, {0x21, 2}, {0xC0, 0}}) {
+      Twins twins(warm);
+      twins.held.HoldTests({{0x80, 0x82}, {0x88, bits}});
+      twins.Run(1.0);
+      const double drop = Rpm(twins.plain) - Rpm(twins.held);
+      EXPECT_GE(drop, cut * 100 - 15) << int{bits};
+      EXPECT_LE(drop, cut * 150 + 15) << int{bits};
+      EXPECT_FALSE(twins.held.Stalled());
+      int32_t alphaPlain = 0, alphaHeld = 0;
+      for (int k = 0; k < 50; ++k) {
+        twins.Run(0.02);
+        alphaPlain += Value("afalpha", Sample(twins.plain));
+        alphaHeld += Value("afalpha", Sample(twins.held));
+      }
+      if (cut > 0) {
+        EXPECT_GT(alphaHeld, alphaPlain + 50 * 2) << int{bits};
+      } else {
+        EXPECT_EQ(alphaHeld, alphaPlain);
+      }
+    }
+  }
+  {
+    // The injection trim at both ends of its range.
+    for (const uint8_t percent : {uint8_t{80}, uint8_t{120}}) {
+      Twins twins(warm);
+      twins.held.HoldTests({{0x80, 0x82}, {0x81, percent}});
+      twins.Run(0.5);
+      const double ratio = static_cast<double>(Value("injection", Sample(twins.held))) /
+                           Value("injection", Sample(twins.plain));
+      EXPECT_NEAR(ratio, percent / 100.0, 0.01);
+    }
+  }
+  {
+    // The learned values cleared: the A/F alpha starts again from 100 and
+    // swings as before a few seconds later.
+    Twins twins(warm);
+    twins.Run(0.5);
+    twins.held.HoldTests({{0x80, 0x82}, {0x8B, 0x00}});
+    int32_t swingPlain = 0;
+    for (int k = 0; k < 10; ++k) {
+      twins.Run(0.02);
+      EXPECT_NEAR(Value("afalpha", Sample(twins.held)), 100, 1);
+      swingPlain = std::max(swingPlain, std::abs(Value("afalpha", Sample(twins.plain)) - 100));
+    }
+    EXPECT_GE(swingPlain, 5);
+    twins.Run(3.0);
+    EXPECT_EQ(Value("afalpha", Sample(twins.held)), Value("afalpha", Sample(twins.plain)));
+  }
+  {
+    // The cold engine given a coolant temperature: the register reads it,
+    // and the ECU switches the fans by it (low from 96 deg C, high from
+    // 102); a fan test outweighs it.
+    struct Case {
+      Tests tests;
+      bool low, high;
+    };
+    const Case cases[] = {{{{0x80, 0x95}}, true, false},
+                          {{{0x80, 0xA0}}, true, true},
+                          {{{0x93, 0x01}, {0x94, 0x00}}, true, false},
+                          {{{0x80, 0xA0}, {0x93, 0x00}, {0x94, 0x00}}, false, false}};
+    for (const Case& c : cases) {
+      Twins twins({});
+      twins.held.HoldTests(c.tests);
+      twins.Run(0.1);
+      const SampleRecord r = Sample(twins.held);
+      if (c.tests[0].first == 0x80) {
+        EXPECT_EQ(r[RecordByteOf(0x08)], c.tests[0].second);
+      }
+      EXPECT_EQ(Bit("Coolang FAN Low", r), c.low) << int{c.tests[0].second};
+      EXPECT_EQ(Bit("Coolant FAN High", r), c.high) << int{c.tests[0].second};
+      EXPECT_LT(Value("coolant", Sample(twins.plain)), 40);
+      EXPECT_FALSE(Bit("Coolang FAN Low", Sample(twins.plain)));
+    }
+  }
+}
+
+// The fuel pump switched off, or half the cylinders cut: the engine runs
+// down and stops, the car rolls to a stop, and released, the engine is
+// cranked and idles again; the drag run then starts its next run.
+TEST(EngineModel, StarvedOfFuelItStallsAndStartsAgainOnceReleased) {
+  const double dt = EcuSimulator::FrameSeconds(kStreamRegisterCount);
+  for (const bool dragRun : {false, true}) {
+    for (const Tests& tests : {Tests{{0x89, 0x00}}, Tests{{0x88, 0x07}}}) {
+      SCOPED_TRACE(testing::Message() << "drag run " << dragRun << ", test " << int{tests[0].first});
+      EngineModel engine(1, dragRun);
+      // Idling: the everyday engine in its first idle, the drag run's at
+      // the line before the launch.
+      while (engine.Seconds() < 1.8) engine.Advance(dt);
+      ASSERT_EQ(Value("speed", Sample(engine)), 0);
+      engine.HoldTests(tests);
+      const bool pump = tests[0].first != 0x89;
+      EXPECT_EQ(Bit("Fuel Pump Relay", Sample(engine)), pump);
+      const double heldAt = engine.Seconds();
+      while (Rpm(engine) > 0 && engine.Seconds() < heldAt + 2) engine.Advance(dt);
+      EXPECT_EQ(Rpm(engine), 0);
+      EXPECT_TRUE(engine.Stalled());
+      for (int k = 0; k < 100; ++k) engine.Advance(dt);
+      SampleRecord r = Sample(engine);
+      EXPECT_EQ(Rpm(engine), 0);
+      EXPECT_EQ(Value("injection", r), 0);
+      EXPECT_FALSE(Bit("Fuel Pump Relay", r));
+      EXPECT_LT(Value("battery", r), 13000);
+
+      engine.HoldTests({});
+      engine.Advance(dt);
+      r = Sample(engine);
+      EXPECT_TRUE(Bit("Cranking Signal", r));
+      EXPECT_TRUE(Bit("Fuel Pump Relay", r));
+      const double releasedAt = engine.Seconds();
+      while ((Bit("Cranking Signal", Sample(engine)) || Rpm(engine) < 600) &&
+             engine.Seconds() < releasedAt + 3)
+        engine.Advance(dt);
+      EXPECT_FALSE(Bit("Cranking Signal", Sample(engine)));
+      EXPECT_GE(Rpm(engine), 600);
+      EXPECT_FALSE(engine.Stalled());
+      if (dragRun) {
+        while (engine.SpeedKmh() < 20 && engine.Seconds() < releasedAt + 10) engine.Advance(dt);
+        EXPECT_GE(engine.SpeedKmh(), 20);
+      }
+    }
+  }
+}
+
+// Nobody drives: after its start the engine idles on and the car stands,
+// for ten minutes of the drive's time, while without the option it leaves.
+TEST(EngineModel, IdleOnlyNeverDrivesOff) {
+  for (const bool idleOnly : {true, false}) {
+    EngineModel engine(3);
+    engine.SetIdleOnly(idleOnly);
+    int maxSpeed = 0;
+    int maxRpm = 0;
+    for (int step = 0; step < 600 * 48; ++step) {
+      engine.Advance(1.0 / 48);
+      maxSpeed = std::max<int>(maxSpeed, engine.Register(0x0B));
+      if (step > 5 * 48) maxRpm = std::max<int>(maxRpm, (engine.Register(0x00) << 8 | engine.Register(0x01)) * 25 / 2);
+    }
+    EXPECT_EQ(maxSpeed == 0, idleOnly);
+    if (idleOnly) {
+      EXPECT_LT(maxRpm, 1500);  // a cold idle at most, no blips
+    }
   }
 }

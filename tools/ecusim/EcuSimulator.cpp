@@ -22,6 +22,7 @@ constexpr uint8_t kStopped = 0xCF;  // what an ECU that repeats its replies ends
 constexpr uint8_t kFrameStart = 0xFF;
 constexpr uint8_t kAck = 0x10;
 constexpr uint8_t kRegisterRead = 0x5A;
+constexpr uint8_t kActiveTest = 0x0A;
 constexpr uint8_t kEcuNumberRead = 0xD0;
 constexpr uint8_t kCodesRead = 0xD1;
 constexpr uint8_t kCodesClear = 0xC1;
@@ -34,6 +35,7 @@ constexpr uint8_t kMafLow = 0x05;
 constexpr size_t kMaxCodes = 127;  // pairs that fit behind one length byte
 constexpr int kBitsPerByte = 10;  // start bit, eight data bits, stop bit
 constexpr int kMaxRegisters = 0xFE;
+constexpr size_t kMaxTests = 0xFE;
 
 // The registers that hold switch and solenoid bits, from the program's own
 // bank table.
@@ -58,7 +60,9 @@ enum : int {
   kSeenD1,
   kSeenC1,
   kExpectRegister,
-  kAfterRegister,
+  kExpectTestNumber,
+  kExpectTestValue,
+  kInRequest,  // after a whole register or test, before the next or F0
 };
 
 // The rest of an export-market ECU's identification before its number:
@@ -219,6 +223,7 @@ bool EcuSimulator::Start() {
   }
 
   output_ = new Output(options_.seed, options_.dragRun);
+  output_->engine.SetIdleOnly(options_.idleOnly && !options_.dragRun);
   output_->byteNs = 1000000000LL * kBitsPerByte / options_.baud;
   stopRequested_ = false;
   running_ = true;
@@ -241,6 +246,11 @@ std::vector<SentFrame> EcuSimulator::SentFrames() const {
 std::vector<uint8_t> EcuSimulator::ReceivedBytes() const {
   std::lock_guard<std::mutex> guard(logLock_);
   return receivedLog_;
+}
+
+std::vector<std::pair<uint8_t, uint8_t>> EcuSimulator::TestsReceived() const {
+  std::lock_guard<std::mutex> guard(logLock_);
+  return testLog_;
 }
 
 bool EcuSimulator::Lacks(uint8_t registerNumber) const {
@@ -286,6 +296,19 @@ void EcuSimulator::FinishOnStop() {
   reply_.clear();
 }
 
+void EcuSimulator::HoldTests() {
+  testHeld_ = !pendingTests_.empty();
+  output_->engine.HoldTests(pendingTests_);
+}
+
+// The engine goes back to the ECU's own control.
+void EcuSimulator::ReleaseTests() {
+  if (!testHeld_) return;
+  testHeld_ = false;
+  output_->engine.HoldTests({});
+  ++testReleases_;
+}
+
 void EcuSimulator::HandleByte(uint8_t b) {
   Output& out = *output_;
   // The ECU's own echo is of the command bytes it takes; the fault's extra
@@ -305,6 +328,7 @@ void EcuSimulator::HandleByte(uint8_t b) {
         commandState_ = kIdle;
         streaming_ = false;
         reply_.clear();
+        ReleaseTests();
         if (!options_.noInit) {
           out.Queue(kAck);
           ++initAnswers_;
@@ -348,21 +372,38 @@ void EcuSimulator::HandleByte(uint8_t b) {
         out.Queue(b);
         if (pendingRegisters_.size() < kMaxRegisters) pendingRegisters_.push_back(b);
       }
-      commandState_ = kAfterRegister;
+      commandState_ = kInRequest;
       return;
-    case kAfterRegister:
-      if (b == kRegisterRead) {
+    case kExpectTestNumber:
+      out.Queue(b);
+      testNumber_ = b;
+      commandState_ = kExpectTestValue;
+      return;
+    case kExpectTestValue:
+      // Any test is taken: an ECU acts on those it has and ignores the rest.
+      out.Queue(b);
+      if (pendingTests_.size() < kMaxTests) pendingTests_.emplace_back(testNumber_, b);
+      {
+        std::lock_guard<std::mutex> guard(logLock_);
+        testLog_.emplace_back(testNumber_, b);
+      }
+      commandState_ = kInRequest;
+      return;
+    case kInRequest:
+      if (b == kRegisterRead || b == kActiveTest) {
         out.Queue(inverted);
-        commandState_ = kExpectRegister;
+        commandState_ = b == kRegisterRead ? kExpectRegister : kExpectTestNumber;
         return;
       }
       if (b == kTerminator) {
         // The stream starts at once; when the ECU has none of the
-        // registers, nothing comes.
+        // registers, nothing comes. The request's tests take the place of
+        // those held, and hold with or without a stream.
         commandState_ = kIdle;
         streamRegisters_ = pendingRegisters_;
         streaming_ = !streamRegisters_.empty();
         if (streaming_) reply_.clear();
+        HoldTests();
         return;
       }
       break;
@@ -380,6 +421,7 @@ void EcuSimulator::HandleByte(uint8_t b) {
         if (streaming_) out.DropStreamBytes();
         streaming_ = false;
       }
+      ReleaseTests();
       break;
     case kFrameStart:
       commandState_ = kSeenFf;
@@ -397,9 +439,11 @@ void EcuSimulator::HandleByte(uint8_t b) {
       commandState_ = kSeenC1;
       break;
     case kRegisterRead:
+    case kActiveTest:
       out.Queue(inverted);
       pendingRegisters_.clear();
-      commandState_ = kExpectRegister;
+      pendingTests_.clear();
+      commandState_ = b == kRegisterRead ? kExpectRegister : kExpectTestNumber;
       break;
     default:
       break;

@@ -12,7 +12,23 @@
 //   5A nn ... 5A nn F0 -> A5 nn for each pair as it comes (A5 FE for a
 //                         register the ECU lacks), then a stream of FF, count,
 //                         values of the registers it has, until 30
-//   30                 -> stops a running stream (or a repeated reply)
+//   0A tt vv ... F0    -> F5 tt vv for each test as it comes; the ECU holds
+//                         the active tests (test number tt at value vv) and
+//                         the engine answers to them as it would on a car:
+//                         80 coolant temperature (vv = deg C + 50), 81
+//                         injection trim (vv percent), 84 idle air valve
+//                         (vv = percent x 2), 88 power balance (a set bit
+//                         cuts a cylinder), 89 fuel pump (0 off, 1 on), 8B
+//                         clear the learned values, 93 and 94 low and high
+//                         fan (0 off, 1 on). Any other number is taken and
+//                         changes nothing.
+//   30                 -> stops a running stream (or a repeated reply) and
+//                         releases the tests held
+//
+// One request may hold registers and tests alike, 5A nn ... 0A tt vv ... F0:
+// the ECU then streams the registers while it holds the tests. A request
+// takes the place of the stream and the tests that went before; the tests
+// hold until the stop byte or an initialisation.
 //
 // A real ECU echoes every command byte it takes inverted and every parameter
 // as sent; the terminator F0 is not echoed, the reply follows it at once.
@@ -28,6 +44,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "data/SampleRecord.h"
@@ -55,6 +72,8 @@ struct EcuSimulatorOptions {
   // which a real engine under full load comes close to. The switch banks
   // follow the engine, as switches do not chatter.
   bool restless = false;
+  // Nobody drives the everyday engine: it idles on, the car standing.
+  bool idleOnly = false;
   // Registers this ECU does not have: the request's echo marks them FE and
   // the stream leaves them out.
   std::vector<uint8_t> lacks;
@@ -118,6 +137,12 @@ class EcuSimulator {
   std::vector<uint8_t> ReceivedBytes() const;  // every command byte, in order
   uint64_t InitAnswers() const { return initAnswers_.load(); }
   uint64_t EcuNumberAnswers() const { return numberAnswers_.load(); }
+  // Every active test taken, as (test number, value), in the order they
+  // came, whether or not a terminator made it hold.
+  std::vector<std::pair<uint8_t, uint8_t>> TestsReceived() const;
+  bool TestHeld() const { return testHeld_.load(); }
+  // Stop bytes and initialisations that ended a held test.
+  uint64_t TestReleases() const { return testReleases_.load(); }
 
   // Called on the simulator's thread for each frame it completes sending;
   // set before Start. The executable writes its frame log with it.
@@ -132,6 +157,8 @@ class EcuSimulator {
   void Serve();
   void HandleByte(uint8_t b);
   void QueueStreamFrame();
+  void HoldTests();  // those of the request just ended
+  void ReleaseTests();
   void QueueReply();
   void FinishOnStop();
   bool Lacks(uint8_t registerNumber) const;
@@ -152,6 +179,8 @@ class EcuSimulator {
   std::atomic<uint64_t> framesSent_{0};
   std::atomic<uint64_t> initAnswers_{0};
   std::atomic<uint64_t> numberAnswers_{0};
+  std::atomic<bool> testHeld_{false};
+  std::atomic<uint64_t> testReleases_{0};
 
   void (*observer_)(const SentFrame&, void*) = nullptr;
   void* observerContext_ = nullptr;
@@ -159,12 +188,15 @@ class EcuSimulator {
   mutable std::mutex logLock_;
   std::vector<SentFrame> frameLog_;
   std::vector<uint8_t> receivedLog_;
+  std::vector<std::pair<uint8_t, uint8_t>> testLog_;
 
   // Simulator-thread state.
   Output* output_ = nullptr;
   int commandState_ = 0;
   std::vector<uint8_t> pendingRegisters_;
   std::vector<uint8_t> streamRegisters_;
+  std::vector<std::pair<uint8_t, uint8_t>> pendingTests_;
+  uint8_t testNumber_ = 0;  // of the test whose value comes next
   std::vector<StoredCode> storedCodes_;
   std::vector<uint8_t> reply_;  // the reply being repeated; empty when none
 };

@@ -1,6 +1,7 @@
 #include "tools/ecusim/EngineModel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 uint64_t SimRandom::Next() {
@@ -28,6 +29,35 @@ namespace {
 constexpr double kKmhPer1000Rpm[6] = {0, 8, 14, 21, 28, 35};
 constexpr double kThermostatC = 88;
 
+// The active tests the engine answers to, by test number.
+constexpr uint8_t kTestCoolant = 0x80;
+constexpr uint8_t kTestInjectionTrim = 0x81;
+constexpr uint8_t kTestAac = 0x84;
+constexpr uint8_t kTestPowerBalance = 0x88;
+constexpr uint8_t kTestFuelPump = 0x89;
+constexpr uint8_t kTestClearLearning = 0x8B;
+constexpr uint8_t kTestFanLow = 0x93;
+constexpr uint8_t kTestFanHigh = 0x94;
+
+constexpr int kCylinders = 6;
+constexpr uint8_t kCylinderBits = 0x3F;  // one a cylinder; the top two cut nothing
+// With half its cylinders cut the engine cannot carry itself.
+constexpr int kCutCylindersToStall = 3;
+constexpr double kRpmPerCutCylinder = 130;
+// The O2 sensor sees the unburnt air of a cut cylinder as lean, and the
+// closed loop richens against it.
+constexpr double kAlphaPerCutCylinder = 4;
+constexpr double kRpmPerAacPercent = 25;
+// The air past the closed throttle alone keeps the engine turning.
+constexpr double kLeastIdleRpm = 450;
+// The ECU's own idle control eases the speed to its target; a valve held or
+// a cylinder cut changes the air or the power at once and the speed follows
+// within a few hundred revolutions.
+constexpr double kHeldIdleSettleSeconds = 0.3;
+constexpr double kRailSeconds = 0.6;     // the pressure the rail keeps once the pump stops
+constexpr double kStallRpm = 150;        // below it a starving engine stops dead
+constexpr double kRelearnSeconds = 3;    // for the closed loop's swing to grow back
+
 double Approach(double value, double target, double dt, double timeConstant) {
   return value + (target - value) * std::min(1.0, dt / timeConstant);
 }
@@ -50,7 +80,8 @@ uint8_t LowByte(double word) {
 
 }  // namespace
 
-EngineModel::EngineModel(uint64_t seed, bool dragRun) : random_(seed), dragRun_(dragRun) {
+EngineModel::EngineModel(uint64_t seed, bool dragRun)
+    : random_(seed), dragRun_(dragRun), railFuelSeconds_(kRailSeconds) {
   coolant_ = random_.Uniform(8, 28);
   acLeft_ = random_.Uniform(8, 20);
   steeringLeft_ = random_.Uniform(3, 10);
@@ -102,7 +133,7 @@ void EngineModel::DragStep(double h) {
       if (dragLeft_ > 1) {
         gear_ = 0;
         throttleTarget_ = 0;
-        rpm_ = Approach(rpm_, 850 + 10 * noise_, h, 0.4);
+        rpm_ = Approach(rpm_, IdleRpm(850) + 10 * noise_, h, IdleSettleSeconds(0.4));
       } else {
         // The last second: first gear in, clutch down, the revs held at the
         // launch engine speed.
@@ -124,7 +155,8 @@ void EngineModel::DragStep(double h) {
       // speed the engine speed stands for in first gear.
       rpm_ = Approach(rpm_, DragRunCar::kLaunchRpm, h, 0.15);
       const double lockMS = GearMS(1, rpm_);
-      const double force = DragRunCar::WheelKw(rpm_) * 1000 * PowerShare(throttle_) / lockMS;
+      const double force =
+          DragRunCar::WheelKw(rpm_) * 1000 * PowerShare(throttle_) * FiringShare() / lockMS;
       speedMS_ = std::max(0.0, speedMS_ + (force - ResistanceN(speedMS_)) / mass * h);
       if (speedMS_ >= lockMS) dragPhase_ = DragPhase::Pull;
       break;
@@ -132,7 +164,8 @@ void EngineModel::DragStep(double h) {
     case DragPhase::Pull: {
       rpm_ = speedMS_ / GearMS(gear_, 1);
       // A rev limiter holds the last gear at 7000 rpm.
-      const double kw = rpm_ < 7000 ? DragRunCar::WheelKw(rpm_) * PowerShare(throttle_) : 0;
+      const double kw =
+          rpm_ < 7000 ? DragRunCar::WheelKw(rpm_) * PowerShare(throttle_) * FiringShare() : 0;
       speedMS_ += (kw * 1000 / speedMS_ - ResistanceN(speedMS_)) / mass * h;
       rpm_ = speedMS_ / GearMS(gear_, 1);
       if (dragMetres_ >= DragRunCar::kRunMetres) {
@@ -171,7 +204,7 @@ void EngineModel::DragStep(double h) {
           }
         }
       } else {
-        rpm_ = Approach(rpm_, 850, h, 0.4);
+        rpm_ = Approach(rpm_, IdleRpm(850), h, IdleSettleSeconds(0.4));
       }
       if (speedMS_ <= 0) {
         dragPhase_ = DragPhase::Stand;
@@ -220,22 +253,25 @@ void EngineModel::EnterPhase(Phase phase) {
 }
 
 void EngineModel::UpdatePhase(double dt) {
-  const double coldIdle = std::max(0.0, 60 - coolant_) * 8;
-  const double idleRpm = 760 + coldIdle + (acRelay_ ? 90 : 0);
+  const double coldIdle = std::max(0.0, 60 - EcuCoolantC()) * 8;
+  const double idleRpm = IdleRpm(760 + coldIdle + (acRelay_ ? 90 : 0));
   phaseLeft_ -= dt;
 
   switch (phase_) {
     case Phase::Crank:
       rpm_ = 230 + 30 * noise_;
+      if (speed_ > 0) RollToAStop(dt);  // started again before the car stood
       if (phaseLeft_ <= 0) {
         rpm_ = 1100;
         EnterPhase(Phase::Idle);
       }
       break;
     case Phase::Idle:
-      rpm_ = Approach(rpm_, idleRpm + 12 * noise_, dt, 0.6);
+      rpm_ = Approach(rpm_, idleRpm + 12 * noise_, dt, IdleSettleSeconds(0.6));
       speed_ = Approach(speed_, 0, dt, 0.5);
-      if (phaseLeft_ <= 0) {
+      if (phaseLeft_ <= 0 && idleOnly_) {
+        phaseLeft_ = random_.Uniform(4, 10);
+      } else if (phaseLeft_ <= 0) {
         if (blipsLeft_ > 0) {
           --blipsLeft_;
           EnterPhase(Phase::Blip);
@@ -257,7 +293,7 @@ void EngineModel::UpdatePhase(double dt) {
     case Phase::Accelerate: {
       // Engine and car are locked together in gear; the rise slows in the
       // higher gears.
-      const double rise = throttle_ * 2600 / gear_;
+      const double rise = throttle_ * 2600 / gear_ * FiringShare();
       rpm_ = std::max(rpm_ + rise * dt, 0.0);
       if (gear_ == 1 && speed_ < 8) {
         // Pulling away: the clutch slips until the gear catches up.
@@ -293,7 +329,7 @@ void EngineModel::UpdatePhase(double dt) {
           }
         }
       } else {
-        rpm_ = Approach(rpm_, idleRpm, dt, 0.4);
+        rpm_ = Approach(rpm_, idleRpm, dt, IdleSettleSeconds(0.4));
       }
       if (speed_ <= 0.5) {
         speed_ = 0;
@@ -306,14 +342,14 @@ void EngineModel::UpdatePhase(double dt) {
 
 void EngineModel::UpdateTemperatures(double dt) {
   const double load = Airflow();
-  const bool running = phase_ != Phase::Crank;
+  const bool running = phase_ != Phase::Crank && !stalled_;
   if (running && coolant_ < kThermostatC) {
     coolant_ += dt * (0.25 + 0.6 * load);
   } else if (running) {
     // At temperature: standing still heats up, the fan and the wind cool.
     double drift = 0.05 + 0.3 * load - speed_ / 100 * 0.25;
-    if (fanLow_) drift -= 0.35;
-    if (fanHigh_) drift -= 0.5;
+    if (FanLowOn()) drift -= 0.35;
+    if (FanHighOn()) drift -= 0.5;
     coolant_ += dt * drift;
     coolant_ = std::max(coolant_, kThermostatC - 2);
   }
@@ -332,7 +368,7 @@ void EngineModel::UpdateSwitches(double dt) {
     acLeft_ = acSwitch_ ? random_.Uniform(15, 40) : random_.Uniform(10, 30);
     acRelayLeft_ = 0;
   }
-  if (acSwitch_ && phase_ != Phase::Crank) {
+  if (acSwitch_ && phase_ != Phase::Crank && !stalled_) {
     acRelayLeft_ -= dt;
     if (acRelayLeft_ <= 0) {
       acRelay_ = !acRelay_;
@@ -343,11 +379,12 @@ void EngineModel::UpdateSwitches(double dt) {
   }
 
   // Radiator fan: low with the compressor or above 96, off again below 92;
-  // high only above 102.
-  if (coolant_ > 96 || acRelay_) fanLow_ = true;
-  else if (coolant_ < 92) fanLow_ = false;
-  if (coolant_ > 102) fanHigh_ = true;
-  else if (coolant_ < 98) fanHigh_ = false;
+  // high only above 102. The ECU goes by the temperature it takes.
+  const double ecuCoolant = EcuCoolantC();
+  if (ecuCoolant > 96 || acRelay_) fanLow_ = true;
+  else if (ecuCoolant < 92) fanLow_ = false;
+  if (ecuCoolant > 102) fanHigh_ = true;
+  else if (ecuCoolant < 98) fanHigh_ = false;
 
   steeringLeft_ -= dt;
   if (steeringLeft_ <= 0) {
@@ -360,43 +397,148 @@ void EngineModel::Advance(double dt) {
   time_ += dt;
   noise_ = random_.Uniform(-1, 1);
   throttle_ = Approach(throttle_, throttleTarget_, dt, 0.12);
-  if (dragRun_) {
-    UpdateDragRun(dt);
+  learnedShare_ = std::min(1.0, learnedShare_ + dt / kRelearnSeconds);
+  railFuelSeconds_ = PumpHeldOff() ? std::max(0.0, railFuelSeconds_ - dt) : kRailSeconds;
+  if ((PumpHeldOff() && railFuelSeconds_ <= 0) || cutCylinders_ >= kCutCylindersToStall) {
+    UpdateStall(dt);
   } else {
-    UpdatePhase(dt);
+    starving_ = false;
+    if (stalled_) Restart();
+    // A drag-run engine started again cranks as any other, then stands.
+    if (dragRun_ && phase_ != Phase::Crank) {
+      UpdateDragRun(dt);
+    } else {
+      UpdatePhase(dt);
+    }
   }
   UpdateTemperatures(dt);
   UpdateSwitches(dt);
 }
 
+// Without fuel the engine runs down and stops; the driver puts the clutch
+// down and lets the car come to a stop. The phase it is left in is one the
+// engine can pick up from should the fuel come back before it stops.
+void EngineModel::UpdateStall(double dt) {
+  if (!starving_) {
+    starving_ = true;
+    gear_ = 0;
+    throttleTarget_ = 0;
+    if (dragRun_) {
+      dragPhase_ = DragPhase::Brake;
+    } else if (phase_ != Phase::Crank && phase_ != Phase::Idle) {
+      EnterPhase(Phase::Decelerate);
+    }
+  }
+  rpm_ = Approach(rpm_, 0, dt, 0.25);
+  if (rpm_ < kStallRpm) {
+    rpm_ = 0;
+    stalled_ = true;
+  }
+  RollToAStop(dt);
+}
+
+void EngineModel::RollToAStop(double dt) {
+  if (dragRun_) {
+    speedMS_ = std::max(0.0, speedMS_ - DragRunCar::kBrakeMS2 * dt);
+    speed_ = speedMS_ * 3.6;
+  } else {
+    speed_ = std::max(0.0, speed_ - 3 * dt);
+  }
+}
+
+// The driver turns the key again once the engine can run.
+void EngineModel::Restart() {
+  stalled_ = false;
+  EnterPhase(Phase::Crank);
+  if (dragRun_) {
+    dragPhase_ = speedMS_ > 0 ? DragPhase::Brake : DragPhase::Stand;
+    dragLeft_ = DragRunCar::kStandSeconds;
+  }
+}
+
+void EngineModel::HoldTests(const std::vector<std::pair<uint8_t, uint8_t>>& tests) {
+  heldCoolant_.reset();
+  heldTrim_.reset();
+  heldAac_.reset();
+  heldPump_.reset();
+  heldFanLow_.reset();
+  heldFanHigh_.reset();
+  cutCylinders_ = 0;
+  for (const auto& [number, value] : tests) {
+    switch (number) {
+      case kTestCoolant: heldCoolant_ = value; break;
+      case kTestInjectionTrim: heldTrim_ = value; break;
+      case kTestAac: heldAac_ = value; break;
+      case kTestPowerBalance:
+        cutCylinders_ = std::popcount(static_cast<unsigned>(value & kCylinderBits));
+        break;
+      case kTestFuelPump: heldPump_ = value; break;
+      case kTestClearLearning: learnedShare_ = 0; break;
+      case kTestFanLow: heldFanLow_ = value; break;
+      case kTestFanHigh: heldFanHigh_ = value; break;
+      default: break;
+    }
+  }
+}
+
+double EngineModel::EcuCoolantC() const { return heldCoolant_ ? *heldCoolant_ - 50.0 : coolant_; }
+
+double EngineModel::IdleAacPercent() const {
+  return 28 + std::max(0.0, 60 - EcuCoolantC()) * 0.5 + (acRelay_ ? 8 : 0);
+}
+
+double EngineModel::AacRiseRpm() const {
+  return heldAac_ ? kRpmPerAacPercent * (*heldAac_ / 2.0 - IdleAacPercent()) : 0;
+}
+
+double EngineModel::IdleRpm(double usual) const {
+  double rpm = usual;
+  if (heldAac_) rpm = std::max(kLeastIdleRpm, rpm + AacRiseRpm());
+  return rpm - kRpmPerCutCylinder * cutCylinders_;
+}
+
+double EngineModel::IdleSettleSeconds(double usual) const {
+  return heldAac_ || cutCylinders_ > 0 ? std::min(usual, kHeldIdleSettleSeconds) : usual;
+}
+
+double EngineModel::FiringShare() const {
+  return static_cast<double>(kCylinders - cutCylinders_) / kCylinders;
+}
+
 uint8_t EngineModel::Register(uint8_t nn) const {
   const bool cranking = phase_ == Phase::Crank;
   const double load = Airflow();
-  const bool fuelCut = throttle_ < 0.02 && rpm_ > 1500;
-  const bool closedLoop = coolant_ > 50 && throttle_ < 0.7 && !fuelCut && !cranking;
+  const double coolant = EcuCoolantC();
+  // The cut-off on a closed throttle stays above an idle a held valve raised.
+  const bool fuelCut = throttle_ < 0.02 && rpm_ > 1500 + std::max(0.0, AacRiseRpm());
+  const bool closedLoop = coolant > 50 && throttle_ < 0.7 && !fuelCut && !cranking && !stalled_;
   const double o2Swing = o2Phase_ < 0.5 ? 1.0 : -1.0;
 
   const double maf = 1000 + 3200 * load;                                   // mV
-  const double injection = fuelCut ? 0
-                                   : 1500 + 8000 * load + std::max(0.0, 50 - coolant_) * 25;  // us
+  double injection = fuelCut || stalled_ ? 0
+                                         : 1500 + 8000 * load + std::max(0.0, 50 - coolant) * 25;  // us
+  if (heldTrim_) injection *= *heldTrim_ / 100.0;
   const double o2 = cranking ? 450 : fuelCut ? 60 : !closedLoop ? (throttle_ >= 0.7 ? 880 : 450)
                                                          : 480 + 370 * o2Swing;  // mV
-  const double battery = cranking ? 10600 + 200 * noise_ : 14150 + 60 * noise_;  // mV
+  const double battery = cranking   ? 10600 + 200 * noise_
+                         : stalled_ ? 12500 + 20 * noise_  // no charge
+                                    : 14150 + 60 * noise_;  // mV
   const double throttleMv = 450 + 3850 * throttle_;
   const double exhaustMv = 400 + 2800 * exhaustLevel_;
   double ignition = 12 + 22 * std::clamp((rpm_ - 800) / 3500, 0.0, 1.0) - 12 * throttle_;
   if (cranking) ignition = 8;
-  const double aac = std::clamp(28 + std::max(0.0, 60 - coolant_) * 0.5 + (acRelay_ ? 8 : 0) -
-                                    (throttle_ > 0.05 ? 10 : 0),
-                                0.0, 100.0);
-  const double afAlpha = closedLoop ? 100 - 6 * o2Swing + noise_ : 100;
+  const double aac = std::clamp(IdleAacPercent() - (throttle_ > 0.05 ? 10 : 0), 0.0, 100.0);
+  double afAlpha = closedLoop ? 100 - 6 * o2Swing + noise_ : 100;
+  if (closedLoop && cutCylinders_ > 0) afAlpha += kAlphaPerCutCylinder * cutCylinders_;
+  // Cleared, the correction starts again from 100 and its swing grows back.
+  if (learnedShare_ < 1) afAlpha = 100 + (afAlpha - 100) * learnedShare_;
 
   switch (nn) {
     case 0x00: return HighByte(rpm_ / 12.5);
     case 0x01: return LowByte(rpm_ / 12.5);
     case 0x04: return HighByte(maf / 5);
     case 0x05: return LowByte(maf / 5);
-    case 0x08: return ToByte(coolant_ + 50);
+    case 0x08: return ToByte(coolant + 50);
     case 0x09: return ToByte(o2 / 10);
     // The speed register truncates, as a real one counts whole steps.
     case 0x0B: return ToByte(std::floor(speed_ / 2));
@@ -415,22 +557,24 @@ uint8_t EngineModel::Register(uint8_t nn) const {
     case 0x14: return HighByte(injection / 10);
     case 0x15: return LowByte(injection / 10);
     case 0x16: return ToByte(110 - ignition);
-    case 0x17: return ToByte(aac * 2);
+    case 0x17: return heldAac_ ? *heldAac_ : ToByte(aac * 2);
     case 0x1A: return ToByte(afAlpha);
     case 0x1E: {
-      uint8_t bits = 0x40;  // fuel pump relay: on while cranking or running
+      uint8_t bits = 0;
+      // The fuel pump relay: on while cranking or running, or as held.
+      if (heldPump_ ? *heldPump_ != 0 : !stalled_) bits |= 0x40;
       if (acRelay_) bits |= 0x80;
       if (rpm_ > 1500 && rpm_ < 5200 && throttle_ > 0.3) bits |= 0x20;
-      if (fanHigh_) bits |= 0x02;
-      if (fanLow_) bits |= 0x01;
+      if (FanHighOn()) bits |= 0x02;
+      if (FanLowOn()) bits |= 0x01;
       return bits;
     }
     case 0x1F: {
       uint8_t bits = 0;
-      if (coolant_ < 40 && !cranking) bits |= 0x40;
+      if (coolant < 40 && !cranking) bits |= 0x40;
       if (throttle_ > 0.6 && rpm_ > 3000) bits |= 0x20;
       if (acRelay_) bits |= 0x80;
-      if (throttle_ > 0.1 && throttle_ < 0.4 && rpm_ > 1800 && rpm_ < 3500 && coolant_ > 60)
+      if (throttle_ > 0.1 && throttle_ < 0.4 && rpm_ > 1800 && rpm_ < 3500 && coolant > 60)
         bits |= 0x01;
       return bits;
     }

@@ -3,9 +3,18 @@
 // cruises, slows down and idles again, while the coolant warms up and the
 // fan and air-conditioning bits switch. Everything follows from the seed,
 // so two models with the same seed produce the same register bytes.
+//
+// The ECU's active tests take over parts of it as they would on a car: a
+// held idle air valve moves the idle speed, a cut cylinder drops it, the
+// fuel pump switched off stalls the engine, a coolant temperature given to
+// the ECU makes it fuel, idle and switch the fans as at that temperature.
+// While no test holds, nothing of this touches the run the seed gives.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
 
 // A tiny portable generator (splitmix64): the standard distributions are
 // not the same on every library, and the simulator must be repeatable.
@@ -59,6 +68,15 @@ class EngineModel {
   // byte, 0xFF included, as a real engine gives it. Unknown registers read 0.
   uint8_t Register(uint8_t nn) const;
 
+  // The active tests the ECU holds from now on, as (test number, value) in
+  // the order they came, in place of those it held; none gives the engine
+  // back to the ECU. Tests it has nothing for change nothing. Clearing the
+  // learned values happens as the test comes, not for as long as it holds.
+  void HoldTests(const std::vector<std::pair<uint8_t, uint8_t>>& tests);
+  // Nobody drives: once started, the engine idles on with the car standing,
+  // as on a driveway while its idle is set or its cylinders are compared.
+  void SetIdleOnly(bool idleOnly) { idleOnly_ = idleOnly; }
+
   // Engineering values, for tests and for anyone reading the simulator.
   double Rpm() const { return rpm_; }
   double SpeedKmh() const { return speed_; }
@@ -70,6 +88,8 @@ class EngineModel {
     return gear_ > 0 && (dragPhase_ == DragPhase::Pull || dragPhase_ == DragPhase::Brake);
   }
   double Seconds() const { return time_; }
+  // Stopped for want of fuel; it is started again once the fuel comes back.
+  bool Stalled() const { return stalled_; }
 
  private:
   enum class Phase { Crank, Idle, Blip, Accelerate, Cruise, Decelerate };
@@ -81,10 +101,24 @@ class EngineModel {
   void DragStep(double dt);  // one millisecond or less of the drag run
   void UpdateTemperatures(double dt);
   void UpdateSwitches(double dt);
+  void UpdateStall(double dt);
+  void RollToAStop(double dt);  // clutch down, braking
+  void Restart();
   double Airflow() const;  // 0..1, a rough engine load
+  // What the ECU takes the coolant to be: the sensor's, or the test's.
+  double EcuCoolantC() const;
+  double IdleAacPercent() const;  // the valve opening the ECU sets at idle
+  double AacRiseRpm() const;      // of the idle, from a held valve opening
+  double IdleRpm(double usual) const;  // with the held valve and cut cylinders
+  double IdleSettleSeconds(double usual) const;
+  double FiringShare() const;     // of the engine's power, with cylinders cut
+  bool PumpHeldOff() const { return heldPump_ && *heldPump_ == 0; }
+  bool FanLowOn() const { return heldFanLow_ ? *heldFanLow_ != 0 : fanLow_; }
+  bool FanHighOn() const { return heldFanHigh_ ? *heldFanHigh_ != 0 : fanHigh_; }
 
   SimRandom random_;
   Phase phase_ = Phase::Crank;
+  bool idleOnly_ = false;
   double phaseLeft_ = 0;   // seconds until the phase ends (idle, blip, cruise)
   double time_ = 0;
   int blipsLeft_ = 0;
@@ -115,4 +149,17 @@ class EngineModel {
   bool fanHigh_ = false;
   bool powerSteering_ = false;
   double steeringLeft_ = 0;
+
+  // What the active tests hold: the value as sent, none where no test does.
+  std::optional<uint8_t> heldCoolant_;  // deg C + 50
+  std::optional<uint8_t> heldTrim_;     // percent of the injection time
+  std::optional<uint8_t> heldAac_;      // percent x 2
+  std::optional<uint8_t> heldPump_;
+  std::optional<uint8_t> heldFanLow_;
+  std::optional<uint8_t> heldFanHigh_;
+  int cutCylinders_ = 0;
+  double learnedShare_ = 1;     // of the closed-loop correction, 0 just after a clear
+  double railFuelSeconds_ = 0;  // left in the rail since the pump stopped
+  bool starving_ = false;       // running down for want of fuel
+  bool stalled_ = false;
 };

@@ -48,6 +48,8 @@ const char kUsage[] =
     "  --close-after SECS   close the line (and exit) after SECS seconds\n"
     "  --drag-run           drive standing starts and full-throttle pulls instead\n"
     "                       of the everyday drive (see below)\n"
+    "  --idle               nobody drives: the engine idles on with the car standing\n"
+    "                       (for the active tests); not with --drag-run\n"
     "  --restless           every measured value changes in every frame (by one\n"
     "                       step where the engine would leave it): the most a\n"
     "                       display has to follow; the switch banks stay as the\n"
@@ -56,8 +58,19 @@ const char kUsage[] =
     "Stops on SIGINT or SIGTERM.\n"
     "\n"
     "The ECU echoes the commands it takes as real ones do: each command byte\n"
-    "inverted (D0 as 2F, D1 as 2E, C1 as 3E, 5A as A5), its parameter as sent,\n"
-    "not the terminator F0. C1 F0 clears the stored codes.\n"
+    "inverted (D0 as 2F, D1 as 2E, C1 as 3E, 5A as A5, 0A as F5), its parameters\n"
+    "as sent, not the terminator F0. C1 F0 clears the stored codes.\n"
+    "\n"
+    "Active tests: 0A TT VV, alone or among the 5A NN of a stream request before\n"
+    "F0, holds test TT at value VV until the stop byte 30 or an initialisation,\n"
+    "and the engine answers as a car's would: 80 coolant temperature the ECU\n"
+    "takes (deg C + 50; it fuels, idles and switches the fans by it), 81\n"
+    "injection time trim (percent), 84 idle air valve (percent x 2; the idle\n"
+    "speed follows it), 88 power balance (each set bit cuts a cylinder of six:\n"
+    "the idle speed drops, and with three cut it stalls), 89 fuel pump (0 off:\n"
+    "it stalls, and is started again once released), 8B clear the learned\n"
+    "values, 93 and 94 low and high fan (0 off, 1 on). Any other test number is\n"
+    "echoed and changes nothing.\n"
     "\n"
     "The drag run: 3 s at a standstill (the last second in first gear, clutch\n"
     "down, revs held at 4000 rpm), the clutch let in at once, full throttle\n"
@@ -220,6 +233,8 @@ int main(int argc, char** argv) {
       options.dragRun = true;
     } else if (arg == "--restless") {
       options.restless = true;
+    } else if (arg == "--idle") {
+      options.idleOnly = true;
     } else if (arg == "--echo-inverted") {
       options.echoInverted = true;
     } else if (arg == "--lacks") {
