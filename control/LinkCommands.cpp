@@ -1,7 +1,7 @@
 #include "control/LinkCommands.h"
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 
 const char kLineEcuFound[] = "OK. ECU Found.";
 const char kLineEcuNotFound[] = "NG. ECU NOT Found.";
@@ -23,9 +23,9 @@ std::string RefusedRegistersLine(uint32_t refused) {
   for (int i = 0; i < kStreamRegisterCount; ++i) {
     if ((refused & (1u << i)) == 0) continue;
     const StreamRegister& reg = kStreamRegisters[static_cast<size_t>(i)];
-    char number[4];
-    std::snprintf(number, sizeof number, "%02X", reg.number);
-    names += (count++ > 0 ? ", " : "") + std::string(number) + " (" + reg.what + ")";
+    constexpr char kHex[] = "0123456789ABCDEF";
+    const std::string number{kHex[reg.number >> 4], kHex[reg.number & 0x0F]};
+    names += (count++ > 0 ? ", " : "") + number + " (" + reg.what + ")";
   }
   return std::string(count > 1 ? "NG. ECU lacks registers " : "NG. ECU lacks register ") + names +
          ": reading stopped.";
@@ -41,10 +41,19 @@ std::string CloseInterfaceLine(int32_t port, bool ok) {
          (ok ? " Close Interface OK" : " Close Interface NG");
 }
 
-Result SendStreamRequest(ConsultSession& session) {
+Result SendStreamRequest(ConsultSession& session, int testIndex, int testValue) {
   uint8_t request[100];  // the builder is promised 100 bytes
   int32_t length = 0;
   StreamReceiver::BuildStreamRequest(request, &length);
+  if (testIndex >= 0) {
+    uint8_t test[kActiveTestRequestMax];
+    const int n = BuildActiveTestRequest(testIndex, testValue, test);
+    if (n == 0) return ConsultSession::kFailed;
+    // In front of the terminator, which ends the request.
+    std::copy(test, test + n, request + length - 1);
+    length += n;
+    request[length - 1] = kConsultTerminator;
+  }
   return session.Send(request, length);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/ActiveTests.h"
 #include "link/ConsultSession.h"
 #include "link/StreamReceiver.h"
 
@@ -29,8 +30,11 @@ extern const char kLineCodesNotCleared[];               // "NG. Fault codes NOT 
 // refused: bit i stands for kStreamRegisters[i].
 std::string RefusedRegistersLine(uint32_t refused);
 
-// Builds the 38-byte stream request and sends it.
-Result SendStreamRequest(ConsultSession& session);
+// Builds the 38-byte stream request and sends it. With a test (an index of
+// kActiveTests and a value it allows) the test's bytes go before the
+// terminator: the ECU streams and holds the test. kFailed, and nothing
+// sent, for a test the table does not allow.
+Result SendStreamRequest(ConsultSession& session, int testIndex = -1, int testValue = 0);
 
 // Stops reading, then sends the stop byte; the send's result is not
 // examined (the stream stopping is seen on the line, not in the result).

@@ -25,6 +25,8 @@ EnabledCommands Enabled(const SessionState& state) {
   e.display = state.run != Run::kStopped || state.lastStart == LastStart::kLive;
   // The replies would be lost in a stream, and the stream in them.
   e.selfDiagnosis = state.portOpen && state.ecuAnswered && state.run != Run::kRecording;
+  e.activeTest = state.portOpen && state.ecuAnswered;
+  e.applyTest = e.activeTest && state.run == Run::kRecording;
   return e;
 }
 
@@ -133,6 +135,89 @@ CommandOutcome Session::ClearFaultCodes(std::vector<FaultCode>& left) {
   return outcome;
 }
 
+// ---- Active tests ----------------------------------------------------------------
+
+namespace {
+std::string TestText(const HeldTest& held) {
+  const ActiveTest& test = kActiveTests[static_cast<size_t>(held.index)];
+  const std::string value = ActiveTestValueText(test, held.value);
+  return std::string(test.caption) + (value.empty() ? "" : " " + value);
+}
+}  // namespace
+
+CommandOutcome Session::ApplyActiveTest(int index, int value) {
+  CommandOutcome outcome;
+  const bool known = index >= 0 && static_cast<size_t>(index) < kActiveTests.size() &&
+                     ActiveTestValueAllowed(kActiveTests[static_cast<size_t>(index)], value);
+  if (!known) {
+    outcome.lines.push_back("NG. Active Test NOT applied.");
+    return outcome;
+  }
+  if (!::Enabled(state_).applyTest) {
+    outcome.lines.push_back("NG. Active Test NOT applied: press Start first.");
+    return outcome;
+  }
+  const SampleRecord sample = instances_.recorderState.current.Load();
+  if (kActiveTests[static_cast<size_t>(index)].standstillOnly && sample[RecordByteOf(0x0B)] != 0) {
+    outcome.lines.push_back("NG. Active Test NOT applied: only at a standstill.");
+    return outcome;
+  }
+  instances_.streamReceiver.BeginStream();
+  if (SendStreamRequest(instances_.consultSession, index, value) != ConsultSession::kOk) {
+    outcome.lines.push_back("NG. Active Test NOT applied.");
+    return outcome;
+  }
+  heldTest_ = HeldTest{index, value};
+  const auto now = std::chrono::steady_clock::now();
+  testUntil_ = now + kTestHoldLimit;
+  testFrames_ = instances_.recorderState.framesDecoded.load();
+  testFramesAt_ = now;
+  outcome.done = true;
+  outcome.lines.push_back("OK. Active Test applied: " + TestText(heldTest_));
+  return outcome;
+}
+
+std::string Session::ReleasedLine(const std::string& why) {
+  const std::string line = "OK. Active Test released: " + TestText(heldTest_) + (why.empty() ? "" : " (" + why + ")");
+  heldTest_ = HeldTest{};
+  return line;
+}
+
+CommandOutcome Session::ReleaseActiveTest() { return ReleaseTest(""); }
+
+CommandOutcome Session::ReleaseTest(const std::string& why) {
+  CommandOutcome outcome;
+  if (heldTest_.index < 0) return outcome;
+  // The plain request begins with the stop byte, which releases the test,
+  // and the values go on coming.
+  instances_.streamReceiver.BeginStream();
+  outcome.done = SendStreamRequest(instances_.consultSession) == ConsultSession::kOk;
+  const std::string gone = "the line is gone";
+  outcome.lines.push_back(ReleasedLine(outcome.done ? why : why.empty() ? gone : why + "; " + gone));
+  return outcome;
+}
+
+CommandOutcome Session::CheckActiveTest(std::chrono::steady_clock::time_point now) {
+  if (heldTest_.index < 0) return {};
+  if (now >= testUntil_) return ReleaseTest("60 s without renewal");
+  const uint64_t frames = instances_.recorderState.framesDecoded.load();
+  if (frames != testFrames_) {
+    testFrames_ = frames;
+    testFramesAt_ = now;
+  }
+  if (now - testFramesAt_ < kTestLineLost) return {};
+  CommandOutcome outcome;
+  (void)instances_.consultSession.StopStream();  // in case the ECU still listens
+  outcome.lines.push_back(ReleasedLine("no frame from the ECU: the line is lost"));
+  return outcome;
+}
+
+int64_t Session::ActiveTestSecondsLeft() const {
+  if (heldTest_.index < 0) return 0;
+  const auto left = testUntil_ - std::chrono::steady_clock::now();
+  return std::max<int64_t>(0, std::chrono::ceil<std::chrono::seconds>(left).count());
+}
+
 // ---- Start and Stop ---------------------------------------------------------------
 
 CommandOutcome Session::Start(bool fromFirstFrame) {
@@ -213,6 +298,8 @@ CommandOutcome Session::Stop() {
   if (LiveMode()) {
     StopLiveStream(instances_.streamReceiver, instances_.consultSession);
     outcome.lines.push_back(kLineCommunicationStop);
+    // The stop byte has released it.
+    if (heldTest_.index >= 0) outcome.lines.push_back(ReleasedLine(""));
   } else {
     outcome.lines.push_back(kLinePlayStop);
   }
@@ -317,6 +404,12 @@ void Session::Seek(int64_t index) {
 void Session::Shutdown() {
   instances_.recordingClock.enable = 0;
   (void)instances_.streamReceiver.StopReceiver();  // always 0
+  // The port closes without a stop byte, unless the ECU holds a test: that
+  // is released on every way out.
+  if (heldTest_.index >= 0) {
+    (void)instances_.consultSession.StopStream();
+    heldTest_ = HeldTest{};
+  }
   // Both do nothing when no port is open; no stop byte is sent at close.
   (void)instances_.consultSession.Purge();
   (void)instances_.consultSession.ClosePort();

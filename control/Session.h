@@ -10,6 +10,7 @@
 // whose flags are atomics.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -57,10 +58,18 @@ struct EnabledCommands {
   bool positionBar = false;  // the playback position bar
   bool display = false;      // the values follow the current sample
   bool selfDiagnosis = false;  // the fault codes may be read or cleared
+  bool activeTest = false;     // the Active Test window may be opened
+  bool applyTest = false;      // a test may be applied: a live reading runs
   bool operator==(const EnabledCommands&) const = default;
 };
 
 EnabledCommands Enabled(const SessionState& state);
+
+// An active test the ECU holds: a row of kActiveTests and its value.
+struct HeldTest {
+  int index = -1;  // -1: none
+  int value = 0;
+};
 
 // One command's outcome: done or not, and the status lines it reports, in
 // order (some commands report nothing).
@@ -109,6 +118,25 @@ class Session {
   CommandOutcome ReadFaultCodes(std::vector<FaultCode>& codes);
   CommandOutcome ClearFaultCodes(std::vector<FaultCode>& left);
 
+  // Active tests ride on the live reading: the stream request is sent again
+  // with the test in it, so that the engine's values stay on show while the
+  // ECU holds the test. A test holds until it is released: by Release, by
+  // Stop (whose stop byte releases it), ECU Close, the end of the program,
+  // kTestHoldLimit without renewal (applying it again renews it), or a line
+  // that brings no frame for kTestLineLost. Each apply and release is one
+  // status line. Tests that need the car at a standstill are refused unless
+  // the road speed reads 0.
+  static constexpr std::chrono::seconds kTestHoldLimit{60};
+  static constexpr std::chrono::milliseconds kTestLineLost{1500};
+  CommandOutcome ApplyActiveTest(int index, int value);
+  CommandOutcome ReleaseActiveTest();
+  // Releases a test whose time is up or whose line is lost; nothing when
+  // none is. Called every so often by whoever shows the test.
+  CommandOutcome CheckActiveTest(std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+  const HeldTest& ActiveTestHeld() const { return heldTest_; }
+  // Whole seconds until an unrenewed test is released.
+  int64_t ActiveTestSecondsLeft() const;
+
   // Start and Stop, live or playback by the mode. A live Start asks the
   // view about an unsaved recording first; declined, it is not done. When
   // the ECU's echo of the request refuses registers, the reading stops at
@@ -148,6 +176,9 @@ class Session {
  private:
   void Step();
   void ClockTick();
+  // Forgets the held test and gives its release line; why may be empty.
+  std::string ReleasedLine(const std::string& why);
+  CommandOutcome ReleaseTest(const std::string& why);
 
   ProgramInstances instances_;
   Recorder recorder_;
@@ -159,4 +190,8 @@ class Session {
   // final. Recursive: a step on the interface thread may run Stop (the end
   // of a playback) from inside.
   std::recursive_mutex stepLock_;
+  HeldTest heldTest_;
+  std::chrono::steady_clock::time_point testUntil_;
+  uint64_t testFrames_ = 0;  // frames decoded when the line was last seen alive
+  std::chrono::steady_clock::time_point testFramesAt_;
 };

@@ -1,6 +1,5 @@
 #include "data/FaultCodes.h"
 
-#include <cstdio>
 
 namespace {
 // Two decimal digits each, in rising order: a code is found once.
@@ -25,15 +24,12 @@ int FaultCodeNumber(uint8_t raw) {
 std::string FaultCodeText(uint8_t raw) {
   const int code = FaultCodeNumber(raw);
   if (code < 0) return "--";
-  char text[4];
-  std::snprintf(text, sizeof text, "%02d", code);
-  return text;
+  return std::string(1, static_cast<char>('0' + code / 10)) + static_cast<char>('0' + code % 10);
 }
 
 std::string FaultCodeRawText(uint8_t raw) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", raw);
-  return text;
+  constexpr char kHex[] = "0123456789ABCDEF";
+  return std::string("0x") + kHex[raw >> 4] + kHex[raw & 0x0F];
 }
 
 const char* FaultCodeMeaningOf(uint8_t raw) {

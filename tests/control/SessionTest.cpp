@@ -12,6 +12,7 @@
 
 #include "control/ProgramObjects.h"
 #include "data/LogFile.h"
+#include "link/ActiveTests.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/WaitFor.h"
 #include "tools/ecusim/EcuSimulator.h"
@@ -308,6 +309,110 @@ TEST_F(SessionWithOddEcuTest, RefusedRegistersStopTheReading) {
   const CommandOutcome cleared = S().ClearFaultCodes(left);
   EXPECT_EQ(cleared.lines, (std::vector<std::string>{"OK. Fault codes cleared.", "OK. Fault codes got."}));
   EXPECT_TRUE(NoMalfunction(left));
+}
+
+}  // namespace
+
+namespace {
+
+// Active tests against the simulated engine: each way a test ends sends
+// the ECU its release, and each apply and release is one line.
+class SessionActiveTestTest : public SessionTest {
+ protected:
+  void StartReading() {
+    ASSERT_TRUE(S().OpenPort(1).done);
+    ASSERT_TRUE(S().Initialize().done);
+    ASSERT_TRUE(S().Start(true).done);
+  }
+  void Apply(const char* name, int value) {
+    const CommandOutcome applied = S().ApplyActiveTest(FindActiveTest(name), value);
+    ASSERT_TRUE(applied.done) << (applied.lines.empty() ? "" : applied.lines.back());
+    ASSERT_TRUE(WaitFor([&] { return simulator->TestHeld(); }));
+  }
+  bool ReleasedTimes(uint64_t count) {
+    return WaitFor([&] { return simulator->TestReleases() == count && !simulator->TestHeld(); });
+  }
+};
+
+TEST_F(SessionActiveTestTest, OnlyOnALiveReadingAndWithTheTablesValues) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  ASSERT_TRUE(S().Initialize().done);
+  EXPECT_EQ(S().ApplyActiveTest(FindActiveTest("aac"), 30).lines,
+            std::vector<std::string>{"NG. Active Test NOT applied: press Start first."});
+  ASSERT_TRUE(S().Start(true).done);
+  EXPECT_EQ(S().ApplyActiveTest(FindActiveTest("aac"), 101).lines,
+            std::vector<std::string>{"NG. Active Test NOT applied."});  // not a value the table allows
+  EXPECT_EQ(S().ApplyActiveTest(99, 0).lines, std::vector<std::string>{"NG. Active Test NOT applied."});
+  // The simulated car is not moving at first: a cylinder may be cut.
+  const CommandOutcome cut = S().ApplyActiveTest(FindActiveTest("power-balance"), 3);
+  EXPECT_EQ(cut.lines, std::vector<std::string>{"OK. Active Test applied: Power balance (cylinder cut) cylinder 3"});
+  // Nothing but the table's bytes went out in the test position.
+  for (const auto& [number, value] : simulator->TestsReceived()) {
+    EXPECT_EQ(number, 0x88);
+    EXPECT_EQ(value, 0x04);
+  }
+}
+
+TEST_F(SessionActiveTestTest, EveryWayOutReleasesTheTest) {
+  StartReading();
+  uint64_t releases = 0;
+  Apply("aac", 40);
+  EXPECT_EQ(S().ActiveTestHeld().index, FindActiveTest("aac"));
+  EXPECT_EQ(S().ReleaseActiveTest().lines,
+            std::vector<std::string>{"OK. Active Test released: Idle air (AAC) valve opening 40 %"});
+  EXPECT_TRUE(ReleasedTimes(++releases));
+  EXPECT_EQ(S().ActiveTestHeld().index, -1);
+
+  // Sixty seconds without renewal.
+  Apply("fans", 2);
+  const auto later = std::chrono::steady_clock::now() + Session::kTestHoldLimit + std::chrono::seconds(1);
+  EXPECT_EQ(S().CheckActiveTest(later).lines,
+            std::vector<std::string>{"OK. Active Test released: Cooling fans high (60 s without renewal)"});
+  EXPECT_TRUE(ReleasedTimes(++releases));
+
+  // Stop: its stop byte releases it, and it says so.
+  Apply("injection", 90);
+  EXPECT_EQ(S().Stop().lines, (std::vector<std::string>{"ECU Communication Stop",
+                                                        "OK. Active Test released: Injection time trim 90 %"}));
+  EXPECT_TRUE(ReleasedTimes(++releases));
+
+  // The end of the program (a signal ends it the same way).
+  ASSERT_TRUE(S().Start(true).done);
+  Apply("coolant", 100);
+  S().Shutdown();
+  EXPECT_TRUE(ReleasedTimes(++releases));
+  EXPECT_EQ(S().ActiveTestHeld().index, -1);
+}
+
+TEST_F(SessionActiveTestTest, ALostLineReleasesTheTest) {
+  StartReading();
+  Apply("aac", 40);
+  simulator->Stop();  // the line goes quiet
+  const uint64_t frames = program->recorderState.framesDecoded.load();
+  ASSERT_TRUE(S().CheckActiveTest().lines.empty());  // the line was alive a moment ago
+  ASSERT_EQ(program->recorderState.framesDecoded.load(), frames);
+  const auto later = std::chrono::steady_clock::now() + Session::kTestLineLost + std::chrono::milliseconds(100);
+  const CommandOutcome checked = S().CheckActiveTest(later);
+  ASSERT_EQ(checked.lines.size(), 1u);
+  EXPECT_NE(checked.lines[0].find("the line is lost"), std::string::npos) << checked.lines[0];
+  EXPECT_EQ(S().ActiveTestHeld().index, -1);
+}
+
+class SessionActiveTestOnTheRoadTest : public SessionActiveTestTest {
+ protected:
+  SessionActiveTestOnTheRoadTest() { ecu.dragRun = true; }  // off after 3 s at a standstill
+};
+
+TEST_F(SessionActiveTestOnTheRoadTest, CylinderCutAndFuelPumpOnlyAtAStandstill) {
+  StartReading();
+  const RecorderState& state = program->recorderState;
+  ASSERT_TRUE(WaitFor([&] { return state.current.Load()[RecordByteOf(0x0B)] > 0; }));
+  for (const char* name : {"power-balance", "fuel-pump"}) {
+    EXPECT_EQ(S().ApplyActiveTest(FindActiveTest(name), 1).lines,
+              std::vector<std::string>{"NG. Active Test NOT applied: only at a standstill."});
+  }
+  Apply("fans", 1);  // the others apply on the move
+  EXPECT_EQ(simulator->TestsReceived().size(), 2u);  // the fans' pair, nothing of the refused ones
 }
 
 }  // namespace

@@ -232,7 +232,8 @@ TEST_F(CliWithEcu, RecordStopsAtCtrlCAndSaves) {
 
 TEST_F(CliWithEcu, RecordSavesWhatItHasWhenTheLineGoes) {
   EcuSimulatorOptions options;
-  options.closeAfterSeconds = 1.5;
+  // Long enough for the tool to reach the stream on a busy machine.
+  options.closeAfterSeconds = 3;
   StartEcu(options);
   const std::string eld = dir_.Path("lost.eld");
   const RunResult r = RunProgram(kCli, {"record", "--port", port_, "--out", eld}, dir_);
@@ -510,4 +511,29 @@ TEST_F(CliWithEcu, AnEcuLackingARegisterStopsTheStreamAndSaysWhich) {
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("\nNG. ECU lacks register 17 (AAC valve): reading stopped.\n"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("torvane-cli:"), std::string::npos) << r.err;  // the status line says it all
+}
+
+// active-test holds the test while the values print, and releases it at
+// the end of its time and when told to end.
+TEST_F(CliWithEcu, ActiveTestReleasesAtItsEndAndOnASignal) {
+  StartEcu();
+  const RunResult timed = RunProgram(kCli, {"active-test", "--port", port_, "--test", "fans", "--value", "2", "--seconds", "1"}, dir_, "a");
+  EXPECT_EQ(timed.status, 0) << timed.err;
+  EXPECT_NE(timed.err.find("OK. Active Test applied: Cooling fans high\n"), std::string::npos) << timed.err;
+  EXPECT_NE(timed.err.find("OK. Active Test released: Cooling fans high\n"), std::string::npos) << timed.err;
+  EXPECT_EQ(SplitLines(timed.out).front(), CsvHeaderLine());
+  EXPECT_GE(SplitLines(timed.out).size(), 10u);
+  EXPECT_TRUE(WaitFor([&] { return simulator_->TestReleases() == 1 && !simulator_->TestHeld(); }));
+
+  Process held(kCli, {"active-test", "--port", port_, "--test", "aac", "--value", "35", "--seconds", "60"}, dir_, "b");
+  ASSERT_TRUE(WaitFor([&] { return held.Err().find("Active Test applied") != std::string::npos; }));
+  ASSERT_TRUE(WaitFor([&] { return simulator_->TestHeld(); }));
+  held.Signal(SIGTERM);
+  EXPECT_EQ(held.Wait(), 0) << held.Err();
+  EXPECT_TRUE(WaitFor([&] { return simulator_->TestReleases() == 2 && !simulator_->TestHeld(); }));
+
+  const RunResult refused = RunProgram(kCli, {"active-test", "--port", port_, "--test", "ignition", "--value", "5"}, dir_, "c");
+  EXPECT_EQ(refused.status, 2);
+  const RunResult outOfRange = RunProgram(kCli, {"active-test", "--port", port_, "--test", "aac", "--value", "101"}, dir_, "d");
+  EXPECT_EQ(outOfRange.status, 2);
 }

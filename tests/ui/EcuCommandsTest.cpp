@@ -6,9 +6,11 @@
 #include <fstream>
 
 #include "UiTestSupport.h"
+#include "link/ActiveTests.h"
 #include "tools/ecusim/EcuSimulator.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
+#include "ui_ActiveTestWindow.h"
 #include "ui_SelfDiagnosisWindow.h"
 
 namespace {
@@ -365,4 +367,48 @@ TEST_F(EcuCommandsTest, SelfDiagnosisReadsClearsAndSavesTheCodes) {
   EXPECT_FALSE(w.ClearButton->isEnabled());
   f.StopButton->click();
   EXPECT_TRUE(w.ReadButton->isEnabled());
+}
+
+// Active Test: applied after its question, shown while it holds, released
+// by closing the window; and by the program told to end.
+TEST_F(EcuCommandsTest, ActiveTestHoldsUntilTheWindowClosesOrTheProgramEnds) {
+  StartSimulator();
+  CreateWindowsOnCom3();
+  Ui::ConsultMainForm& f = Form();
+  TActiveTestWindow& window = *windows.activeTestWindow;
+  Ui::ActiveTestWindow& w = *window.Form();
+  EXPECT_FALSE(f.ActiveTest1->isEnabled());
+  Click(f.ECUOpen);
+  Click(f.ECUInit);
+  Click(f.ActiveTest1);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.windowTitle(), "Active Test");
+  EXPECT_FALSE(w.ApplyButton->isEnabled());  // no live reading yet
+  f.StartButton->click();
+  EXPECT_TRUE(w.ApplyButton->isEnabled());
+  (void)NewLines();
+
+  w.TestBox->setCurrentIndex(FindActiveTest("aac"));
+  w.ValueEdit->setValue(250);  // the control keeps to the table's range
+  EXPECT_EQ(w.ValueEdit->value(), 100);
+  w.ValueEdit->setValue(45);
+  dialogs.answers = {false};
+  w.ApplyButton->click();
+  EXPECT_EQ(NewLines(), Lines{});  // declined: nothing sent
+  EXPECT_TRUE(simulator->TestsReceived().empty());
+  w.ApplyButton->click();
+  EXPECT_EQ(NewLines(), Lines{"OK. Active Test applied: Idle air (AAC) valve opening 45 %"});
+  EXPECT_TRUE(w.HoldLabel->text().startsWith("Holding: Idle air (AAC) valve opening at 45 %"));
+  EXPECT_TRUE(w.ReleaseButton->isEnabled());
+  ASSERT_TRUE(WaitForEvents([&] { return simulator->TestHeld(); }));
+
+  window.close();
+  EXPECT_EQ(NewLines(), Lines{"OK. Active Test released: Idle air (AAC) valve opening 45 %"});
+  ASSERT_TRUE(WaitForEvents([&] { return simulator->TestReleases() == 1 && !simulator->TestHeld(); }));
+
+  Click(f.ActiveTest1);
+  w.ApplyButton->click();
+  ASSERT_TRUE(WaitForEvents([&] { return simulator->TestHeld(); }));
+  Main().CloseForTermination();
+  EXPECT_TRUE(WaitForEvents([&] { return simulator->TestReleases() == 2 && !simulator->TestHeld(); }));
 }

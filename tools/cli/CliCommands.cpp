@@ -205,6 +205,16 @@ int StreamCommand(const CliArguments& args) {
   InstallStopSignals();
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
   if (const int r = StartFromFirstFrame(args, session, number); r != kExitOk) return r;
+  // active-test: the test rides on the stream, which prints as it goes.
+  const bool testing = args.command == "active-test";
+  if (testing) {
+    const CommandOutcome applied = session.ApplyActiveTest(args.test, args.value);
+    Status(args, applied);
+    if (!applied.done) {
+      StopAndClose(args, session, number);
+      return kExitFailed;
+    }
+  }
 
   std::printf("%s\n", CsvHeaderLine().c_str());
   std::fflush(stdout);
@@ -235,9 +245,20 @@ int StreamCommand(const CliArguments& args) {
       result = kExitFailed;
       break;
     }
+    if (testing && pass % 50 == 0) {
+      const CommandOutcome checked = session.CheckActiveTest();
+      Status(args, checked);
+      if (!checked.lines.empty()) {  // released before its time: the line is lost
+        result = kExitFailed;
+        break;
+      }
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
+  // Released on every way out: the time, Ctrl-C, a line gone (the stop
+  // byte below releases it too, should the request not go out).
+  if (testing) Status(args, session.ReleaseActiveTest());
   StopAndClose(args, session, number);
   std::fprintf(stderr, "%" PRIu64 " samples in %s ms", printed,
                Milliseconds(Clock::now() - start).c_str());

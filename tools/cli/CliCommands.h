@@ -28,6 +28,8 @@ struct CliArguments {
   double distance = 400;                               // runs --distance: 400 or 1000 m
   VehicleFigures vehicle;                              // power --mass, --cda, --crr
   int64_t curve = -1;                                  // power --curve N (from 1); -1: not given
+  int test = -1;                                       // active-test --test: a row of kActiveTests
+  int value = 0;                                       // active-test --value
 };
 
 // Prints "torvane-cli: <message>" on standard error.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "data/Escape.h"
+#include "link/ActiveTests.h"
 #include "link/SerialPort.h"
 #include "tools/cli/CliCommands.h"
 
@@ -23,6 +24,16 @@ const char kUsage[] =
     "                                  code,raw,starts,meaning (code 55: no malfunction)\n"
     "  clear-codes --port P            clear the stored codes, then print what is\n"
     "                                  left, as codes does\n"
+    "  active-test --port P --test NAME [--value V] [--seconds S]\n"
+    "                                  start reading, hold one active test for S\n"
+    "                                  seconds (default 10, at most 60) while the\n"
+    "                                  values print as stream does, then release it\n"
+    "                                  (also at Ctrl-C). NAME and V: coolant -20..110\n"
+    "                                  (deg C), injection 80..120 (%), aac 0..100 (%),\n"
+    "                                  power-balance 1..6 (cylinder cut), fuel-pump\n"
+    "                                  0|1, clear-learning, fans 0|1|2 (off, low,\n"
+    "                                  high); power-balance and fuel-pump only at a\n"
+    "                                  standstill\n"
     "  stream --port P [--seconds N]   print one CSV line per new sample\n"
     "  record --port P --out FILE.eld [--seconds N]\n"
     "                                  record every 10 ms into a log file\n"
@@ -63,6 +74,12 @@ const char kUsage[] =
     "output is data.\n"
     "Exit status: 0 success, 1 the port, the ECU or a file failed (ports: no\n"
     "cable found), 2 usage error.\n";
+
+std::string ActiveTestNames() {
+  std::string names;
+  for (const ActiveTest& test : kActiveTests) names += (names.empty() ? "" : ", ") + std::string(test.name);
+  return names;
+}
 
 bool ParseSeconds(const char* text, double& value) {
   char* end = nullptr;
@@ -109,7 +126,7 @@ int main(int argc, char** argv) {
   }
   const bool linkCommand =
       args.command == "probe" || args.command == "stream" || args.command == "record" ||
-      args.command == "codes" || args.command == "clear-codes";
+      args.command == "codes" || args.command == "clear-codes" || args.command == "active-test";
   const bool analysisCommand = args.command == "runs" || args.command == "power";
   const bool fileCommand = args.command == "info" || args.command == "export" || analysisCommand;
   const bool portsCommand = args.command == "ports";
@@ -117,6 +134,7 @@ int main(int argc, char** argv) {
     return CliUsageError("unknown command " + Escaped(args.command));
 
   bool massGiven = false;
+  bool valueGiven = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -126,7 +144,8 @@ int main(int argc, char** argv) {
     const bool takesValue = arg == "--port" || arg == "--map" || arg == "--seconds" ||
                             arg == "--out" || arg == "--start" || arg == "--end" ||
                             arg == "--sys-root" || arg == "--dev-root" || arg == "--distance" ||
-                            arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve";
+                            arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve" ||
+                            arg == "--test" || arg == "--value";
     if (takesValue && i + 1 >= argc) return CliUsageError(Escaped(arg) + " needs a value");
     if (arg == "--port" && linkCommand) {
       args.port = argv[++i];
@@ -141,6 +160,20 @@ int main(int argc, char** argv) {
     } else if (arg == "--seconds" && (args.command == "stream" || args.command == "record")) {
       if (!ParseSeconds(argv[++i], args.seconds))
         return CliUsageError("--seconds needs a positive number, not " + Escaped(argv[i]));
+    } else if (arg == "--seconds" && args.command == "active-test") {
+      if (!ParseSeconds(argv[++i], args.seconds) || args.seconds > 60)
+        return CliUsageError("--seconds needs a number of seconds up to 60, not " + Escaped(argv[i]));
+    } else if (arg == "--test" && args.command == "active-test") {
+      args.test = FindActiveTest(argv[++i]);
+      if (args.test < 0) return CliUsageError("--test needs one of " + ActiveTestNames() + ", not " + Escaped(argv[i]));
+    } else if (arg == "--value" && args.command == "active-test") {
+      int64_t value = 0;
+      const char* text = argv[++i];
+      const bool negative = text[0] == '-';
+      if (!ParseIndex(text + (negative ? 1 : 0), value) || value > 1000)
+        return CliUsageError("--value needs a whole number, not " + Escaped(text));
+      args.value = static_cast<int>(negative ? -value : value);
+      valueGiven = true;
     } else if (arg == "--out" && (args.command == "record" || args.command == "export")) {
       args.out = argv[++i];
       if (args.out.empty()) return CliUsageError("--out needs a file name");
@@ -188,12 +221,23 @@ int main(int argc, char** argv) {
   if ((args.command == "record" || args.command == "export") && args.out.empty())
     return CliUsageError(args.command + " needs --out");
   if (args.command == "power" && !massGiven) return CliUsageError("power needs --mass");
+  if (args.command == "active-test") {
+    if (args.test < 0) return CliUsageError("active-test needs --test (one of " + ActiveTestNames() + ")");
+    const ActiveTest& test = kActiveTests[static_cast<size_t>(args.test)];
+    if (!valueGiven && test.minValue != test.maxValue) return CliUsageError("active-test needs --value");
+    if (!valueGiven) args.value = test.restValue;
+    if (!ActiveTestValueAllowed(test, args.value))
+      return CliUsageError("--value of " + std::string(test.name) + " goes from " + std::to_string(test.minValue) +
+                           " to " + std::to_string(test.maxValue));
+    if (args.seconds == 0) args.seconds = 10;
+  }
   if (args.start >= 0 && args.end >= 0 && args.start > args.end)
     return CliUsageError("--start must not be after --end");
 
   if (args.command == "probe") return ProbeCommand(args);
   if (args.command == "stream") return StreamCommand(args);
   if (args.command == "codes" || args.command == "clear-codes") return CodesCommand(args);
+  if (args.command == "active-test") return StreamCommand(args);
   if (args.command == "record") return RecordCommand(args);
   if (args.command == "info") return InfoCommand(args);
   if (portsCommand) return PortsCommand(args);

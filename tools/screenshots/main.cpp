@@ -2,8 +2,8 @@
 //
 //   torvane-screenshots OUTPUT_FOLDER
 //
-// writes live.png, playback.png, export.png, comport.png and
-// self-diagnosis.png there. It goes
+// writes live.png, active-test.png, playback.png, export.png, comport.png
+// and self-diagnosis.png there. It goes
 // through the windows as a user would: ECU Open, ECU Initialize and Start on
 // COM1 (the simulator, in this process), Stop, Save As, File > Open of that
 // file, Start to play it back, the export dialog, the COM port dialog and
@@ -34,6 +34,8 @@
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "link/ActiveTests.h"
+#include "ui_ActiveTestWindow.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
 #include "ui_ExportDlg.h"
@@ -54,7 +56,8 @@ class AnsweringDialogs : public UserDialogs {
   int boxes = 0;
 
   bool Question(QWidget*, const QString& text, const QString& title) override {
-    Report("question", text, title);
+    // The one question the pictures mean to answer: Apply of Active Test.
+    if (title != "Active Test") Report("question", text, title);
     return true;
   }
   void Information(QWidget*, const QString& text, const QString& title) override {
@@ -154,6 +157,19 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
     return Fail("the simulated car never drove off");
   RunFor(500);
   if (!Save(main, folder, "live.png")) return false;
+
+  // Active Test holding the idle air valve open, the engine's answer on
+  // the main window behind it.
+  Click(f.ActiveTest1);
+  Ui::ActiveTestWindow& t = *windows.activeTestWindow->Form();
+  t.TestBox->setCurrentIndex(FindActiveTest("aac"));
+  t.ValueEdit->setValue(35);
+  t.ApplyButton->click();
+  if (instances.session.ActiveTestHeld().index < 0) return Fail("the active test was not applied");
+  RunFor(1500);
+  if (!Save(*windows.activeTestWindow, folder, "active-test.png")) return false;
+  t.ReleaseButton->click();
+  windows.activeTestWindow->close();
 
   // Playback of the same drive, from its file.
   f.StopButton->click();

@@ -25,7 +25,9 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
       session, context.dialogs, [main](const CommandOutcome& outcome) { main->ShowOutcome(outcome); });
   QObject::connect(windows.selfDiagnosisWindow.get(), &TSelfDiagnosisWindow::EcuNumberRead, main,
                    &TConsultMainForm::ShowEcuNumber);
-  main->SetEcuWindows(windows.selfDiagnosisWindow.get());
+  windows.activeTestWindow = std::make_unique<TActiveTestWindow>(
+      session, context.dialogs, [main](const CommandOutcome& outcome) { main->ShowOutcome(outcome); });
+  main->SetEcuWindows(windows.selfDiagnosisWindow.get(), windows.activeTestWindow.get());
 
   // The Tool menu, in its order: a new tool window is one more line here.
   windows.recording = std::make_unique<RecordingModel>(session);

@@ -14,6 +14,7 @@
 #include "ui/dialogs/Comset.h"
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
+#include "ui/ecu/ActiveTestWindow.h"
 #include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/Consultmain.h"
 #include "ui/tools/RecordingWatch.h"
@@ -31,6 +32,7 @@ struct ProgramWindows {
     aboutBox = std::move(other.aboutBox);
     helpWindow = std::move(other.helpWindow);
     selfDiagnosisWindow = std::move(other.selfDiagnosisWindow);
+    activeTestWindow = std::move(other.activeTestWindow);
     recording = std::move(other.recording);
     recordingWatch = std::move(other.recordingWatch);
     tools = std::move(other.tools);
@@ -45,6 +47,7 @@ struct ProgramWindows {
     recordingWatch.reset();
     tools.clear();
     recording.reset();
+    activeTestWindow.reset();
     selfDiagnosisWindow.reset();
     helpWindow.reset();
     aboutBox.reset();
@@ -67,6 +70,7 @@ struct ProgramWindows {
   std::unique_ptr<TAboutBox> aboutBox;
   std::unique_ptr<THelpWindow> helpWindow;
   std::unique_ptr<TSelfDiagnosisWindow> selfDiagnosisWindow;
+  std::unique_ptr<TActiveTestWindow> activeTestWindow;
   std::unique_ptr<RecordingModel> recording;
   std::unique_ptr<RecordingWatch> recordingWatch;
   std::vector<std::unique_ptr<ToolWindow>> tools;

@@ -19,6 +19,7 @@
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/ecu/ActiveTestWindow.h"
 #include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/DisplayTimer.h"
 #include "ui/main/LiveDisplay.h"
@@ -68,8 +69,9 @@ void TConsultMainForm::SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg
   helpWindow_ = helpWindow;
 }
 
-void TConsultMainForm::SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis) {
+void TConsultMainForm::SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis, TActiveTestWindow* activeTest) {
   selfDiagnosis_ = selfDiagnosis;
+  activeTest_ = activeTest;
   ApplyEnabled();
 }
 
@@ -101,6 +103,7 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.ECUNoCheck, &QAction::triggered, this, &TConsultMainForm::ECUNoCheckClick);
   connect(f.ECUAutoSearch, &QAction::triggered, this, &TConsultMainForm::ECUAutoSearchClick);
   connect(f.SelfDiagnosis1, &QAction::triggered, this, &TConsultMainForm::SelfDiagnosis1Click);
+  connect(f.ActiveTest1, &QAction::triggered, this, &TConsultMainForm::ActiveTest1Click);
   connect(f.HowtoUseHelp1, &QAction::triggered, this, &TConsultMainForm::HowtoUseHelp1Click);
   connect(f.About1, &QAction::triggered, this, &TConsultMainForm::About1Click);
   connect(f.AutoSearchBtn, &QPushButton::clicked, this, &TConsultMainForm::AutoSearchBtnClick);
@@ -148,6 +151,8 @@ void TConsultMainForm::ApplyEnabled() {
   f.ECUNoCheck->setEnabled(e.ecuNoCheck);
   f.SelfDiagnosis1->setEnabled(e.selfDiagnosis);
   if (selfDiagnosis_ != nullptr) selfDiagnosis_->SetAllowed(e.selfDiagnosis);
+  f.ActiveTest1->setEnabled(e.activeTest);
+  if (activeTest_ != nullptr) activeTest_->SetAllowed(e.applyTest);
   f.StartButton->setEnabled(e.start);
   f.StopButton->setEnabled(e.stop);
   f.CableStatus->setEnabled(e.cableLamp);
@@ -382,6 +387,10 @@ void TConsultMainForm::ShowEcuNumber(const QString& number) { ui_->ECUNoIng->set
 
 void TConsultMainForm::SelfDiagnosis1Click() {
   if (selfDiagnosis_ != nullptr) selfDiagnosis_->ShowWindow();
+}
+
+void TConsultMainForm::ActiveTest1Click() {
+  if (activeTest_ != nullptr) activeTest_->ShowWindow();
 }
 
 void TConsultMainForm::ECUAutoSearchClick() {

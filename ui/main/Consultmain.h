@@ -26,6 +26,7 @@ class TExportDlg;
 class TAboutBox;
 class THelpWindow;
 class TSelfDiagnosisWindow;
+class TActiveTestWindow;
 class ToolWindow;
 class UserDialogs;
 
@@ -50,7 +51,7 @@ class TConsultMainForm : public QMainWindow {
   void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
                            THelpWindow* helpWindow);
   // The windows of the ECU Control menu's own commands.
-  void SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis);
+  void SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis, TActiveTestWindow* activeTest);
   // The Tool menu: each window's item (the form's item of that caption, or
   // a new one) shows it, and each keeps its settings with the program's.
   void SetToolWindows(const std::vector<ToolWindow*>& tools);
@@ -105,6 +106,7 @@ class TConsultMainForm : public QMainWindow {
   void ECUInitClick();
   void ECUNoCheckClick();
   void SelfDiagnosis1Click();
+  void ActiveTest1Click();
   void ECUAutoSearchClick();
   void AutoSearchBtnClick();
   void AutoSearchTimerTimer();
@@ -143,5 +145,6 @@ class TConsultMainForm : public QMainWindow {
   TAboutBox* aboutBox_ = nullptr;
   THelpWindow* helpWindow_ = nullptr;
   TSelfDiagnosisWindow* selfDiagnosis_ = nullptr;
+  TActiveTestWindow* activeTest_ = nullptr;
   std::vector<ToolWindow*> tools_;
 };
