@@ -1,0 +1,97 @@
+// What the user sets about the values: warning limits and peak hold per
+// value of the display table, the units shown, and a correction of the
+// speed register for tyres or a final drive that differ from stock. The
+// records, log files and CSV stay as the ECU sent them: these settings
+// change only what is shown, warned about and worked out from speed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "data/Registers.h"
+
+enum class SpeedUnit { kKmh, kMph };
+enum class TemperatureUnit { kCelsius, kFahrenheit };
+
+// Limits are in the value table's own units (deg C, km/h as the ECU
+// reports them), whatever is shown.
+struct ValueLimit {
+  bool lowOn = false;
+  int32_t low = 0;
+  bool highOn = false;
+  int32_t high = 0;
+  bool peakHold = false;
+  bool operator==(const ValueLimit&) const = default;
+};
+
+struct ValueSettings {
+  static constexpr double kMinSpeedFactor = 0.5;
+  static constexpr double kMaxSpeedFactor = 2.0;
+  std::array<ValueLimit, kValueCount> limits{};
+  SpeedUnit speedUnit = SpeedUnit::kKmh;
+  TemperatureUnit temperatureUnit = TemperatureUnit::kCelsius;
+  double speedFactor = 1.0;  // true speed = register speed x factor
+  bool operator==(const ValueSettings&) const = default;
+};
+
+// The index of the value of that key in kValueColumns; -1 when none.
+int ValueColumnOf(const std::string& key);
+
+// A value of the table as shown: the speed corrected and in the unit
+// chosen, the temperature in the unit chosen, the rest as they are.
+double ShownValue(int column, int32_t value, const ValueSettings& settings);
+// The unit shown, and the caption: the table's caption, with the unit
+// replaced where it differs ("Speed [mph]").
+std::string ShownUnit(int column, const ValueSettings& settings);
+std::string ShownCaption(int column, const ValueSettings& settings);
+
+// A tyre size such as "205/55R16" (width mm / aspect % R rim inches) and
+// its overall diameter in mm; false for anything else.
+bool TyreDiameterMm(const std::string& size, double& diameterMm);
+// The speed factor for fitted tyres against stock ones; false when either
+// size is not one, or the factor falls outside the allowed range.
+bool TyreSpeedFactor(const std::string& stock, const std::string& fitted, double& factor);
+
+// Watches the values for limits crossed. A value that goes beyond a limit
+// is a crossing; it counts as back only once it has come back inside by
+// the value's dead band, so a value that hovers at a limit gives one
+// crossing, not one a sample.
+class WarningWatch {
+ public:
+  struct Crossing {
+    int column = 0;
+    bool above = false;  // beyond the high limit; else below the low one
+    int32_t value = 0;
+    int32_t limit = 0;
+  };
+  // One sample's values (the table's units); the crossings it brought are
+  // appended to crossed.
+  void Feed(const std::array<int32_t, kValueCount>& values, const ValueSettings& settings,
+            std::vector<Crossing>& crossed);
+  bool Warning(int column) const { return state_[static_cast<size_t>(column)] != 0; }
+  bool AnyWarning() const;
+  void Reset() { state_.fill(0); }
+  // How far back inside a limit a value must come to count as back.
+  static int32_t DeadBand(int column);
+
+ private:
+  std::array<int8_t, kValueCount> state_{};  // 0 inside, 1 above, -1 below
+};
+
+// "Warning: Coolant Temp [deg C] 106 above 105", in the units shown.
+std::string WarningLine(const WarningWatch::Crossing& crossing, const ValueSettings& settings);
+
+// The highest value of each value since the last Reset (a Start).
+class PeakHold {
+ public:
+  void Feed(const std::array<int32_t, kValueCount>& values);
+  bool Has() const { return seen_; }
+  int32_t Peak(int column) const { return peak_[static_cast<size_t>(column)]; }
+  void Reset() { seen_ = false; }
+
+ private:
+  bool seen_ = false;
+  std::array<int32_t, kValueCount> peak_{};
+};

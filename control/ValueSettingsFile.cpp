@@ -1,0 +1,59 @@
+#include "control/ValueSettingsFile.h"
+
+#include <charconv>
+#include <cstdio>
+#include <string>
+
+const char kValueSettingSection[] = "Value Setting";
+
+namespace {
+
+bool ReadFlag(const IniFile& ini, const std::string& key) {
+  return ini.ReadInteger(kValueSettingSection, key, 0) != 0;
+}
+
+}  // namespace
+
+ValueSettings ReadValueSettings(const IniFile& ini) {
+  ValueSettings settings;
+  for (int column = 0; column < kValueCount; ++column) {
+    const std::string key = kValueColumns[static_cast<size_t>(column)].key;
+    ValueLimit& limit = settings.limits[static_cast<size_t>(column)];
+    limit.lowOn = ReadFlag(ini, key + "LowOn");
+    limit.low = ini.ReadInteger(kValueSettingSection, key + "Low", 0);
+    limit.highOn = ReadFlag(ini, key + "HighOn");
+    limit.high = ini.ReadInteger(kValueSettingSection, key + "High", 0);
+    limit.peakHold = ReadFlag(ini, key + "PeakHold");
+  }
+  settings.speedUnit =
+      ini.ReadString(kValueSettingSection, "SpeedUnit", "km/h") == "mph" ? SpeedUnit::kMph : SpeedUnit::kKmh;
+  settings.temperatureUnit = ini.ReadString(kValueSettingSection, "TemperatureUnit", "C") == "F"
+                                 ? TemperatureUnit::kFahrenheit
+                                 : TemperatureUnit::kCelsius;
+  // A decimal point whatever the locale, as a shared file needs.
+  const std::string factor = ini.ReadString(kValueSettingSection, "SpeedFactor", "1.000");
+  double f = 1.0;
+  const auto parsed = std::from_chars(factor.data(), factor.data() + factor.size(), f);
+  if (parsed.ec == std::errc() && parsed.ptr == factor.data() + factor.size() &&
+      f >= ValueSettings::kMinSpeedFactor && f <= ValueSettings::kMaxSpeedFactor)
+    settings.speedFactor = f;
+  return settings;
+}
+
+void WriteValueSettings(IniFile& ini, const ValueSettings& settings) {
+  for (int column = 0; column < kValueCount; ++column) {
+    const std::string key = kValueColumns[static_cast<size_t>(column)].key;
+    const ValueLimit& limit = settings.limits[static_cast<size_t>(column)];
+    ini.WriteInteger(kValueSettingSection, key + "LowOn", limit.lowOn ? 1 : 0);
+    ini.WriteInteger(kValueSettingSection, key + "Low", limit.low);
+    ini.WriteInteger(kValueSettingSection, key + "HighOn", limit.highOn ? 1 : 0);
+    ini.WriteInteger(kValueSettingSection, key + "High", limit.high);
+    ini.WriteInteger(kValueSettingSection, key + "PeakHold", limit.peakHold ? 1 : 0);
+  }
+  ini.WriteString(kValueSettingSection, "SpeedUnit", settings.speedUnit == SpeedUnit::kMph ? "mph" : "km/h");
+  ini.WriteString(kValueSettingSection, "TemperatureUnit",
+                  settings.temperatureUnit == TemperatureUnit::kFahrenheit ? "F" : "C");
+  char factor[32];
+  const auto written = std::to_chars(factor, factor + sizeof factor, settings.speedFactor, std::chars_format::fixed, 4);
+  ini.WriteString(kValueSettingSection, "SpeedFactor", std::string(factor, written.ptr));
+}

@@ -1,0 +1,13 @@
+// The value settings in the settings file, in a section of their own
+// ("Value Setting"); the other sections and any key this program does not
+// write stay as they are. A key that is missing or cannot be read keeps
+// its default, and a speed factor outside its range reads as 1.
+#pragma once
+
+#include "analysis/ValueSettings.h"
+#include "control/IniFile.h"
+
+extern const char kValueSettingSection[];  // "Value Setting"
+
+ValueSettings ReadValueSettings(const IniFile& ini);
+void WriteValueSettings(IniFile& ini, const ValueSettings& settings);

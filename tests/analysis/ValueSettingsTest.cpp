@@ -1,0 +1,111 @@
+#include "analysis/ValueSettings.h"
+
+#include <gtest/gtest.h>
+
+#include "control/ValueSettingsFile.h"
+
+namespace {
+
+const int kCoolant = ValueColumnOf("coolant");
+const int kSpeed = ValueColumnOf("speed");
+const int kBattery = ValueColumnOf("battery");
+
+std::array<int32_t, kValueCount> Values(int column, int32_t value) {
+  std::array<int32_t, kValueCount> values{};
+  values[static_cast<size_t>(column)] = value;
+  return values;
+}
+
+}  // namespace
+
+// A coolant temperature that hovers at its limit for a long while gives one
+// line; it must come back by the dead band before it can cross again.
+TEST(WarningWatch, AHoveringValueCrossesOnce) {
+  ValueSettings settings;
+  settings.limits[static_cast<size_t>(kCoolant)] = ValueLimit{false, 0, true, 105, false};
+  settings.limits[static_cast<size_t>(kBattery)] = ValueLimit{true, 12000, false, 0, false};
+  WarningWatch watch;
+  std::vector<WarningWatch::Crossing> crossed;
+  for (int i = 0; i < 500; ++i) {
+    std::array<int32_t, kValueCount> values = Values(kCoolant, i % 2 == 0 ? 105 : 106);
+    values[static_cast<size_t>(kBattery)] = 14000;
+    watch.Feed(values, settings, crossed);
+  }
+  ASSERT_EQ(crossed.size(), 1u);
+  EXPECT_TRUE(crossed[0].above);
+  EXPECT_EQ(WarningLine(crossed[0], settings), "Warning: Coolant Temp [deg C] 106 above 105");
+  EXPECT_TRUE(watch.Warning(kCoolant));
+  const int32_t band = WarningWatch::DeadBand(kCoolant);
+  std::array<int32_t, kValueCount> back = Values(kCoolant, 105 - band + 1);
+  back[static_cast<size_t>(kBattery)] = 14000;
+  watch.Feed(back, settings, crossed);
+  EXPECT_TRUE(watch.Warning(kCoolant));  // not back by the dead band yet
+  back[static_cast<size_t>(kCoolant)] = 105 - band;
+  watch.Feed(back, settings, crossed);
+  EXPECT_FALSE(watch.Warning(kCoolant));
+  back[static_cast<size_t>(kCoolant)] = 110;
+  back[static_cast<size_t>(kBattery)] = 11000;  // the low limit too
+  watch.Feed(back, settings, crossed);
+  ASSERT_EQ(crossed.size(), 3u);
+  EXPECT_EQ(WarningLine(crossed[2], settings), "Warning: Battery [mV] 11000 below 12000");
+  settings.limits[static_cast<size_t>(kCoolant)].highOn = false;  // switched off: no longer a warning
+  watch.Feed(back, settings, crossed);
+  EXPECT_FALSE(watch.Warning(kCoolant));
+  EXPECT_EQ(crossed.size(), 3u);
+}
+
+TEST(ValueSettings, UnitsAndTheSpeedFactor) {
+  ValueSettings settings;
+  EXPECT_EQ(ShownCaption(kSpeed, settings), "Speed [km/h]");
+  settings.speedUnit = SpeedUnit::kMph;
+  settings.temperatureUnit = TemperatureUnit::kFahrenheit;
+  settings.speedFactor = 1.05;
+  EXPECT_EQ(ShownCaption(kSpeed, settings), "Speed [mph]");
+  EXPECT_EQ(ShownCaption(kCoolant, settings), "Coolant Temp [deg F]");
+  EXPECT_EQ(ShownCaption(kBattery, settings), "Battery [mV]");
+  EXPECT_NEAR(ShownValue(kSpeed, 100, settings), 105 / 1.609344, 1e-9);
+  EXPECT_DOUBLE_EQ(ShownValue(kCoolant, 100, settings), 212);
+  EXPECT_DOUBLE_EQ(ShownValue(kCoolant, -40, settings), -40);
+  EXPECT_DOUBLE_EQ(ShownValue(kBattery, 14000, settings), 14000);
+
+  double mm = 0;
+  ASSERT_TRUE(TyreDiameterMm("205/55R16", mm));
+  EXPECT_NEAR(mm, 631.9, 0.05);
+  double factor = 0;
+  ASSERT_TRUE(TyreSpeedFactor("205/55R16", "225/45R17", factor));
+  EXPECT_NEAR(factor, (17 * 25.4 + 2 * 225 * 0.45) / mm, 1e-12);  // about 1.004
+  for (const char* bad : {"205/55 R16", "205/55R16x", "20/55R16", "205/55R30", "", "R16"})
+    EXPECT_FALSE(TyreDiameterMm(bad, mm)) << bad;
+  EXPECT_FALSE(TyreSpeedFactor("100/20R10", "400/95R24", factor));  // beyond twice
+}
+
+TEST(ValueSettings, RoundTripThroughTheSettingsFileKeepsWhatItDoesNotKnow) {
+  IniFile ini("tcon.ini", "[SET]\ncom_no=3\n\n[Value Setting]\nSomethingNewer=7\nSpeedFactor=banana\n");
+  ValueSettings read = ReadValueSettings(ini);
+  EXPECT_EQ(read, ValueSettings{});  // a broken factor reads as 1
+  ValueSettings settings;
+  settings.limits[static_cast<size_t>(kCoolant)] = ValueLimit{true, -10, true, 105, true};
+  settings.speedUnit = SpeedUnit::kMph;
+  settings.temperatureUnit = TemperatureUnit::kFahrenheit;
+  settings.speedFactor = 1.0043;
+  WriteValueSettings(ini, settings);
+  const IniFile again("tcon.ini", ini.Text());
+  EXPECT_EQ(ReadValueSettings(again), settings);
+  EXPECT_EQ(again.ReadInteger("SET", "com_no", 0), 3);
+  EXPECT_EQ(again.ReadInteger("Value Setting", "SomethingNewer", 0), 7);
+  EXPECT_EQ(again.ReadString("Value Setting", "SpeedFactor", ""), "1.0043");
+  IniFile outOfRange("tcon.ini", "[Value Setting]\nSpeedFactor=2.5\n");
+  EXPECT_DOUBLE_EQ(ReadValueSettings(outOfRange).speedFactor, 1.0);
+}
+
+TEST(PeakHold, TheHighestSinceTheLastReset) {
+  PeakHold peak;
+  EXPECT_FALSE(peak.Has());
+  peak.Feed(Values(kCoolant, 80));
+  peak.Feed(Values(kCoolant, 95));
+  peak.Feed(Values(kCoolant, 90));
+  EXPECT_EQ(peak.Peak(kCoolant), 95);
+  peak.Reset();
+  peak.Feed(Values(kCoolant, -5));
+  EXPECT_EQ(peak.Peak(kCoolant), -5);
+}
