@@ -106,10 +106,8 @@ std::string WarningLine(const WarningWatch::Crossing& crossing, const ValueSetti
 }
 
 void PeakHold::Feed(const std::array<int32_t, kValueCount>& values) {
-  if (!seen_) {
-    peak_ = values;
-    seen_ = true;
-    return;
+  for (size_t i = 0; i < peak_.size(); ++i) {
+    peak_[i] = seen_[i] ? std::max(peak_[i], values[i]) : values[i];
+    seen_[i] = true;
   }
-  for (size_t i = 0; i < peak_.size(); ++i) peak_[i] = std::max(peak_[i], values[i]);
 }

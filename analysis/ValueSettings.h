@@ -29,6 +29,14 @@ struct ValueLimit {
 struct ValueSettings {
   static constexpr double kMinSpeedFactor = 0.5;
   static constexpr double kMaxSpeedFactor = 2.0;
+  // Every limit off, standing at its end of the value's display range: a
+  // limit switched on starts from there.
+  ValueSettings() {
+    for (size_t i = 0; i < limits.size(); ++i) {
+      limits[i].low = kValueColumns[i].rangeMin;
+      limits[i].high = kValueColumns[i].rangeMax;
+    }
+  }
   std::array<ValueLimit, kValueCount> limits{};
   SpeedUnit speedUnit = SpeedUnit::kKmh;
   TemperatureUnit temperatureUnit = TemperatureUnit::kCelsius;
@@ -83,15 +91,17 @@ class WarningWatch {
 // "Warning: Coolant Temp [deg C] 106 above 105", in the units shown.
 std::string WarningLine(const WarningWatch::Crossing& crossing, const ValueSettings& settings);
 
-// The highest value of each value since the last Reset (a Start).
+// The highest value of each value since the last Reset (a Start), or since
+// that value's own reset (a right-click on its bar).
 class PeakHold {
  public:
   void Feed(const std::array<int32_t, kValueCount>& values);
-  bool Has() const { return seen_; }
+  bool Has(int column) const { return seen_[static_cast<size_t>(column)]; }
   int32_t Peak(int column) const { return peak_[static_cast<size_t>(column)]; }
-  void Reset() { seen_ = false; }
+  void Reset() { seen_.fill(false); }
+  void Reset(int column) { seen_[static_cast<size_t>(column)] = false; }
 
  private:
-  bool seen_ = false;
+  std::array<bool, kValueCount> seen_{};
   std::array<int32_t, kValueCount> peak_{};
 };

@@ -20,9 +20,9 @@ ValueSettings ReadValueSettings(const IniFile& ini) {
     const std::string key = kValueColumns[static_cast<size_t>(column)].key;
     ValueLimit& limit = settings.limits[static_cast<size_t>(column)];
     limit.lowOn = ReadFlag(ini, key + "LowOn");
-    limit.low = ini.ReadInteger(kValueSettingSection, key + "Low", 0);
+    limit.low = ini.ReadInteger(kValueSettingSection, key + "Low", limit.low);
     limit.highOn = ReadFlag(ini, key + "HighOn");
-    limit.high = ini.ReadInteger(kValueSettingSection, key + "High", 0);
+    limit.high = ini.ReadInteger(kValueSettingSection, key + "High", limit.high);
     limit.peakHold = ReadFlag(ini, key + "PeakHold");
   }
   settings.speedUnit =

@@ -100,12 +100,15 @@ TEST(ValueSettings, RoundTripThroughTheSettingsFileKeepsWhatItDoesNotKnow) {
 
 TEST(PeakHold, TheHighestSinceTheLastReset) {
   PeakHold peak;
-  EXPECT_FALSE(peak.Has());
+  EXPECT_FALSE(peak.Has(kCoolant));
   peak.Feed(Values(kCoolant, 80));
   peak.Feed(Values(kCoolant, 95));
   peak.Feed(Values(kCoolant, 90));
   EXPECT_EQ(peak.Peak(kCoolant), 95);
-  peak.Reset();
+  peak.Reset(kCoolant);  // one value's own reset leaves the others
+  EXPECT_TRUE(peak.Has(kSpeed));
   peak.Feed(Values(kCoolant, -5));
   EXPECT_EQ(peak.Peak(kCoolant), -5);
+  peak.Reset();
+  EXPECT_FALSE(peak.Has(kSpeed));
 }

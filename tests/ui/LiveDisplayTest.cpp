@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "UiTestSupport.h"
+#include "ui/dialogs/ValueSettingWindow.h"
+#include "ui_ValueSettingWindow.h"
 #include "ui/widgets/ValueBar.h"
 #include "ui/widgets/ValueLabel.h"
 #include "ui_Consultmain.h"
@@ -72,6 +74,55 @@ TEST_F(LiveDisplayTest, NegativeCoolantSetsTheRangeAndKeepsTheSign) {
   EXPECT_EQ(Form().ProgressBar1->minimum(), -50);
   EXPECT_EQ(Form().ProgressBar1->maximum(), 120);
   EXPECT_EQ(Form().ProgressBar1->value(), -30);
+}
+
+// Setting > Value Setting: a coolant limit and peak hold, mph and deg F.
+// Label1 is the coolant row, Label3 the speed row.
+TEST_F(LiveDisplayTest, ValueSettingsWarnOnceShowTheUnitsAndHoldThePeak) {
+  ASSERT_TRUE(Form().ValSettingBtn->isEnabled());
+  TConsultMainForm::ClickMenuItem(Form().ValSettingBtn);
+  TValueSettingWindow& window = *windows.valueSettingWindow;
+  ASSERT_TRUE(window.isVisible());
+  EXPECT_EQ(window.windowTitle(), "Value Setting");
+  const int coolant = ValueColumnOf("coolant");
+  window.HighBox(coolant)->setChecked(true);
+  window.HighEdit(coolant)->setValue(95);
+  window.PeakBox(coolant)->setChecked(true);
+  window.Form()->MphButton->setChecked(true);
+  window.Form()->FahrenheitButton->setChecked(true);
+  window.Form()->StockTyreEdit->setText("205/55R16");
+  window.Form()->FittedTyreEdit->setText("225/45R17");
+  window.Form()->TyreButton->click();
+  EXPECT_NEAR(window.Form()->FactorEdit->value(), 1.004, 0.0005);
+  window.Form()->OkButton->click();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(Form().Label3->text(), "Speed [mph]");
+  EXPECT_EQ(Form().Label1->text(), "Coolant Temp [deg F]");
+
+  const size_t linesBefore = StatusLines().size();
+  SampleRecord sample;
+  sample[7] = 50;  // 100 km/h by the register
+  for (int i = 0; i < 100; ++i) {  // hovering at the limit: 95, 96, 95, 96 ...
+    sample[5] = static_cast<uint8_t>(145 + i % 2);
+    Show(sample);
+  }
+  const std::vector<std::string> lines = StatusLines();
+  ASSERT_EQ(lines.size(), linesBefore + 1);
+  EXPECT_EQ(lines.back(), "Warning: Coolant Temp [deg F] 205 above 203");
+  EXPECT_EQ(Form().Label1_->text(), "205");  // 96 deg C, the last shown
+  EXPECT_EQ(Form().Label3_->text(), QString::number(std::lround(100 * 1.004 / 1.609344)));
+  EXPECT_TRUE(Form().Label1_->styleSheet().endsWith("color: red;"));
+  EXPECT_EQ(Form().ProgressBar1->MarkText(), "max 205");
+  sample[5] = 100;  // 50 deg C: back
+  Show(sample);
+  EXPECT_FALSE(Form().Label1_->styleSheet().contains("red"));
+
+  // Kept in the settings file, in a section of its own, at close.
+  Main().close();
+  const std::string written = ReadSettings();
+  EXPECT_NE(written.find("[Value Setting]\n"), std::string::npos);
+  EXPECT_NE(written.find("coolantHigh=95\n"), std::string::npos);
+  EXPECT_NE(written.find("SpeedUnit=mph\n"), std::string::npos);
 }
 
 TEST_F(LiveDisplayTest, BankBitsLightTheirOwnIndicatorsOnly) {

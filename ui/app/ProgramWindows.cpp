@@ -20,6 +20,10 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   main->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
                             windows.aboutBox.get(), windows.helpWindow.get());
 
+  windows.valueSettingWindow =
+      std::make_unique<TValueSettingWindow>([main](const ValueSettings& settings) { main->ApplyValueSettings(settings); });
+  main->SetValueSettingWindow(windows.valueSettingWindow.get());
+
   // The ECU Control menu's windows report to the main window's status list.
   windows.selfDiagnosisWindow = std::make_unique<TSelfDiagnosisWindow>(
       session, context.dialogs, [main](const CommandOutcome& outcome) { main->ShowOutcome(outcome); });

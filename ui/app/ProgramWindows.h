@@ -14,6 +14,7 @@
 #include "ui/dialogs/Comset.h"
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
+#include "ui/dialogs/ValueSettingWindow.h"
 #include "ui/ecu/ActiveTestWindow.h"
 #include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/Consultmain.h"
@@ -33,6 +34,7 @@ struct ProgramWindows {
     helpWindow = std::move(other.helpWindow);
     selfDiagnosisWindow = std::move(other.selfDiagnosisWindow);
     activeTestWindow = std::move(other.activeTestWindow);
+    valueSettingWindow = std::move(other.valueSettingWindow);
     recording = std::move(other.recording);
     recordingWatch = std::move(other.recordingWatch);
     tools = std::move(other.tools);
@@ -47,6 +49,7 @@ struct ProgramWindows {
     recordingWatch.reset();
     tools.clear();
     recording.reset();
+    valueSettingWindow.reset();
     activeTestWindow.reset();
     selfDiagnosisWindow.reset();
     helpWindow.reset();
@@ -71,6 +74,7 @@ struct ProgramWindows {
   std::unique_ptr<THelpWindow> helpWindow;
   std::unique_ptr<TSelfDiagnosisWindow> selfDiagnosisWindow;
   std::unique_ptr<TActiveTestWindow> activeTestWindow;
+  std::unique_ptr<TValueSettingWindow> valueSettingWindow;
   std::unique_ptr<RecordingModel> recording;
   std::unique_ptr<RecordingWatch> recordingWatch;
   std::vector<std::unique_ptr<ToolWindow>> tools;

@@ -13,12 +13,14 @@
 #include "control/IniFile.h"
 #include "control/RecordingFiles.h"
 #include "control/Recovery.h"
+#include "control/ValueSettingsFile.h"
 #include "data/Escape.h"
 #include "ui/dialogs/AboutBox.h"
 #include "ui/dialogs/Comset.h"
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/dialogs/ValueSettingWindow.h"
 #include "ui/ecu/ActiveTestWindow.h"
 #include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/DisplayTimer.h"
@@ -69,6 +71,20 @@ void TConsultMainForm::SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg
   helpWindow_ = helpWindow;
 }
 
+void TConsultMainForm::SetValueSettingWindow(TValueSettingWindow* window) {
+  valueSetting_ = window;
+  ui_->ValSettingBtn->setEnabled(window != nullptr);
+}
+
+void TConsultMainForm::ApplyValueSettings(const ValueSettings& settings) {
+  display_->SetValueSettings(settings);
+  ShowSample();
+}
+
+void TConsultMainForm::ValSettingBtnClick() {
+  if (valueSetting_ != nullptr) valueSetting_->ShowWindow(display_->Settings());
+}
+
 void TConsultMainForm::SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis, TActiveTestWindow* activeTest) {
   selfDiagnosis_ = selfDiagnosis;
   activeTest_ = activeTest;
@@ -104,6 +120,7 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.ECUAutoSearch, &QAction::triggered, this, &TConsultMainForm::ECUAutoSearchClick);
   connect(f.SelfDiagnosis1, &QAction::triggered, this, &TConsultMainForm::SelfDiagnosis1Click);
   connect(f.ActiveTest1, &QAction::triggered, this, &TConsultMainForm::ActiveTest1Click);
+  connect(f.ValSettingBtn, &QAction::triggered, this, &TConsultMainForm::ValSettingBtnClick);
   connect(f.HowtoUseHelp1, &QAction::triggered, this, &TConsultMainForm::HowtoUseHelp1Click);
   connect(f.About1, &QAction::triggered, this, &TConsultMainForm::About1Click);
   connect(f.AutoSearchBtn, &QPushButton::clicked, this, &TConsultMainForm::AutoSearchBtnClick);
@@ -183,6 +200,7 @@ void TConsultMainForm::ReadSettings() {
   move(ini.ReadInteger("Environment", "MainWindowLeft", 0),
        ini.ReadInteger("Environment", "MainWindowTop", 0));
   ui_->ECUAutoSearch->setChecked(ini.ReadInteger("SET", "ECUAutoSearch", 0) != 0);
+  display_->SetValueSettings(ReadValueSettings(ini));
   // In this order, so the last non-zero key wins.
   if (ini.ReadInteger("SET", "min", 0) != 0) ClickMenuItem(ui_->Time_min);
   if (ini.ReadInteger("SET", "sec", 0) != 0) ClickMenuItem(ui_->Time_sec);
@@ -233,6 +251,9 @@ void TConsultMainForm::SaveSettings() {
   ini.WriteInteger("Environment", "COMWindowTop", com.y());
   ini.WriteInteger("SET", "com_no", SelectedPort());
   ini.WriteInteger("SET", "ECUAutoSearch", ui_->ECUAutoSearch->isChecked() ? 1 : 0);
+  // A file that never had value settings gets none while they are the defaults.
+  if (!(display_->Settings() == ValueSettings{}) || ini.KeyExists(kValueSettingSection, "SpeedUnit"))
+    WriteValueSettings(ini, display_->Settings());
   ini.WriteInteger("SET", "min", ui_->Time_min->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "sec", ui_->Time_sec->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "msec", ui_->Time_msec->isChecked() ? 1 : 0);
@@ -425,6 +446,7 @@ void TConsultMainForm::StartButtonClick() {
   const CommandOutcome outcome = session_.Start();
   // Declined (an unsaved recording the user keeps): nothing changed.
   if (!outcome.done && outcome.lines.empty()) return;
+  if (outcome.done) display_->StartAgain();  // peaks and warnings of this run
   ShowOutcome(outcome);
 }
 
@@ -438,7 +460,11 @@ void TConsultMainForm::DataShowTimerTimer() {
   emit DisplayTicked();
 }
 
-void TConsultMainForm::ShowSample() { display_->Show(session_.Recording().current); }
+void TConsultMainForm::ShowSample() {
+  std::vector<std::string> warnings;
+  display_->Show(session_.Recording().current, warnings);
+  for (const std::string& line : warnings) AddStatusLine(line);
+}
 
 void TConsultMainForm::PlayPositionBarScroll(ScrollCode scrollCode) {
   if (scrollCode == ScrollCode::Track) session_.BeginDrag();

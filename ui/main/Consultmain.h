@@ -27,6 +27,8 @@ class TAboutBox;
 class THelpWindow;
 class TSelfDiagnosisWindow;
 class TActiveTestWindow;
+class TValueSettingWindow;
+struct ValueSettings;
 class ToolWindow;
 class UserDialogs;
 
@@ -50,6 +52,9 @@ class TConsultMainForm : public QMainWindow {
   const std::string& SettingsFilePath() const { return context_.settingsPath; }
   void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
                            THelpWindow* helpWindow);
+  // Setting > Value Setting's window; the settings it applies.
+  void SetValueSettingWindow(TValueSettingWindow* window);
+  void ApplyValueSettings(const ValueSettings& settings);
   // The windows of the ECU Control menu's own commands.
   void SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis, TActiveTestWindow* activeTest);
   // The Tool menu: each window's item (the form's item of that caption, or
@@ -107,6 +112,7 @@ class TConsultMainForm : public QMainWindow {
   void ECUNoCheckClick();
   void SelfDiagnosis1Click();
   void ActiveTest1Click();
+  void ValSettingBtnClick();
   void ECUAutoSearchClick();
   void AutoSearchBtnClick();
   void AutoSearchTimerTimer();
@@ -146,5 +152,6 @@ class TConsultMainForm : public QMainWindow {
   THelpWindow* helpWindow_ = nullptr;
   TSelfDiagnosisWindow* selfDiagnosis_ = nullptr;
   TActiveTestWindow* activeTest_ = nullptr;
+  TValueSettingWindow* valueSetting_ = nullptr;
   std::vector<ToolWindow*> tools_;
 };

@@ -7,8 +7,10 @@
 #include <QRadioButton>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "ui/widgets/ValueBar.h"
 #include "ui_Consultmain.h"
 
 namespace {
@@ -35,15 +37,27 @@ LiveDisplay::LiveDisplay(QWidget& window, Ui::ConsultMainForm& form) {
   for (int n = 0; n < kValueCount; ++n) {
     const QString row = QString::number(n + 1);
     const ValueColumn& column = ColumnByKey(kDisplayRowKeys[n]);
-    rows_[static_cast<size_t>(n)] =
-        ValueRow{&column, window.findChild<QLabel*>("Label" + row + "_"),
-                 window.findChild<QProgressBar*>("ProgressBar" + row)};
+    ValueRow& r = rows_[static_cast<size_t>(n)];
+    r.column = &column;
+    r.index = static_cast<int>(&column - kValueColumns.data());
+    r.caption = window.findChild<QLabel*>("Label" + row);
+    r.valueLabel = window.findChild<QLabel*>("Label" + row + "_");
+    r.bar = window.findChild<ValueBar*>("ProgressBar" + row);
+    r.labelStyle = r.valueLabel->styleSheet();
+    r.barPalette = r.bar->palette();
+    // A right-click on a bar lets its peak go; the next sample starts it again.
+    const int index = r.index;
+    ValueBar* bar = r.bar;
+    QObject::connect(bar, &ValueBar::MarkClearRequested, bar, [this, index, bar] {
+      peaks_.Reset(index);
+      bar->SetMark(false);
+    });
     // Each number paints its own background (and so does each bar): a new
     // value repaints it alone, not the frame and the window behind it too.
     QLabel* number = rows_[static_cast<size_t>(n)].valueLabel;
     number->setBackgroundRole(QPalette::Window);
     number->setAutoFillBackground(true);
-    window.findChild<QLabel*>("Label" + row)->setText(column.caption);
+    r.caption->setText(column.caption);
   }
   for (int b = 0; b < kBankCount; ++b) {
     const BitBank& bank = kBitBanks[static_cast<size_t>(b)];
@@ -68,34 +82,47 @@ void LiveDisplay::Clear() {
   }
 }
 
-void LiveDisplay::Show(const SampleCell& cell) {
+void LiveDisplay::SetValueSettings(const ValueSettings& settings) {
+  settings_ = settings;
+  for (ValueRow& row : rows_) {
+    row.caption->setText(QString::fromStdString(ShownCaption(row.index, settings_)));
+    row.shown = false;  // shown again in the units now chosen
+    if (!settings_.limits[static_cast<size_t>(row.index)].peakHold) row.bar->SetMark(false);
+  }
+  anyShown_ = false;
+}
+
+void LiveDisplay::StartAgain() {
+  peaks_.Reset();
+  watch_.Reset();
+  for (ValueRow& row : rows_) {
+    row.bar->SetMark(false);
+    ShowWarning(row);
+  }
+}
+
+void LiveDisplay::Show(const SampleCell& cell, std::vector<std::string>& warnings) {
   uint32_t version = 0;
   const SampleRecord sample = cell.Load(version);
   if (anyShown_ && version == shownVersion_) return;  // nothing new since
   anyShown_ = true;
   shownVersion_ = version;
+  std::array<int32_t, kValueCount> values{};
+  std::array<int32_t, kValueCount> maxima{};
+  std::array<int32_t, kValueCount> minima{};
+  for (const ValueRow& row : rows_) {
+    const size_t i = static_cast<size_t>(row.index);
+    values[i] = ConvertValue(*row.column, sample, maxima[i], minima[i]);
+  }
+  std::vector<WarningWatch::Crossing> crossed;
+  watch_.Feed(values, settings_, crossed);
+  for (const WarningWatch::Crossing& crossing : crossed) warnings.push_back(WarningLine(crossing, settings_));
+  peaks_.Feed(values);
   for (ValueRow& row : rows_) {
-    int32_t max = 0;
-    int32_t min = 0;
-    const int32_t value = ConvertValue(*row.column, sample, max, min);
-    // Compared with what the label shows, not with the bar: a bar pinned at
-    // its end by an out-of-range value equals its maximum, and a later value
-    // of exactly that maximum would leave the old number standing.
-    if (row.shown && value == row.lastShown) continue;
-    row.shown = true;
-    row.lastShown = value;
-    row.valueLabel->setText(QString::number(value));
-    // A progress bar repaints at once when its value changes, outside the
-    // one repaint of the window that follows this show; held, it only asks
-    // for its part of that repaint.
-    row.bar->setUpdatesEnabled(false);
-    // A row's range is the same at every value: set once, it stays.
-    if (row.bar->maximum() != max) row.bar->setMaximum(max);
-    if (row.bar->minimum() != min) row.bar->setMinimum(min);
-    // A progress bar ignores a value outside its range; the bar this display
-    // was designed for pins it at the end instead, and so does this one.
-    row.bar->setValue(std::clamp(value, min, max));
-    row.bar->setUpdatesEnabled(true);
+    const size_t i = static_cast<size_t>(row.index);
+    ShowRow(row, values[i], maxima[i], minima[i]);
+    ShowWarning(row);
+    if (settings_.limits[i].peakHold) ShowPeak(row);
   }
   for (int b = 0; b < kBankCount; ++b) {
     const BitBank& bank = kBitBanks[static_cast<size_t>(b)];
@@ -111,4 +138,47 @@ void LiveDisplay::Show(const SampleCell& cell) {
     previous = byte;
   }
   hexShown_ = true;
+}
+
+void LiveDisplay::ShowRow(ValueRow& row, int32_t value, int32_t max, int32_t min) {
+  // Compared with what the label shows, not with the bar: a bar pinned at
+  // its end by an out-of-range value equals its maximum, and a later value
+  // of exactly that maximum would leave the old number standing.
+  if (row.shown && value == row.lastShown) return;
+  row.shown = true;
+  row.lastShown = value;
+  // In the units chosen; the table's own numbers where they agree.
+  auto shown = [&](int32_t v) {
+    return static_cast<int32_t>(std::lround(ShownValue(row.index, v, settings_)));
+  };
+  row.valueLabel->setText(QString::number(shown(value)));
+  // A progress bar repaints at once when its value changes, outside the
+  // one repaint of the window that follows this show; held, it only asks
+  // for its part of that repaint.
+  row.bar->setUpdatesEnabled(false);
+  // A row's range is the same at every value: set once, it stays.
+  if (row.bar->maximum() != shown(max)) row.bar->setMaximum(shown(max));
+  if (row.bar->minimum() != shown(min)) row.bar->setMinimum(shown(min));
+  // A progress bar ignores a value outside its range; the bar this display
+  // was designed for pins it at the end instead, and so does this one.
+  row.bar->setValue(std::clamp(shown(value), shown(min), shown(max)));
+  row.bar->setUpdatesEnabled(true);
+}
+
+void LiveDisplay::ShowPeak(ValueRow& row) {
+  if (!peaks_.Has(row.index)) return;
+  const int32_t peak = static_cast<int32_t>(std::lround(ShownValue(row.index, peaks_.Peak(row.index), settings_)));
+  row.bar->SetMark(true, peak, QString("max %1").arg(peak));
+}
+
+void LiveDisplay::ShowWarning(ValueRow& row) {
+  const size_t i = static_cast<size_t>(row.index);
+  const bool warning = watch_.Warning(row.index);
+  if (warning == warned_[i]) return;
+  warned_[i] = warning;
+  // The number's colour comes from its style sheet; the last colour given wins.
+  row.valueLabel->setStyleSheet(warning ? row.labelStyle + " color: red;" : row.labelStyle);
+  QPalette bar = row.barPalette;
+  if (warning) bar.setColor(QPalette::Highlight, Qt::red);
+  row.bar->setPalette(bar);
 }

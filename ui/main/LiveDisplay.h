@@ -4,9 +4,15 @@
 // change is not touched, and a sample already shown costs nothing.
 #pragma once
 
+#include <QPalette>
+#include <QString>
+
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "analysis/ValueSettings.h"
 #include "data/SampleCell.h"
 
 namespace Ui {
@@ -17,6 +23,7 @@ class QLineEdit;
 class QProgressBar;
 class QRadioButton;
 class QWidget;
+class ValueBar;
 
 class LiveDisplay {
  public:
@@ -26,14 +33,32 @@ class LiveDisplay {
 
   // Every value label reads "-" until its row first shows a value.
   void Clear();
-  // Shows the sample in the cell, unless it is the one shown last.
-  void Show(const SampleCell& cell);
+  // Shows the sample in the cell, unless it is the one shown last. A value
+  // that crosses one of its limits turns its row red (and back when it
+  // returns) and adds its warning line to warnings.
+  void Show(const SampleCell& cell, std::vector<std::string>& warnings);
+  void Show(const SampleCell& cell) {
+    std::vector<std::string> ignored;
+    Show(cell, ignored);
+  }
+
+  // The units, limits and peak hold from now on; every row is shown again.
+  void SetValueSettings(const ValueSettings& settings);
+  const ValueSettings& Settings() const { return settings_; }
+  // A Start: the peaks held start again, and so do the warnings.
+  void StartAgain();
+  // Whether a row warns now (for tests).
+  bool Warning(int column) const { return watch_.Warning(column); }
 
  private:
   struct ValueRow {
-    const ValueColumn* column;
-    QLabel* valueLabel;
-    QProgressBar* bar;
+    const ValueColumn* column = nullptr;
+    int index = 0;  // in kValueColumns
+    QLabel* caption = nullptr;
+    QLabel* valueLabel = nullptr;
+    ValueBar* bar = nullptr;
+    QString labelStyle;  // as designed, for a row back from a warning
+    QPalette barPalette;
     // The value the label shows; none while it shows "-".
     bool shown = false;
     int32_t lastShown = 0;
@@ -43,7 +68,15 @@ class LiveDisplay {
     QRadioButton* mark;
   };
 
+  void ShowRow(ValueRow& row, int32_t value, int32_t max, int32_t min);
+  void ShowPeak(ValueRow& row);
+  void ShowWarning(ValueRow& row);
+
   std::array<ValueRow, kValueCount> rows_{};
+  ValueSettings settings_;
+  WarningWatch watch_;
+  PeakHold peaks_;
+  std::array<bool, kValueCount> warned_{};  // the row is shown red
   std::array<Indicator, kBitCount> indicators_{};
   std::array<QLineEdit*, kBankCount> hexFields_{};
   std::array<uint8_t, kBankCount> previousBankBytes_{};

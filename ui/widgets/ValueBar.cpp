@@ -1,5 +1,7 @@
 #include "ui/widgets/ValueBar.h"
 
+#include <QMouseEvent>
+
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
@@ -130,6 +132,7 @@ void ValueBar::paintEvent(QPaintEvent* event) {
                      !(option.minimum == 0 && option.maximum == 0) && autoFillBackground();
   if (!plain) {
     QProgressBar::paintEvent(event);
+    PaintMark();
     return;
   }
   const qint64 key = LookKey(*this, option);
@@ -159,7 +162,40 @@ void ValueBar::paintEvent(QPaintEvent* event) {
              })) {
     painter.end();
     QProgressBar::paintEvent(event);
+    PaintMark();
     return;
   }
+  painter.end();
   lastComposed_ = true;
+  PaintMark();
+}
+
+void ValueBar::SetMark(bool on, int value, const QString& text) {
+  if (on == markOn_ && value == markValue_ && text == markText_) return;
+  markOn_ = on;
+  markValue_ = value;
+  markText_ = text;
+  update();
+}
+
+void ValueBar::PaintMark() {
+  if (!markOn_) return;
+  const qint64 total = std::max<qint64>(1, qint64(maximum()) - minimum());
+  const qint64 at = std::clamp<qint64>(qint64(markValue_) - minimum(), 0, total);
+  const int x = static_cast<int>(1 + at * (width() - 3) / total);
+  QPainter painter(this);
+  painter.fillRect(QRect(x, 1, 2, height() - 2), palette().color(QPalette::WindowText));
+  QFont small = font();
+  small.setPointSizeF(small.pointSizeF() * 0.8);
+  painter.setFont(small);
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(rect().adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter, markText_);
+}
+
+void ValueBar::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton && markOn_) {
+    emit MarkClearRequested();
+    return;
+  }
+  QProgressBar::mousePressEvent(event);
 }

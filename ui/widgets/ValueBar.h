@@ -25,8 +25,19 @@ class ValueBar : public QProgressBar {
   // Whether the last paint was put together from the pictures (for tests).
   bool LastPaintComposed() const { return lastComposed_; }
 
+  // A mark at a value of the bar's range with a short text beside it (the
+  // peak held), drawn over the bar; none when off.
+  void SetMark(bool on, int value = 0, const QString& text = QString());
+  bool HasMark() const { return markOn_; }
+  QString MarkText() const { return markText_; }
+
+ signals:
+  // The user asked the mark away (a right-click on the bar).
+  void MarkClearRequested();
+
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   // The pictures of one look: the bar's size, style, palette and state.
@@ -47,6 +58,11 @@ class ValueBar : public QProgressBar {
   bool Compose(int chunkWidth, const std::function<void(const QImage&, int, int, int)>& put) const;
   void Prepare(const QStyleOptionProgressBar& option, qint64 key);
 
+  void PaintMark();
+
   Pictures pictures_;
   bool lastComposed_ = false;
+  bool markOn_ = false;
+  int markValue_ = 0;
+  QString markText_;
 };
