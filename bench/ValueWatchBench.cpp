@@ -1,0 +1,55 @@
+// What warnings and peak hold add to each sample the display shows: every
+// limit of every value switched on, peak hold on all twelve, fed with the
+// values of a recorded-like drive whose coolant hovers at its limit.
+//
+//   torvane_bench_value_watch --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <vector>
+
+#include "analysis/ValueSettings.h"
+
+namespace {
+
+std::vector<std::array<int32_t, kValueCount>> Drive() {
+  std::vector<std::array<int32_t, kValueCount>> samples(4096);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    for (int c = 0; c < kValueCount; ++c) {
+      const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+      const int32_t span = column.rangeMax - column.rangeMin;
+      samples[i][static_cast<size_t>(c)] = column.rangeMin + static_cast<int32_t>((i * 37 + c * 101) % span);
+    }
+    samples[i][static_cast<size_t>(ValueColumnOf("coolant"))] = 95 + static_cast<int32_t>(i % 2);
+  }
+  return samples;
+}
+
+void WarningsAndPeaks(benchmark::State& state) {
+  ValueSettings settings;
+  for (int c = 0; c < kValueCount; ++c) {
+    ValueLimit& limit = settings.limits[static_cast<size_t>(c)];
+    const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+    limit = ValueLimit{true, column.rangeMin + (column.rangeMax - column.rangeMin) / 10, true,
+                       column.rangeMax - (column.rangeMax - column.rangeMin) / 10, true};
+  }
+  settings.limits[static_cast<size_t>(ValueColumnOf("coolant"))].high = 95;
+  const auto samples = Drive();
+  WarningWatch watch;
+  PeakHold peaks;
+  std::vector<WarningWatch::Crossing> crossed;
+  size_t i = 0;
+  for (auto _ : state) {
+    crossed.clear();
+    const auto& values = samples[i++ % samples.size()];
+    watch.Feed(values, settings, crossed);
+    peaks.Feed(values);
+    benchmark::DoNotOptimize(crossed.data());
+    benchmark::DoNotOptimize(peaks.Peak(0));
+  }
+}
+BENCHMARK(WarningsAndPeaks);
+
+}  // namespace
+
+BENCHMARK_MAIN();
