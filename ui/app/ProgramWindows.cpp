@@ -3,6 +3,7 @@
 #include "ui/tools/PowerMeterWindow.h"
 #include "ui/tools/RunCheckWindow.h"
 #include "ui/tools/SubWindow.h"
+#include "ui_Consultmain.h"
 
 ProgramWindows CreateProgramWindows(Session& session, const WindowContext& context) {
   // The pictures live in the window library, which is linked statically:
@@ -20,18 +21,29 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   main->SetSecondaryWindows(windows.comSetForm.get(), windows.exportDlg.get(),
                             windows.aboutBox.get(), windows.helpWindow.get());
 
+  // The windows of the Setting and ECU Control menus' own commands: each
+  // menu item shows its window, which acts only while the session allows.
+  Ui::ConsultMainForm& form = *main->Form();
+  auto report = [main](const CommandOutcome& outcome) { main->ShowOutcome(outcome); };
   windows.valueSettingWindow =
       std::make_unique<TValueSettingWindow>([main](const ValueSettings& settings) { main->ApplyValueSettings(settings); });
-  main->SetValueSettingWindow(windows.valueSettingWindow.get());
-
-  // The ECU Control menu's windows report to the main window's status list.
-  windows.selfDiagnosisWindow = std::make_unique<TSelfDiagnosisWindow>(
-      session, context.dialogs, [main](const CommandOutcome& outcome) { main->ShowOutcome(outcome); });
-  QObject::connect(windows.selfDiagnosisWindow.get(), &TSelfDiagnosisWindow::EcuNumberRead, main,
-                   &TConsultMainForm::ShowEcuNumber);
-  windows.activeTestWindow = std::make_unique<TActiveTestWindow>(
-      session, context.dialogs, [main](const CommandOutcome& outcome) { main->ShowOutcome(outcome); });
-  main->SetEcuWindows(windows.selfDiagnosisWindow.get(), windows.activeTestWindow.get());
+  windows.selfDiagnosisWindow = std::make_unique<TSelfDiagnosisWindow>(session, context.dialogs, report);
+  windows.activeTestWindow = std::make_unique<TActiveTestWindow>(session, context.dialogs, report);
+  TValueSettingWindow* valueSetting = windows.valueSettingWindow.get();
+  TSelfDiagnosisWindow* selfDiagnosis = windows.selfDiagnosisWindow.get();
+  TActiveTestWindow* activeTest = windows.activeTestWindow.get();
+  form.ValSettingBtn->setEnabled(true);
+  QObject::connect(form.ValSettingBtn, &QAction::triggered, valueSetting,
+                   [main, valueSetting] { valueSetting->ShowWindow(main->ShownValueSettings()); });
+  QObject::connect(form.SelfDiagnosis1, &QAction::triggered, selfDiagnosis, &TSelfDiagnosisWindow::ShowWindow);
+  QObject::connect(form.ActiveTest1, &QAction::triggered, activeTest, &TActiveTestWindow::ShowWindow);
+  QObject::connect(selfDiagnosis, &TSelfDiagnosisWindow::EcuNumberRead, main, &TConsultMainForm::ShowEcuNumber);
+  auto follow = [selfDiagnosis, activeTest](const EnabledCommands& e) {
+    selfDiagnosis->SetAllowed(e.selfDiagnosis);
+    activeTest->SetAllowed(e.applyTest);
+  };
+  QObject::connect(main, &TConsultMainForm::CommandsEnabled, selfDiagnosis, follow);
+  follow(session.Enabled());
 
   // The Tool menu, in its order: a new tool window is one more line here.
   windows.recording = std::make_unique<RecordingModel>(session);

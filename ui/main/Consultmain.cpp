@@ -20,9 +20,6 @@
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
 #include "ui/dialogs/UserDialogs.h"
-#include "ui/dialogs/ValueSettingWindow.h"
-#include "ui/ecu/ActiveTestWindow.h"
-#include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/DisplayTimer.h"
 #include "ui/main/LiveDisplay.h"
 #include "ui/main/RecorderBridge.h"
@@ -71,24 +68,11 @@ void TConsultMainForm::SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg
   helpWindow_ = helpWindow;
 }
 
-void TConsultMainForm::SetValueSettingWindow(TValueSettingWindow* window) {
-  valueSetting_ = window;
-  ui_->ValSettingBtn->setEnabled(window != nullptr);
-}
+const ValueSettings& TConsultMainForm::ShownValueSettings() const { return display_->Settings(); }
 
 void TConsultMainForm::ApplyValueSettings(const ValueSettings& settings) {
   display_->SetValueSettings(settings);
   ShowSample();
-}
-
-void TConsultMainForm::ValSettingBtnClick() {
-  if (valueSetting_ != nullptr) valueSetting_->ShowWindow(display_->Settings());
-}
-
-void TConsultMainForm::SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis, TActiveTestWindow* activeTest) {
-  selfDiagnosis_ = selfDiagnosis;
-  activeTest_ = activeTest;
-  ApplyEnabled();
 }
 
 void TConsultMainForm::SetToolWindows(const std::vector<ToolWindow*>& tools) {
@@ -118,9 +102,6 @@ void TConsultMainForm::ConnectHandlers() {
   connect(f.ECUInit, &QAction::triggered, this, &TConsultMainForm::ECUInitClick);
   connect(f.ECUNoCheck, &QAction::triggered, this, &TConsultMainForm::ECUNoCheckClick);
   connect(f.ECUAutoSearch, &QAction::triggered, this, &TConsultMainForm::ECUAutoSearchClick);
-  connect(f.SelfDiagnosis1, &QAction::triggered, this, &TConsultMainForm::SelfDiagnosis1Click);
-  connect(f.ActiveTest1, &QAction::triggered, this, &TConsultMainForm::ActiveTest1Click);
-  connect(f.ValSettingBtn, &QAction::triggered, this, &TConsultMainForm::ValSettingBtnClick);
   connect(f.HowtoUseHelp1, &QAction::triggered, this, &TConsultMainForm::HowtoUseHelp1Click);
   connect(f.About1, &QAction::triggered, this, &TConsultMainForm::About1Click);
   connect(f.AutoSearchBtn, &QPushButton::clicked, this, &TConsultMainForm::AutoSearchBtnClick);
@@ -167,9 +148,8 @@ void TConsultMainForm::ApplyEnabled() {
   f.ECUInit->setEnabled(e.ecuInit);
   f.ECUNoCheck->setEnabled(e.ecuNoCheck);
   f.SelfDiagnosis1->setEnabled(e.selfDiagnosis);
-  if (selfDiagnosis_ != nullptr) selfDiagnosis_->SetAllowed(e.selfDiagnosis);
   f.ActiveTest1->setEnabled(e.activeTest);
-  if (activeTest_ != nullptr) activeTest_->SetAllowed(e.applyTest);
+  emit CommandsEnabled(e);
   f.StartButton->setEnabled(e.start);
   f.StopButton->setEnabled(e.stop);
   f.CableStatus->setEnabled(e.cableLamp);
@@ -405,14 +385,6 @@ void TConsultMainForm::ECUNoCheckClick() {
 }
 
 void TConsultMainForm::ShowEcuNumber(const QString& number) { ui_->ECUNoIng->setText(number); }
-
-void TConsultMainForm::SelfDiagnosis1Click() {
-  if (selfDiagnosis_ != nullptr) selfDiagnosis_->ShowWindow();
-}
-
-void TConsultMainForm::ActiveTest1Click() {
-  if (activeTest_ != nullptr) activeTest_->ShowWindow();
-}
 
 void TConsultMainForm::ECUAutoSearchClick() {
   // Qt has already flipped the tick when this runs: unticked now means it

@@ -25,9 +25,6 @@ class TCom_set_Form;
 class TExportDlg;
 class TAboutBox;
 class THelpWindow;
-class TSelfDiagnosisWindow;
-class TActiveTestWindow;
-class TValueSettingWindow;
 struct ValueSettings;
 class ToolWindow;
 class UserDialogs;
@@ -52,11 +49,9 @@ class TConsultMainForm : public QMainWindow {
   const std::string& SettingsFilePath() const { return context_.settingsPath; }
   void SetSecondaryWindows(TCom_set_Form* comSetForm, TExportDlg* exportDlg, TAboutBox* aboutBox,
                            THelpWindow* helpWindow);
-  // Setting > Value Setting's window; the settings it applies.
-  void SetValueSettingWindow(TValueSettingWindow* window);
+  // The settings Setting > Value Setting applies, and those shown now.
   void ApplyValueSettings(const ValueSettings& settings);
-  // The windows of the ECU Control menu's own commands.
-  void SetEcuWindows(TSelfDiagnosisWindow* selfDiagnosis, TActiveTestWindow* activeTest);
+  const ValueSettings& ShownValueSettings() const;
   // The Tool menu: each window's item (the form's item of that caption, or
   // a new one) shows it, and each keeps its settings with the program's.
   void SetToolWindows(const std::vector<ToolWindow*>& tools);
@@ -83,6 +78,9 @@ class TConsultMainForm : public QMainWindow {
   void Closed();
   // The display has shown the current sample.
   void DisplayTicked();
+  // The commands' enabled states changed: the windows of the ECU Control
+  // and Setting menus follow them.
+  void CommandsEnabled(const EnabledCommands& enabled);
 
  public slots:
   void FormCreate();
@@ -110,9 +108,6 @@ class TConsultMainForm : public QMainWindow {
   void ECUCloseClick();
   void ECUInitClick();
   void ECUNoCheckClick();
-  void SelfDiagnosis1Click();
-  void ActiveTest1Click();
-  void ValSettingBtnClick();
   void ECUAutoSearchClick();
   void AutoSearchBtnClick();
   void AutoSearchTimerTimer();
@@ -150,8 +145,5 @@ class TConsultMainForm : public QMainWindow {
   TExportDlg* exportDlg_ = nullptr;
   TAboutBox* aboutBox_ = nullptr;
   THelpWindow* helpWindow_ = nullptr;
-  TSelfDiagnosisWindow* selfDiagnosis_ = nullptr;
-  TActiveTestWindow* activeTest_ = nullptr;
-  TValueSettingWindow* valueSetting_ = nullptr;
   std::vector<ToolWindow*> tools_;
 };
