@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "UiTestSupport.h"
+#include "analysis/ValueSettings.h"
 #include "data/LogFile.h"
 #include "tools/ecusim/EcuSimulator.h"
 #include "ui_Consultmain.h"
@@ -189,6 +190,8 @@ TEST_F(FileCommandsTest, ExportOfAnEmptyMemoryWritesNothing) {
   EXPECT_TRUE(Main().isEnabled());
 }
 
+// Also with every value setting away from its default: the log file and
+// the CSV keep what the ECU sent, in the table's units.
 TEST_F(FileCommandsTest, ARecordingFromTheSimulatorSavedLoadedAndExportedMatchesTheCli) {
   EcuSimulator simulator(EcuSimulatorOptions{});
   ASSERT_TRUE(simulator.Start());
@@ -200,11 +203,20 @@ TEST_F(FileCommandsTest, ARecordingFromTheSimulatorSavedLoadedAndExportedMatches
   ASSERT_TRUE(WaitForEvents([&] { return State().recordCount.load() >= 100; }));
   Form().StopButton->click();
   const uint32_t count = State().recordCount.load();
+  dialogs.fileNames = {QString::fromStdString(File("plain"))};
+  Click(Form().SaveAs);
+  ValueSettings odd;
+  for (ValueLimit& limit : odd.limits) limit = ValueLimit{true, 1, true, 2, true};
+  odd.speedUnit = SpeedUnit::kMph;
+  odd.temperatureUnit = TemperatureUnit::kFahrenheit;
+  odd.speedFactor = 1.3;
+  Main().ApplyValueSettings(odd);
 
   dialogs.fileNames = {QString::fromStdString(File("drive")),
                        QString::fromStdString(File("drive.eld")),
                        QString::fromStdString(File("window.csv"))};
   Click(Form().SaveAs);
+  EXPECT_EQ(ReadFileBytes(File("drive.eld")), ReadFileBytes(File("plain.eld")));
   Click(Form().FileOpen);  // saved: no question
   EXPECT_EQ(StatusLines().back(), "Load Log File OK");
   Click(Form().ExporttoExcelcsv);
