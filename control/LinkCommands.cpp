@@ -63,23 +63,9 @@ void StopLiveStream(StreamReceiver& receiver, ConsultSession& session) {
 }
 
 void WaitUntilQuiet(ConsultSession& session) {
-  using Clock = std::chrono::steady_clock;
-  // A frame takes about 21 ms at 9600 baud: 30 ms without a byte means the
-  // stream has ended; 150 ms of bytes after the stop byte means it was lost.
-  constexpr auto kQuiet = std::chrono::milliseconds(30);
-  constexpr auto kPatience = std::chrono::milliseconds(150);
+  // 150 ms of bytes after the stop byte means it was lost: once more.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const Clock::time_point sent = Clock::now();
-    Clock::time_point lastByte = sent;
-    while (Clock::now() - lastByte < kQuiet && Clock::now() - sent < kPatience) {
-      int32_t waiting = session.WaitInput(5);
-      if (waiting <= 0) continue;
-      uint8_t discard[1025];
-      if (waiting > 1024) waiting = 1024;
-      (void)session.Receive(discard, waiting);  // thrown away either way
-      lastByte = Clock::now();
-    }
-    if (Clock::now() - lastByte >= kQuiet) return;
+    if (session.DrainUntilQuiet(std::chrono::milliseconds(150))) return;
     (void)session.StopStream();
   }
 }

@@ -1,5 +1,6 @@
 #include "link/ConsultSession.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -212,45 +213,52 @@ void ConsultSession::InitReader() {
   initThreadEnded_.store(true);
 }
 
-Result ConsultSession::ReadReply(const uint8_t (&request)[2], ReplyFrame& reply) {
+// Sends the stop byte and a request, then hands what comes to take, a
+// read at a time, until take says it has what it wanted or the reader's
+// cycles are over; then ends the reply. True when take was satisfied.
+bool ConsultSession::Exchange(const uint8_t (&request)[2],
+                              const std::function<bool(const uint8_t*, int32_t)>& take) {
   // A lost request shows as no reply.
   (void)Purge();
   (void)Send(&kConsultStop, 1);
   (void)Send(request, 2);
+  bool satisfied = false;
   uint8_t buffer[kMaxReadPerCycle + 1];
-  for (int cycle = 0; cycle < kReaderCycles && !reply.Complete(); ++cycle) {
+  for (int cycle = 0; cycle < kReaderCycles && !satisfied; ++cycle) {
     int32_t n = Waiting();
     if (n > kMaxReadPerCycle) n = kMaxReadPerCycle;
     if (n > 0) {
       int32_t got = 0;
       // A failed read brings no bytes (got stays 0); the cycles go on.
       (void)Receive(buffer, n, &got);
-      reply.Feed(buffer, got);
+      satisfied = take(buffer, got);
     }
     SleepOneMs();
   }
-  EndReply();
-  return reply.Complete() ? kOk : kFailed;
+  // An ECU that repeats its reply sends it once more after the stop byte,
+  // then CF; one that sent it once is quiet already.
+  (void)Send(&kConsultStop, 1);
+  (void)DrainUntilQuiet(std::chrono::milliseconds(300));
+  return satisfied;
 }
 
-void ConsultSession::EndReply() {
+bool ConsultSession::DrainUntilQuiet(std::chrono::milliseconds patience) {
   using Clock = std::chrono::steady_clock;
-  // An ECU that repeats its reply sends it once more after the stop byte,
-  // then CF; one that sent it once is quiet already. A frame takes some
-  // 21 ms at 9600 baud: 30 ms without a byte means the reply has ended.
+  // A frame takes some 21 ms at 9600 baud: 30 ms without a byte means the
+  // ECU has stopped sending.
   constexpr auto kQuiet = std::chrono::milliseconds(30);
-  constexpr auto kPatience = std::chrono::milliseconds(300);
-  (void)Send(&kConsultStop, 1);
-  const Clock::time_point sent = Clock::now();
-  Clock::time_point lastByte = sent;
+  const Clock::time_point began = Clock::now();
+  Clock::time_point lastByte = began;
   uint8_t discard[kMaxReadPerCycle + 1];
-  while (Clock::now() - lastByte < kQuiet && Clock::now() - sent < kPatience) {
+  while (Clock::now() - lastByte < kQuiet) {
+    if (Clock::now() - began >= patience) return false;
     int32_t waiting = WaitInput(5);
     if (waiting <= 0) continue;
     if (waiting > kMaxReadPerCycle) waiting = kMaxReadPerCycle;
-    (void)Receive(discard, waiting);
+    (void)Receive(discard, waiting);  // thrown away either way
     lastByte = Clock::now();
   }
+  return true;
 }
 
 Result ConsultSession::ReadEcuNumber(char* out) {
@@ -258,7 +266,10 @@ Result ConsultSession::ReadEcuNumber(char* out) {
   // Starts cleared on every call: bytes beyond a short frame read as 0,
   // never as what an earlier reply left.
   ReplyFrame reply;
-  (void)ReadReply(kConsultEcuNumberRequest, reply);
+  (void)Exchange(kConsultEcuNumberRequest, [&](const uint8_t* bytes, int32_t count) {
+    reply.Feed(bytes, count);
+    return reply.Complete();
+  });
   char number[6] = {};
   if (!reply.Number(number)) return kFailed;
   std::memcpy(out, number, 6);
@@ -269,7 +280,11 @@ Result ConsultSession::ReadFaultCodes(std::vector<FaultCode>& codes) {
   codes.clear();
   if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
   ReplyFrame reply;
-  if (ReadReply(kConsultFaultCodesRequest, reply) != kOk) return kFailed;
+  const bool replied = Exchange(kConsultFaultCodesRequest, [&](const uint8_t* bytes, int32_t count) {
+    reply.Feed(bytes, count);
+    return reply.Complete();
+  });
+  if (!replied) return kFailed;
   const std::span<const uint8_t> data = reply.Data();
   // A reply with an odd byte still lists every whole pair it holds.
   (void)DecodeFaultCodes(data.data(), data.size(), codes);
@@ -278,22 +293,9 @@ Result ConsultSession::ReadFaultCodes(std::vector<FaultCode>& codes) {
 
 Result ConsultSession::ClearFaultCodes() {
   if (portNumber.load() <= 0 || ecuFound.load() == 0) return kFailed;
-  (void)Purge();
-  (void)Send(&kConsultStop, 1);
-  (void)Send(kConsultClearCodesRequest, 2);
-  bool echoed = false;
-  uint8_t buffer[kMaxReadPerCycle + 1];
-  for (int cycle = 0; cycle < kReaderCycles && !echoed; ++cycle) {
-    int32_t n = Waiting();
-    if (n > kMaxReadPerCycle) n = kMaxReadPerCycle;
-    if (n > 0) {
-      int32_t got = 0;
-      (void)Receive(buffer, n, &got);
-      for (int32_t k = 0; k < got && !echoed; ++k) echoed = buffer[k] == kConsultClearCodesEcho;
-    }
-    SleepOneMs();
-  }
-  EndReply();
+  const bool echoed = Exchange(kConsultClearCodesRequest, [](const uint8_t* bytes, int32_t count) {
+    return std::find(bytes, bytes + count, kConsultClearCodesEcho) != bytes + count;
+  });
   return echoed ? kOk : kFailed;
 }
 

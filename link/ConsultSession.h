@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <cstdint>
 #include <span>
 #include <thread>
@@ -94,6 +96,10 @@ class ConsultSession {
   // Clears the stored codes: kOk when the ECU echoed the request.
   Result ClearFaultCodes();
   Result StopStream();
+  // Reads and drops what comes until the line has been quiet for 30 ms
+  // (the ECU has stopped sending); false when it still sends after
+  // patience.
+  bool DrainUntilQuiet(std::chrono::milliseconds patience);
   // The COM number of the first cable among the devices present, 0 when
   // none. Opens nothing and changes no state.
   int32_t FindCable() const;
@@ -108,13 +114,11 @@ class ConsultSession {
 
  private:
   void InitReader();
-  // Sends the stop byte and a request, and reads the reply frame within
-  // the reader's cycles; then ends the reply (some ECUs repeat it until
-  // they get the stop byte). kFailed without a complete frame.
-  Result ReadReply(const uint8_t (&request)[2], ReplyFrame& reply);
-  // Sends the stop byte and waits until the ECU has gone quiet, so that
-  // nothing of a reply is left for whoever reads the line next.
-  void EndReply();
+  // Sends the stop byte and a request and reads what comes until take is
+  // satisfied or the reader's cycles are over; then ends the reply (some
+  // ECUs repeat it until they get the stop byte), so that nothing of it is
+  // left for whoever reads the line next.
+  bool Exchange(const uint8_t (&request)[2], const std::function<bool(const uint8_t*, int32_t)>& take);
 
   SerialPort& port_;
   DeviceTree deviceTree_;  // interface thread only
