@@ -63,7 +63,8 @@ double WheelPowerW(const VehicleFigures& vehicle, double speedMS, double acceler
   return force * speedMS;
 }
 
-PullTracker::PullTracker(const VehicleFigures& vehicle) : vehicle_(vehicle) {}
+PullTracker::PullTracker(const VehicleFigures& vehicle, double speedFactor)
+    : vehicle_(vehicle), factor_(speedFactor) {}
 
 bool PullTracker::Fits(uint32_t index, int32_t speed, int32_t rpm) const {
   const Sample& previous = samples_.back();
@@ -94,8 +95,7 @@ bool PullTracker::Add(uint32_t index, const SampleRecord& record) {
     // A truncating register changes its reading at the moment the car
     // passes a step: rising to s, or falling below the reading it held.
     if (speed != previous.speed)
-      crossings_.push_back({index * kRecordPeriodS, static_cast<double>(std::max(speed, previous.speed)),
-                            samples_.size()});
+      crossings_.push_back({index * kRecordPeriodS, std::max(speed, previous.speed) * factor_, samples_.size()});
   }
   samples_.push_back({index, speed, rpm});
   ratioSum_ += rpm / (speed + 1.0);
@@ -122,6 +122,7 @@ bool PullTracker::EndPull() {
       pull.peakKw = peak->kw;
       pull.peakPs = peak->ps;
       pull.peakRpm = peak->rpm;
+      pull.speedFactor = factor_;
       pull.curve = std::move(curve);
       last_ = std::move(pull);
       kept = true;
@@ -177,9 +178,10 @@ std::vector<PowerPoint> PullTracker::Curve(bool whole) const {
   return curve;
 }
 
-std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle) {
+std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle,
+                                  double speedFactor) {
   std::vector<PullResult> pulls;
-  PullTracker tracker(vehicle);
+  PullTracker tracker(vehicle, speedFactor);
   records.Visit(0, records.Count(), [&](uint32_t first, std::span<const SampleRecord> block) {
     for (size_t i = 0; i < block.size(); ++i)
       if (tracker.Add(first + static_cast<uint32_t>(i), block[i])) pulls.push_back(tracker.LastPull());
@@ -188,6 +190,7 @@ std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigu
   return pulls;
 }
 
-std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle) {
-  return FindPulls(RecordSpan(records), vehicle);
+std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle,
+                                  double speedFactor) {
+  return FindPulls(RecordSpan(records), vehicle, speedFactor);
 }

@@ -18,6 +18,10 @@
 // The mass is the one accelerated: rotating parts (wheels, gearbox,
 // flywheel) act as extra mass, more so in the low gears, so the power read
 // in first gear is the lowest.
+//
+// A speed factor (tyres or a final drive that differ from stock) scales the
+// road speed at every crossing; a pull is still told from the register's
+// own readings.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +57,7 @@ struct PullResult {
   uint32_t startIndex = 0, endIndex = 0;
   int64_t startMs = 0, endMs = 0;
   double peakKw = 0, peakPs = 0, peakRpm = 0;
+  double speedFactor = 1;         // true speed over register speed, as worked out
   std::vector<PowerPoint> curve;  // in rising engine speed
 };
 
@@ -62,7 +67,8 @@ double WheelPowerW(const VehicleFigures& vehicle, double speedMS, double acceler
 
 class PullTracker {  // follows records one at a time, live or over a recording
  public:
-  explicit PullTracker(const VehicleFigures& vehicle);
+  // speedFactor: true speed over the register's speed.
+  explicit PullTracker(const VehicleFigures& vehicle, double speedFactor = 1.0);
   // As RunTimer::Add; true when a pull ended with this record and
   // LastPull() holds it.
   bool Add(uint32_t index, const SampleRecord& record);
@@ -81,6 +87,7 @@ class PullTracker {  // follows records one at a time, live or over a recording
   std::vector<PowerPoint> Curve(bool whole) const;
 
   VehicleFigures vehicle_;
+  double factor_;
   std::vector<Sample> samples_;  // the pull going on
   std::vector<Crossing> crossings_;
   double ratioSum_ = 0;          // of rpm per km/h, over samples_
@@ -89,5 +96,7 @@ class PullTracker {  // follows records one at a time, live or over a recording
 };
 
 // Every pull in a recording, the one going on at its end included.
-std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle);
-std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle);
+std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle,
+                                  double speedFactor = 1.0);
+std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle,
+                                  double speedFactor = 1.0);

@@ -17,11 +17,14 @@ const ValueColumn& Column(const char* key) {
   return kValueColumns[0];  // not reached: the keys are the table's own
 }
 
-double MetresPerRecord(double kmh) { return kmh / 3.6 * kRecordPeriodS; }
-
 }  // namespace
 
-RunTimer::RunTimer(double distanceM) : target_(distanceM) {}
+RunTimer::RunTimer(double distanceM, double speedFactor)
+    : target_(distanceM), factor_(speedFactor), at100Reading_(100 / speedFactor) {}
+
+double RunTimer::MetresPerRecord(double registerKmh) const {
+  return registerKmh * factor_ / 3.6 * kRecordPeriodS;
+}
 
 bool RunTimer::Add(uint32_t index, const SampleRecord& record) {
   static const ValueColumn& speedColumn = Column("speed");
@@ -83,14 +86,21 @@ void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) 
   stayEnteredFrom_ = +1;
   unsweptM_ = 0;
   maxRpm_ = ConvertValue(rpmColumn, record);
-  at100_ = speed >= 100 ? static_cast<int64_t>(index) : -1;
+  at100_ = speed >= at100Reading_ ? static_cast<double>(index) : -1.0;
 }
 
 void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record) {
   static const ValueColumn& rpmColumn = Column("rpm");
   if (record != lastRecord_) ++changes_;
   maxRpm_ = std::max(maxRpm_, ConvertValue(rpmColumn, record));
-  if (at100_ < 0 && speed >= 100) at100_ = index;
+  if (at100_ < 0 && speed >= at100Reading_) {
+    // The register left the reading that held 100 km/h (at a factor of 1,
+    // exactly as it reached 100): 100 was passed that far into its step.
+    const double into = stayReading_ < at100Reading_ && speed > stayReading_
+                            ? (at100Reading_ - stayReading_) / (speed - stayReading_)
+                            : 1.0;
+    at100_ = stayStart_ + into * (index - stayStart_);
+  }
 
   if (speed != stayReading_) {
     const int leftTo = speed > stayReading_ ? +1 : -1;
@@ -106,11 +116,11 @@ void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record)
       const double evenTimeS = launchRatio_ * stayS;
       launchS_ = 1.5 * evenTimeS;
       launchDoubtS_ = 0.5 * evenTimeS;
-      distance_ += firstSpeed_ / 2.0 / 3.6 * launchS_;
+      distance_ += firstSpeed_ * factor_ / 2.0 / 3.6 * launchS_;
     }
     // A step the speed turned back in (or ended a plateau in) was not swept
     // through: its midpoint may be off by up to half a step all along.
-    if (leftTo != stayEnteredFrom_) unsweptM_ += kHalfStepKmh / 3.6 * stayS;
+    if (leftTo != stayEnteredFrom_) unsweptM_ += kHalfStepKmh * factor_ / 3.6 * stayS;
     stayEnteredFrom_ = leftTo;
     stayReading_ = speed;
     stayStart_ = index;
@@ -158,20 +168,21 @@ void RunTimer::Finish(uint32_t index, int32_t speed) {
   run.startMs = RecordTimeMs(start_);
   run.distanceM = target_;
   run.timeS = lineS - originS;
-  run.speedKmh = speed + kHalfStepKmh;
-  run.speedUncertaintyKmh = kHalfStepKmh;
+  run.speedKmh = (speed + kHalfStepKmh) * factor_;
+  run.speedUncertaintyKmh = kHalfStepKmh * factor_;
+  run.speedFactor = factor_;
 
   // The step going on at the line has been crossed only partly: its
   // midpoint may be off by up to half a step over the time it has lasted.
   const double openStayS = (index + 1 - stayStart_) * kRecordPeriodS;
-  const double distanceDoubtM = unsweptM_ + kHalfStepKmh / 3.6 * openStayS;
+  const double distanceDoubtM = unsweptM_ + kHalfStepKmh * factor_ / 3.6 * openStayS;
   const double lineSpeed = run.speedKmh / 3.6;
   run.timeUncertaintyS = StartUncertaintyS() + distanceDoubtM / lineSpeed + spacing / 2;
 
   if (at100_ >= 0) {
     // A truncating register first reads 100 within a sample spacing after
     // the car reached 100 km/h.
-    const double at100S = (at100_ - static_cast<int64_t>(start_)) * kRecordPeriodS - spacing / 2;
+    const double at100S = (at100_ - start_) * kRecordPeriodS - spacing / 2;
     run.zeroTo100S = at100S - originS;
     run.zeroTo100UncertaintyS = StartUncertaintyS() + spacing / 2;
   }
@@ -186,9 +197,9 @@ double RunTimer::ElapsedS() const {
 
 double RunTimer::DistanceM() const { return phase_ == Phase::Running ? distance_ : 0; }
 
-std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM) {
+std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM, double speedFactor) {
   std::vector<RunResult> runs;
-  RunTimer timer(distanceM);
+  RunTimer timer(distanceM, speedFactor);
   records.Visit(0, records.Count(), [&](uint32_t first, std::span<const SampleRecord> block) {
     for (size_t i = 0; i < block.size(); ++i)
       if (timer.Add(first + static_cast<uint32_t>(i), block[i])) runs.push_back(timer.LastRun());
@@ -196,6 +207,7 @@ std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM) {
   return runs;
 }
 
-std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM) {
-  return FindRuns(RecordSpan(records), distanceM);
+std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM,
+                                double speedFactor) {
+  return FindRuns(RecordSpan(records), distanceM, speedFactor);
 }

@@ -20,6 +20,10 @@
 //   line. The sample spacing is the record spacing, or a frame period and a
 //   record when the stream delivers frames less often than records are
 //   stored (the frame period taken from how often the records change).
+// - A speed factor (tyres or a final drive that differ from stock) scales
+//   every speed and distance: the register's steps are then factor x 2 km/h
+//   of true speed. 100 km/h may fall inside a step; it is placed within the
+//   step in proportion, as the car swept through it.
 #pragma once
 
 #include <cstdint>
@@ -42,11 +46,13 @@ struct RunResult {
   double zeroTo100S = -1, zeroTo100UncertaintyS = 0;  // negative: 100 km/h not reached
   int32_t maxRpm = 0;
   double distanceM = 0;     // the distance the run was timed over
+  double speedFactor = 1;   // true speed over register speed, as timed
 };
 
 class RunTimer {  // follows records one at a time, live or over a recording
  public:
-  explicit RunTimer(double distanceM);
+  // speedFactor: true speed over the register's speed.
+  explicit RunTimer(double distanceM, double speedFactor = 1.0);
   enum class Phase { Rolling, Ready, Running };  // Rolling: not yet 0.5 s at a standstill
   // Feeds the record that follows the one fed before (10 ms later); index is
   // its record number. True when this record completed a run; LastRun() then
@@ -67,7 +73,11 @@ class RunTimer {  // follows records one at a time, live or over a recording
   double SampleSpacingS() const;
   double StartUncertaintyS() const;
 
+  double MetresPerRecord(double registerKmh) const;
+
   double target_;
+  double factor_;
+  double at100Reading_;  // the register reading that stands for a true 100 km/h
   Phase phase_ = Phase::Rolling;
   bool haveLast_ = false;
   uint32_t lastIndex_ = 0;
@@ -88,11 +98,12 @@ class RunTimer {  // follows records one at a time, live or over a recording
   int stayEnteredFrom_ = 0;      // +1 from below, -1 from above
   double unsweptM_ = 0;          // distance doubt of the steps not swept through
   int32_t maxRpm_ = 0;
-  int64_t at100_ = -1;           // first record reading 100 km/h or more
+  double at100_ = -1;            // in records: when the car reached 100 km/h; negative: not yet
 
   RunResult last_;
 };
 
 // Every run over the distance in a recording.
-std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM);
-std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM);
+std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM, double speedFactor = 1.0);
+std::vector<RunResult> FindRuns(std::span<const SampleRecord> records, double distanceM,
+                                double speedFactor = 1.0);

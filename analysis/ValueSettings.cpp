@@ -18,10 +18,7 @@ int ValueColumnOf(const std::string& key) {
 }
 
 double ShownValue(int column, int32_t value, const ValueSettings& settings) {
-  if (column == kSpeed) {
-    const double kmh = value * settings.speedFactor;
-    return settings.speedUnit == SpeedUnit::kMph ? kmh / kKmPerMile : kmh;
-  }
+  if (column == kSpeed) return SpeedInUnit(value * settings.speedFactor, settings.speedUnit);
   if (column == kCoolant && settings.temperatureUnit == TemperatureUnit::kFahrenheit) return value * 9.0 / 5.0 + 32;
   return value;
 }
@@ -39,6 +36,16 @@ std::string ShownCaption(int column, const ValueSettings& settings) {
   std::string caption = c.caption;
   const size_t open = caption.rfind('[');
   return caption.substr(0, open) + "[" + unit + "]";
+}
+
+double SpeedInUnit(double kmh, SpeedUnit unit) { return unit == SpeedUnit::kMph ? kmh / kKmPerMile : kmh; }
+
+const char* SpeedUnitText(SpeedUnit unit) { return unit == SpeedUnit::kMph ? "mph" : "km/h"; }
+
+std::string SpeedFactorText(double factor) {
+  char text[32];
+  std::snprintf(text, sizeof text, "x %.3f", factor);
+  return text;
 }
 
 bool TyreDiameterMm(const std::string& size, double& diameterMm) {

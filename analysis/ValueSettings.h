@@ -55,6 +55,12 @@ double ShownValue(int column, int32_t value, const ValueSettings& settings);
 std::string ShownUnit(int column, const ValueSettings& settings);
 std::string ShownCaption(int column, const ValueSettings& settings);
 
+// A true speed in km/h in the unit chosen, and that unit ("km/h", "mph").
+double SpeedInUnit(double kmh, SpeedUnit unit);
+const char* SpeedUnitText(SpeedUnit unit);
+// The speed factor as the windows that use it say it: "x 1.100".
+std::string SpeedFactorText(double factor);
+
 // A tyre size such as "205/55R16" (width mm / aspect % R rim inches) and
 // its overall diameter in mm; false for anything else.
 bool TyreDiameterMm(const std::string& size, double& diameterMm);

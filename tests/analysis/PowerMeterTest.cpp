@@ -79,6 +79,25 @@ TEST(PowerMeter, RecoversAKnownCurveInEveryGear) {
   }
 }
 
+// A register that reads low by a factor (larger tyres): with the factor the
+// known power comes back; without, the power read is far too low.
+TEST(PowerMeter, ASpeedFactorCorrectsTheRoadSpeed) {
+  const VehicleFigures car;
+  const double factor = 1.1;
+  const GearPulls truth = MakePulls(car, {20});
+  SyntheticDrive drive(0.01, 0.003);
+  drive.Add(truth.kmh.size() / 1000.0, [&](double t) {
+    TrueState s = truth.At(t);
+    s.kmh /= factor;
+    return s;
+  });
+  const std::vector<PullResult> pulls = FindPulls(drive.records, car, factor);
+  ASSERT_EQ(pulls.size(), 1u);
+  EXPECT_NEAR(pulls[0].peakKw, 120, 120 * 0.03);
+  EXPECT_EQ(pulls[0].speedFactor, factor);
+  EXPECT_LT(FindPulls(drive.records, car).at(0).peakKw, 120 * 0.9);
+}
+
 // Followed live: the curve grows while the pull goes on, and the pull is
 // handed over when the throttle shuts. Part throttle, a slipping clutch (the
 // engine racing ahead of the road speed) and short bursts make no pull.

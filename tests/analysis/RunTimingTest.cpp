@@ -91,6 +91,33 @@ TEST(RunTiming, KnownMotionWithinTheStatedUncertainty) {
   }
 }
 
+// Tyres larger than stock make the register read low by the factor: timed
+// with that factor, the run matches the true motion (0-100 km/h placed
+// inside a register step); timed as it reads, it comes out slow.
+TEST(RunTiming, ASpeedFactorTimesTheTrueMotion) {
+  const double a = 3.0;
+  for (double factor : {1.12, 0.85}) {
+    SCOPED_TRACE(testing::Message() << "factor " << factor);
+    const Launch launch{1.0, a, 0};
+    SyntheticDrive drive(0.0208, 0.004);
+    drive.Add(launch.start + launch.TimeTo(400) + 1, [&](double t) {
+      TrueState s;
+      s.kmh = launch.Speed(t) * 3.6 / factor;
+      s.rpm = 1000 + s.kmh * 40;
+      return s;
+    });
+    const std::vector<RunResult> runs = FindRuns(drive.records, 400, factor);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].speedFactor, factor);
+    EXPECT_NEAR(runs[0].timeS, launch.TimeTo(400), runs[0].timeUncertaintyS);
+    EXPECT_NEAR(runs[0].speedKmh, std::sqrt(2 * a * 400) * 3.6, runs[0].speedUncertaintyKmh);
+    EXPECT_NEAR(runs[0].zeroTo100S, 100 / 3.6 / a, runs[0].zeroTo100UncertaintyS);
+
+    const RunResult asRead = FindRuns(drive.records, 400).at(0);
+    EXPECT_GT(std::fabs(asRead.timeS - launch.TimeTo(400)), 3 * asRead.timeUncertaintyS);
+  }
+}
+
 // A run that turns back short of the line is no run; the standstill that
 // follows arms the next start, and two runs in one recording are both found.
 TEST(RunTiming, StopsShortStartsRollingAndTwoRuns) {

@@ -321,6 +321,8 @@ TEST(Cli, UsageErrorsExitTwoWithOneLine) {
       {"runs"},
       {"runs", "a.eld", "--distance", "500"},
       {"runs", "a.eld", "--mass", "1400"},
+      {"runs", "a.eld", "--speed-factor", "2.5"},
+      {"runs", "a.eld", "--speed-factor", "0.4"},
       {"power", "a.eld"},
       {"power", "a.eld", "--mass", "-3"},
       {"power", "a.eld", "--mass", "1400", "--cda", "x"},
@@ -463,6 +465,11 @@ TEST(Cli, RunsAndPowerOfADragRun) {
     EXPECT_NEAR(std::stod(f[2]), DragRunCar::kPeakKw, DragRunCar::kPeakKw * 0.03) << pulls[i];
     EXPECT_NEAR(std::stod(f[3]), std::stod(f[2]) / 0.73549875, 0.2) << pulls[i];
   }
+  // Larger tyres: the car covers more ground than the register says.
+  const RunResult corrected = RunProgram(kCli, {"runs", log, "--speed-factor", "1.1"}, dir);
+  ASSERT_EQ(corrected.status, 0) << corrected.err;
+  const RunResult plain = RunProgram(kCli, {"runs", log}, dir);
+  EXPECT_LT(std::stod(Fields(SplitLines(corrected.out)[1])[1]), std::stod(Fields(SplitLines(plain.out)[1])[1]) - 0.3);
   // A heavier car needs more power for the same acceleration.
   const RunResult heavier = RunProgram(kCli, {"power", log, "--mass", "1600", "--cda", "0.7", "--crr", "0"}, dir);
   ASSERT_EQ(heavier.status, 0) << heavier.err;

@@ -266,6 +266,33 @@ TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) 
   EXPECT_EQ(Power().Vehicle().massKg, 2800);
 }
 
+// The speed correction of Value Setting times the runs and works out the
+// pulls again, each window saying the factor used; the speed unit shows.
+TEST_F(ToolWindowsTest, SpeedFactorAndUnitReachTheChecksAndThePowerMeter) {
+  CreateWindows();
+  OpenRecording(TwoRuns());
+  TConsultMainForm::ClickMenuItem(Form().N0400Check1);
+  TConsultMainForm::ClickMenuItem(Form().PowerMeter1);
+  TRunCheckWindow& check = Check(400);
+  const RunResult before = check.ListedRuns().at(1);
+  const double peakBefore = Power().ListedPulls().at(0).peakKw;
+  EXPECT_EQ(check.Form()->FactorValue->text(), "x 1.000");
+
+  ValueSettings settings;
+  settings.speedFactor = 1.1;
+  settings.speedUnit = SpeedUnit::kMph;
+  Main().ApplyValueSettings(settings);
+  const RunResult after = check.ListedRuns().at(1);
+  EXPECT_EQ(after.speedFactor, 1.1);
+  EXPECT_LT(after.timeS, before.timeS - 0.3);  // farther in the same time: the line comes sooner
+  EXPECT_EQ(check.Form()->FactorValue->text(), "x 1.100");
+  EXPECT_EQ(Power().Form()->FactorValue->text(), "x 1.100");
+  EXPECT_GT(Power().ListedPulls().at(0).peakKw, peakBefore * 1.15);
+  check.Form()->RunList->selectRow(1);
+  EXPECT_TRUE(check.Form()->SpeedValue->text().endsWith(" mph")) << check.Form()->SpeedValue->text().toStdString();
+  EXPECT_TRUE(check.Form()->RunList->item(1, 2)->text().endsWith(" mph"));
+}
+
 // Leaving the figures' fields without changing them keeps the defaults
 // out of the settings file, so that better defaults can still come.
 TEST_F(ToolWindowsTest, VehicleFiguresAreKeptOnlyWhenChanged) {
@@ -327,9 +354,14 @@ TEST(TraceChartLive, WhatScrollsEqualsAFullDrawing) {
     SCOPED_TRACE(bits ? "bit tracks" : "no bit tracks");
     std::vector<SampleRecord> records;
     const RecordVector source(records);
+    // Limits the noise crosses: their lines and marks scroll with the rest.
+    std::array<ValueLimit, kValueCount> limits{};
+    limits[0] = ValueLimit{false, 0, true, 4000, false};
+    limits[9] = ValueLimit{true, 1000, false, 0, false};
     auto makeChart = [&](TraceChart& chart) {
       chart.resize(420, 300);
       chart.SetValues({0, 2, 9});
+      chart.SetLimits(limits);
       chart.SetBitTracks(bits);
       chart.Follow(1000);  // 10 s over about 400 columns: records share columns
       chart.SetRecords(&source);
@@ -363,6 +395,11 @@ TEST(TraceChartLive, WhatScrollsEqualsAFullDrawing) {
     }
     EXPECT_GT(records.size(), 2u * 1000);
     EXPECT_TRUE(screenMatches()) << "after the chart has scrolled";
+    // The marks lie just under the plot's top edge, below two legend lines.
+    const QImage image = chart.grab().toImage();
+    int marked = 0;
+    for (int x = 0; x < image.width(); ++x) marked += image.pixelColor(x, 6 + 2 * 15 + 2).rgb() == QColor(224, 0, 0).rgb();
+    EXPECT_GT(marked, 10);
   }
 }
 

@@ -52,7 +52,7 @@ int RunsCommand(const CliArguments& args) {
   std::vector<SampleRecord> records;
   if (!LoadRecords(args.file, records)) return kExitFailed;
   std::printf("start_ms,time_s,time_uncertainty_s,speed_kmh,zero_to_100_s,max_rpm\n");
-  for (const RunResult& run : FindRuns(records, args.distance)) {
+  for (const RunResult& run : FindRuns(records, args.distance, args.speedFactor)) {
     // A run that never reached 100 km/h has no 0-100 time: the field is empty.
     const std::string zeroTo100 = run.zeroTo100S >= 0 ? Fixed(run.zeroTo100S, 3) : "";
     std::printf("%" PRId64 ",%s,%s,%s,%s,%d\n", run.startMs, Fixed(run.timeS, 3).c_str(),
@@ -65,7 +65,7 @@ int RunsCommand(const CliArguments& args) {
 int PowerCommand(const CliArguments& args) {
   std::vector<SampleRecord> records;
   if (!LoadRecords(args.file, records)) return kExitFailed;
-  const std::vector<PullResult> pulls = FindPulls(records, args.vehicle);
+  const std::vector<PullResult> pulls = FindPulls(records, args.vehicle, args.speedFactor);
 
   if (args.curve > 0) {
     if (static_cast<size_t>(args.curve) > pulls.size())

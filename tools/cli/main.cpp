@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "analysis/ValueSettings.h"
 #include "data/Escape.h"
 #include "link/ActiveTests.h"
 #include "link/SerialPort.h"
@@ -43,11 +44,11 @@ const char kUsage[] =
     "  ports  [--map COMn=PATH] [--sys-root DIR] [--dev-root DIR]\n"
     "                                  list the serial devices, their COM slots and\n"
     "                                  access, and the COM port of the cable\n"
-    "  runs   FILE.eld [--distance 400|1000]\n"
+    "  runs   FILE.eld [--distance 400|1000] [--speed-factor F]\n"
     "                                  the runs from a standing start, as CSV:\n"
     "                                  start_ms,time_s,time_uncertainty_s,speed_kmh,\n"
     "                                  zero_to_100_s,max_rpm (0-100 empty: not reached)\n"
-    "  power  FILE.eld --mass KG [--cda M2] [--crr C] [--curve N]\n"
+    "  power  FILE.eld --mass KG [--cda M2] [--crr C] [--curve N] [--speed-factor F]\n"
     "                                  the full-throttle pulls, as CSV:\n"
     "                                  start_ms,end_ms,peak_kw,peak_ps,peak_rpm;\n"
     "                                  with --curve N the N-th pull's curve (1 = first):\n"
@@ -68,6 +69,8 @@ const char kUsage[] =
     "  --mass KG         the car's mass with driver\n"
     "  --cda M2          drag area (default 0.65)\n"
     "  --crr C           rolling-resistance coefficient (default 0.015)\n"
+    "  --speed-factor F  true speed over the speed register's, 0.5 to 2.0\n"
+    "                    (default 1; tyres or a final drive that differ from stock)\n"
     "\n"
     "Status lines (\"OK. ...\" / \"NG. ...\") go to standard output for probe and to\n"
     "standard error for stream, record, codes and clear-codes, whose standard\n"
@@ -144,7 +147,7 @@ int main(int argc, char** argv) {
     const bool takesValue = arg == "--port" || arg == "--map" || arg == "--seconds" ||
                             arg == "--out" || arg == "--start" || arg == "--end" ||
                             arg == "--sys-root" || arg == "--dev-root" || arg == "--distance" ||
-                            arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve" ||
+                            arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve" || arg == "--speed-factor" ||
                             arg == "--test" || arg == "--value";
     if (takesValue && i + 1 >= argc) return CliUsageError(Escaped(arg) + " needs a value");
     if (arg == "--port" && linkCommand) {
@@ -205,6 +208,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--crr" && args.command == "power") {
       if (!ParseFigure(argv[++i], 0, 1, true, args.vehicle.crr))
         return CliUsageError("--crr needs a coefficient from 0 to 1, not " + Escaped(argv[i]));
+    } else if (arg == "--speed-factor" && (args.command == "runs" || args.command == "power")) {
+      if (!ParseFigure(argv[++i], ValueSettings::kMinSpeedFactor, ValueSettings::kMaxSpeedFactor, true,
+                       args.speedFactor))
+        return CliUsageError("--speed-factor needs a factor from 0.5 to 2.0, not " + Escaped(argv[i]));
     } else if (arg == "--curve" && args.command == "power") {
       if (!ParseIndex(argv[++i], args.curve) || args.curve < 1)
         return CliUsageError("--curve needs a pull number (1 or more), not " + Escaped(argv[i]));

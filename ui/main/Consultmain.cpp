@@ -73,11 +73,13 @@ const ValueSettings& TConsultMainForm::ShownValueSettings() const { return displ
 void TConsultMainForm::ApplyValueSettings(const ValueSettings& settings) {
   display_->SetValueSettings(settings);
   ShowSample();
+  for (ToolWindow* tool : tools_) tool->ApplyValueSettings(settings);
 }
 
 void TConsultMainForm::SetToolWindows(const std::vector<ToolWindow*>& tools) {
   tools_ = tools;
   for (ToolWindow* tool : tools_) {
+    tool->ApplyValueSettings(display_->Settings());
     QAction* item = nullptr;
     for (QAction* action : ui_->Tool1->actions())
       if (action->text() == tool->MenuCaption()) item = action;

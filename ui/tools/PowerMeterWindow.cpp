@@ -4,6 +4,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 
+#include "analysis/ValueSettings.h"
 #include "control/IniFile.h"
 #include "ui/widgets/Placement.h"
 #include "ui/widgets/ResultList.h"
@@ -29,7 +30,7 @@ TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, const std::strin
     : QWidget(nullptr, Qt::Window),
       ui_(std::make_unique<Ui::PowerMeterWindow>()),
       recording_(recording),
-      refresh_(PullTracker(VehicleFigures{}), [this] { return PullTracker(Vehicle()); }) {
+      refresh_(PullTracker(VehicleFigures{}), [this] { return PullTracker(Vehicle(), speedFactor_); }) {
   ui_->setupUi(this);
   setObjectName("PowerMeter");
   ReadSettings(settingsPath);
@@ -101,11 +102,22 @@ void TPowerMeterWindow::VehicleEditChange() {
   if (now == applied_) return;
   applied_ = now;
   vehicleChanged_ = true;
+  WorkOutAgain();
+}
+
+void TPowerMeterWindow::ApplyValueSettings(const ValueSettings& settings) {
+  ui_->FactorValue->setText(QString::fromStdString(SpeedFactorText(settings.speedFactor)));
+  if (settings.speedFactor == speedFactor_) return;
+  speedFactor_ = settings.speedFactor;
+  WorkOutAgain();
+}
+
+void TPowerMeterWindow::WorkOutAgain() {
   // The pulls of a loaded recording are worked out again with the new
   // figures; a live pull going on starts again with them.
   refresh_.Restart();
   if (refresh_.ListingRecording()) {
-    recordingPulls_ = FindPulls(recording_, now);
+    recordingPulls_ = FindPulls(recording_, Vehicle(), speedFactor_);
     FillList();
     ShowPull(recordingPulls_.empty() ? nullptr : &recordingPulls_.front());
   }
@@ -123,7 +135,7 @@ void TPowerMeterWindow::RecordingChanged(const RecordingModel::Change& change) {
     FeedLive();
     if (!recording_.Live() && refresh_.Current().InPull()) EndLivePull();  // the recording stopped
   } else if (plan.listRecording) {
-    recordingPulls_ = FindPulls(recording_, Vehicle());
+    recordingPulls_ = FindPulls(recording_, Vehicle(), speedFactor_);
     FillList();
     ShowPull(recordingPulls_.empty() ? nullptr : &recordingPulls_.front());
   }

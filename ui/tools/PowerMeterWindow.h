@@ -32,6 +32,9 @@ class TPowerMeterWindow : public QWidget, public ToolWindow {
   const std::vector<PullResult>& ListedPulls() const;
   // The "Vehicle" section, written with the program's settings at close.
   void SaveSettings(IniFile& ini) const override;
+  // The speed factor: the pulls of a loaded recording are worked out again,
+  // a live pull going on starts again.
+  void ApplyValueSettings(const ValueSettings& settings) override;
 
  public slots:
   void VehicleEditChange();
@@ -47,6 +50,7 @@ class TPowerMeterWindow : public QWidget, public ToolWindow {
   void EndLivePull();
   void ShowPull(const PullResult* pull);
   void FillList();
+  void WorkOutAgain();
 
   std::unique_ptr<Ui::PowerMeterWindow> ui_;
   RecordingModel& recording_;
@@ -57,5 +61,6 @@ class TPowerMeterWindow : public QWidget, public ToolWindow {
   bool filling_ = false;
   bool showingGrowing_ = false;  // the chart shows the live pull going on
   VehicleFigures applied_;       // the figures the pulls were worked out with
+  double speedFactor_ = 1.0;
   bool vehicleChanged_ = false;  // entered in this run: written at close
 };

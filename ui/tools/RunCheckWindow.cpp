@@ -22,8 +22,11 @@ QString TRunCheckWindow::TimeText(double s, double uncertaintyS) {
   return QString("%1 ± %2 s").arg(s, 0, 'f', 2).arg(uncertaintyS, 0, 'f', 2);
 }
 
-QString TRunCheckWindow::SpeedText(double kmh, double uncertaintyKmh) {
-  return QString("%1 ± %2 km/h").arg(kmh, 0, 'f', 1).arg(uncertaintyKmh, 0, 'f', 1);
+QString TRunCheckWindow::SpeedText(double kmh, double uncertaintyKmh, SpeedUnit unit) {
+  return QString("%1 ± %2 %3")
+      .arg(SpeedInUnit(kmh, unit), 0, 'f', 1)
+      .arg(SpeedInUnit(uncertaintyKmh, unit), 0, 'f', 1)
+      .arg(SpeedUnitText(unit));
 }
 
 QString TRunCheckWindow::ZeroTo100Text(const RunResult& run) {
@@ -36,7 +39,7 @@ TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, double distanceM)
       ui_(std::make_unique<Ui::RunCheckWindow>()),
       recording_(recording),
       distanceM_(distanceM),
-      refresh_(RunTimer(distanceM), [distanceM] { return RunTimer(distanceM); }) {
+      refresh_(RunTimer(distanceM), [this] { return RunTimer(distanceM_, speedFactor_); }) {
   ui_->setupUi(this);
   const QString title = QString("0-%1 Check").arg(static_cast<int>(distanceM));
   setWindowTitle(title);
@@ -68,6 +71,23 @@ QString TRunCheckWindow::MenuCaption() const {
 
 void TRunCheckWindow::ShowWindow() { ShowInFront(*this); }
 
+void TRunCheckWindow::ApplyValueSettings(const ValueSettings& settings) {
+  ui_->FactorValue->setText(QString::fromStdString(SpeedFactorText(settings.speedFactor)));
+  const bool unitChanged = settings.speedUnit != speedUnit_;
+  speedUnit_ = settings.speedUnit;
+  if (settings.speedFactor != speedFactor_) {
+    speedFactor_ = settings.speedFactor;
+    refresh_.Restart();
+    refresh_.Note(false, true);
+    RecordingChanged(RecordingModel::Change{});
+  }
+  if (unitChanged) {
+    FillList();
+    const std::optional<RunResult> shown = shown_;
+    ShowResult(shown ? &*shown : nullptr);
+  }
+}
+
 void TRunCheckWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   recording_.Update();
@@ -94,7 +114,7 @@ void TRunCheckWindow::RecordingChanged(const RecordingModel::Change& change) {
     });
     if (plan.becameLive || liveRuns_.size() != before) FillList();
   } else if (plan.listRecording) {
-    recordingRuns_ = FindRuns(recording_, distanceM_);
+    recordingRuns_ = FindRuns(recording_, distanceM_, speedFactor_);
     FillList();
     ShowResult(nullptr);
   }
@@ -132,6 +152,7 @@ void TRunCheckWindow::ShowPhase() {
 }
 
 void TRunCheckWindow::ShowResult(const RunResult* run) {
+  shown_.reset();
   if (run == nullptr) {
     ui_->TimeValue->setText("-");
     ui_->SpeedValue->setText("-");
@@ -139,8 +160,9 @@ void TRunCheckWindow::ShowResult(const RunResult* run) {
     ui_->MaxRpmValue->setText("-");
     return;
   }
+  shown_ = *run;
   ui_->TimeValue->setText(TimeText(run->timeS, run->timeUncertaintyS));
-  ui_->SpeedValue->setText(SpeedText(run->speedKmh, run->speedUncertaintyKmh));
+  ui_->SpeedValue->setText(SpeedText(run->speedKmh, run->speedUncertaintyKmh, speedUnit_));
   ui_->ZeroTo100Value->setText(ZeroTo100Text(*run));
   ui_->MaxRpmValue->setText(QString("%1 ± %2 rpm").arg(run->maxRpm).arg(kRpmStep, 0, 'f', 1));
 }
@@ -153,7 +175,7 @@ void TRunCheckWindow::FillList() {
   std::vector<QStringList> rows;
   for (const RunResult& run : runs)
     rows.push_back({StartText(run.startMs), TimeText(run.timeS, run.timeUncertaintyS),
-                    SpeedText(run.speedKmh, run.speedUncertaintyKmh), ZeroTo100Text(run),
+                    SpeedText(run.speedKmh, run.speedUncertaintyKmh, speedUnit_), ZeroTo100Text(run),
                     QString::number(run.maxRpm)});
   filling_ = true;
   FillResultList(*ui_->RunList, rows, listingRecording);

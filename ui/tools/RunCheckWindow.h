@@ -7,10 +7,12 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "analysis/LiveRefresh.h"
 #include "analysis/RunTiming.h"
+#include "analysis/ValueSettings.h"
 #include "control/RecordingModel.h"
 #include "ui/tools/ToolWindow.h"
 
@@ -30,13 +32,16 @@ class TRunCheckWindow : public QWidget, public ToolWindow {
   QString MenuCaption() const override;
   void ShowWindow() override;
   void SaveSettings(IniFile&) const override {}
+  // The speed factor times the runs (those of a loaded recording are timed
+  // again, a live run going on starts again); the speed unit is shown.
+  void ApplyValueSettings(const ValueSettings& settings) override;
   // What the list shows: the live runs of this run of the program, or the
   // runs of the loaded recording.
   const std::vector<RunResult>& ListedRuns() const;
 
   // Shared with the text of the list and the result.
   static QString TimeText(double s, double uncertaintyS);
-  static QString SpeedText(double kmh, double uncertaintyKmh);
+  static QString SpeedText(double kmh, double uncertaintyKmh, SpeedUnit unit = SpeedUnit::kKmh);
   static QString ZeroTo100Text(const RunResult& run);
 
  public slots:
@@ -55,6 +60,9 @@ class TRunCheckWindow : public QWidget, public ToolWindow {
   RecordingModel& recording_;
   int subscription_ = 0;
   double distanceM_;
+  double speedFactor_ = 1.0;
+  SpeedUnit speedUnit_ = SpeedUnit::kKmh;
+  std::optional<RunResult> shown_;  // the run the result shows
   LiveRefresh<RunTimer> refresh_;
   std::vector<RunResult> liveRuns_;     // since the program started
   std::vector<RunResult> recordingRuns_;

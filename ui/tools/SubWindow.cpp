@@ -44,6 +44,8 @@ TSubWindow::TSubWindow(RecordingModel& recording, const std::string& settingsPat
 
 TSubWindow::~TSubWindow() { recording_.Unsubscribe(subscription_); }
 
+void TSubWindow::ApplyValueSettings(const ValueSettings& settings) { ui_->Chart->SetLimits(settings.limits); }
+
 void TSubWindow::ReadSettings(const std::string& settingsPath) {
   const IniFile ini(settingsPath);
   const QStringList keys = QString::fromStdString(ini.ReadString(kSection, "Values", kDefaultValues))

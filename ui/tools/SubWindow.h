@@ -31,6 +31,8 @@ class TSubWindow : public QWidget, public ToolWindow {
   QString MenuCaption() const override { return "Sub &Window"; }
   void ShowWindow() override;
   void SaveSettings(IniFile& ini) const override;
+  // The warning limits are drawn on the chart.
+  void ApplyValueSettings(const ValueSettings& settings) override;
 
   // The live spans to choose from, in records.
   static constexpr std::array<int64_t, 3> kSpans = {1000, 3000, 12000};

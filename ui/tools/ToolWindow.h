@@ -6,6 +6,7 @@
 #include <QString>
 
 class IniFile;
+struct ValueSettings;
 
 class ToolWindow {
  public:
@@ -17,4 +18,7 @@ class ToolWindow {
   // Its section of the settings file, written with the program's settings
   // when the program closes (closing the window only hides it).
   virtual void SaveSettings(IniFile& ini) const = 0;
+  // The value settings, at start-up and whenever the user changes them; a
+  // window that shows limits or works from speed follows them.
+  virtual void ApplyValueSettings(const ValueSettings&) {}
 };

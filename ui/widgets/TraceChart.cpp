@@ -17,6 +17,8 @@ constexpr int kLegendLine = 15;
 constexpr int kAxisHeight = 18;
 constexpr int kTrackHeight = 9;
 constexpr int64_t kMinViewRecords = 50;
+constexpr int kBeyondMarkRows = 3;  // below the frame's top line
+constexpr uint32_t kBeyondMark = 0xFFE00000u;
 
 // Twelve colours that stay apart on white.
 const QColor kColours[kValueCount] = {
@@ -103,6 +105,17 @@ bool TraceChart::ScrollOn(const QRect& plot) {
 void TraceChart::SetValues(const std::vector<int>& columns) {
   chosen_ = columns;
   update();
+}
+
+void TraceChart::SetLimits(const std::array<ValueLimit, kValueCount>& limits) {
+  if (limits == limits_) return;
+  limits_ = limits;
+  update();
+}
+
+bool TraceChart::Beyond(int column, int32_t value) const {
+  const ValueLimit& limit = limits_[static_cast<size_t>(column)];
+  return (limit.highOn && value > limit.high) || (limit.lowOn && value < limit.low);
 }
 
 void TraceChart::SetBitTracks(bool shown) {
@@ -312,11 +325,25 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
     column(0, 0, h - 1, frame);
     column(w - 1, 0, h - 1, frame);
   };
+  // The limits under the traces, in a paler shade of their value's colour;
+  // a limit outside the value's scale has no place on it.
+  for (const int c : chosen_) {
+    const ValueColumn& col = kValueColumns[static_cast<size_t>(c)];
+    const ValueLimit& limit = limits_[static_cast<size_t>(c)];
+    const QColor pale = ColorOf(c).lighter(150);
+    for (const auto& [on, value] : {std::pair{limit.lowOn, limit.low}, std::pair{limit.highOn, limit.high}}) {
+      if (!on || value < col.rangeMin || value > col.rangeMax) continue;
+      const int y = static_cast<int>(
+          std::lround((h - 1) - (value - col.rangeMin) * (h - 1) / static_cast<double>(col.rangeMax - col.rangeMin)));
+      for (int x = x0; x < x1; ++x) column(x, y, y, pale.rgba());
+    }
+  }
   if (pointMode_) {  // drawn as lines over the image
     drawFrame();
     return;
   }
 
+  std::vector<bool> beyond(static_cast<size_t>(x1), false);
   for (size_t t = 0; t < chosen_.size(); ++t) {
     const int c = chosen_[t];
     const ValueColumn& col = kValueColumns[static_cast<size_t>(c)];
@@ -326,6 +353,7 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
       return static_cast<int>(std::lround((h - 1) - (v - col.rangeMin) * scale));
     };
     const uint32_t argb = ColorOf(c).rgba();
+    const bool limited = limits_[static_cast<size_t>(c)].lowOn || limits_[static_cast<size_t>(c)].highOn;
     bool havePrevious = false;
     int32_t previous = 0;
     const std::vector<ColumnExtremes>& columns = summary_.values[t];
@@ -340,16 +368,20 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
       const int32_t low = havePrevious ? std::min(e.min, previous) : e.min;
       const int32_t high = havePrevious ? std::max(e.max, previous) : e.max;
       column(static_cast<int>(px), yOf(high), yOf(low), argb);
+      if (limited && (Beyond(c, e.max) || Beyond(c, e.min))) beyond[px] = true;
       previous = e.last;
       havePrevious = true;
     }
   }
+  for (int x = x0; x < x1; ++x)
+    if (beyond[static_cast<size_t>(x)]) column(x, 1, kBeyondMarkRows, kBeyondMark);
   drawFrame();
 }
 
 const QPixmap& TraceChart::Legend() {
-  if (legend_.width() == width() && legendValues_ == chosen_) return legend_;
+  if (legend_.width() == width() && legendValues_ == chosen_ && legendLimits_ == limits_) return legend_;
   legendValues_ = chosen_;
+  legendLimits_ = limits_;
   const int lines = std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2));
   legend_ = QPixmap(width(), lines * kLegendLine);
   legend_.fill(Qt::white);
@@ -361,10 +393,13 @@ const QPixmap& TraceChart::Legend() {
     const int y = static_cast<int>(t / 2) * kLegendLine;
     painter.fillRect(QRect(x, y + 5, 14, 4), ColorOf(chosen_[t]));
     painter.setPen(Qt::black);
+    QString text = QString("%1  %2 .. %3 %4").arg(column.caption).arg(column.rangeMin)
+                       .arg(column.rangeMax).arg(column.unit);
+    const ValueLimit& limit = limits_[static_cast<size_t>(chosen_[t])];
+    if (limit.lowOn) text += QString("  < %1").arg(limit.low);
+    if (limit.highOn) text += QString("  > %1").arg(limit.high);
     painter.drawText(QRect(x + 18, y, (width() - 2 * kMargin) / 2 - 20, kLegendLine),
-                     Qt::AlignLeft | Qt::AlignVCenter,
-                     QString("%1  %2 .. %3 %4").arg(column.caption).arg(column.rangeMin)
-                         .arg(column.rangeMax).arg(column.unit));
+                     Qt::AlignLeft | Qt::AlignVCenter, text);
   }
   return legend_;
 }
@@ -408,9 +443,16 @@ void TraceChart::paintEvent(QPaintEvent* event) {
       };
       painter.setPen(QPen(ColorOf(c), 1));
       QPolygon line;
-      for (size_t k = 0; k < pointRecords_.size(); ++k)
-        line << QPoint(static_cast<int>(std::lround(XOf(pointFirst_ + static_cast<int64_t>(k) + 0.5, plot))),
-                       yOf(ConvertedValue(c, pointRecords_[k])));
+      for (size_t k = 0; k < pointRecords_.size(); ++k) {
+        const int32_t value = ConvertedValue(c, pointRecords_[k]);
+        const int64_t i = pointFirst_ + static_cast<int64_t>(k);
+        line << QPoint(static_cast<int>(std::lround(XOf(i + 0.5, plot))), yOf(value));
+        if (Beyond(c, value)) {
+          const int x0 = static_cast<int>(std::lround(XOf(i, plot)));
+          const int x1 = static_cast<int>(std::lround(XOf(i + 1, plot)));
+          painter.fillRect(QRect(x0, plot.top() + 1, std::max(1, x1 - x0), kBeyondMarkRows), QColor::fromRgb(kBeyondMark));
+        }
+      }
       painter.drawPolyline(line);
     }
     painter.setClipping(false);

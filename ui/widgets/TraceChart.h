@@ -1,7 +1,9 @@
 // A time chart of chosen values of a recording, each on its own scale (the
 // display range of the register table), with the bits as thin on/off
 // tracks below. Drawn with one minimum and maximum per pixel column, so a
-// recording of any length costs about as much as the chart is wide.
+// recording of any length costs about as much as the chart is wide. Warning
+// limits are lines in their value's colour, and the stretches where a value
+// drawn is beyond one are marked red along the plot's top edge.
 #pragma once
 
 #include <QHash>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "analysis/ColumnSummary.h"
+#include "analysis/ValueSettings.h"
 #include "data/RecordSource.h"
 
 class TraceChart : public QWidget {
@@ -31,6 +34,10 @@ class TraceChart : public QWidget {
   // Rows of kValueColumns to draw, in the table's order.
   void SetValues(const std::vector<int>& columns);
   void SetBitTracks(bool shown);
+  // Per row of kValueColumns, in the table's units.
+  void SetLimits(const std::array<ValueLimit, kValueCount>& limits);
+  // Whether a value's record lies beyond one of its limits.
+  bool Beyond(int column, int32_t value) const;
 
   // Live: the newest spanRecords records, the newest at the right edge.
   void Follow(int64_t spanRecords);
@@ -95,6 +102,7 @@ class TraceChart : public QWidget {
   const RecordSource* records_ = nullptr;
 
   std::vector<int> chosen_;
+  std::array<ValueLimit, kValueCount> limits_{};
   bool bitTracks_ = false;
   bool following_ = true;
   int64_t span_ = 3000;
@@ -121,6 +129,7 @@ class TraceChart : public QWidget {
   QHash<QString, QImage> axisLabels_;
   qreal axisLabelRatio_ = 1;
   std::vector<int> legendValues_;
+  std::array<ValueLimit, kValueCount> legendLimits_{};
 
   bool pressed_ = false;
   bool dragging_ = false;
