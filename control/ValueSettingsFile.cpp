@@ -1,10 +1,12 @@
 #include "control/ValueSettingsFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <string>
 
 const char kValueSettingSection[] = "Value Setting";
+const char kSoundSection[] = "Sound";
 
 namespace {
 
@@ -56,4 +58,16 @@ void WriteValueSettings(IniFile& ini, const ValueSettings& settings) {
   char factor[32];
   const auto written = std::to_chars(factor, factor + sizeof factor, settings.speedFactor, std::chars_format::fixed, 4);
   ini.WriteString(kValueSettingSection, "SpeedFactor", std::string(factor, written.ptr));
+}
+
+SoundSettings ReadSoundSettings(const IniFile& ini) {
+  SoundSettings settings;
+  settings.on = ini.ReadInteger(kSoundSection, "On", settings.on ? 1 : 0) != 0;
+  settings.volume = std::clamp(ini.ReadInteger(kSoundSection, "Volume", settings.volume), 0, SoundSettings::kMaxVolume);
+  return settings;
+}
+
+void WriteSoundSettings(IniFile& ini, const SoundSettings& settings) {
+  ini.WriteInteger(kSoundSection, "On", settings.on ? 1 : 0);
+  ini.WriteInteger(kSoundSection, "Volume", settings.volume);
 }

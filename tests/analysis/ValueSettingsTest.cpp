@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/WarningBell.h"
 #include "control/ValueSettingsFile.h"
 
 namespace {
@@ -111,4 +112,28 @@ TEST(PeakHold, TheHighestSinceTheLastReset) {
   EXPECT_EQ(peak.Peak(kCoolant), -5);
   peak.Reset();
   EXPECT_FALSE(peak.Has(kSpeed));
+}
+
+// The tone sounds as a warning begins and then once a second while it lasts;
+// a warning that comes back within the second waits for it.
+TEST(WarningBell, AtOnceThenOnceASecond) {
+  WarningBell bell;
+  EXPECT_FALSE(bell.Ring(false, 0));
+  EXPECT_TRUE(bell.Ring(true, 5));
+  EXPECT_FALSE(bell.Ring(true, 10));
+  EXPECT_FALSE(bell.Ring(true, 1004));
+  EXPECT_TRUE(bell.Ring(true, 1005));
+  EXPECT_FALSE(bell.Ring(false, 1500));
+  EXPECT_FALSE(bell.Ring(true, 1600));
+  EXPECT_TRUE(bell.Ring(true, 2005));
+}
+
+TEST(SoundSettings, RoundTripThroughTheSettingsFile) {
+  IniFile ini("tcon.ini", "[Sound]\nVolume=250\nLater=1\n");
+  EXPECT_EQ(ReadSoundSettings(ini).volume, SoundSettings::kMaxVolume);
+  EXPECT_TRUE(ReadSoundSettings(ini).on);
+  WriteSoundSettings(ini, SoundSettings{false, 35});
+  const IniFile again("tcon.ini", ini.Text());
+  EXPECT_EQ(ReadSoundSettings(again), (SoundSettings{false, 35}));
+  EXPECT_EQ(again.ReadInteger("Sound", "Later", 0), 1);
 }

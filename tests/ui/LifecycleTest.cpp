@@ -212,7 +212,7 @@ TEST_F(LifecycleTest, MainMenuHasEveryItemWithItsCaptionAndStartState) {
       {f.SetMenu->menuAction(), "&Setting", true, false},
       {f.ComSettingBtn, "Com &Setting", true, false},
       {f.ValSettingBtn, "&Value Setting", true, false},
-      {f.SoundBtn, "&Sound", false, false},
+      {f.SoundBtn, "&Sound", true, false},
       {f.VideoBtn, "V&ideo", false, false},
       {f.ClearLog1, "Clear Log", true, false},
       {f.TimeSet->menuAction(), "Time", true, false},

@@ -6,6 +6,7 @@
 #include "data/LogFile.h"
 #include "data/Recorder.h"
 #include "ui_Consultmain.h"
+#include "ui_SoundWindow.h"
 
 namespace {
 
@@ -139,6 +140,47 @@ TEST_F(PlaybackTest, StopInPlaybackStopsTheDisplayAndLeavesTheThumb) {
   EXPECT_TRUE(Bar().isEnabled());
   EXPECT_EQ(Bar().value(), 5);
   EXPECT_EQ(instances->recordingClock.enable.load(), 0);
+}
+
+// A playback warns as a live reading does: the tone sounds when a value is
+// beyond its limit and sound is on, and not once the playback stops. The
+// Sound window says when there is no device, and its settings are kept.
+TEST_F(PlaybackTest, ValueBeyondALimitSoundsTheToneWhenSoundIsOn) {
+  LoadRecording(10);
+  ValueSettings settings;
+  settings.limits[static_cast<size_t>(ValueColumnOf("speed"))] = ValueLimit{true, 30, false, 0, false};
+  Main().ApplyValueSettings(settings);
+  Main().ApplySoundSettings(SoundSettings{false, 60});
+  Form().StartButton->click();
+  State().current.Store(RecordNumber(0));  // as the clock's step would: 20 km/h, below 30
+  Main().DataShowTimerTimer();
+  EXPECT_EQ(StatusLines().back(), "Warning: Speed [km/h] 20 below 30");
+  EXPECT_TRUE(tone.played.empty());
+  Main().ApplySoundSettings(SoundSettings{true, 60});
+  Main().DataShowTimerTimer();
+  EXPECT_EQ(tone.played, std::vector<int>{60});
+  Form().StopButton->click();
+  Main().DataShowTimerTimer();
+  EXPECT_EQ(tone.played.size(), 1u);
+
+  ASSERT_TRUE(Form().SoundBtn->isEnabled());
+  TSoundWindow& window = *windows.soundWindow;
+  tone.available = false;
+  TConsultMainForm::ClickMenuItem(Form().SoundBtn);
+  ASSERT_TRUE(window.isVisible());
+  EXPECT_EQ(window.windowTitle(), "Sound");
+  EXPECT_TRUE(window.Form()->AvailabilityLabel->text().startsWith("Sound is unavailable"));
+  EXPECT_FALSE(window.Form()->TestButton->isEnabled());
+  EXPECT_EQ(window.Form()->VolumeSlider->value(), 60);
+  tone.available = true;
+  TConsultMainForm::ClickMenuItem(Form().SoundBtn);
+  window.Form()->VolumeSlider->setValue(35);
+  window.Form()->TestButton->click();
+  EXPECT_EQ(tone.played.back(), 35);
+  window.Form()->OkButton->click();
+  EXPECT_EQ(Main().ShownSoundSettings(), (SoundSettings{true, 35}));
+  Main().close();
+  EXPECT_NE(ReadSettings().find("[Sound]\nOn=1\nVolume=35\n"), std::string::npos);
 }
 
 }  // namespace

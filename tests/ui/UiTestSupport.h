@@ -27,6 +27,7 @@
 #include "ui/dialogs/UserDialogs.h"
 #include "ui/main/DisplayTimer.h"
 #include "ui/main/RecorderBridge.h"
+#include "ui/main/WarningTone.h"
 
 // The whole content of a file, as bytes; empty when it cannot be read.
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
@@ -107,6 +108,15 @@ class ScriptedDialogs : public UserDialogs {
   }
 };
 
+// Counts the tones asked for; a test says whether a device is there.
+class CountingTone : public WarningTone {
+ public:
+  bool Available() override { return available; }
+  void Play(int volume) override { played.push_back(volume); }
+  bool available = true;
+  std::vector<int> played;  // the volume of each
+};
+
 // The program-wide instances, but owned by one test, built as the program
 // builds them.
 using TestInstances = ProgramObjects;
@@ -121,7 +131,7 @@ class WindowTest : public ::testing::Test {
   std::string ReadSettings() const;
   bool SettingsExist() const { return std::filesystem::exists(SettingsFile()); }
   // The settings path and the scripted dialogs, as every window of the test gets them.
-  WindowContext Context() { return {settingsPath, dialogs}; }
+  WindowContext Context() { return {settingsPath, dialogs, &tone}; }
 
   // Creates the four windows as the program does; clockPeriod sets the pace
   // of the recording clock (long periods keep it from ticking at all).
@@ -137,6 +147,7 @@ class WindowTest : public ::testing::Test {
   std::string settingsPath;  // what CreateWindows gives the windows; SettingsFile() unless set
   std::string shmBase = ".MMF";  // the log memory's name; recovery tests take their own
   ScriptedDialogs dialogs;
+  CountingTone tone;
   std::unique_ptr<TestInstances> instances;
   ProgramWindows windows;
 };

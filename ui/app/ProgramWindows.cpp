@@ -29,12 +29,18 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
       std::make_unique<TValueSettingWindow>([main](const ValueSettings& settings) { main->ApplyValueSettings(settings); });
   windows.selfDiagnosisWindow = std::make_unique<TSelfDiagnosisWindow>(session, context.dialogs, report);
   windows.activeTestWindow = std::make_unique<TActiveTestWindow>(session, context.dialogs, report);
+  windows.soundWindow = std::make_unique<TSoundWindow>(
+      context.tone, [main](const SoundSettings& settings) { main->ApplySoundSettings(settings); });
   TValueSettingWindow* valueSetting = windows.valueSettingWindow.get();
+  TSoundWindow* sound = windows.soundWindow.get();
   TSelfDiagnosisWindow* selfDiagnosis = windows.selfDiagnosisWindow.get();
   TActiveTestWindow* activeTest = windows.activeTestWindow.get();
   form.ValSettingBtn->setEnabled(true);
   QObject::connect(form.ValSettingBtn, &QAction::triggered, valueSetting,
                    [main, valueSetting] { valueSetting->ShowWindow(main->ShownValueSettings()); });
+  form.SoundBtn->setEnabled(true);
+  QObject::connect(form.SoundBtn, &QAction::triggered, sound,
+                   [main, sound] { sound->ShowWindow(main->ShownSoundSettings()); });
   QObject::connect(form.SelfDiagnosis1, &QAction::triggered, selfDiagnosis, &TSelfDiagnosisWindow::ShowWindow);
   QObject::connect(form.ActiveTest1, &QAction::triggered, activeTest, &TActiveTestWindow::ShowWindow);
   QObject::connect(selfDiagnosis, &TSelfDiagnosisWindow::EcuNumberRead, main, &TConsultMainForm::ShowEcuNumber);

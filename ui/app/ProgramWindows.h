@@ -14,6 +14,7 @@
 #include "ui/dialogs/Comset.h"
 #include "ui/dialogs/ExportDlg.h"
 #include "ui/dialogs/HelpWindow.h"
+#include "ui/dialogs/SoundWindow.h"
 #include "ui/dialogs/ValueSettingWindow.h"
 #include "ui/ecu/ActiveTestWindow.h"
 #include "ui/ecu/SelfDiagnosisWindow.h"
@@ -35,6 +36,7 @@ struct ProgramWindows {
     selfDiagnosisWindow = std::move(other.selfDiagnosisWindow);
     activeTestWindow = std::move(other.activeTestWindow);
     valueSettingWindow = std::move(other.valueSettingWindow);
+    soundWindow = std::move(other.soundWindow);
     recording = std::move(other.recording);
     recordingWatch = std::move(other.recordingWatch);
     tools = std::move(other.tools);
@@ -49,6 +51,7 @@ struct ProgramWindows {
     recordingWatch.reset();
     tools.clear();
     recording.reset();
+    soundWindow.reset();
     valueSettingWindow.reset();
     activeTestWindow.reset();
     selfDiagnosisWindow.reset();
@@ -75,6 +78,7 @@ struct ProgramWindows {
   std::unique_ptr<TSelfDiagnosisWindow> selfDiagnosisWindow;
   std::unique_ptr<TActiveTestWindow> activeTestWindow;
   std::unique_ptr<TValueSettingWindow> valueSettingWindow;
+  std::unique_ptr<TSoundWindow> soundWindow;
   std::unique_ptr<RecordingModel> recording;
   std::unique_ptr<RecordingWatch> recordingWatch;
   std::vector<std::unique_ptr<ToolWindow>> tools;

@@ -17,6 +17,7 @@
 #include "ui/app/Settings.h"
 #include "ui/app/TerminationSignals.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/main/WarningTone.h"
 
 namespace {
 
@@ -132,7 +133,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon::fromTheme("torvane", QIcon(":/torvane/icon.png")));
     InstallFontSubstitutes();
     ProgramObjects& program = TheProgram();
-    const WindowContext context{SettingsPath(), application.dialogs};
+    const std::unique_ptr<WarningTone> tone = MakeSoundDeviceTone();  // outlives the windows
+    const WindowContext context{SettingsPath(), application.dialogs, tone.get()};
     ProgramWindows windows = CreateProgramWindows(program.session, context);
     // After the settings file's [Ports]: the command line has the last word.
     for (const auto& [port, path] : arguments.maps) program.serialPort.SetDevicePath(port, path);

@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 
 #include "control/IniFile.h"
@@ -23,6 +24,7 @@
 #include "ui/main/DisplayTimer.h"
 #include "ui/main/LiveDisplay.h"
 #include "ui/main/RecorderBridge.h"
+#include "ui/main/WarningTone.h"
 #include "ui/tools/ToolWindow.h"
 #include "ui_Consultmain.h"
 
@@ -183,6 +185,7 @@ void TConsultMainForm::ReadSettings() {
        ini.ReadInteger("Environment", "MainWindowTop", 0));
   ui_->ECUAutoSearch->setChecked(ini.ReadInteger("SET", "ECUAutoSearch", 0) != 0);
   display_->SetValueSettings(ReadValueSettings(ini));
+  sound_ = ReadSoundSettings(ini);
   // In this order, so the last non-zero key wins.
   if (ini.ReadInteger("SET", "min", 0) != 0) ClickMenuItem(ui_->Time_min);
   if (ini.ReadInteger("SET", "sec", 0) != 0) ClickMenuItem(ui_->Time_sec);
@@ -236,6 +239,7 @@ void TConsultMainForm::SaveSettings() {
   // A file that never had value settings gets none while they are the defaults.
   if (!(display_->Settings() == ValueSettings{}) || ini.KeyExists(kValueSettingSection, "SpeedUnit"))
     WriteValueSettings(ini, display_->Settings());
+  if (!(sound_ == SoundSettings{}) || ini.KeyExists(kSoundSection, "On")) WriteSoundSettings(ini, sound_);
   ini.WriteInteger("SET", "min", ui_->Time_min->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "sec", ui_->Time_sec->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "msec", ui_->Time_msec->isChecked() ? 1 : 0);
@@ -430,6 +434,7 @@ void TConsultMainForm::StopButtonClick() { ShowOutcome(session_.Stop()); }
 
 void TConsultMainForm::DataShowTimerTimer() {
   ShowSample();
+  SoundWarning();
   bridge_->ShowWaitingViews();
   emit DisplayTicked();
 }
@@ -438,6 +443,18 @@ void TConsultMainForm::ShowSample() {
   std::vector<std::string> warnings;
   display_->Show(session_.Recording().current, warnings);
   for (const std::string& line : warnings) AddStatusLine(line);
+}
+
+// While a reading or a playback runs, a value beyond a limit sounds the
+// tone, again every second while it stays there. A stopped display keeps
+// its red, but is silent.
+void TConsultMainForm::SoundWarning() {
+  if (!sound_.on || context_.tone == nullptr || session_.State().run == Run::kStopped || !display_->AnyWarning())
+    return;
+  const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+  if (bell_.Ring(true, nowMs) && context_.tone->Available()) context_.tone->Play(sound_.volume);
 }
 
 void TConsultMainForm::PlayPositionBarScroll(ScrollCode scrollCode) {

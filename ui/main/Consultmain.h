@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/WarningBell.h"
 #include "control/Session.h"
 #include "ui/app/WindowContext.h"
 
@@ -52,6 +53,9 @@ class TConsultMainForm : public QMainWindow {
   // The settings Setting > Value Setting applies, and those shown now.
   void ApplyValueSettings(const ValueSettings& settings);
   const ValueSettings& ShownValueSettings() const;
+  // The warning tone's settings Setting > Sound applies, and those in use.
+  void ApplySoundSettings(const SoundSettings& settings) { sound_ = settings; }
+  const SoundSettings& ShownSoundSettings() const { return sound_; }
   // The Tool menu: each window's item (the form's item of that caption, or
   // a new one) shows it, and each keeps its settings with the program's.
   void SetToolWindows(const std::vector<ToolWindow*>& tools);
@@ -131,6 +135,7 @@ class TConsultMainForm : public QMainWindow {
   void ReadSettings();
   void CheckTimeUnit(TimeUnit unit);
   void ApplyEnabled();
+  void SoundWarning();
   int32_t SelectedPort() const;
   UserDialogs& Dialogs() const { return context_.dialogs; }
 
@@ -146,4 +151,6 @@ class TConsultMainForm : public QMainWindow {
   TAboutBox* aboutBox_ = nullptr;
   THelpWindow* helpWindow_ = nullptr;
   std::vector<ToolWindow*> tools_;
+  SoundSettings sound_;
+  WarningBell bell_;
 };

@@ -49,6 +49,8 @@ class LiveDisplay {
   void StartAgain();
   // Whether a row warns now (for tests).
   bool Warning(int column) const { return watch_.Warning(column); }
+  // Whether a value shown is beyond one of its limits now.
+  bool AnyWarning() const { return watch_.AnyWarning(); }
 
  private:
   struct ValueRow {
