@@ -291,6 +291,8 @@ TEST_F(ToolWindowsTest, SpeedFactorAndUnitReachTheChecksAndThePowerMeter) {
   check.Form()->RunList->selectRow(1);
   EXPECT_TRUE(check.Form()->SpeedValue->text().endsWith(" mph")) << check.Form()->SpeedValue->text().toStdString();
   EXPECT_TRUE(check.Form()->RunList->item(1, 2)->text().endsWith(" mph"));
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  EXPECT_TRUE(Sub().Form()->Readout->text().contains(" mph")) << Sub().Form()->Readout->text().toStdString();
 }
 
 // Leaving the figures' fields without changing them keeps the defaults

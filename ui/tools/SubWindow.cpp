@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 
 #include "analysis/ColumnSummary.h"
 #include "control/IniFile.h"
@@ -44,7 +45,12 @@ TSubWindow::TSubWindow(RecordingModel& recording, const std::string& settingsPat
 
 TSubWindow::~TSubWindow() { recording_.Unsubscribe(subscription_); }
 
-void TSubWindow::ApplyValueSettings(const ValueSettings& settings) { ui_->Chart->SetLimits(settings.limits); }
+void TSubWindow::ApplyValueSettings(const ValueSettings& settings) {
+  settings_ = settings;
+  ui_->Chart->SetLimits(settings.limits);
+  readoutAt_ = -2;
+  UpdateReadout();
+}
 
 void TSubWindow::ReadSettings(const std::string& settingsPath) {
   const IniFile ini(settingsPath);
@@ -173,7 +179,8 @@ void TSubWindow::UpdateReadout() {
   for (int c : ChosenValues()) {
     const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
     parts << QString("%1 %2 %3").arg(QString(column.caption).section(" [", 0, 0))
-                 .arg(ConvertedValue(c, record)).arg(column.unit);
+                 .arg(std::lround(ShownValue(c, ConvertedValue(c, record), settings_)))
+                 .arg(QString::fromStdString(ShownUnit(c, settings_)));
   }
   ui_->Readout->setText(parts.join("    "));
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ValueSettings.h"
 #include "control/RecordingModel.h"
 #include "ui/tools/ToolWindow.h"
 
@@ -31,7 +32,8 @@ class TSubWindow : public QWidget, public ToolWindow {
   QString MenuCaption() const override { return "Sub &Window"; }
   void ShowWindow() override;
   void SaveSettings(IniFile& ini) const override;
-  // The warning limits are drawn on the chart.
+  // The warning limits are drawn on the chart (in the values' own units);
+  // the readout gives the values as the main window shows them.
   void ApplyValueSettings(const ValueSettings& settings) override;
 
   // The live spans to choose from, in records.
@@ -57,6 +59,7 @@ class TSubWindow : public QWidget, public ToolWindow {
   RecordingModel& recording_;
   int subscription_ = 0;
   std::array<QCheckBox*, kValueCount> valueBoxes_{};
+  ValueSettings settings_;
   int64_t readoutAt_ = -2;  // the record the readout shows; -2 none yet
   bool readoutLive_ = false;
   bool shownOnce_ = false;
