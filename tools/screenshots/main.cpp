@@ -2,10 +2,11 @@
 //
 //   torvane-screenshots OUTPUT_FOLDER
 //
-// writes live.png, active-test.png, playback.png, export.png, comport.png
-// and self-diagnosis.png there. It goes
+// writes live.png, value-setting.png, sound.png, active-test.png,
+// playback.png, export.png, comport.png and self-diagnosis.png there. It goes
 // through the windows as a user would: ECU Open, ECU Initialize and Start on
-// COM1 (the simulator, in this process), Stop, Save As, File > Open of that
+// COM1 (the simulator, in this process), Value Setting and Sound filled in
+// and cancelled (the later pictures show the defaults), Stop, Save As, File > Open of that
 // file, Start to play it back, the export dialog, the COM port dialog and
 // Self Diagnosis (the simulated ECU has two stored codes).
 // The file dialogs are answered here; any message box is printed and counts
@@ -39,11 +40,22 @@
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
 #include "ui_ExportDlg.h"
+#include "ui_SoundWindow.h"
+#include "ui_ValueSettingWindow.h"
+#include "ui/main/WarningTone.h"
 
 namespace {
 
 // The program's instances, built as the program builds them; at the end a
 // recording is not left marked unsaved for the next start to recover.
+// The Sound window as on a desktop with a sound device, whatever this
+// machine has; nothing is played.
+class SilentTone : public WarningTone {
+ public:
+  bool Available() override { return true; }
+  void Play(int) override {}
+};
+
 struct Instances : ProgramObjects {
   ~Instances() { (void)logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, false); }
 };
@@ -137,8 +149,9 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
 
   AnsweringDialogs dialogs(QString::fromStdString(scratch + "/drive.eld"));
   Instances instances;
+  SilentTone tone;
   ProgramWindows windows =
-      CreateProgramWindows(instances.session, WindowContext{scratch + "/tcon.ini", dialogs});
+      CreateProgramWindows(instances.session, WindowContext{scratch + "/tcon.ini", dialogs, &tone});
   instances.serialPort.SetDevicePath(1, simulator.SlavePath());
   TConsultMainForm& main = *windows.consultMainForm;
   Ui::ConsultMainForm& f = *main.Form();
@@ -157,6 +170,25 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
     return Fail("the simulated car never drove off");
   RunFor(500);
   if (!Save(main, folder, "live.png")) return false;
+
+  // Value Setting filled in as the guide's example: a coolant limit, mph,
+  // larger tyres; then the Sound window.
+  Click(f.ValSettingBtn);
+  TValueSettingWindow& valueSetting = *windows.valueSettingWindow;
+  const int coolant = ValueColumnOf("coolant");
+  valueSetting.HighBox(coolant)->setChecked(true);
+  valueSetting.HighEdit(coolant)->setValue(80);
+  valueSetting.Form()->MphButton->setChecked(true);
+  valueSetting.Form()->StockTyreEdit->setText("195/65R15");
+  valueSetting.Form()->FittedTyreEdit->setText("225/50R17");
+  valueSetting.Form()->TyreButton->click();
+  RunFor(200);
+  if (!Save(valueSetting, folder, "value-setting.png")) return false;
+  valueSetting.Form()->CancelButton->click();
+  Click(f.SoundBtn);
+  RunFor(200);
+  if (!Save(*windows.soundWindow, folder, "sound.png")) return false;
+  windows.soundWindow->Form()->CancelButton->click();
 
   // Active Test holding the idle air valve open, the engine's answer on
   // the main window behind it.
