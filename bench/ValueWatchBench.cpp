@@ -1,14 +1,18 @@
 // What warnings and peak hold add to each sample the display shows: every
 // limit of every value switched on, peak hold on all twelve, fed with the
-// values of a recorded-like drive whose coolant hovers at its limit.
+// values of a recorded-like drive whose coolant hovers at its limit; and
+// what the warning tone's pace costs each display tick while a warning
+// lasts (the clock read and the bell asked).
 //
 //   torvane_bench_value_watch --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <chrono>
 #include <vector>
 
 #include "analysis/ValueSettings.h"
+#include "analysis/WarningBell.h"
 
 namespace {
 
@@ -49,6 +53,28 @@ void WarningsAndPeaks(benchmark::State& state) {
   }
 }
 BENCHMARK(WarningsAndPeaks);
+
+void ToneTickWhileWarning(benchmark::State& state) {
+  WarningWatch watch;
+  std::vector<WarningWatch::Crossing> crossed;
+  ValueSettings settings;
+  settings.limits[0].highOn = true;
+  settings.limits[0].high = 0;
+  std::array<int32_t, kValueCount> values{};
+  values[0] = 100;
+  watch.Feed(values, settings, crossed);
+  WarningBell bell;
+  int rings = 0;
+  for (auto _ : state) {
+    if (!watch.AnyWarning()) continue;
+    const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    rings += bell.Ring(true, nowMs);
+  }
+  benchmark::DoNotOptimize(rings);
+}
+BENCHMARK(ToneTickWhileWarning);
 
 }  // namespace
 
