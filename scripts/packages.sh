@@ -4,7 +4,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev      # build, sanitizers, libFuzzer
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev  # the windows
-  qt6-multimedia-dev                                  # the warning tone (QSoundEffect)
+  qt6-multimedia-dev                                  # the warning tone (QAudioSink)
   fonts-liberation fonts-texgyre                      # Arial and Century Gothic look-alikes
   fontconfig xvfb xauth x11-utils                     # a display for scripts/run on a server; xprop for the title test
   openbox                                             # a window manager on that display, for the program's figures (scripts/on-desktop)

@@ -14,6 +14,6 @@ class WarningTone {
   virtual void Play(int volume) = 0;
 };
 
-// The bundled tone on the default sound output (Qt Multimedia). Nothing
-// touches the sound system until it is first asked.
+// The bundled tone on the default sound output (Qt Multimedia's audio
+// sink). Nothing touches the sound system until it is first asked.
 std::unique_ptr<WarningTone> MakeSoundDeviceTone();
