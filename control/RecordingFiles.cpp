@@ -6,12 +6,38 @@
 #include <filesystem>
 
 #include "data/AtomicFile.h"
+#include "data/MslWriter.h"
 
 namespace {
 
 constexpr int64_t kExportWindow = 65501;
 
 }  // namespace
+
+Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
+                     const std::vector<std::string>& headerLines, int64_t& linesWritten) {
+  linesWritten = 0;
+  AtomicFileWriter writer(fileName);
+  if (!writer.Open()) return kExportFailed;
+  FILE* file = writer.Stream();
+  bool ok = true;
+  auto writeLine = [&](const std::string& line) {
+    ok = ok && std::fputs(line.c_str(), file) >= 0 && std::fputc('\n', file) != EOF;
+    ++linesWritten;
+  };
+  for (const std::string& text : headerLines) writeLine(MslHeaderLine(text));
+  writeLine(MslNamesLine());
+  writeLine(MslUnitsLine());
+  first = std::max<int64_t>(first, 0);
+  last = std::min<int64_t>(last, static_cast<int64_t>(records.Count()) - 1);
+  if (first <= last)
+    records.Visit(static_cast<uint32_t>(first), static_cast<uint32_t>(last - first + 1),
+                  [&](uint32_t at, std::span<const SampleRecord> block) {
+                    for (size_t i = 0; i < block.size() && ok; ++i)
+                      writeLine(MslRecordLine(at + static_cast<uint32_t>(i), block[i]));
+                  });
+  return ok && writer.Commit() ? kExportOk : kExportFailed;
+}
 
 std::string MakeTimeStamp() {
   const std::time_t now = std::time(nullptr);

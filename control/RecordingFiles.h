@@ -1,5 +1,5 @@
-// Moving recordings out of the program: the CSV export that the export
-// dialog and torvane-cli share. Results are kExportOk and kExportFailed
+// Moving recordings out of the program: the CSV export and the log viewers'
+// .msl export that the export dialog and torvane-cli share. Results are kExportOk and kExportFailed
 // (data/Result.h).
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "data/CsvWriter.h"
 #include "data/Memmap.h"
+#include "data/RecordSource.h"
 #include "data/Result.h"
 #include "data/SampleRecord.h"
 
@@ -29,6 +30,13 @@ Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
 Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       const RecorderState& state, LogMemory& memory, CsvProgress* progress,
                       int64_t& linesWritten, std::vector<std::string>& lines);
+
+// Writes records first..last (both included, clipped to the recording) in
+// the log viewers' format (data/MslWriter.h), after the header lines given,
+// every line ended by LF; as safely as the CSV export. linesWritten
+// receives the number of lines, header lines included.
+Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
+                     const std::vector<std::string>& headerLines, int64_t& linesWritten);
 
 // The date and time of default file names: year, month, day, "_", hour,
 // minute, second in local time, as 20070810_140509. Sorts by time.

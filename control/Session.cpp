@@ -8,6 +8,7 @@
 #include "control/RecordingFiles.h"
 #include "control/Recovery.h"
 #include "data/LogFile.h"
+#include "data/LogRecords.h"
 
 EnabledCommands Enabled(const SessionState& state) {
   EnabledCommands e;
@@ -365,6 +366,21 @@ CommandOutcome Session::Export(const std::string& fileName, int32_t first, int32
   int64_t written = 0;
   outcome.done = ExportCsvFile(fileName, first, last, instances_.recorderState,
                                instances_.logMemory, progress, written, lines) == kExportOk;
+  outcome.lines.push_back(outcome.done ? "Export done" : "Export Error");
+  return outcome;
+}
+
+CommandOutcome Session::ExportMsl(const std::string& fileName, int32_t first, int32_t last) {
+  CommandOutcome outcome;
+  const uint32_t count = instances_.recorderState.recordCount.load();
+  if (count == 0) {
+    outcome.lines.push_back("ReadData NOT Found.");
+    return outcome;
+  }
+  int64_t written = 0;
+  const LogMemoryRecords records(instances_.logMemory, count);
+  outcome.done = ExportMslFile(fileName, first, last, records, {"Torvane log, exported " + MakeTimeStamp()},
+                               written) == kExportOk;
   outcome.lines.push_back(outcome.done ? "Export done" : "Export Error");
   return outcome;
 }

@@ -154,6 +154,8 @@ class Session {
   CommandOutcome Save(const std::string& fileName);
   CommandOutcome Export(const std::string& fileName, int32_t first, int32_t last,
                         CsvProgress* progress, std::vector<std::string>& lines);
+  // The same records in the log viewers' format (.msl); the same lines.
+  CommandOutcome ExportMsl(const std::string& fileName, int32_t first, int32_t last);
 
   // The playback position. A drag pauses a playback while the position
   // follows it (each position fetches its record); its end resumes a

@@ -174,6 +174,19 @@ TEST_F(FileCommandsTest, OkWritesTheLinesWithCrLfOrSaysWhyNot) {
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 11);  // header and records 0..9
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\r'), 11);
 
+  // The log viewers' format, chosen beside it, for the same stretch.
+  dialogs.fileNames = {QString::fromStdString(File("part"))};
+  Click(Form().ExporttoExcelcsv);
+  Export().FormatBox->setCurrentIndex(1);
+  Export().StopScrollBar->setValue(9);
+  Export().OKBtn->click();
+  EXPECT_EQ(StatusLines().back(), "Export done");
+  const std::string msl = ReadFileBytes(File("part.msl"));
+  EXPECT_EQ(msl.rfind("\"Torvane log", 0), 0u);
+  EXPECT_NE(msl.find("\nTime\tCAS Position\t"), std::string::npos);
+  EXPECT_EQ(std::count(msl.begin(), msl.end(), '\n'), 1 + 2 + 10);
+  Export().FormatBox->setCurrentIndex(0);
+
   dialogs.fileNames = {QString::fromStdString((directory / "gone" / "x.csv").string())};
   Click(Form().ExporttoExcelcsv);
   Export().OKBtn->click();

@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -20,6 +21,7 @@
 #include "data/CsvWriter.h"
 #include "data/Escape.h"
 #include "data/LogFile.h"
+#include "data/LogRecords.h"
 #include "data/Memmap.h"
 #include "data/RecordPeriod.h"
 #include "data/Recorder.h"
@@ -381,8 +383,13 @@ int ExportCommand(const CliArguments& args) {
   }
 
   int64_t written = 0;
-  if (ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory,
-                    nullptr, written) != kExportOk) {
+  const Result result =
+      args.format == "msl"
+          ? ExportMslFile(args.out, start, end, LogMemoryRecords(memory, state.recordCount.load()),
+                          {"Torvane log " + std::filesystem::path(args.file).filename().string()}, written)
+          : ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory,
+                          nullptr, written);
+  if (result != kExportOk) {
     CliError("cannot write " + Escaped(args.out));
     return kExitFailed;
   }

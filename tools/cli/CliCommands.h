@@ -28,6 +28,7 @@ struct CliArguments {
   double distance = 400;                               // runs --distance: 400 or 1000 m
   VehicleFigures vehicle;                              // power --mass, --cda, --crr
   double speedFactor = 1.0;                            // runs, power --speed-factor
+  std::string format = "csv";                          // export --format: csv or msl
   int64_t curve = -1;                                  // power --curve N (from 1); -1: not given
   int test = -1;                                       // active-test --test: a row of kActiveTests
   int value = 0;                                       // active-test --value

@@ -39,8 +39,9 @@ const char kUsage[] =
     "  record --port P --out FILE.eld [--seconds N]\n"
     "                                  record every 10 ms into a log file\n"
     "  info   FILE.eld                 version, record count and duration\n"
-    "  export FILE.eld --out FILE.csv [--start I] [--end J]\n"
-    "                                  write records I..J as CSV lines (CR LF)\n"
+    "  export FILE.eld --out FILE.csv [--start I] [--end J] [--format csv|msl]\n"
+    "                                  write records I..J as CSV lines (CR LF) or\n"
+    "                                  as a log viewer's .msl file (--format msl)\n"
     "  ports  [--map COMn=PATH] [--sys-root DIR] [--dev-root DIR]\n"
     "                                  list the serial devices, their COM slots and\n"
     "                                  access, and the COM port of the cable\n"
@@ -61,6 +62,8 @@ const char kUsage[] =
     "  --seconds N       stop after N seconds (default: at Ctrl-C); record also\n"
     "                    stops when the log memory is full (900,001 records)\n"
     "  --start I         first record to export (default 0)\n"
+    "  --format F        csv (default: the spreadsheet CSV, CR LF) or msl (the\n"
+    "                    log viewers' tab-separated text, MegaLogViewer's .msl)\n"
     "  --end J           last record to export (default and at most the last\n"
     "                    record of the file); --start beyond it is an error\n"
     "  --sys-root DIR    look for devices in DIR/class/tty (default /sys)\n"
@@ -147,7 +150,7 @@ int main(int argc, char** argv) {
     const bool takesValue = arg == "--port" || arg == "--map" || arg == "--seconds" ||
                             arg == "--out" || arg == "--start" || arg == "--end" ||
                             arg == "--sys-root" || arg == "--dev-root" || arg == "--distance" ||
-                            arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve" || arg == "--speed-factor" ||
+                            arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve" || arg == "--speed-factor" || arg == "--format" ||
                             arg == "--test" || arg == "--value";
     if (takesValue && i + 1 >= argc) return CliUsageError(Escaped(arg) + " needs a value");
     if (arg == "--port" && linkCommand) {
@@ -180,6 +183,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--out" && (args.command == "record" || args.command == "export")) {
       args.out = argv[++i];
       if (args.out.empty()) return CliUsageError("--out needs a file name");
+    } else if (arg == "--format" && args.command == "export") {
+      args.format = argv[++i];
+      if (args.format != "csv" && args.format != "msl")
+        return CliUsageError("--format is csv or msl, not " + Escaped(args.format));
     } else if (arg == "--start" && args.command == "export") {
       if (!ParseIndex(argv[++i], args.start))
         return CliUsageError("--start needs a record index (0 or more), not " +

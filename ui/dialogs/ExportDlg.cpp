@@ -71,16 +71,21 @@ void TExportDlg::OKBtnClick() {
     Leave();
     return;
   }
-  const QString preset = QString::fromStdString("log_" + MakeTimeStamp() + ".csv");
-  const QString chosen = Dialogs().SaveFileName(this, "Export", preset,
-                                                "Excel csv file (*.csv) (*.csv)", false);
+  // The log viewers' format beside the spreadsheet's, which stays the default.
+  const bool msl = ui_->FormatBox->currentIndex() == 1;
+  const std::string extension = msl ? ".msl" : ".csv";
+  const QString preset = QString::fromStdString("log_" + MakeTimeStamp() + extension);
+  const QString chosen =
+      Dialogs().SaveFileName(this, "Export", preset,
+                             msl ? "Log viewer file (*.msl) (*.msl)" : "Excel csv file (*.csv) (*.csv)", false);
   if (chosen.isEmpty()) {
     mainForm_->setEnabled(true);  // the dialog stays open
     return;
   }
+  const std::string fileName = WithExtension(chosen.toStdString(), extension);
   const CommandOutcome outcome =
-      session_.Export(WithExtension(chosen.toStdString(), ".csv"), ui_->StartScrollBar->value(),
-                      ui_->StopScrollBar->value(), this, lines_);
+      msl ? session_.ExportMsl(fileName, ui_->StartScrollBar->value(), ui_->StopScrollBar->value())
+          : session_.Export(fileName, ui_->StartScrollBar->value(), ui_->StopScrollBar->value(), this, lines_);
   for (const std::string& line : outcome.lines) mainForm_->AddStatusLine(line);
   Leave();
 }
