@@ -1,6 +1,7 @@
 // The Tool menu's computations over a full recording (900,001 records, 2.5 h
 // of the simulator's drag run): every 0-400 m and 0-1000 m run, every pull,
-// and the cost per record of following a live stream.
+// the cost per record of following a live stream, and the Scatter and
+// Table views over the whole recording.
 //
 //   torvane_bench_analysis
 #include <chrono>
@@ -9,6 +10,8 @@
 
 #include "analysis/PowerMeter.h"
 #include "analysis/RunTiming.h"
+#include "analysis/ValueGrids.h"
+#include "analysis/ValueSettings.h"
 #include "link/StreamReceiver.h"
 #include "tools/ecusim/EcuSimulator.h"
 #include "tools/ecusim/EngineModel.h"
@@ -62,11 +65,26 @@ int main() {
     }
   });
 
+  const int rpm = ValueColumnOf("rpm"), injection = ValueColumnOf("injection"), throttle = ValueColumnOf("throttle");
+  uint32_t scattered = 0, tabled = 0;
+  const double tScatter = BestOfThree([&] {
+    scattered = BuildScatter(RecordSpan(records), {}, rpm, injection, throttle, 600, 400).records;
+  });
+  const double tTable = BestOfThree([&] {
+    const CellTable table = BuildCellTable(RecordSpan(records), {}, injection, rpm, 20, throttle, 10);
+    tabled = 0;
+    for (uint32_t n : table.counts) tabled += n;
+  });
+
   std::printf("| computation over 900,001 records | found | time |\n|---|---|---|\n");
   std::printf("| FindRuns, 400 m | %zu runs | %.1f ms |\n", runs400, t400);
   std::printf("| FindRuns, 1000 m | %zu runs | %.1f ms |\n", runs1000, t1000);
   std::printf("| FindPulls | %zu pulls | %.1f ms |\n", pulls, tPulls);
   std::printf("| PullTracker, live: every record, CurrentCurve every 50 ms in a pull | %.0f curves | %.1f ms (%.2f us a record) |\n",
               curveCalls, tLive, tLive * 1000 / records.size());
+  std::printf("| Scatter, injection time against engine speed coloured by throttle, 600 x 400 cells | %u records | %.1f ms |\n",
+              scattered, tScatter);
+  std::printf("| Table, mean injection time by engine speed (20) and throttle (10) | %u samples | %.1f ms |\n",
+              tabled, tTable);
   return 0;
 }

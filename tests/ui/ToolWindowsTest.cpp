@@ -13,11 +13,15 @@
 #include "tests/analysis/SyntheticDrive.h"
 #include "ui/tools/PowerMeterWindow.h"
 #include "ui/tools/RunCheckWindow.h"
+#include "ui/tools/ScatterWindow.h"
 #include "ui/tools/SubWindow.h"
+#include "ui/tools/TableWindow.h"
 #include "ui/widgets/TraceChart.h"
 #include "ui_Consultmain.h"
 #include "ui_PowerMeterWindow.h"
 #include "ui_RunCheckWindow.h"
+#include "ui_ScatterWindow.h"
+#include "ui_TableWindow.h"
 #include "ui_SubWindow.h"
 
 namespace {
@@ -293,6 +297,45 @@ TEST_F(ToolWindowsTest, SpeedFactorAndUnitReachTheChecksAndThePowerMeter) {
   EXPECT_TRUE(check.Form()->RunList->item(1, 2)->text().endsWith(" mph"));
   TConsultMainForm::ClickMenuItem(Form().SubWindow1);
   EXPECT_TRUE(Sub().Form()->Readout->text().contains(" mph")) << Sub().Form()->Readout->text().toStdString();
+}
+
+// The Scatter and Table views from the Tool menu: nothing to show before a
+// recording, then every record of it or of a stretch; the table's cells
+// hold every sample and export as CSV.
+TEST_F(ToolWindowsTest, ScatterAndTableCountTheRecordingOrAStretch) {
+  CreateWindows();
+  auto item = [&](const QString& caption) {
+    for (QAction* action : Form().Tool1->actions())
+      if (action->text() == caption) return action;
+    return static_cast<QAction*>(nullptr);
+  };
+  ASSERT_NE(item("&Scatter"), nullptr);
+  ASSERT_NE(item("T&able"), nullptr);
+  TScatterWindow& scatter = *windows.Tool<TScatterWindow>();
+  TTableWindow& table = *windows.Tool<TTableWindow>();
+  TConsultMainForm::ClickMenuItem(item("&Scatter"));
+  ASSERT_TRUE(scatter.isVisible());
+  EXPECT_EQ(scatter.Form()->InfoLabel->text(), "0 records");
+
+  const std::vector<SampleRecord> records = TwoRuns();
+  OpenRecording(records);
+  Refresh();
+  EXPECT_EQ(scatter.Form()->Chart->Grid().records, records.size());
+  scatter.Form()->WholeBox->setChecked(false);
+  scatter.Form()->FromEdit->setValue(2);
+  scatter.Form()->ToEdit->setValue(3);
+  scatter.ChoiceChange();
+  EXPECT_EQ(scatter.Form()->Chart->Grid().records, 101u);
+
+  TConsultMainForm::ClickMenuItem(item("T&able"));
+  ASSERT_TRUE(table.isVisible());
+  uint32_t samples = 0;
+  for (uint32_t n : table.Shown().counts) samples += n;
+  EXPECT_EQ(samples, records.size());
+  EXPECT_EQ(table.Form()->CellTable->verticalHeaderItem(0)->text(), "9500 rpm");
+  dialogs.fileNames = {QString::fromStdString((directory / "table.csv").string())};
+  table.Form()->ExportButton->click();
+  EXPECT_EQ(ReadFileBytes((directory / "table.csv").string()).rfind("Mean Injection Time [us]\n", 0), 0u);
 }
 
 // Leaving the figures' fields without changing them keeps the defaults

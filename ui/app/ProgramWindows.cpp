@@ -2,7 +2,9 @@
 
 #include "ui/tools/PowerMeterWindow.h"
 #include "ui/tools/RunCheckWindow.h"
+#include "ui/tools/ScatterWindow.h"
 #include "ui/tools/SubWindow.h"
+#include "ui/tools/TableWindow.h"
 #include "ui_Consultmain.h"
 
 ProgramWindows CreateProgramWindows(Session& session, const WindowContext& context) {
@@ -58,6 +60,8 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 400));
   windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 1000));
   windows.tools.push_back(std::make_unique<TPowerMeterWindow>(recording, context.settingsPath));
+  windows.tools.push_back(std::make_unique<TScatterWindow>(recording));
+  windows.tools.push_back(std::make_unique<TTableWindow>(recording, context));
 
   std::vector<ToolWindow*> tools;
   std::vector<QWidget*> toolWidgets;

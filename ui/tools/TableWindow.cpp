@@ -1,0 +1,96 @@
+#include "ui/tools/TableWindow.h"
+
+#include <QDir>
+#include <QHeaderView>
+
+#include "analysis/ValueSettings.h"
+#include "data/AtomicFile.h"
+#include "data/Escape.h"
+#include "ui/dialogs/UserDialogs.h"
+#include "ui/tools/ValueChoice.h"
+#include "ui/widgets/Placement.h"
+#include "ui_TableWindow.h"
+
+namespace {
+constexpr qint64 kLiveRecountMs = 1000;
+}  // namespace
+
+TTableWindow::TTableWindow(RecordingModel& recording, const WindowContext& context)
+    : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::TableWindow>()), recording_(recording), context_(context) {
+  ui_->setupUi(this);
+  setObjectName("Table");
+  FillValueBox(*ui_->ValueBox, AllValues(), ValueColumnOf("injection"));
+  FillValueBox(*ui_->AcrossBox, {ValueColumnOf("throttle"), ValueColumnOf("maf")}, ValueColumnOf("throttle"));
+  for (QComboBox* box : {ui_->ValueBox, ui_->AcrossBox})
+    connect(box, &QComboBox::currentIndexChanged, this, &TTableWindow::ChoiceChange);
+  connect(ui_->WholeBox, &QCheckBox::toggled, this, &TTableWindow::ChoiceChange);
+  connect(ui_->FromEdit, &QDoubleSpinBox::editingFinished, this, &TTableWindow::ChoiceChange);
+  connect(ui_->ToEdit, &QDoubleSpinBox::editingFinished, this, &TTableWindow::ChoiceChange);
+  connect(ui_->ExportButton, &QPushButton::clicked, this, &TTableWindow::ExportButtonClick);
+  ui_->CellTable->setRowCount(kRows);
+  ui_->CellTable->setColumnCount(kColumns);
+  ui_->CellTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) { RecordingChanged(change); });
+}
+
+TTableWindow::~TTableWindow() {
+  recording_.Unsubscribe(subscription_);
+  for (QObject* edit : {static_cast<QObject*>(ui_->FromEdit), static_cast<QObject*>(ui_->ToEdit)})
+    edit->disconnect(this);
+}
+
+void TTableWindow::ShowWindow() { ShowInFront(*this); }
+
+void TTableWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  recording_.Update();
+  ChoiceChange();
+}
+
+void TTableWindow::RecordingChanged(const RecordingModel::Change& change) {
+  if (!isVisible()) return;
+  if (change.replaced || (change.appended && sinceCount_.isValid() && sinceCount_.elapsed() >= kLiveRecountMs))
+    ChoiceChange();
+}
+
+void TTableWindow::ChoiceChange() {
+  sinceCount_.start();
+  table_ = BuildCellTable(recording_, ChosenStretch(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit),
+                          ChosenValue(*ui_->ValueBox), ValueColumnOf("rpm"), kRows, ChosenValue(*ui_->AcrossBox),
+                          kColumns);
+  const ValueColumn& across = kValueColumns[static_cast<size_t>(table_.columnColumn)];
+  QStringList columns, rows;
+  for (int c = 0; c < kColumns; ++c)
+    columns << QString("%1-%2 %3").arg(table_.columnEdges[c]).arg(table_.columnEdges[c + 1]).arg(across.unit);
+  // The highest engine speed at the top, as the ECU's maps are drawn.
+  for (int r = kRows - 1; r >= 0; --r) rows << QString("%1 rpm").arg(table_.rowEdges[r]);
+  ui_->CellTable->setHorizontalHeaderLabels(columns);
+  ui_->CellTable->setVerticalHeaderLabels(rows);
+  uint32_t samples = 0;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kColumns; ++c) {
+      const std::optional<double> mean = table_.Mean(r, c);
+      auto* item = new QTableWidgetItem(mean ? QString::number(*mean, 'f', 1) : QString());
+      item->setTextAlignment(Qt::AlignCenter);
+      item->setToolTip(QString("%1 samples").arg(table_.Count(r, c)));
+      ui_->CellTable->setItem(kRows - 1 - r, c, item);
+      samples += table_.Count(r, c);
+    }
+  }
+  ui_->InfoLabel->setText(QString("%1 samples; %2 in %3").arg(samples)
+                              .arg(kValueColumns[static_cast<size_t>(table_.valueColumn)].unit)
+                              .arg("each cell's mean (the samples in its tip)"));
+}
+
+void TTableWindow::ExportButtonClick() {
+  const QString file = context_.dialogs.SaveFileName(this, "Export Table", QDir::homePath() + "/table.csv",
+                                                     "CSV (*.csv);;All files (*)", true);
+  if (file.isEmpty()) return;
+  std::string text;
+  for (const std::string& line : CellTableCsv(table_)) text += line + "\n";
+  AtomicFileWriter writer(file.toStdString());
+  bool saved = writer.Open();
+  if (saved) saved = std::fwrite(text.data(), 1, text.size(), writer.Stream()) == text.size();
+  saved = saved && writer.Commit();
+  ui_->InfoLabel->setText(QString::fromStdString((saved ? "Saved to " : "Could not write ") + Escaped(file.toStdString())));
+}

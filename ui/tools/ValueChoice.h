@@ -1,0 +1,39 @@
+// What the Scatter and Table windows both ask: values of the display table
+// chosen in combo boxes, and the stretch of the recording to take.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+
+#include <cmath>
+#include <vector>
+
+#include "analysis/ValueGrids.h"
+#include "data/RecordPeriod.h"
+#include "data/Registers.h"
+
+// The box lists the columns (rows of kValueColumns) by caption, the chosen
+// one selected; noneText, when given, comes first as "no value".
+inline void FillValueBox(QComboBox& box, const std::vector<int>& columns, int chosen,
+                         const QString& noneText = {}) {
+  if (!noneText.isEmpty()) box.addItem(noneText, -1);
+  for (int c : columns) box.addItem(kValueColumns[static_cast<size_t>(c)].caption, c);
+  box.setCurrentIndex(box.findData(chosen));
+}
+
+inline std::vector<int> AllValues() {
+  std::vector<int> columns;
+  for (int c = 0; c < kValueCount; ++c) columns.push_back(c);
+  return columns;
+}
+
+inline int ChosenValue(const QComboBox& box) { return box.currentData().toInt(); }
+
+// The whole recording, or from..to seconds of it (both included).
+inline RecordStretch ChosenStretch(const QCheckBox& whole, const QDoubleSpinBox& from, const QDoubleSpinBox& to) {
+  if (whole.isChecked()) return {};
+  const auto first = static_cast<uint32_t>(std::lround(std::max(0.0, from.value()) * kRecordsPerSecond));
+  const auto last = static_cast<uint32_t>(std::lround(std::max(0.0, to.value()) * kRecordsPerSecond));
+  return {first, last >= first ? last - first + 1 : 0};
+}
