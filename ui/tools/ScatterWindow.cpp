@@ -20,6 +20,7 @@ TScatterWindow::TScatterWindow(RecordingModel& recording)
   FillValueBox(*ui_->ColourBox, AllValues(), ValueColumnOf("throttle"), "(none)");
   for (QComboBox* box : {ui_->XBox, ui_->YBox, ui_->ColourBox})
     connect(box, &QComboBox::currentIndexChanged, this, &TScatterWindow::ChoiceChange);
+  FollowWholeBox(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit);
   connect(ui_->WholeBox, &QCheckBox::toggled, this, &TScatterWindow::ChoiceChange);
   connect(ui_->FromEdit, &QDoubleSpinBox::editingFinished, this, &TScatterWindow::ChoiceChange);
   connect(ui_->ToEdit, &QDoubleSpinBox::editingFinished, this, &TScatterWindow::ChoiceChange);
@@ -53,7 +54,8 @@ void TScatterWindow::RecordingChanged(const RecordingModel::Change& change) {
 
 void TScatterWindow::ChoiceChange() {
   sinceCount_.start();
-  const QSize size = ui_->Chart->PlotSize();
+  // A cell of 2 x 2 pixels: a drive's lines stay lines, not dust.
+  const QSize size = ui_->Chart->PlotSize() / 2;
   ScatterGrid grid = BuildScatter(recording_, ChosenStretch(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit),
                                   ChosenValue(*ui_->XBox), ChosenValue(*ui_->YBox), ChosenValue(*ui_->ColourBox),
                                   size.width(), size.height());

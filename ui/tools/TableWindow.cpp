@@ -23,6 +23,7 @@ TTableWindow::TTableWindow(RecordingModel& recording, const WindowContext& conte
   FillValueBox(*ui_->AcrossBox, {ValueColumnOf("throttle"), ValueColumnOf("maf")}, ValueColumnOf("throttle"));
   for (QComboBox* box : {ui_->ValueBox, ui_->AcrossBox})
     connect(box, &QComboBox::currentIndexChanged, this, &TTableWindow::ChoiceChange);
+  FollowWholeBox(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit);
   connect(ui_->WholeBox, &QCheckBox::toggled, this, &TTableWindow::ChoiceChange);
   connect(ui_->FromEdit, &QDoubleSpinBox::editingFinished, this, &TTableWindow::ChoiceChange);
   connect(ui_->ToEdit, &QDoubleSpinBox::editingFinished, this, &TTableWindow::ChoiceChange);
@@ -58,10 +59,8 @@ void TTableWindow::ChoiceChange() {
   table_ = BuildCellTable(recording_, ChosenStretch(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit),
                           ChosenValue(*ui_->ValueBox), ValueColumnOf("rpm"), kRows, ChosenValue(*ui_->AcrossBox),
                           kColumns);
-  const ValueColumn& across = kValueColumns[static_cast<size_t>(table_.columnColumn)];
   QStringList columns, rows;
-  for (int c = 0; c < kColumns; ++c)
-    columns << QString("%1-%2 %3").arg(table_.columnEdges[c]).arg(table_.columnEdges[c + 1]).arg(across.unit);
+  for (int c = 0; c < kColumns; ++c) columns << QString("%1-%2").arg(table_.columnEdges[c]).arg(table_.columnEdges[c + 1]);
   // The highest engine speed at the top, as the ECU's maps are drawn.
   for (int r = kRows - 1; r >= 0; --r) rows << QString("%1 rpm").arg(table_.rowEdges[r]);
   ui_->CellTable->setHorizontalHeaderLabels(columns);
@@ -77,9 +76,9 @@ void TTableWindow::ChoiceChange() {
       samples += table_.Count(r, c);
     }
   }
-  ui_->InfoLabel->setText(QString("%1 samples; %2 in %3").arg(samples)
-                              .arg(kValueColumns[static_cast<size_t>(table_.valueColumn)].unit)
-                              .arg("each cell's mean (the samples in its tip)"));
+  ui_->InfoLabel->setText(QString("%1 samples. A cell: the mean in %2; its tip: how many samples.")
+                              .arg(samples)
+                              .arg(kValueColumns[static_cast<size_t>(table_.valueColumn)].unit));
 }
 
 void TTableWindow::ExportButtonClick() {

@@ -30,6 +30,16 @@ inline std::vector<int> AllValues() {
 
 inline int ChosenValue(const QComboBox& box) { return box.currentData().toInt(); }
 
+// The seconds of a stretch are for when the whole recording is not asked for.
+inline void FollowWholeBox(QCheckBox& whole, QDoubleSpinBox& from, QDoubleSpinBox& to) {
+  auto follow = [&from, &to](bool all) {
+    from.setEnabled(!all);
+    to.setEnabled(!all);
+  };
+  QObject::connect(&whole, &QCheckBox::toggled, &from, follow);
+  follow(whole.isChecked());
+}
+
 // The whole recording, or from..to seconds of it (both included).
 inline RecordStretch ChosenStretch(const QCheckBox& whole, const QDoubleSpinBox& from, const QDoubleSpinBox& to) {
   if (whole.isChecked()) return {};
