@@ -146,3 +146,25 @@ Result ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::stri
   }
   return kLogFileOk;
 }
+
+Result ReadLogFileRecords(const std::string& fileName, std::vector<SampleRecord>& records, std::string& error) {
+  records.clear();
+  LogFileInfo info;
+  if (ReadLogFileInfo(fileName, info, error) != kLogFileOk) return kLogFileFailed;
+  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+  if (file == nullptr) {
+    error = "cannot open " + Escaped(fileName) + " as a file";
+    return kLogFileFailed;
+  }
+  static_assert(sizeof(SampleRecord) == kSampleRecordSize, "records are read as the file holds them");
+  std::vector<SampleRecord> read(info.recordCount);
+  const bool ok = std::fseek(file, kLogHeaderSize, SEEK_SET) == 0 &&
+                  (read.empty() || std::fread(read.data(), kSampleRecordSize, read.size(), file) == read.size());
+  std::fclose(file);
+  if (!ok) {
+    error = "cannot read the records of " + Escaped(fileName);
+    return kLogFileFailed;
+  }
+  records = std::move(read);
+  return kLogFileOk;
+}

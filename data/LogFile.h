@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/Memmap.h"
 #include "data/Result.h"
@@ -33,3 +34,7 @@ struct LogFileInfo {
 // the log memory, and at least the 40 + 20 x count bytes it names (further
 // bytes are ignored). Otherwise error holds one line saying why.
 Result ReadLogFileInfo(const std::string& fileName, LogFileInfo& info, std::string& error);
+// The records of a log file that LoadLogFile would accept, into memory of
+// their own (a second recording to compare with leaves the log memory
+// alone). A failure leaves records empty and says why in error.
+Result ReadLogFileRecords(const std::string& fileName, std::vector<SampleRecord>& records, std::string& error);

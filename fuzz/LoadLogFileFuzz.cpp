@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the log file reader as a file. Whatever the
 // bytes, loading either succeeds with a count that the file really holds,
-// or fails and leaves the recorder as it was. The file lives in memory (a
+// or fails and leaves the recorder as it was; the reader of a recording to
+// compare with agrees. The file lives in memory (a
 // memfd, opened again by its /proc path as the readers open any file), so
 // no run waits for a disk.
 #include <sys/mman.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "data/LogFile.h"
 #include "data/Recorder.h"
@@ -60,5 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (target.state.recordCount.load() != kBefore) {
     std::abort();
   }
+  // The reader of a recording to compare with takes the same files.
+  std::vector<SampleRecord> records;
+  const Result read = ReadLogFileRecords(target.path, records, error);
+  if (read != infoResult) std::abort();
+  if (read == kLogFileOk ? records.size() != info.recordCount : !records.empty()) std::abort();
   return 0;
 }

@@ -142,6 +142,25 @@ TEST_F(LogFileFixture, LoadReplacesCountAndRecords) {
   EXPECT_EQ(record, PatternRecord(3)) << "records beyond the count keep older content";
 }
 
+// A second recording read into memory of its own: the records the log
+// memory would get, the log memory untouched; a damaged file gives none.
+TEST_F(LogFileFixture, RecordsReadIntoMemoryOfTheirOwn) {
+  const std::string path = dir.Path("two.eld");
+  WriteFileBytes(path, LogImage("VERSION=1.0\n", 2, 2));
+  Record(5);
+  std::vector<SampleRecord> records;
+  std::string error;
+  ASSERT_EQ(ReadLogFileRecords(path, records, error), Result::kOk);
+  EXPECT_EQ(records, (std::vector<SampleRecord>{PatternRecord(0), PatternRecord(1)}));
+  EXPECT_EQ(state.recordCount.load(), 5u);
+  std::vector<uint8_t> cut = LogImage("VERSION=1.0\n", 3, 3);
+  cut.pop_back();
+  WriteFileBytes(path, cut);
+  EXPECT_EQ(ReadLogFileRecords(path, records, error), Result::kFailed);
+  EXPECT_TRUE(records.empty());
+  EXPECT_NE(error.find("damaged log file"), std::string::npos) << error;
+}
+
 TEST_F(LogFileFixture, VersionRule) {
   struct Case {
     std::string block0;

@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <fstream>
 #include <stdexcept>
 
 #include "UiTestSupport.h"
@@ -213,7 +214,7 @@ TEST_F(ToolWindowsTest, SubWindowSettingsSurviveCloseAndRestart) {
   s.BitTracksBox->click();
   s.SpanBox->setCurrentIndex(2);
   Sub().move(40, 60);
-  Sub().resize(700, 450);
+  Sub().resize(800, 500);
   Sub().close();
   Main().close();
   const std::string text = ReadSettings();
@@ -227,7 +228,7 @@ TEST_F(ToolWindowsTest, SubWindowSettingsSurviveCloseAndRestart) {
   EXPECT_TRUE(again.ValueBox2->isChecked());
   EXPECT_TRUE(again.BitTracksBox->isChecked());
   EXPECT_EQ(again.SpanBox->currentText(), "2 min");
-  EXPECT_EQ(Sub().size(), QSize(700, 450));
+  EXPECT_EQ(Sub().size(), QSize(800, 500));
 }
 
 TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) {
@@ -297,6 +298,41 @@ TEST_F(ToolWindowsTest, SpeedFactorAndUnitReachTheChecksAndThePowerMeter) {
   EXPECT_TRUE(check.Form()->RunList->item(1, 2)->text().endsWith(" mph"));
   TConsultMainForm::ClickMenuItem(Form().SubWindow1);
   EXPECT_TRUE(Sub().Form()->Readout->text().contains(" mph")) << Sub().Form()->Readout->text().toStdString();
+}
+
+// A second recording from a log file under the first: lined up by the
+// first run's start, the same drive 1.5 s later reads the same at every
+// point (the readout gives both and the difference); a shift moves it, and
+// a file that is not a log changes nothing.
+TEST_F(ToolWindowsTest, ComparedRecordingLinesUpByRunStartOrShift) {
+  CreateWindows();
+  const std::vector<SampleRecord> records = TwoRuns();
+  std::vector<SampleRecord> later(150, records.front());
+  later.insert(later.end(), records.begin(), records.end());
+  OpenRecording(later, "later");  // written to later.eld, then replaced:
+  OpenRecording(records);
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  Refresh();
+  EXPECT_FALSE(Sub().Form()->AlignBox->isEnabled());
+  dialogs.fileNames = {QString::fromStdString((directory / "later.eld").string())};
+  Sub().Form()->CompareButton->click();
+  EXPECT_EQ(Sub().Form()->CompareLabel->text(), "later.eld");
+  EXPECT_EQ(Sub().CompareShift(), 0);
+  Sub().Form()->AlignBox->setCurrentIndex(1);
+  EXPECT_EQ(Sub().CompareShift(), -150);
+  Sub().ChartClick(700);
+  const QString readout = Sub().Form()->Readout->text();
+  EXPECT_TRUE(readout.contains("Speed ")) << readout.toStdString();
+  EXPECT_EQ(readout.count("(+0)"), 4) << readout.toStdString();  // the four values chosen at first
+
+  Sub().Form()->AlignBox->setCurrentIndex(3);
+  Sub().Form()->ShiftEdit->setValue(2.5);
+  EXPECT_EQ(Sub().CompareShift(), 250);
+  std::ofstream(directory / "not.eld") << "hello";
+  EXPECT_FALSE(Sub().CompareWith((directory / "not.eld").string()));
+  EXPECT_EQ(Sub().CompareShift(), 250);
+  Sub().Form()->NoCompareButton->click();
+  EXPECT_EQ(Sub().Form()->Chart->Compare(), nullptr);
 }
 
 // The Scatter and Table views from the Tool menu: nothing to show before a

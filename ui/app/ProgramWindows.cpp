@@ -56,7 +56,7 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   // The Tool menu, in its order: a new tool window is one more line here.
   windows.recording = std::make_unique<RecordingModel>(session);
   RecordingModel& recording = *windows.recording;
-  windows.tools.push_back(std::make_unique<TSubWindow>(recording, context.settingsPath));
+  windows.tools.push_back(std::make_unique<TSubWindow>(recording, context));
   windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 400));
   windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 1000));
   windows.tools.push_back(std::make_unique<TPowerMeterWindow>(recording, context.settingsPath));

@@ -6,9 +6,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "analysis/ColumnSummary.h"
+#include "analysis/PowerMeter.h"
+#include "analysis/RunTiming.h"
 #include "control/IniFile.h"
+#include "data/Escape.h"
+#include "data/LogFile.h"
+#include "ui/dialogs/UserDialogs.h"
 #include "data/RecordPeriod.h"
 #include "ui/widgets/Placement.h"
 #include "ui_SubWindow.h"
@@ -22,8 +28,9 @@ constexpr int64_t kLiveReadoutRecords = 20;  // 200 ms of recording
 
 }  // namespace
 
-TSubWindow::TSubWindow(RecordingModel& recording, const std::string& settingsPath)
-    : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::SubWindow>()), recording_(recording) {
+TSubWindow::TSubWindow(RecordingModel& recording, const WindowContext& context)
+    : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::SubWindow>()), recording_(recording), context_(context) {
+  const std::string& settingsPath = context.settingsPath;
   ui_->setupUi(this);
   setObjectName("SubWindow");
   for (int c = 0; c < kValueCount; ++c) {
@@ -36,6 +43,11 @@ TSubWindow::TSubWindow(RecordingModel& recording, const std::string& settingsPat
   connect(ui_->BitTracksBox, &QCheckBox::clicked, this, &TSubWindow::BitTracksBoxClick);
   connect(ui_->SpanBox, &QComboBox::currentIndexChanged, this, &TSubWindow::SpanBoxChange);
   connect(ui_->Chart, &TraceChart::Clicked, this, &TSubWindow::ChartClick);
+  connect(ui_->CompareButton, &QPushButton::clicked, this, &TSubWindow::CompareButtonClick);
+  connect(ui_->NoCompareButton, &QPushButton::clicked, this, &TSubWindow::NoCompareButtonClick);
+  connect(ui_->AlignBox, &QComboBox::currentIndexChanged, this, &TSubWindow::AlignBoxChange);
+  connect(ui_->ShiftEdit, &QDoubleSpinBox::valueChanged, this, &TSubWindow::AlignBoxChange);
+  NoCompareButtonClick();
   ui_->Chart->SetRecords(&recording_);
   ReadSettings(settingsPath);
   subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
@@ -43,7 +55,79 @@ TSubWindow::TSubWindow(RecordingModel& recording, const std::string& settingsPat
   });
 }
 
-TSubWindow::~TSubWindow() { recording_.Unsubscribe(subscription_); }
+TSubWindow::~TSubWindow() {
+  recording_.Unsubscribe(subscription_);
+  ui_->ShiftEdit->disconnect(this);
+}
+
+int64_t TSubWindow::CompareShift() const { return ui_->Chart->CompareShift(); }
+
+void TSubWindow::CompareButtonClick() {
+  const QString file = context_.dialogs.OpenFileName(this, "Compare with", QString(), "Log File (*.eld)");
+  if (!file.isEmpty()) CompareWith(file.toStdString());
+}
+
+bool TSubWindow::CompareWith(const std::string& fileName) {
+  std::vector<SampleRecord> records;
+  std::string error;
+  if (ReadLogFileRecords(fileName, records, error) != Result::kOk) {
+    ui_->CompareLabel->setText(QString::fromStdString(error));
+    return false;
+  }
+  compared_ = std::move(records);
+  comparedSource_ = RecordSpan(compared_);
+  ui_->CompareLabel->setText(QString::fromStdString(Escaped(std::filesystem::path(fileName).filename().string())));
+  for (QWidget* w : {static_cast<QWidget*>(ui_->AlignBox), static_cast<QWidget*>(ui_->NoCompareButton)})
+    w->setEnabled(true);
+  AlignBoxChange();
+  return true;
+}
+
+void TSubWindow::NoCompareButtonClick() {
+  compared_.clear();
+  comparedSource_ = RecordSpan(compared_);
+  ui_->Chart->SetCompare(nullptr, 0);
+  ui_->CompareLabel->setText("nothing");
+  for (QWidget* w : {static_cast<QWidget*>(ui_->AlignBox), static_cast<QWidget*>(ui_->ShiftEdit),
+                     static_cast<QWidget*>(ui_->NoCompareButton)})
+    w->setEnabled(false);
+  readoutAt_ = -2;
+  UpdateReadout();
+}
+
+// The two recordings lined up: by their starts, by the first standing-start
+// run or full-throttle pull each holds (from the 0-400 m timing and the
+// power meter), or by a shift in seconds.
+void TSubWindow::AlignBoxChange() {
+  if (compared_.empty()) return;
+  const int how = ui_->AlignBox->currentIndex();
+  ui_->ShiftEdit->setEnabled(how == 3);
+  int64_t shift = 0;
+  QString note;
+  if (how == 1 || how == 2) {
+    auto firstStart = [how](const RecordSource& records) -> int64_t {
+      if (how == 1) {
+        const std::vector<RunResult> runs = FindRuns(records, 400);
+        return runs.empty() ? -1 : runs.front().startIndex;
+      }
+      const std::vector<PullResult> pulls = FindPulls(records, VehicleFigures{});
+      return pulls.empty() ? -1 : pulls.front().startIndex;
+    };
+    const int64_t mine = firstStart(recording_);
+    const int64_t theirs = firstStart(comparedSource_);
+    if (mine >= 0 && theirs >= 0) {
+      shift = mine - theirs;
+    } else {
+      note = how == 1 ? " (no run in one of them: by the start)" : " (no pull in one of them: by the start)";
+    }
+  } else if (how == 3) {
+    shift = std::lround(ui_->ShiftEdit->value() * kRecordsPerSecond);
+  }
+  ui_->Chart->SetCompare(&comparedSource_, shift);
+  ui_->CompareLabel->setText(ui_->CompareLabel->text().section(" (", 0, 0) + note);
+  readoutAt_ = -2;
+  UpdateReadout();
+}
 
 void TSubWindow::ApplyValueSettings(const ValueSettings& settings) {
   settings_ = settings;
@@ -176,11 +260,19 @@ void TSubWindow::UpdateReadout() {
   const SampleRecord record = recording_.At(static_cast<uint32_t>(at));
   QStringList parts;
   parts << QString::number(at * kRecordPeriodS, 'f', 2) + " s";
+  // With a recording compared: its value at the same place, and the
+  // difference (this one's less the compared one's).
+  const int64_t other = at - ui_->Chart->CompareShift();
+  const bool compared = ui_->Chart->Compare() != nullptr && other >= 0 && other < static_cast<int64_t>(compared_.size());
   for (int c : ChosenValues()) {
     const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
-    parts << QString("%1 %2 %3").arg(QString(column.caption).section(" [", 0, 0))
-                 .arg(std::lround(ShownValue(c, ConvertedValue(c, record), settings_)))
-                 .arg(QString::fromStdString(ShownUnit(c, settings_)));
+    const long mine = std::lround(ShownValue(c, ConvertedValue(c, record), settings_));
+    QString part = QString("%1 %2").arg(QString(column.caption).section(" [", 0, 0)).arg(mine);
+    if (compared) {
+      const long theirs = std::lround(ShownValue(c, ConvertedValue(c, compared_[static_cast<size_t>(other)]), settings_));
+      part += QString(" / %1 (%2%3)").arg(theirs).arg(mine >= theirs ? "+" : "").arg(mine - theirs);
+    }
+    parts << part + " " + QString::fromStdString(ShownUnit(c, settings_));
   }
   ui_->Readout->setText(parts.join("    "));
 }

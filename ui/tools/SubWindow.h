@@ -1,5 +1,7 @@
 // "Sub Window": a time chart of chosen values, live or over the whole
-// recording, with a cursor at the playback position.
+// recording, with a cursor at the playback position; a second recording
+// from a log file may be drawn under it to compare, lined up by its start,
+// its first run's or first pull's start, or a shift.
 #pragma once
 
 #include <QWidget>
@@ -12,6 +14,7 @@
 
 #include "analysis/ValueSettings.h"
 #include "control/RecordingModel.h"
+#include "ui/app/WindowContext.h"
 #include "ui/tools/ToolWindow.h"
 
 namespace Ui {
@@ -25,7 +28,7 @@ class TSubWindow : public QWidget, public ToolWindow {
 
  public:
   // Reads its section of the settings file; stays hidden until asked for.
-  TSubWindow(RecordingModel& recording, const std::string& settingsPath);
+  TSubWindow(RecordingModel& recording, const WindowContext& context);
   ~TSubWindow() override;
 
   Ui::SubWindow* Form() const { return ui_.get(); }
@@ -44,6 +47,16 @@ class TSubWindow : public QWidget, public ToolWindow {
   void BitTracksBoxClick();
   void SpanBoxChange();
   void ChartClick(int64_t index);
+  void CompareButtonClick();
+  void NoCompareButtonClick();
+  void AlignBoxChange();
+
+ public:
+  // Compares with the records of a log file, named as it is shown; false
+  // (and nothing changed) when it cannot be read.
+  bool CompareWith(const std::string& fileName);
+  // Where the compared recording's record j stands: at record j + shift.
+  int64_t CompareShift() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -57,6 +70,9 @@ class TSubWindow : public QWidget, public ToolWindow {
 
   std::unique_ptr<Ui::SubWindow> ui_;
   RecordingModel& recording_;
+  WindowContext context_;
+  std::vector<SampleRecord> compared_;
+  RecordSpan comparedSource_{compared_};
   int subscription_ = 0;
   std::array<QCheckBox*, kValueCount> valueBoxes_{};
   ValueSettings settings_;

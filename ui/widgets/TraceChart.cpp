@@ -113,6 +113,12 @@ void TraceChart::SetLimits(const std::array<ValueLimit, kValueCount>& limits) {
   update();
 }
 
+void TraceChart::SetCompare(const RecordSource* other, int64_t shift) {
+  compare_ = other;
+  compareShift_ = shift;
+  update();
+}
+
 bool TraceChart::Beyond(int column, int32_t value) const {
   const ValueLimit& limit = limits_[static_cast<size_t>(column)];
   return (limit.highOn && value > limit.high) || (limit.lowOn && value < limit.low);
@@ -202,7 +208,9 @@ int64_t TraceChart::IndexAt(int x) const {
 }
 
 void TraceChart::BuildSummary(const QRect& plot) {
-  SummaryKey key{viewFirst_, viewCount_, RecordCount(), plot.width(), chosen_, bitTracks_, anchored_};
+  const int64_t compareCount = compare_ != nullptr ? static_cast<int64_t>(compare_->Count()) : 0;
+  SummaryKey key{viewFirst_, viewCount_, RecordCount(), plot.width(), chosen_, bitTracks_, anchored_,
+                 compare_, compareShift_, compareCount};
   if (key == summaryKey_) return;
   const SummaryKey before = std::exchange(summaryKey_, key);
   const int width = plot.width();
@@ -247,6 +255,29 @@ void TraceChart::BuildSummary(const QRect& plot) {
     layout.span = viewCount_;
   }
   if (records_ != nullptr) SummariseColumns(*records_, layout, chosen_, bitTracks_, from, summary_);
+
+  // The recording compared with: each column holds its records that stand
+  // where the column's own do.
+  compareSummary_.values.assign(compare_ != nullptr && !anchored_ ? chosen_.size() : 0,
+                                std::vector<ColumnExtremes>(static_cast<size_t>(width)));
+  if (compareSummary_.values.empty()) return;
+  for (int px = 0; px < width; ++px) {
+    const int64_t begin = std::clamp<int64_t>(layout.Start(px) - compareShift_, 0, compareCount);
+    const int64_t end = std::clamp<int64_t>(layout.Start(px + 1) - compareShift_, 0, compareCount);
+    if (end <= begin) continue;
+    compare_->Visit(static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin),
+                    [&](uint32_t, std::span<const SampleRecord> block) {
+                      for (const SampleRecord& record : block)
+                        for (size_t t = 0; t < chosen_.size(); ++t) {
+                          ColumnExtremes& e = compareSummary_.values[t][static_cast<size_t>(px)];
+                          const int32_t v = ConvertedValue(chosen_[t], record);
+                          e.min = e.any ? std::min(e.min, v) : v;
+                          e.max = e.any ? std::max(e.max, v) : v;
+                          e.last = v;
+                          e.any = true;
+                        }
+                    });
+  }
 }
 
 double TraceChart::TimeStep(const QRect& plot) const {
@@ -341,6 +372,28 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
   if (pointMode_) {  // drawn as lines over the image
     drawFrame();
     return;
+  }
+
+  // The recording compared with goes under this one's traces.
+  for (size_t t = 0; t < compareSummary_.values.size(); ++t) {
+    const ValueColumn& col = kValueColumns[static_cast<size_t>(chosen_[t])];
+    const double scale = (h - 1) / static_cast<double>(col.rangeMax - col.rangeMin);
+    auto yOf = [&](int32_t value) {
+      return static_cast<int>(std::lround((h - 1) - (std::clamp(value, col.rangeMin, col.rangeMax) - col.rangeMin) * scale));
+    };
+    const uint32_t pale = ColorOf(chosen_[t]).lighter(170).rgba();
+    const std::vector<ColumnExtremes>& columns = compareSummary_.values[t];
+    const ColumnExtremes* previous = nullptr;
+    for (int px = std::max(0, x0 - 1); px < std::min<int>(x1, static_cast<int>(columns.size())); ++px) {
+      const ColumnExtremes& e = columns[static_cast<size_t>(px)];
+      if (!e.any) {
+        previous = nullptr;
+        continue;
+      }
+      column(px, yOf(previous ? std::max(e.max, previous->last) : e.max),
+             yOf(previous ? std::min(e.min, previous->last) : e.min), pale);
+      previous = &e;
+    }
   }
 
   std::vector<bool> beyond(static_cast<size_t>(x1), false);
@@ -441,6 +494,18 @@ void TraceChart::paintEvent(QPaintEvent* event) {
         const int32_t v = std::clamp(value, column.rangeMin, column.rangeMax);
         return static_cast<int>(std::lround(plot.bottom() - (v - column.rangeMin) * scale));
       };
+      if (compare_ != nullptr) {
+        painter.setPen(QPen(ColorOf(c).lighter(170), 1));
+        QPolygon other;
+        const int64_t count = compare_->Count();
+        for (size_t k = 0; k < pointRecords_.size(); ++k) {
+          const int64_t j = pointFirst_ + static_cast<int64_t>(k) - compareShift_;
+          if (j < 0 || j >= count) continue;
+          other << QPoint(static_cast<int>(std::lround(XOf(j + compareShift_ + 0.5, plot))),
+                          yOf(ConvertedValue(c, compare_->At(static_cast<uint32_t>(j)))));
+        }
+        painter.drawPolyline(other);
+      }
       painter.setPen(QPen(ColorOf(c), 1));
       QPolygon line;
       for (size_t k = 0; k < pointRecords_.size(); ++k) {

@@ -38,6 +38,12 @@ class TraceChart : public QWidget {
   void SetLimits(const std::array<ValueLimit, kValueCount>& limits);
   // Whether a value's record lies beyond one of its limits.
   bool Beyond(int column, int32_t value) const;
+  // A second recording drawn under the first, in paler colours on the same
+  // scales: its record j stands where the first's record j + shift does.
+  // Drawn over a whole or zoomed recording, not while following a live one.
+  void SetCompare(const RecordSource* other, int64_t shift);
+  const RecordSource* Compare() const { return compare_; }
+  int64_t CompareShift() const { return compareShift_; }
 
   // Live: the newest spanRecords records, the newest at the right edge.
   void Follow(int64_t spanRecords);
@@ -72,6 +78,8 @@ class TraceChart : public QWidget {
     std::vector<int> values;
     bool bits = false;
     bool anchored = false;
+    const RecordSource* compare = nullptr;
+    int64_t compareShift = 0, compareCount = 0;
     bool operator==(const SummaryKey&) const = default;
   };
   // What a live chart last put on the screen, to move it on from there.
@@ -103,6 +111,9 @@ class TraceChart : public QWidget {
 
   std::vector<int> chosen_;
   std::array<ValueLimit, kValueCount> limits_{};
+  const RecordSource* compare_ = nullptr;
+  int64_t compareShift_ = 0;
+  ColumnSummary compareSummary_;  // its values, per chosen value, per column
   bool bitTracks_ = false;
   bool following_ = true;
   int64_t span_ = 3000;
