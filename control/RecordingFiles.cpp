@@ -12,31 +12,47 @@ namespace {
 
 constexpr int64_t kExportWindow = 65501;
 
+// Lines into a file that appears whole or not at all (without Commit the
+// writer removes its temporary file), each ended by `end`.
+class LineFile {
+ public:
+  LineFile(const std::string& fileName, const char* end, int64_t& lines)
+      : writer_(fileName), end_(end), lines_(lines) {
+    lines_ = 0;
+    ok_ = writer_.Open();
+  }
+  bool Ok() const { return ok_; }
+  void Write(const std::string& line) {
+    ok_ = ok_ && std::fputs(line.c_str(), writer_.Stream()) >= 0 && std::fputs(end_, writer_.Stream()) >= 0;
+    ++lines_;
+  }
+  Result Commit() { return ok_ && writer_.Commit() ? kExportOk : kExportFailed; }
+
+ private:
+  AtomicFileWriter writer_;
+  const char* end_;
+  int64_t& lines_;
+  bool ok_ = false;
+};
+
 }  // namespace
 
 Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
                      const std::vector<std::string>& headerLines, int64_t& linesWritten) {
-  linesWritten = 0;
-  AtomicFileWriter writer(fileName);
-  if (!writer.Open()) return kExportFailed;
-  FILE* file = writer.Stream();
-  bool ok = true;
-  auto writeLine = [&](const std::string& line) {
-    ok = ok && std::fputs(line.c_str(), file) >= 0 && std::fputc('\n', file) != EOF;
-    ++linesWritten;
-  };
-  for (const std::string& text : headerLines) writeLine(MslHeaderLine(text));
-  writeLine(MslNamesLine());
-  writeLine(MslUnitsLine());
+  LineFile file(fileName, "\n", linesWritten);
+  if (!file.Ok()) return kExportFailed;
+  for (const std::string& text : headerLines) file.Write(MslHeaderLine(text));
+  file.Write(MslNamesLine());
+  file.Write(MslUnitsLine());
   first = std::max<int64_t>(first, 0);
   last = std::min<int64_t>(last, static_cast<int64_t>(records.Count()) - 1);
   if (first <= last)
     records.Visit(static_cast<uint32_t>(first), static_cast<uint32_t>(last - first + 1),
                   [&](uint32_t at, std::span<const SampleRecord> block) {
-                    for (size_t i = 0; i < block.size() && ok; ++i)
-                      writeLine(MslRecordLine(at + static_cast<uint32_t>(i), block[i]));
+                    for (size_t i = 0; i < block.size() && file.Ok(); ++i)
+                      file.Write(MslRecordLine(at + static_cast<uint32_t>(i), block[i]));
                   });
-  return ok && writer.Commit() ? kExportOk : kExportFailed;
+  return file.Commit();
 }
 
 std::string MakeTimeStamp() {
@@ -64,30 +80,21 @@ Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
 Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       const RecorderState& state, LogMemory& memory, CsvProgress* progress,
                       int64_t& linesWritten, std::vector<std::string>& lines) {
-  linesWritten = 0;
-  AtomicFileWriter writer(fileName);
-  if (!writer.Open()) return kExportFailed;
-  FILE* file = writer.Stream();
-
-  bool ok = true;
-  auto writeLine = [&](const std::string& line) {
-    ok = ok && std::fputs(line.c_str(), file) >= 0 && std::fputs("\r\n", file) >= 0;
-    ++linesWritten;
-  };
+  LineFile file(fileName, "\r\n", linesWritten);
+  if (!file.Ok()) return kExportFailed;
   bool headerWritten = false;
-  for (int64_t from = first; ok; from += kExportWindow) {
+  for (int64_t from = first; file.Ok(); from += kExportWindow) {
     const int64_t to = std::min<int64_t>(last, from + kExportWindow - 1);
     int32_t lineCount = 0;
     BuildCsvLines(lines, lineCount, static_cast<int32_t>(from), static_cast<int32_t>(to), state,
                   memory, progress);
     // Every window but the first repeats the header: it is dropped.
     for (int32_t k = headerWritten ? 1 : 0; k < lineCount; ++k)
-      writeLine(lines[static_cast<size_t>(k)]);
+      file.Write(lines[static_cast<size_t>(k)]);
     headerWritten = true;
     // The writer stops at the record count; so does the export.
     const bool reachedCount = lineCount - 1 < to - from + 1;
     if (to >= last || reachedCount) break;
   }
-  // Without Commit the writer removes its temporary file.
-  return ok && writer.Commit() ? kExportOk : kExportFailed;
+  return file.Commit();
 }

@@ -303,7 +303,8 @@ TEST_F(ToolWindowsTest, SpeedFactorAndUnitReachTheChecksAndThePowerMeter) {
 // A second recording from a log file under the first: lined up by the
 // first run's start, the same drive 1.5 s later reads the same at every
 // point (the readout gives both and the difference); a shift moves it, and
-// a file that is not a log changes nothing.
+// a file that is not a log changes nothing. The Checks and the Power Meter
+// show its runs and its strongest pull beside their own.
 TEST_F(ToolWindowsTest, ComparedRecordingLinesUpByRunStartOrShift) {
   CreateWindows();
   const std::vector<SampleRecord> records = TwoRuns();
@@ -318,6 +319,13 @@ TEST_F(ToolWindowsTest, ComparedRecordingLinesUpByRunStartOrShift) {
   Sub().Form()->CompareButton->click();
   EXPECT_EQ(Sub().Form()->CompareLabel->text(), "later.eld");
   EXPECT_EQ(Sub().CompareShift(), 0);
+  // The Checks list its runs under their own, the Power Meter draws its
+  // strongest pull.
+  EXPECT_EQ(Check(400).ComparedRuns().size(), 2u);
+  EXPECT_FALSE(Check(400).Form()->CompareList->isHidden());
+  EXPECT_EQ(Check(400).Form()->CompareList->rowCount(), 2);
+  EXPECT_FALSE(Power().Form()->Chart->CompareCurve().empty());
+  EXPECT_TRUE(Power().Form()->CompareLabel->text().startsWith("Compared, pale: later.eld"));
   Sub().Form()->AlignBox->setCurrentIndex(1);
   EXPECT_EQ(Sub().CompareShift(), -150);
   Sub().ChartClick(700);
@@ -333,6 +341,8 @@ TEST_F(ToolWindowsTest, ComparedRecordingLinesUpByRunStartOrShift) {
   EXPECT_EQ(Sub().CompareShift(), 250);
   Sub().Form()->NoCompareButton->click();
   EXPECT_EQ(Sub().Form()->Chart->Compare(), nullptr);
+  EXPECT_TRUE(Check(400).Form()->CompareList->isHidden());
+  EXPECT_TRUE(Power().Form()->Chart->CompareCurve().empty());
 }
 
 // The Scatter and Table views from the Tool menu: nothing to show before a

@@ -55,11 +55,13 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
 
   // The Tool menu, in its order: a new tool window is one more line here.
   windows.recording = std::make_unique<RecordingModel>(session);
+  windows.compared = std::make_unique<ComparedRecording>();
   RecordingModel& recording = *windows.recording;
-  windows.tools.push_back(std::make_unique<TSubWindow>(recording, context));
-  windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 400));
-  windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, 1000));
-  windows.tools.push_back(std::make_unique<TPowerMeterWindow>(recording, context.settingsPath));
+  ComparedRecording& compared = *windows.compared;
+  windows.tools.push_back(std::make_unique<TSubWindow>(recording, compared, context));
+  windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, compared, 400));
+  windows.tools.push_back(std::make_unique<TRunCheckWindow>(recording, compared, 1000));
+  windows.tools.push_back(std::make_unique<TPowerMeterWindow>(recording, compared, context.settingsPath));
   windows.tools.push_back(std::make_unique<TScatterWindow>(recording));
   windows.tools.push_back(std::make_unique<TTableWindow>(recording, context));
 

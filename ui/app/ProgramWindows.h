@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "control/ComparedRecording.h"
 #include "control/RecordingModel.h"
 #include "control/Session.h"
 #include "ui/app/WindowContext.h"
@@ -38,6 +39,7 @@ struct ProgramWindows {
     valueSettingWindow = std::move(other.valueSettingWindow);
     soundWindow = std::move(other.soundWindow);
     recording = std::move(other.recording);
+    compared = std::move(other.compared);
     recordingWatch = std::move(other.recordingWatch);
     tools = std::move(other.tools);
     return *this;
@@ -50,6 +52,7 @@ struct ProgramWindows {
   void Close() {
     recordingWatch.reset();
     tools.clear();
+    compared.reset();
     recording.reset();
     soundWindow.reset();
     valueSettingWindow.reset();
@@ -80,6 +83,7 @@ struct ProgramWindows {
   std::unique_ptr<TValueSettingWindow> valueSettingWindow;
   std::unique_ptr<TSoundWindow> soundWindow;
   std::unique_ptr<RecordingModel> recording;
+  std::unique_ptr<ComparedRecording> compared;  // a second recording beside it
   std::unique_ptr<RecordingWatch> recordingWatch;
   std::vector<std::unique_ptr<ToolWindow>> tools;
 };

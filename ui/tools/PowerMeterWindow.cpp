@@ -26,10 +26,12 @@ double ReadFigure(const IniFile& ini, const char* key, double fallback, double l
 
 }  // namespace
 
-TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, const std::string& settingsPath)
+TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, ComparedRecording& compared,
+                                     const std::string& settingsPath)
     : QWidget(nullptr, Qt::Window),
       ui_(std::make_unique<Ui::PowerMeterWindow>()),
       recording_(recording),
+      compared_(compared),
       refresh_(PullTracker(VehicleFigures{}), [this] { return PullTracker(Vehicle(), speedFactor_); }) {
   ui_->setupUi(this);
   setObjectName("PowerMeter");
@@ -47,11 +49,13 @@ TPowerMeterWindow::TPowerMeterWindow(RecordingModel& recording, const std::strin
   subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
     RecordingChanged(change);
   });
+  comparedSubscription_ = compared_.Subscribe([this] { ShowCompared(); });
   FillList();  // what it lists until a recording is loaded: the live pulls
 }
 
 TPowerMeterWindow::~TPowerMeterWindow() {
   recording_.Unsubscribe(subscription_);
+  compared_.Unsubscribe(comparedSubscription_);
   // A spin box that had the focus says its editing finished as the window
   // around it is destroyed: by then there is no window to tell.
   for (QObject* edit : {static_cast<QObject*>(ui_->MassEdit), static_cast<QObject*>(ui_->CdaEdit),
@@ -121,6 +125,25 @@ void TPowerMeterWindow::WorkOutAgain() {
     FillList();
     ShowPull(recordingPulls_.empty() ? nullptr : &recordingPulls_.front());
   }
+  ShowCompared();
+}
+
+// The strongest pull of the recording compared with, worked out with the
+// same figures, drawn in paler colours under the pull shown.
+void TPowerMeterWindow::ShowCompared() {
+  const std::vector<PullResult> pulls =
+      compared_.Empty() ? std::vector<PullResult>{} : FindPulls(compared_.Records(), Vehicle(), speedFactor_);
+  const auto best = std::max_element(pulls.begin(), pulls.end(),
+                                     [](const PullResult& a, const PullResult& b) { return a.peakKw < b.peakKw; });
+  ui_->Chart->SetCompareCurve(best != pulls.end() ? best->curve : std::vector<PowerPoint>{});
+  ui_->CompareLabel->setVisible(!compared_.Empty());
+  const QString name = QString::fromStdString(compared_.Name());
+  ui_->CompareLabel->setText(best != pulls.end() ? QString("Compared, pale: %1, strongest pull: peak %2 kW (%3 PS) at %4 rpm")
+                                                       .arg(name)
+                                                       .arg(best->peakKw, 0, 'f', 1)
+                                                       .arg(best->peakPs, 0, 'f', 1)
+                                                       .arg(best->peakRpm, 0, 'f', 0)
+                                                 : QString("Compared: %1 holds no pull").arg(name));
 }
 
 void TPowerMeterWindow::RecordingChanged(const RecordingModel::Change& change) {

@@ -11,6 +11,7 @@
 
 #include "analysis/LiveRefresh.h"
 #include "analysis/PowerMeter.h"
+#include "control/ComparedRecording.h"
 #include "control/RecordingModel.h"
 #include "ui/tools/ToolWindow.h"
 
@@ -22,7 +23,8 @@ class TPowerMeterWindow : public QWidget, public ToolWindow {
   Q_OBJECT
 
  public:
-  TPowerMeterWindow(RecordingModel& recording, const std::string& settingsPath);
+  // compared: a second recording whose strongest pull is drawn beside.
+  TPowerMeterWindow(RecordingModel& recording, ComparedRecording& compared, const std::string& settingsPath);
   ~TPowerMeterWindow() override;
 
   Ui::PowerMeterWindow* Form() const { return ui_.get(); }
@@ -51,10 +53,13 @@ class TPowerMeterWindow : public QWidget, public ToolWindow {
   void ShowPull(const PullResult* pull);
   void FillList();
   void WorkOutAgain();
+  void ShowCompared();
 
   std::unique_ptr<Ui::PowerMeterWindow> ui_;
   RecordingModel& recording_;
+  ComparedRecording& compared_;
   int subscription_ = 0;
+  int comparedSubscription_ = 0;
   LiveRefresh<PullTracker> refresh_;
   std::vector<PullResult> livePulls_;
   std::vector<PullResult> recordingPulls_;

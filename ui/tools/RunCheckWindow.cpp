@@ -34,10 +34,11 @@ QString TRunCheckWindow::ZeroTo100Text(const RunResult& run) {
   return TimeText(run.zeroTo100S, run.zeroTo100UncertaintyS);
 }
 
-TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, double distanceM)
+TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, ComparedRecording& compared, double distanceM)
     : QWidget(nullptr, Qt::Window),
       ui_(std::make_unique<Ui::RunCheckWindow>()),
       recording_(recording),
+      compared_(compared),
       distanceM_(distanceM),
       refresh_(RunTimer(distanceM), [this] { return RunTimer(distanceM_, speedFactor_); }) {
   ui_->setupUi(this);
@@ -56,12 +57,16 @@ TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, double distanceM)
   subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
     RecordingChanged(change);
   });
+  comparedSubscription_ = compared_.Subscribe([this] { ListCompared(); });
+  ui_->CompareList->horizontalHeader()->setStretchLastSection(true);
+  ui_->CompareList->verticalHeader()->hide();
   FillList();  // what it lists until a recording is loaded: the live runs
   ShowPhase();
 }
 
 TRunCheckWindow::~TRunCheckWindow() {
   recording_.Unsubscribe(subscription_);
+  compared_.Unsubscribe(comparedSubscription_);
   ui_->RunList->disconnect(this);  // its selection goes with it, and nobody is told
 }
 
@@ -80,9 +85,11 @@ void TRunCheckWindow::ApplyValueSettings(const ValueSettings& settings) {
     refresh_.Restart();
     refresh_.Note(false, true);
     RecordingChanged(RecordingModel::Change{});
+    ListCompared();
   }
   if (unitChanged) {
     FillList();
+    ListCompared();
     const std::optional<RunResult> shown = shown_;
     ShowResult(shown ? &*shown : nullptr);
   }
@@ -173,13 +180,27 @@ void TRunCheckWindow::FillList() {
   ui_->ListLabel->setText(listingRecording ? "Runs in the recording (choose one to go to its start)"
                                             : "Runs since the program started");
   std::vector<QStringList> rows;
-  for (const RunResult& run : runs)
-    rows.push_back({StartText(run.startMs), TimeText(run.timeS, run.timeUncertaintyS),
-                    SpeedText(run.speedKmh, run.speedUncertaintyKmh, speedUnit_), ZeroTo100Text(run),
-                    QString::number(run.maxRpm)});
+  for (const RunResult& run : runs) rows.push_back(RowOf(run));
   filling_ = true;
   FillResultList(*ui_->RunList, rows, listingRecording);
   filling_ = false;
+}
+
+QStringList TRunCheckWindow::RowOf(const RunResult& run) const {
+  return {StartText(run.startMs), TimeText(run.timeS, run.timeUncertaintyS),
+          SpeedText(run.speedKmh, run.speedUncertaintyKmh, speedUnit_), ZeroTo100Text(run), QString::number(run.maxRpm)};
+}
+
+// The runs of the recording compared with, timed as this one's are.
+void TRunCheckWindow::ListCompared() {
+  const bool any = !compared_.Empty();
+  comparedRuns_ = any ? FindRuns(compared_.Records(), distanceM_, speedFactor_) : std::vector<RunResult>{};
+  std::vector<QStringList> rows;
+  for (const RunResult& run : comparedRuns_) rows.push_back(RowOf(run));
+  FillResultList(*ui_->CompareList, rows, true);
+  ui_->CompareListLabel->setText(QString("Runs in %1 (compared)").arg(QString::fromStdString(compared_.Name())));
+  ui_->CompareListLabel->setVisible(any);
+  ui_->CompareList->setVisible(any);
 }
 
 void TRunCheckWindow::RunListSelect() {

@@ -13,6 +13,7 @@
 #include "analysis/LiveRefresh.h"
 #include "analysis/RunTiming.h"
 #include "analysis/ValueSettings.h"
+#include "control/ComparedRecording.h"
 #include "control/RecordingModel.h"
 #include "ui/tools/ToolWindow.h"
 
@@ -24,7 +25,8 @@ class TRunCheckWindow : public QWidget, public ToolWindow {
   Q_OBJECT
 
  public:
-  TRunCheckWindow(RecordingModel& recording, double distanceM);
+  // compared: a second recording whose runs are listed under the first's.
+  TRunCheckWindow(RecordingModel& recording, ComparedRecording& compared, double distanceM);
   ~TRunCheckWindow() override;
 
   Ui::RunCheckWindow* Form() const { return ui_.get(); }
@@ -38,6 +40,7 @@ class TRunCheckWindow : public QWidget, public ToolWindow {
   // What the list shows: the live runs of this run of the program, or the
   // runs of the loaded recording.
   const std::vector<RunResult>& ListedRuns() const;
+  const std::vector<RunResult>& ComparedRuns() const { return comparedRuns_; }
 
   // Shared with the text of the list and the result.
   static QString TimeText(double s, double uncertaintyS);
@@ -55,10 +58,15 @@ class TRunCheckWindow : public QWidget, public ToolWindow {
   void ShowPhase();
   void ShowResult(const RunResult* run);
   void FillList();
+  void ListCompared();
+  QStringList RowOf(const RunResult& run) const;
 
   std::unique_ptr<Ui::RunCheckWindow> ui_;
   RecordingModel& recording_;
+  ComparedRecording& compared_;
   int subscription_ = 0;
+  int comparedSubscription_ = 0;
+  std::vector<RunResult> comparedRuns_;
   double distanceM_;
   double speedFactor_ = 1.0;
   SpeedUnit speedUnit_ = SpeedUnit::kKmh;

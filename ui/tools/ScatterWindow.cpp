@@ -5,10 +5,6 @@
 #include "ui/widgets/Placement.h"
 #include "ui_ScatterWindow.h"
 
-namespace {
-constexpr qint64 kLiveRecountMs = 1000;
-}  // namespace
-
 TScatterWindow::TScatterWindow(RecordingModel& recording)
     : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::ScatterWindow>()), recording_(recording) {
   ui_->setupUi(this);
@@ -20,10 +16,7 @@ TScatterWindow::TScatterWindow(RecordingModel& recording)
   FillValueBox(*ui_->ColourBox, AllValues(), ValueColumnOf("throttle"), "(none)");
   for (QComboBox* box : {ui_->XBox, ui_->YBox, ui_->ColourBox})
     connect(box, &QComboBox::currentIndexChanged, this, &TScatterWindow::ChoiceChange);
-  FollowWholeBox(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit);
-  connect(ui_->WholeBox, &QCheckBox::toggled, this, &TScatterWindow::ChoiceChange);
-  connect(ui_->FromEdit, &QDoubleSpinBox::editingFinished, this, &TScatterWindow::ChoiceChange);
-  connect(ui_->ToEdit, &QDoubleSpinBox::editingFinished, this, &TScatterWindow::ChoiceChange);
+  ConnectStretch(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit, this, &TScatterWindow::ChoiceChange);
   subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) { RecordingChanged(change); });
 }
 
@@ -47,9 +40,7 @@ void TScatterWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void TScatterWindow::RecordingChanged(const RecordingModel::Change& change) {
-  if (!isVisible()) return;
-  if (change.replaced || (change.appended && sinceCount_.isValid() && sinceCount_.elapsed() >= kLiveRecountMs))
-    ChoiceChange();
+  if (isVisible() && RecountDue(change, sinceCount_)) ChoiceChange();
 }
 
 void TScatterWindow::ChoiceChange() {

@@ -28,8 +28,12 @@ constexpr int64_t kLiveReadoutRecords = 20;  // 200 ms of recording
 
 }  // namespace
 
-TSubWindow::TSubWindow(RecordingModel& recording, const WindowContext& context)
-    : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::SubWindow>()), recording_(recording), context_(context) {
+TSubWindow::TSubWindow(RecordingModel& recording, ComparedRecording& compared, const WindowContext& context)
+    : QWidget(nullptr, Qt::Window),
+      ui_(std::make_unique<Ui::SubWindow>()),
+      recording_(recording),
+      compared_(compared),
+      context_(context) {
   const std::string& settingsPath = context.settingsPath;
   ui_->setupUi(this);
   setObjectName("SubWindow");
@@ -47,7 +51,8 @@ TSubWindow::TSubWindow(RecordingModel& recording, const WindowContext& context)
   connect(ui_->NoCompareButton, &QPushButton::clicked, this, &TSubWindow::NoCompareButtonClick);
   connect(ui_->AlignBox, &QComboBox::currentIndexChanged, this, &TSubWindow::AlignBoxChange);
   connect(ui_->ShiftEdit, &QDoubleSpinBox::valueChanged, this, &TSubWindow::AlignBoxChange);
-  NoCompareButtonClick();
+  comparedSubscription_ = compared_.Subscribe([this] { ComparedChanged(); });
+  ComparedChanged();
   ui_->Chart->SetRecords(&recording_);
   ReadSettings(settingsPath);
   subscription_ = recording_.Subscribe([this](const RecordingModel::Change& change) {
@@ -57,6 +62,7 @@ TSubWindow::TSubWindow(RecordingModel& recording, const WindowContext& context)
 
 TSubWindow::~TSubWindow() {
   recording_.Unsubscribe(subscription_);
+  compared_.Unsubscribe(comparedSubscription_);
   ui_->ShiftEdit->disconnect(this);
 }
 
@@ -68,29 +74,27 @@ void TSubWindow::CompareButtonClick() {
 }
 
 bool TSubWindow::CompareWith(const std::string& fileName) {
-  std::vector<SampleRecord> records;
   std::string error;
-  if (ReadLogFileRecords(fileName, records, error) != Result::kOk) {
+  if (compared_.Load(fileName, error) != Result::kOk) {
     ui_->CompareLabel->setText(QString::fromStdString(error));
     return false;
   }
-  compared_ = std::move(records);
-  comparedSource_ = RecordSpan(compared_);
-  ui_->CompareLabel->setText(QString::fromStdString(Escaped(std::filesystem::path(fileName).filename().string())));
-  for (QWidget* w : {static_cast<QWidget*>(ui_->AlignBox), static_cast<QWidget*>(ui_->NoCompareButton)})
-    w->setEnabled(true);
-  AlignBoxChange();
   return true;
 }
 
-void TSubWindow::NoCompareButtonClick() {
-  compared_.clear();
-  comparedSource_ = RecordSpan(compared_);
+void TSubWindow::NoCompareButtonClick() { compared_.Clear(); }
+
+void TSubWindow::ComparedChanged() {
+  const bool any = !compared_.Empty();
+  ui_->CompareLabel->setText(any ? QString::fromStdString(Escaped(compared_.Name())) : QString("nothing"));
+  for (QWidget* w : {static_cast<QWidget*>(ui_->AlignBox), static_cast<QWidget*>(ui_->NoCompareButton)})
+    w->setEnabled(any);
+  if (any) {
+    AlignBoxChange();
+    return;
+  }
+  ui_->ShiftEdit->setEnabled(false);
   ui_->Chart->SetCompare(nullptr, 0);
-  ui_->CompareLabel->setText("nothing");
-  for (QWidget* w : {static_cast<QWidget*>(ui_->AlignBox), static_cast<QWidget*>(ui_->ShiftEdit),
-                     static_cast<QWidget*>(ui_->NoCompareButton)})
-    w->setEnabled(false);
   readoutAt_ = -2;
   UpdateReadout();
 }
@@ -99,7 +103,7 @@ void TSubWindow::NoCompareButtonClick() {
 // run or full-throttle pull each holds (from the 0-400 m timing and the
 // power meter), or by a shift in seconds.
 void TSubWindow::AlignBoxChange() {
-  if (compared_.empty()) return;
+  if (compared_.Empty()) return;
   const int how = ui_->AlignBox->currentIndex();
   ui_->ShiftEdit->setEnabled(how == 3);
   int64_t shift = 0;
@@ -114,7 +118,7 @@ void TSubWindow::AlignBoxChange() {
       return pulls.empty() ? -1 : pulls.front().startIndex;
     };
     const int64_t mine = firstStart(recording_);
-    const int64_t theirs = firstStart(comparedSource_);
+    const int64_t theirs = firstStart(compared_.Records());
     if (mine >= 0 && theirs >= 0) {
       shift = mine - theirs;
     } else {
@@ -123,7 +127,7 @@ void TSubWindow::AlignBoxChange() {
   } else if (how == 3) {
     shift = std::lround(ui_->ShiftEdit->value() * kRecordsPerSecond);
   }
-  ui_->Chart->SetCompare(&comparedSource_, shift);
+  ui_->Chart->SetCompare(&compared_.Records(), shift);
   ui_->CompareLabel->setText(ui_->CompareLabel->text().section(" (", 0, 0) + note);
   readoutAt_ = -2;
   UpdateReadout();
@@ -263,13 +267,14 @@ void TSubWindow::UpdateReadout() {
   // With a recording compared: its value at the same place, and the
   // difference (this one's less the compared one's).
   const int64_t other = at - ui_->Chart->CompareShift();
-  const bool compared = ui_->Chart->Compare() != nullptr && other >= 0 && other < static_cast<int64_t>(compared_.size());
+  const bool compared = ui_->Chart->Compare() != nullptr && other >= 0 && other < compared_.Records().Count();
   for (int c : ChosenValues()) {
     const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
     const long mine = std::lround(ShownValue(c, ConvertedValue(c, record), settings_));
     QString part = QString("%1 %2").arg(QString(column.caption).section(" [", 0, 0)).arg(mine);
     if (compared) {
-      const long theirs = std::lround(ShownValue(c, ConvertedValue(c, compared_[static_cast<size_t>(other)]), settings_));
+      const long theirs = std::lround(
+          ShownValue(c, ConvertedValue(c, compared_.Records().At(static_cast<uint32_t>(other))), settings_));
       part += QString(" / %1 (%2%3)").arg(theirs).arg(mine >= theirs ? "+" : "").arg(mine - theirs);
     }
     parts << part + " " + QString::fromStdString(ShownUnit(c, settings_));

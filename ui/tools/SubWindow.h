@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/ValueSettings.h"
+#include "control/ComparedRecording.h"
 #include "control/RecordingModel.h"
 #include "ui/app/WindowContext.h"
 #include "ui/tools/ToolWindow.h"
@@ -28,7 +29,7 @@ class TSubWindow : public QWidget, public ToolWindow {
 
  public:
   // Reads its section of the settings file; stays hidden until asked for.
-  TSubWindow(RecordingModel& recording, const WindowContext& context);
+  TSubWindow(RecordingModel& recording, ComparedRecording& compared, const WindowContext& context);
   ~TSubWindow() override;
 
   Ui::SubWindow* Form() const { return ui_.get(); }
@@ -65,14 +66,15 @@ class TSubWindow : public QWidget, public ToolWindow {
   void ReadSettings(const std::string& settingsPath);
   void RecordingChanged(const RecordingModel::Change& change);
   void UpdateReadout();
+  void ComparedChanged();
   std::vector<int> ChosenValues() const;
   int64_t ChosenSpan() const;
 
   std::unique_ptr<Ui::SubWindow> ui_;
   RecordingModel& recording_;
+  ComparedRecording& compared_;
   WindowContext context_;
-  std::vector<SampleRecord> compared_;
-  RecordSpan comparedSource_{compared_};
+  int comparedSubscription_ = 0;
   int subscription_ = 0;
   std::array<QCheckBox*, kValueCount> valueBoxes_{};
   ValueSettings settings_;

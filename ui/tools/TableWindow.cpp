@@ -11,10 +11,6 @@
 #include "ui/widgets/Placement.h"
 #include "ui_TableWindow.h"
 
-namespace {
-constexpr qint64 kLiveRecountMs = 1000;
-}  // namespace
-
 TTableWindow::TTableWindow(RecordingModel& recording, const WindowContext& context)
     : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::TableWindow>()), recording_(recording), context_(context) {
   ui_->setupUi(this);
@@ -23,10 +19,7 @@ TTableWindow::TTableWindow(RecordingModel& recording, const WindowContext& conte
   FillValueBox(*ui_->AcrossBox, {ValueColumnOf("throttle"), ValueColumnOf("maf")}, ValueColumnOf("throttle"));
   for (QComboBox* box : {ui_->ValueBox, ui_->AcrossBox})
     connect(box, &QComboBox::currentIndexChanged, this, &TTableWindow::ChoiceChange);
-  FollowWholeBox(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit);
-  connect(ui_->WholeBox, &QCheckBox::toggled, this, &TTableWindow::ChoiceChange);
-  connect(ui_->FromEdit, &QDoubleSpinBox::editingFinished, this, &TTableWindow::ChoiceChange);
-  connect(ui_->ToEdit, &QDoubleSpinBox::editingFinished, this, &TTableWindow::ChoiceChange);
+  ConnectStretch(*ui_->WholeBox, *ui_->FromEdit, *ui_->ToEdit, this, &TTableWindow::ChoiceChange);
   connect(ui_->ExportButton, &QPushButton::clicked, this, &TTableWindow::ExportButtonClick);
   ui_->CellTable->setRowCount(kRows);
   ui_->CellTable->setColumnCount(kColumns);
@@ -49,9 +42,7 @@ void TTableWindow::showEvent(QShowEvent* event) {
 }
 
 void TTableWindow::RecordingChanged(const RecordingModel::Change& change) {
-  if (!isVisible()) return;
-  if (change.replaced || (change.appended && sinceCount_.isValid() && sinceCount_.elapsed() >= kLiveRecountMs))
-    ChoiceChange();
+  if (isVisible() && RecountDue(change, sinceCount_)) ChoiceChange();
 }
 
 void TTableWindow::ChoiceChange() {

@@ -5,11 +5,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 
 #include <cmath>
 #include <vector>
 
 #include "analysis/ValueGrids.h"
+#include "control/RecordingModel.h"
 #include "data/RecordPeriod.h"
 #include "data/Registers.h"
 
@@ -30,14 +32,27 @@ inline std::vector<int> AllValues() {
 
 inline int ChosenValue(const QComboBox& box) { return box.currentData().toInt(); }
 
-// The seconds of a stretch are for when the whole recording is not asked for.
-inline void FollowWholeBox(QCheckBox& whole, QDoubleSpinBox& from, QDoubleSpinBox& to) {
+// The stretch's choices call changed() when they change; its seconds are
+// for when the whole recording is not asked for.
+template <class Receiver>
+void ConnectStretch(QCheckBox& whole, QDoubleSpinBox& from, QDoubleSpinBox& to, Receiver* receiver,
+                    void (Receiver::*changed)()) {
   auto follow = [&from, &to](bool all) {
     from.setEnabled(!all);
     to.setEnabled(!all);
   };
   QObject::connect(&whole, &QCheckBox::toggled, &from, follow);
   follow(whole.isChecked());
+  QObject::connect(&whole, &QCheckBox::toggled, receiver, changed);
+  QObject::connect(&from, &QDoubleSpinBox::editingFinished, receiver, changed);
+  QObject::connect(&to, &QDoubleSpinBox::editingFinished, receiver, changed);
+}
+
+// A view over a growing live recording is counted again at most once a
+// second; a new recording at once.
+constexpr qint64 kLiveRecountMs = 1000;
+inline bool RecountDue(const RecordingModel::Change& change, const QElapsedTimer& sinceCount) {
+  return change.replaced || (change.appended && sinceCount.isValid() && sinceCount.elapsed() >= kLiveRecountMs);
 }
 
 // The whole recording, or from..to seconds of it (both included).

@@ -33,6 +33,11 @@ void PowerChart::SetCurve(const std::vector<PowerPoint>& curve) {
   update();
 }
 
+void PowerChart::SetCompareCurve(const std::vector<PowerPoint>& curve) {
+  compare_ = curve;
+  update();
+}
+
 void PowerChart::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), Qt::white);
@@ -49,6 +54,12 @@ void PowerChart::paintEvent(QPaintEvent*) {
   double psHigh = 1;
   double torqueHigh = 1;
   const PowerPoint* peak = &curve_.front();
+  for (const PowerPoint& p : compare_) {  // the scales hold both
+    rpmLow = std::min(rpmLow, p.rpm);
+    rpmHigh = std::max(rpmHigh, p.rpm);
+    psHigh = std::max(psHigh, p.ps);
+    torqueHigh = std::max(torqueHigh, p.wheelTorqueNm);
+  }
   for (const PowerPoint& p : curve_) {
     rpmLow = std::min(rpmLow, p.rpm);
     rpmHigh = std::max(rpmHigh, p.rpm);
@@ -93,15 +104,21 @@ void PowerChart::paintEvent(QPaintEvent*) {
   painter.drawText(QRect(plot.right() - 60, 4, 110, 16), Qt::AlignRight, "Nm at the wheels");
 
   painter.setRenderHint(QPainter::Antialiasing);
-  auto drawCurve = [&](const QColor& colour, auto value, auto yOf) {
+  auto drawCurve = [&](const QColor& colour, auto value, auto yOf, const std::vector<PowerPoint>& points = {}) {
+    const std::vector<PowerPoint>& curve = points.empty() ? curve_ : points;
     QPainterPath path;
-    for (size_t i = 0; i < curve_.size(); ++i) {
-      const QPointF point(xOf(curve_[i].rpm), yOf(value(curve_[i])));
+    for (size_t i = 0; i < curve.size(); ++i) {
+      const QPointF point(xOf(curve[i].rpm), yOf(value(curve[i])));
       if (i == 0) path.moveTo(point); else path.lineTo(point);
     }
     painter.setPen(QPen(colour, 2));
     painter.drawPath(path);
   };
+  if (compare_.size() >= 2) {
+    drawCurve(kTorqueColour.lighter(160), [](const PowerPoint& p) { return p.wheelTorqueNm; }, yTorque, compare_);
+    drawCurve(kPsColour.lighter(150), [](const PowerPoint& p) { return p.ps; }, yPower, compare_);
+    drawCurve(kKwColour.lighter(170), [](const PowerPoint& p) { return p.kw; }, yPower, compare_);
+  }
   drawCurve(kTorqueColour, [](const PowerPoint& p) { return p.wheelTorqueNm; }, yTorque);
   drawCurve(kPsColour, [](const PowerPoint& p) { return p.ps; }, yPower);
   drawCurve(kKwColour, [](const PowerPoint& p) { return p.kw; }, yPower);

@@ -14,6 +14,9 @@ class PowerChart : public QWidget {
  public:
   explicit PowerChart(QWidget* parent = nullptr);
   void SetCurve(const std::vector<PowerPoint>& curve);
+  // A second curve drawn in paler colours under the first (empty: none).
+  void SetCompareCurve(const std::vector<PowerPoint>& curve);
+  const std::vector<PowerPoint>& CompareCurve() const { return compare_; }
   const std::vector<PowerPoint>& Curve() const { return curve_; }
 
  protected:
@@ -21,4 +24,5 @@ class PowerChart : public QWidget {
 
  private:
   std::vector<PowerPoint> curve_;
+  std::vector<PowerPoint> compare_;
 };
