@@ -301,7 +301,7 @@ TEST_F(ToolWindowsTest, SpeedFactorAndUnitReachTheChecksAndThePowerMeter) {
 }
 
 // A second recording from a log file under the first: lined up by the
-// first run's start, the same drive 1.5 s later reads the same at every
+// start of a run, the same drive 1.5 s later reads the same at every
 // point (the readout gives both and the difference); a shift moves it, and
 // a file that is not a log changes nothing. The Checks and the Power Meter
 // show its runs and its strongest pull beside their own.
@@ -328,6 +328,12 @@ TEST_F(ToolWindowsTest, ComparedRecordingLinesUpByRunStartOrShift) {
   EXPECT_TRUE(Power().Form()->CompareLabel->text().startsWith("Compared, pale: later.eld"));
   Sub().Form()->AlignBox->setCurrentIndex(1);
   EXPECT_EQ(Sub().CompareShift(), -150);
+  Sub().Form()->WhichEdit->setValue(9);  // no such run: by the start, and it says so
+  EXPECT_EQ(Sub().CompareShift(), 0);
+  EXPECT_EQ(Sub().Form()->CompareLabel->text().toStdString(), "later.eld (no run 9 in one of them: by the start)");
+  Sub().Form()->WhichEdit->setValue(2);
+  EXPECT_EQ(Sub().CompareShift(), -150);
+  EXPECT_EQ(Sub().Form()->CompareLabel->text(), "later.eld");
   Sub().ChartClick(700);
   const QString readout = Sub().Form()->Readout->text();
   EXPECT_TRUE(readout.contains("Speed ")) << readout.toStdString();

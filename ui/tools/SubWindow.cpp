@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QSpinBox>
 #include <QStringList>
 
 #include <algorithm>
@@ -51,6 +52,7 @@ TSubWindow::TSubWindow(RecordingModel& recording, ComparedRecording& compared, c
   connect(ui_->NoCompareButton, &QPushButton::clicked, this, &TSubWindow::NoCompareButtonClick);
   connect(ui_->AlignBox, &QComboBox::currentIndexChanged, this, &TSubWindow::AlignBoxChange);
   connect(ui_->ShiftEdit, &QDoubleSpinBox::valueChanged, this, &TSubWindow::AlignBoxChange);
+  connect(ui_->WhichEdit, &QSpinBox::valueChanged, this, &TSubWindow::AlignBoxChange);
   comparedSubscription_ = compared_.Subscribe([this] { ComparedChanged(); });
   ComparedChanged();
   ui_->Chart->SetRecords(&recording_);
@@ -64,6 +66,7 @@ TSubWindow::~TSubWindow() {
   recording_.Unsubscribe(subscription_);
   compared_.Unsubscribe(comparedSubscription_);
   ui_->ShiftEdit->disconnect(this);
+  ui_->WhichEdit->disconnect(this);
 }
 
 int64_t TSubWindow::CompareShift() const { return ui_->Chart->CompareShift(); }
@@ -94,6 +97,7 @@ void TSubWindow::ComparedChanged() {
     return;
   }
   ui_->ShiftEdit->setEnabled(false);
+  ui_->WhichEdit->setEnabled(false);
   ui_->Chart->SetCompare(nullptr, 0);
   readoutAt_ = -2;
   UpdateReadout();
@@ -106,23 +110,26 @@ void TSubWindow::AlignBoxChange() {
   if (compared_.Empty()) return;
   const int how = ui_->AlignBox->currentIndex();
   ui_->ShiftEdit->setEnabled(how == 3);
+  ui_->WhichEdit->setEnabled(how == 1 || how == 2);
   int64_t shift = 0;
   QString note;
   if (how == 1 || how == 2) {
-    auto firstStart = [how](const RecordSource& records) -> int64_t {
+    // The n-th run or pull of each, as the Checks and the Power Meter list them.
+    const size_t n = static_cast<size_t>(ui_->WhichEdit->value());
+    auto nthStart = [how, n](const RecordSource& records) -> int64_t {
       if (how == 1) {
         const std::vector<RunResult> runs = FindRuns(records, 400);
-        return runs.empty() ? -1 : runs.front().startIndex;
+        return runs.size() < n ? -1 : static_cast<int64_t>(runs[n - 1].startIndex);
       }
       const std::vector<PullResult> pulls = FindPulls(records, VehicleFigures{});
-      return pulls.empty() ? -1 : pulls.front().startIndex;
+      return pulls.size() < n ? -1 : static_cast<int64_t>(pulls[n - 1].startIndex);
     };
-    const int64_t mine = firstStart(recording_);
-    const int64_t theirs = firstStart(compared_.Records());
+    const int64_t mine = nthStart(recording_);
+    const int64_t theirs = nthStart(compared_.Records());
     if (mine >= 0 && theirs >= 0) {
       shift = mine - theirs;
     } else {
-      note = how == 1 ? " (no run in one of them: by the start)" : " (no pull in one of them: by the start)";
+      note = QString(" (no %1 %2 in one of them: by the start)").arg(how == 1 ? "run" : "pull").arg(n);
     }
   } else if (how == 3) {
     shift = std::lround(ui_->ShiftEdit->value() * kRecordsPerSecond);
