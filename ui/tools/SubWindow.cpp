@@ -103,9 +103,9 @@ void TSubWindow::ComparedChanged() {
   UpdateReadout();
 }
 
-// The two recordings lined up: by their starts, by the first standing-start
-// run or full-throttle pull each holds (from the 0-400 m timing and the
-// power meter), or by a shift in seconds.
+// The two recordings lined up: by their starts, by the n-th standing-start
+// run or full-throttle pull of each (from the 0-400 m timing and the power
+// meter), or by a shift in seconds.
 void TSubWindow::AlignBoxChange() {
   if (compared_.Empty()) return;
   const int how = ui_->AlignBox->currentIndex();

@@ -374,42 +374,17 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
     return;
   }
 
-  // The recording compared with goes under this one's traces.
-  for (size_t t = 0; t < compareSummary_.values.size(); ++t) {
-    const ValueColumn& col = kValueColumns[static_cast<size_t>(chosen_[t])];
-    const double scale = (h - 1) / static_cast<double>(col.rangeMax - col.rangeMin);
-    auto yOf = [&](int32_t value) {
-      return static_cast<int>(std::lround((h - 1) - (std::clamp(value, col.rangeMin, col.rangeMax) - col.rangeMin) * scale));
-    };
-    const uint32_t pale = ColorOf(chosen_[t]).lighter(170).rgba();
-    const std::vector<ColumnExtremes>& columns = compareSummary_.values[t];
-    const ColumnExtremes* previous = nullptr;
-    for (int px = std::max(0, x0 - 1); px < std::min<int>(x1, static_cast<int>(columns.size())); ++px) {
-      const ColumnExtremes& e = columns[static_cast<size_t>(px)];
-      if (!e.any) {
-        previous = nullptr;
-        continue;
-      }
-      column(px, yOf(previous ? std::max(e.max, previous->last) : e.max),
-             yOf(previous ? std::min(e.min, previous->last) : e.min), pale);
-      previous = &e;
-    }
-  }
-
-  std::vector<bool> beyond(static_cast<size_t>(x1), false);
-  for (size_t t = 0; t < chosen_.size(); ++t) {
-    const int c = chosen_[t];
+  // One value's columns, each joined to the one before so that a step reads
+  // as a line; atColumn is told of every column drawn.
+  auto trace = [&](const std::vector<ColumnExtremes>& columns, int c, uint32_t argb, auto atColumn) {
     const ValueColumn& col = kValueColumns[static_cast<size_t>(c)];
     const double scale = (h - 1) / static_cast<double>(col.rangeMax - col.rangeMin);
     auto yOf = [&](int32_t value) {
       const int32_t v = std::clamp(value, col.rangeMin, col.rangeMax);
       return static_cast<int>(std::lround((h - 1) - (v - col.rangeMin) * scale));
     };
-    const uint32_t argb = ColorOf(c).rgba();
-    const bool limited = limits_[static_cast<size_t>(c)].lowOn || limits_[static_cast<size_t>(c)].highOn;
     bool havePrevious = false;
     int32_t previous = 0;
-    const std::vector<ColumnExtremes>& columns = summary_.values[t];
     const size_t end = std::min(columns.size(), static_cast<size_t>(x1));
     for (size_t px = static_cast<size_t>(std::max(0, x0 - 1)); px < end; ++px) {
       const ColumnExtremes& e = columns[px];
@@ -417,14 +392,25 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
         havePrevious = false;
         continue;
       }
-      // Joined to the column before, so that a step reads as a line.
       const int32_t low = havePrevious ? std::min(e.min, previous) : e.min;
       const int32_t high = havePrevious ? std::max(e.max, previous) : e.max;
       column(static_cast<int>(px), yOf(high), yOf(low), argb);
-      if (limited && (Beyond(c, e.max) || Beyond(c, e.min))) beyond[px] = true;
+      atColumn(px, e);
       previous = e.last;
       havePrevious = true;
     }
+  };
+  // The recording compared with goes under this one's traces, paler.
+  for (size_t t = 0; t < compareSummary_.values.size(); ++t)
+    trace(compareSummary_.values[t], chosen_[t], ColorOf(chosen_[t]).lighter(170).rgba(),
+          [](size_t, const ColumnExtremes&) {});
+  std::vector<bool> beyond(static_cast<size_t>(x1), false);
+  for (size_t t = 0; t < chosen_.size(); ++t) {
+    const int c = chosen_[t];
+    const bool limited = limits_[static_cast<size_t>(c)].lowOn || limits_[static_cast<size_t>(c)].highOn;
+    trace(summary_.values[t], c, ColorOf(c).rgba(), [&](size_t px, const ColumnExtremes& e) {
+      if (limited && (Beyond(c, e.max) || Beyond(c, e.min))) beyond[px] = true;
+    });
   }
   for (int x = x0; x < x1; ++x)
     if (beyond[static_cast<size_t>(x)]) column(x, 1, kBeyondMarkRows, kBeyondMark);
