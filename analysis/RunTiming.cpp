@@ -11,6 +11,71 @@ namespace {
 constexpr double kSpeedStepKmh = 2.0;
 constexpr double kHalfStepKmh = kSpeedStepKmh / 2;
 
+// The launch is fitted to the first steps up to this many, or this speed
+// (first gear may end above it), or the first step not swept through.
+constexpr size_t kFitSteps = 16;
+constexpr double kFitTopKmh = 40;
+// Engine speed stands for road speed once a gear's ratio is known to 1 %
+// from at least five register steps; the engine speed register's step.
+constexpr double kGearRatioWidth = 0.01;
+constexpr uint32_t kGearSteps = 5;
+constexpr double kRpmStep = 12.5;
+
+// The longest build-up of the launch's force fitted (a gentle clutch), and
+// the longest a hard launch takes.
+constexpr int kLongestBuildUpTenMs = 150;
+constexpr double kHardBuildUpS = 0.2;
+
+// Since its start, the time a launch takes to reach v (m/s) when its
+// acceleration builds up evenly over buildS to a (m/s^2) and then holds.
+double LaunchTime(double v, double a, double buildS) {
+  return v < a * buildS / 2 ? std::sqrt(2 * buildS * v / a) : buildS / 2 + v / a;
+}
+
+struct LaunchFit {
+  double startS = 0, a = 0, buildS = 0, cost = 0;
+};
+
+struct StepPoint {
+  double s, v;  // when the register passed a step, and the step's speed in m/s
+};
+
+// For a given build-up: the start is the mean of what each point leaves
+// over, the acceleration found by golden section on its inverse (the times
+// are linear in it once the build-up is over).
+LaunchFit FitWithBuildUp(std::span<const StepPoint> points, double buildS) {
+  auto fitAt = [&](double a) {
+    LaunchFit fit{0, a, buildS, 0};
+    for (const StepPoint& p : points) fit.startS += p.s - LaunchTime(p.v, a, buildS);
+    fit.startS /= static_cast<double>(points.size());
+    for (const StepPoint& p : points) {
+      const double miss = p.s - fit.startS - LaunchTime(p.v, a, buildS);
+      fit.cost += miss * miss;
+    }
+    return fit;
+  };
+  const double golden = (std::sqrt(5.0) - 1) / 2;
+  double low = 1 / 30.0, high = 1 / 0.2;  // s^2/m: 30 m/s^2 down to 0.2
+  double x1 = high - golden * (high - low), x2 = low + golden * (high - low);
+  LaunchFit f1 = fitAt(1 / x1), f2 = fitAt(1 / x2);
+  for (int i = 0; i < 32; ++i) {  // to a millionth of the span
+    if (f1.cost <= f2.cost) {
+      high = x2;
+      x2 = x1;
+      f2 = f1;
+      x1 = high - golden * (high - low);
+      f1 = fitAt(1 / x1);
+    } else {
+      low = x1;
+      x1 = x2;
+      f1 = f2;
+      x2 = low + golden * (high - low);
+      f2 = fitAt(1 / x2);
+    }
+  }
+  return f1.cost <= f2.cost ? f1 : f2;
+}
+
 const ValueColumn& Column(const char* key) {
   for (const ValueColumn& column : kValueColumns)
     if (std::strcmp(column.key, key) == 0) return column;
@@ -78,6 +143,8 @@ void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) 
   launchS_ = 0;
   launchRatio_ = 0;
   launchDoubtS_ = 0;
+  crossings_.assign(1, Crossing{(index - 0.5) * kRecordPeriodS, static_cast<double>(speed)});
+  fitted_ = false;
   distance_ = MetresPerRecord(speed + kHalfStepKmh);
   distanceBefore_ = 0;
   changes_ = 1;
@@ -86,13 +153,19 @@ void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) 
   stayEnteredFrom_ = +1;
   unsweptM_ = 0;
   maxRpm_ = ConvertValue(rpmColumn, record);
+  ratioLow_ = 0;
+  ratioHigh_ = 0;  // allows none: the first record starts a gear
+  fine_ = fineBefore_ = FineSpeed{};
+  FollowGear(speed, maxRpm_);
   at100_ = speed >= at100Reading_ ? static_cast<double>(index) : -1.0;
 }
 
 void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record) {
   static const ValueColumn& rpmColumn = Column("rpm");
   if (record != lastRecord_) ++changes_;
-  maxRpm_ = std::max(maxRpm_, ConvertValue(rpmColumn, record));
+  const int32_t rpm = ConvertValue(rpmColumn, record);
+  maxRpm_ = std::max(maxRpm_, rpm);
+  FollowGear(speed, rpm);
   if (at100_ < 0 && speed >= at100Reading_) {
     // The register left the reading that held 100 km/h (at a factor of 1,
     // exactly as it reached 100): 100 was passed that far into its step.
@@ -120,14 +193,44 @@ void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record)
     }
     // A step the speed turned back in (or ended a plateau in) was not swept
     // through: its midpoint may be off by up to half a step all along.
-    if (leftTo != stayEnteredFrom_) unsweptM_ += kHalfStepKmh * factor_ / 3.6 * stayS;
+    const bool swept = leftTo == stayEnteredFrom_;
+    if (!swept) unsweptM_ += kHalfStepKmh * factor_ / 3.6 * stayS;
+    if (!fitted_) {
+      // A record stands for the 10 ms around it: the register changed at
+      // the boundary before the first record showing the new reading.
+      if (swept && leftTo > 0) crossings_.push_back({(index - 0.5) * kRecordPeriodS, static_cast<double>(speed)});
+      if (!swept || leftTo < 0 || crossings_.size() >= kFitSteps || speed * factor_ >= kFitTopKmh) FitLaunch();
+    }
     stayEnteredFrom_ = leftTo;
     stayReading_ = speed;
     stayStart_ = index;
   }
 
   distanceBefore_ = distance_;
-  distance_ += MetresPerRecord(speed + kHalfStepKmh);
+  distance_ += MetresPerRecord(fine_.kmh >= 0 ? fine_.kmh : speed + kHalfStepKmh);
+}
+
+void RunTimer::FollowGear(int32_t speed, int32_t rpm) {
+  // The true speeds [speed, speed + 2) and engine speeds [rpm, rpm + 12.5)
+  // allow these ratios.
+  const double low = rpm / (speed + kSpeedStepKmh), high = (rpm + kRpmStep) / speed;
+  const double common = std::min(ratioHigh_, high) - std::max(ratioLow_, low);
+  if (common > 0) {
+    ratioLow_ = std::max(ratioLow_, low);
+    ratioHigh_ = std::min(ratioHigh_, high);
+    if (speed != gearReading_) ++gearSteps_;
+  } else {
+    ratioLow_ = low;  // a gear of its own from here, or none
+    ratioHigh_ = high;
+    gearSteps_ = 0;
+  }
+  gearReading_ = speed;
+  fineBefore_ = fine_;
+  fine_ = FineSpeed{};
+  if (gearSteps_ >= kGearSteps && ratioHigh_ - ratioLow_ <= kGearRatioWidth * ratioLow_) {
+    const double fastest = (rpm + kRpmStep) / ratioLow_, slowest = rpm / ratioHigh_;
+    fine_ = FineSpeed{(fastest + slowest) / 2, (fastest - slowest) / 2};
+  }
 }
 
 double RunTimer::SampleSpacingS() const {
@@ -143,7 +246,53 @@ double RunTimer::SampleSpacingS() const {
   return framesS + kRecordPeriodS;
 }
 
+void RunTimer::FitLaunch() {
+  fitted_ = true;
+  if (crossings_.size() < 4) return;  // too few steps to fit: the first step's estimate stands
+  std::vector<StepPoint> points;
+  for (const Crossing& c : crossings_) points.push_back({c.s, c.kmh * factor_ / 3.6});
+
+  // Every build-up the steps allow: those that fit them within what the
+  // frames' timing scatters (each step's time is spread evenly over a
+  // sample spacing; within three standard deviations). A build-up over
+  // before the first step fits as well as none at all: the car then follows
+  // the same path as one launched at full force half the build-up later,
+  // so the start is known only to that span. Its middle is taken.
+  std::vector<LaunchFit> fits;
+  double bestCost = 1e300;
+  for (int tenMs = 0; tenMs <= kLongestBuildUpTenMs; ++tenMs) {
+    fits.push_back(FitWithBuildUp(points, tenMs * 0.01));
+    bestCost = std::min(bestCost, fits.back().cost);
+  }
+  const double spacing = SampleSpacingS();
+  const double allowed = bestCost + 9 * spacing * spacing / 12;
+  // A hard launch has its force within kHardBuildUpS: of the build-ups
+  // the steps allow, only those count, unless the steps show a longer one.
+  bool hardFits = false;
+  for (const LaunchFit& fit : fits) hardFits |= fit.cost <= allowed && fit.buildS <= kHardBuildUpS + 1e-9;
+  double earliest = 1e300, latest = -1e300;
+  for (const LaunchFit& fit : fits)
+    if (fit.cost <= allowed && (!hardFits || fit.buildS <= kHardBuildUpS + 1e-9)) {
+      earliest = std::min(earliest, fit.startS);
+      latest = std::max(latest, fit.startS);
+    }
+  // The start itself is extrapolated from the steps' times (three standard
+  // deviations of that).
+  const double scatterS = spacing * std::sqrt(3.0 / static_cast<double>(points.size()));
+  const double startS = (earliest + latest) / 2;
+  const double doubtS = (latest - earliest) / 2 + scatterS;
+
+  const double firstS = (start_ - 0.5) * kRecordPeriodS;
+  const double launchS = std::max(0.0, firstS - startS);
+  const double moreM = firstSpeed_ * factor_ / 2.0 / 3.6 * (launchS - launchS_);
+  distance_ += moreM;
+  distanceBefore_ += moreM;
+  launchS_ = launchS;
+  launchDoubtS_ = doubtS;
+}
+
 double RunTimer::StartUncertaintyS() const {
+  if (fitted_ && crossings_.size() >= 4) return launchDoubtS_;
   // The first step was crossed within a sample spacing before the record
   // showing it (taken at half of one); the launch time scales the duration
   // of that step, known to one spacing.
@@ -152,6 +301,7 @@ double RunTimer::StartUncertaintyS() const {
 }
 
 void RunTimer::Finish(uint32_t index, int32_t speed) {
+  if (!fitted_) FitLaunch();
   const double spacing = SampleSpacingS();
   // Record i stands for the 10 ms around it, so the distance after record
   // i is the distance half a record later; the line lies between that
@@ -170,6 +320,11 @@ void RunTimer::Finish(uint32_t index, int32_t speed) {
   run.timeS = lineS - originS;
   run.speedKmh = (speed + kHalfStepKmh) * factor_;
   run.speedUncertaintyKmh = kHalfStepKmh * factor_;
+  if (fine_.kmh >= 0 && fineBefore_.kmh >= 0) {
+    // In gear at the line: between the two records' engine speeds.
+    run.speedKmh = (fineBefore_.kmh + fraction * (fine_.kmh - fineBefore_.kmh)) * factor_;
+    run.speedUncertaintyKmh = std::max(fine_.doubtKmh, fineBefore_.doubtKmh) * factor_;
+  }
   run.speedFactor = factor_;
 
   // The step going on at the line has been crossed only partly: its

@@ -9,10 +9,16 @@
 //   midpoint, s + 1: moving readings are taken at their midpoint. Without
 //   that, 400 m would come out some 4 m short, a tenth of a second.
 // - A run starts at the first record showing a speed above 0, but the car
-//   left the standstill earlier. At the acceleration of the next step it
-//   would have taken t to reach the first one; a launch whose force builds
-//   up takes longer, up to 2t when the build-up is over by the next step.
-//   1.5t is added to the time, and 0.5t to its uncertainty.
+//   left the standstill earlier. The times at which the register passed
+//   its first steps (2, 4, 6 ... km/h) fix that moment far better than the
+//   first moving record: launches whose force builds up evenly over some
+//   time and then holds are fitted to them. A build-up over before the
+//   first step leaves no trace in the steps (the car then follows the path
+//   of one launched at full force half the build-up later), so the steps
+//   allow a span of starts. A hard launch has its force within 0.2 s: the
+//   start is the middle of the starts such launches give, and half their
+//   span goes into the uncertainty, unless the steps show a longer build-up.
+//   Until enough steps are in, the start is estimated from the first one.
 // - The uncertainty adds up what the steps and the record spacing leave
 //   open: when the first step and the next were crossed (within a sample
 //   spacing), the unfinished step at the line, every step the speed did not
@@ -20,6 +26,13 @@
 //   line. The sample spacing is the record spacing, or a frame period and a
 //   record when the stream delivers frames less often than records are
 //   stored (the frame period taken from how often the records change).
+// - Once the clutch is engaged, engine speed in gear gives a far finer road
+//   speed (12.5 rpm steps against 2 km/h). Each record allows a range of
+//   ratios of engine speed to register speed; while the records of a
+//   stretch all allow a common one, narrowed to 1 % over five or more
+//   steps, the engine speed stands for the road speed, in the distance and
+//   at the line. Where a record allows none of them (a slipping clutch, a
+//   gear change) the register's midpoints take over again.
 // - A speed factor (tyres or a final drive that differ from stock) scales
 //   every speed and distance: the register's steps are then factor x 2 km/h
 //   of true speed. 100 km/h may fall inside a step; it is placed within the
@@ -72,6 +85,8 @@ class RunTimer {  // follows records one at a time, live or over a recording
   void Finish(uint32_t index, int32_t speed);
   double SampleSpacingS() const;
   double StartUncertaintyS() const;
+  void FitLaunch();
+  void FollowGear(int32_t speed, int32_t rpm);
 
   double MetresPerRecord(double registerKmh) const;
 
@@ -90,6 +105,12 @@ class RunTimer {  // follows records one at a time, live or over a recording
   double launchS_ = 0;           // time from leaving the standstill to the first step
   double launchRatio_ = 0;       // launchS_ over the duration of the step it came from; 0: not yet known
   double launchDoubtS_ = 0;      // how far launchS_ may be off, as the launch builds up
+  struct Crossing {
+    double s;     // record time
+    double kmh;   // register speed reached
+  };
+  std::vector<Crossing> crossings_;  // the first steps, while they rise in turn
+  bool fitted_ = false;              // launchS_ comes from the steps' fit
   double distance_ = 0;          // m, from the first moving record on, launch included
   double distanceBefore_ = 0;    // distance_ before the latest record
   uint32_t changes_ = 0;         // records that differ from the one before
@@ -97,6 +118,15 @@ class RunTimer {  // follows records one at a time, live or over a recording
   uint32_t stayStart_ = 0;
   int stayEnteredFrom_ = 0;      // +1 from below, -1 from above
   double unsweptM_ = 0;          // distance doubt of the steps not swept through
+  // The gear the records show: the ratios of engine speed to register speed
+  // all of them allow, and the register steps seen in it.
+  double ratioLow_ = 0, ratioHigh_ = 0;
+  int32_t gearReading_ = 0;
+  uint32_t gearSteps_ = 0;
+  struct FineSpeed {
+    double kmh = -1, doubtKmh = 0;  // register km/h from engine speed; negative: not in gear
+  };
+  FineSpeed fine_, fineBefore_;  // at the latest record and the one before
   int32_t maxRpm_ = 0;
   double at100_ = -1;            // in records: when the car reached 100 km/h; negative: not yet
 
