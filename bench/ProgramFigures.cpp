@@ -3,13 +3,18 @@
 //   torvane_bench_program cpu [--seconds 30]
 //       CPU of the process while it streams, records and displays from the
 //       simulator (a process of its own, not counted): the main window
-//       alone, then with the four Tool windows open, each for the span.
+//       alone, then with every Tool window open, each for the span.
 //       Twice: with the simulator's drag run (what scripts/run shows), and
 //       with every measured value changing in every frame (--restless, the most
 //       the display has to follow).
 //   torvane_bench_program memory
-//       Resident memory at start, and with a full recording (900,001
-//       records, 2.5 h of the drag run) loaded and every Tool window open.
+//       Resident memory at start, with a full recording (900,001 records,
+//       2.5 h of the drag run) loaded, and as each Tool window opens.
+//   torvane_bench_program floor [--seconds 20]
+//       What the same wake-ups cost with no program behind them: a thread
+//       woken every 10 ms (the recording clock), one woken every 20.8 ms (a
+//       frame at 9600 baud), and a window of one label set at each of those
+//       wake-ups. The least the program's CPU figures can be on this machine.
 //   torvane_bench_program latency [--frames 1000]
 //       From a frame's last byte on the line to its engine speed painted in
 //       the window: median and worst. The simulator runs in this process so
@@ -28,6 +33,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +41,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "control/ProgramObjects.h"
@@ -166,7 +173,7 @@ int CpuFigures(int seconds, const std::string& settings) {
   };
   const Load loads[] = {{"the drag run (--drag-run)", {"--drag-run"}},
                         {"every measured value changing in every frame (--restless)", {"--drag-run", "--restless"}}};
-  std::printf("| load | main window alone | with the four Tool windows open |\n|---|---|---|\n");
+  std::printf("| load | main window alone | with every Tool window open |\n|---|---|---|\n");
   for (const Load& load : loads) {
     SimulatorProcess simulator(load.options);
     Program program;
@@ -227,14 +234,19 @@ int MemoryFigures(const std::string& settings, const std::string& folder) {
   windows.consultMainForm->show();
   Run(2000);
   const long atStart = ResidentKb();
-  Click(windows.consultMainForm->Form()->FileOpen);
-  OpenToolWindows(windows, true);
-  Run(3000);
-  const long full = ResidentKb();
   std::printf("| state | resident memory |\n|---|---|\n");
   std::printf("| main window open, nothing loaded | %.1f MB |\n", atStart / 1024.0);
-  std::printf("| a full recording (%u records) loaded, the four Tool windows open | %.1f MB |\n",
-              program.recorderState.recordCount.load(), full / 1024.0);
+  Click(windows.consultMainForm->Form()->FileOpen);
+  Run(3000);
+  std::printf("| a full recording (%u records) loaded | %.1f MB |\n", program.recorderState.recordCount.load(),
+              ResidentKb() / 1024.0);
+  // One Tool window after another, each given time to draw itself.
+  for (const std::unique_ptr<ToolWindow>& tool : windows.tools) {
+    tool->ShowWindow();
+    Run(1500);
+    std::printf("| and the %s open | %.1f MB |\n",
+                dynamic_cast<QWidget*>(tool.get())->windowTitle().toUtf8().constData(), ResidentKb() / 1024.0);
+  }
   std::remove(file.c_str());
   return 0;
 }
@@ -350,6 +362,49 @@ int LatencyFigures(size_t frames, const std::string& settings) {
   return 0;
 }
 
+
+// The bare cost of the program's wake-up pattern on this machine, each part
+// alone and then together (see the comment at the top).
+int FloorFigures(int seconds) {
+  struct Part {
+    const char* name;
+    bool clock, frames, label;
+  };
+  const Part parts[] = {{"a thread woken every 10 ms", true, false, false},
+                        {"a thread woken every 20.8 ms", false, true, false},
+                        {"the same, setting one label in a window each time", false, true, true},
+                        {"all three", true, true, true}};
+  QLabel label(QStringLiteral("0"));
+  label.resize(200, 50);
+  label.show();
+  Run(1000);
+  std::printf("| bare wake-ups | CPU of the process |\n|---|---|\n");
+  for (const Part& part : parts) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    if (part.clock)
+      threads.emplace_back([&stop] {
+        for (auto next = Clock::now(); !stop;) std::this_thread::sleep_until(next += std::chrono::milliseconds(10));
+      });
+    if (part.frames)
+      threads.emplace_back([&stop, &label, setLabel = part.label] {
+        int frame = 0;
+        for (auto next = Clock::now(); !stop; ++frame) {
+          std::this_thread::sleep_until(next += std::chrono::microseconds(20800));
+          if (setLabel)
+            QMetaObject::invokeMethod(&label, [&label, frame] { label.setText(QString::number(frame)); });
+        }
+      });
+    Run(1000);
+    const double share = CpuShareWhileRunning(seconds * 1000);
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    Run(100);  // the last labels queued
+    std::printf("| %s | %.2f %% of a core |\n", part.name, share * 100);
+    std::fflush(stdout);
+  }
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -365,9 +420,10 @@ int main(int argc, char** argv) {
   int result = 2;
   if (mode == "cpu") result = CpuFigures(count > 0 ? static_cast<int>(count) : 30, settings);
   if (mode == "memory") result = MemoryFigures(settings, folder);
+  if (mode == "floor") result = FloorFigures(count > 0 ? static_cast<int>(count) : 20);
   if (mode == "latency") result = LatencyFigures(count > 0 ? static_cast<size_t>(count) : 1000, settings);
   if (result == 2)
-    std::fprintf(stderr, "usage: torvane_bench_program cpu|memory|latency [--seconds N|--frames N]\n");
+    std::fprintf(stderr, "usage: torvane_bench_program cpu|memory|floor|latency [--seconds N|--frames N]\n");
   std::remove(settings.c_str());
   rmdir(folder);
   return result;
