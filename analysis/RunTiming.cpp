@@ -14,6 +14,7 @@ constexpr double kHalfStepKmh = kSpeedStepKmh / 2;
 // The launch is fitted to the first steps up to this many, or this speed
 // (first gear may end above it), or the first step not swept through.
 constexpr size_t kFitSteps = 16;
+constexpr size_t kLeastFitSteps = 4;  // fewer: the first step's estimate stands
 constexpr double kFitTopKmh = 40;
 // Engine speed stands for road speed once a gear's ratio is known to 1 %
 // from at least five register steps; the engine speed register's step.
@@ -248,7 +249,7 @@ double RunTimer::SampleSpacingS() const {
 
 void RunTimer::FitLaunch() {
   fitted_ = true;
-  if (crossings_.size() < 4) return;  // too few steps to fit: the first step's estimate stands
+  if (crossings_.size() < kLeastFitSteps) return;
   std::vector<StepPoint> points;
   for (const Crossing& c : crossings_) points.push_back({c.s, c.kmh * factor_ / 3.6});
 
@@ -292,7 +293,7 @@ void RunTimer::FitLaunch() {
 }
 
 double RunTimer::StartUncertaintyS() const {
-  if (fitted_ && crossings_.size() >= 4) return launchDoubtS_;
+  if (fitted_ && crossings_.size() >= kLeastFitSteps) return launchDoubtS_;
   // The first step was crossed within a sample spacing before the record
   // showing it (taken at half of one); the launch time scales the duration
   // of that step, known to one spacing.

@@ -22,8 +22,7 @@ TScatterWindow::TScatterWindow(RecordingModel& recording)
 
 TScatterWindow::~TScatterWindow() {
   recording_.Unsubscribe(subscription_);
-  for (QObject* edit : {static_cast<QObject*>(ui_->FromEdit), static_cast<QObject*>(ui_->ToEdit)})
-    edit->disconnect(this);
+  DisconnectStretch(*ui_->FromEdit, *ui_->ToEdit, this);
 }
 
 void TScatterWindow::ShowWindow() { ShowInFront(*this); }

@@ -29,8 +29,7 @@ TTableWindow::TTableWindow(RecordingModel& recording, const WindowContext& conte
 
 TTableWindow::~TTableWindow() {
   recording_.Unsubscribe(subscription_);
-  for (QObject* edit : {static_cast<QObject*>(ui_->FromEdit), static_cast<QObject*>(ui_->ToEdit)})
-    edit->disconnect(this);
+  DisconnectStretch(*ui_->FromEdit, *ui_->ToEdit, this);
 }
 
 void TTableWindow::ShowWindow() { ShowInFront(*this); }

@@ -48,6 +48,14 @@ void ConnectStretch(QCheckBox& whole, QDoubleSpinBox& from, QDoubleSpinBox& to, 
   QObject::connect(&to, &QDoubleSpinBox::editingFinished, receiver, changed);
 }
 
+// Undoes ConnectStretch's edits for a window going away: an edit that loses
+// the focus as it is destroyed reports editingFinished to a half-destroyed
+// window.
+inline void DisconnectStretch(QDoubleSpinBox& from, QDoubleSpinBox& to, QObject* receiver) {
+  from.disconnect(receiver);
+  to.disconnect(receiver);
+}
+
 // A view over a growing live recording is counted again at most once a
 // second; a new recording at once.
 constexpr qint64 kLiveRecountMs = 1000;
