@@ -9,10 +9,10 @@ namespace {
 // converted once, through the table's own conversion, then looked up, which
 // costs less than a call per record once a recording is long.
 const std::vector<int32_t>& ConversionTable(int c) {
-  static std::array<std::unique_ptr<std::vector<int32_t>>, kValueCount> tables;
-  static std::array<std::once_flag, kValueCount> built;
+  static std::array<std::unique_ptr<std::vector<int32_t>>, kAllValueCount> tables;
+  static std::array<std::once_flag, kAllValueCount> built;
   std::call_once(built[static_cast<size_t>(c)], [c] {
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+    const ValueColumn& column = kAllValueColumns[static_cast<size_t>(c)];
     const bool word = column.lowByte != kNoLowByte;
     auto table = std::make_unique<std::vector<int32_t>>(word ? 65536 : 256);
     for (size_t raw = 0; raw < table->size(); ++raw) {
@@ -26,15 +26,21 @@ const std::vector<int32_t>& ConversionTable(int c) {
   return *tables[static_cast<size_t>(c)];
 }
 
-// The fourteen bits of a record as one word, from a table per bank byte.
+// The fourteen bits of a record as one word, from a table per bank byte,
+// and which of them the record holds (those of the banks it holds).
 struct BitWords {
   std::array<std::array<uint16_t, 256>, kBankCount> tables{};
+  std::array<uint16_t, kBankCount> bankBits{};
+  std::array<RegisterMask, kBankCount> bankRegisters{};
   BitWords() {
-    for (size_t b = 0; b < kBitColumns.size(); ++b)
+    for (size_t b = 0; b < kBitColumns.size(); ++b) {
+      const size_t bank = static_cast<size_t>(kBitColumns[b].bank);
+      bankBits[bank] |= static_cast<uint16_t>(1u << b);
       for (int raw = 0; raw < 256; ++raw)
-        if ((raw & kBitColumns[b].mask) != 0)
-          tables[static_cast<size_t>(kBitColumns[b].bank)][static_cast<size_t>(raw)] |=
-              static_cast<uint16_t>(1u << b);
+        if ((raw & kBitColumns[b].mask) != 0) tables[bank][static_cast<size_t>(raw)] |= static_cast<uint16_t>(1u << b);
+    }
+    for (size_t bank = 0; bank < kBankCount; ++bank)
+      bankRegisters[bank] = RegisterMask{1} << CatalogueIndexOf(kBitBanks[bank].registerNumber);
   }
   uint16_t Of(const SampleRecord& record) const {
     uint16_t word = 0;
@@ -42,12 +48,36 @@ struct BitWords {
       word |= tables[static_cast<size_t>(bank)][record[kBitBanks[static_cast<size_t>(bank)].recordByte]];
     return word;
   }
+  uint16_t Held(RegisterMask present) const {
+    uint16_t held = 0;
+    for (size_t bank = 0; bank < kBankCount; ++bank)
+      if ((present & bankRegisters[bank]) != 0) held |= bankBits[bank];
+    return held;
+  }
 };
+
+constexpr std::array<RegisterMask, kAllValueCount> kValueRegisters = [] {
+  std::array<RegisterMask, kAllValueCount> masks{};
+  for (size_t c = 0; c < masks.size(); ++c) masks[c] = RegistersOf(kAllValueColumns[c]);
+  return masks;
+}();
 
 }  // namespace
 
+RegisterMask ValueRegisters(int column) { return kValueRegisters[static_cast<size_t>(column)]; }
+
+bool HoldsValue(int column, const SampleRecord& record) {
+  const RegisterMask needed = kValueRegisters[static_cast<size_t>(column)];
+  return (PresentRegisters(record) & needed) == needed;
+}
+
+std::optional<int32_t> HeldValue(int column, const SampleRecord& record) {
+  if (!HoldsValue(column, record)) return std::nullopt;
+  return ConvertedValue(column, record);
+}
+
 int32_t ConvertedValue(int c, const SampleRecord& record) {
-  const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+  const ValueColumn& column = kAllValueColumns[static_cast<size_t>(c)];
   const std::vector<int32_t>& table = ConversionTable(c);
   return column.lowByte != kNoLowByte
              ? table[static_cast<size_t>(record[column.highByte] << 8 | record[column.lowByte])]
@@ -75,6 +105,8 @@ void SummariseColumns(const RecordSource& records, const ColumnLayout& layout,
 
   std::vector<const std::vector<int32_t>*> tables;
   for (int c : values) tables.push_back(&ConversionTable(c));
+  std::vector<RegisterMask> needed;
+  for (int c : values) needed.push_back(ValueRegisters(c));
   static const BitWords bitWords;
   int px = from;
   int64_t columnEnd = layout.Start(px + 1);
@@ -97,8 +129,10 @@ void SummariseColumns(const RecordSource& records, const ColumnLayout& layout,
         columnEnd = layout.Start(px + 1);
       }
       const SampleRecord& record = block[k];
+      const RegisterMask present = PresentRegisters(record);
       for (size_t t = 0; t < values.size(); ++t) {
-        const ValueColumn& column = kValueColumns[static_cast<size_t>(values[t])];
+        if ((present & needed[t]) != needed[t]) continue;
+        const ValueColumn& column = kAllValueColumns[static_cast<size_t>(values[t])];
         const std::vector<int32_t>& table = *tables[t];
         const int32_t v = column.lowByte != kNoLowByte
                               ? table[static_cast<size_t>(record[column.highByte] << 8 | record[column.lowByte])]
@@ -114,8 +148,9 @@ void SummariseColumns(const RecordSource& records, const ColumnLayout& layout,
       }
       if (bits) {
         const uint16_t word = bitWords.Of(record);
-        anySet |= word;
-        anyClear |= static_cast<uint16_t>(~word);
+        const uint16_t held = bitWords.Held(present);
+        anySet |= word & held;
+        anyClear |= static_cast<uint16_t>(~word & held);
       }
     }
   });

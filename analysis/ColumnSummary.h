@@ -7,13 +7,17 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "data/RecordSource.h"
 #include "data/Registers.h"
 
 // One pixel column of one value: the extremes of its records, and the last
-// one, which the next column joins to.
+// one, which the next column joins to. Records that do not hold the value
+// (a register the ECU lacks, a lost line) count as none: a column of
+// nothing but those has no data (any false), which the chart draws as a
+// break in the trace.
 struct ColumnExtremes {
   int32_t min = 0, max = 0, last = 0;
   bool any = false;
@@ -37,16 +41,26 @@ struct ColumnLayout {
 
 struct ColumnSummary {
   std::vector<std::vector<ColumnExtremes>> values;  // per chosen value, per column
-  // Per column, per bit of kBitColumns: 1 a record had it clear, 2 set, 3 both.
+  // Per column, per bit of kBitColumns: 1 a record had it clear, 2 set, 3
+  // both; 0 no record of the column held its bank.
   std::vector<std::array<uint8_t, kBitCount>> bits;
 };
 
 // Counts columns [from, layout.width) of summary from the records; the
 // columns before `from` are kept as they are. values are rows of
-// kValueColumns; bits says whether the bits are counted at all.
+// kAllValueColumns (the first twelve are kValueColumns); bits says whether
+// the bits are counted at all.
 void SummariseColumns(const RecordSource& records, const ColumnLayout& layout,
                       const std::vector<int>& values, bool bits, int from, ColumnSummary& summary);
 
-// A row of kValueColumns converted from its raw byte or word through a
+// A row of kAllValueColumns converted from its raw byte or word through a
 // table worked out once per program: the same result as ConvertValue.
+// Says nothing of whether the record holds the value: see HoldsValue.
 int32_t ConvertedValue(int column, const SampleRecord& record);
+
+// The registers a row of kAllValueColumns is made of, and whether the
+// record holds them all (HasValue, from a table worked out at build time).
+RegisterMask ValueRegisters(int column);
+bool HoldsValue(int column, const SampleRecord& record);
+// The value of a row when the record holds it.
+std::optional<int32_t> HeldValue(int column, const SampleRecord& record);

@@ -78,10 +78,25 @@ bool PullTracker::Fits(uint32_t index, int32_t speed, int32_t rpm) const {
   return std::fabs(rpm / ratio - midpoint) <= 1.0 + kPullRatioTolerance * midpoint;
 }
 
+RegisterMask PullsNeedsMissing(RegisterMask held) {
+  return MissingNeeds(RegistersOf(Column("speed")) | RegistersOf(Column("rpm")) | RegistersOf(Column("throttle")),
+                      held);
+}
+
 bool PullTracker::Add(uint32_t index, const SampleRecord& record) {
   static const ValueColumn& speedColumn = Column("speed");
   static const ValueColumn& rpmColumn = Column("rpm");
   static const ValueColumn& throttleColumn = Column("throttle");
+  static const RegisterMask needs =
+      RegistersOf(speedColumn) | RegistersOf(rpmColumn) | RegistersOf(throttleColumn);
+  const RegisterMask present = PresentRegisters(record);
+  held_ |= present;
+  if ((present & needs) != needs) {
+    // A gap (a lost line): a pull ends at the record before it, and is kept
+    // as one if what came before makes one. Continued across the gap, its
+    // speed crossings would span time nobody saw.
+    return InPull() && EndPull();
+  }
   const int32_t speed = ConvertValue(speedColumn, record);
   const int32_t rpm = ConvertValue(rpmColumn, record);
   const bool open = ConvertValue(throttleColumn, record) >= kWotThrottleMv;

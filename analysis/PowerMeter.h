@@ -70,8 +70,11 @@ class PullTracker {  // follows records one at a time, live or over a recording
   // speedFactor: true speed over the register's speed.
   explicit PullTracker(const VehicleFigures& vehicle, double speedFactor = 1.0);
   // As RunTimer::Add; true when a pull ended with this record and
-  // LastPull() holds it.
+  // LastPull() holds it. A record without road speed, engine speed or
+  // throttle position (a gap) ends a pull going on at the record before.
   bool Add(uint32_t index, const SampleRecord& record);
+  // The registers the records fed so far held (see PullsNeedsMissing).
+  RegisterMask Held() const { return held_; }
   // Ends a pull going on (the recording ends); true when it was kept.
   bool Finish();
   bool InPull() const { return !samples_.empty(); }
@@ -92,8 +95,14 @@ class PullTracker {  // follows records one at a time, live or over a recording
   std::vector<Crossing> crossings_;
   double ratioSum_ = 0;          // of rpm per km/h, over samples_
   int32_t maxRpm_ = 0;
+  RegisterMask held_ = 0;
   PullResult last_;
 };
+
+// The registers a pull needs that a recording never holds (as
+// RunsNeedsMissing, analysis/RunTiming.h): road speed, engine speed and
+// throttle position.
+RegisterMask PullsNeedsMissing(RegisterMask held);
 
 // Every pull in a recording, the one going on at its end included.
 std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle,

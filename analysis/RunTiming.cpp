@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -94,15 +96,28 @@ double RunTimer::MetresPerRecord(double registerKmh) const {
 
 bool RunTimer::Add(uint32_t index, const SampleRecord& record) {
   static const ValueColumn& speedColumn = Column("speed");
-  const int32_t speed = ConvertValue(speedColumn, record);
+  static const RegisterMask speedRegisters = RegistersOf(speedColumn);
+  const RegisterMask present = PresentRegisters(record);
+  held_ |= present;
   const bool follows = haveLast_ && index == lastIndex_ + 1;
+  const bool hasSpeed = (present & speedRegisters) == speedRegisters;
   bool completed = false;
 
-  if (haveLast_ && !follows) {
-    // A gap: what went on between is unknown.
+  if ((haveLast_ && !follows) || !hasSpeed) {
+    // A gap: what went on between is unknown. A record without road speed
+    // (a lost line) is one too: a run going on ends there unfinished, as a
+    // time over a distance partly unseen would be a guess, and a start
+    // needs a standstill after it again.
     phase_ = Phase::Rolling;
     standstill_ = 0;
   }
+  if (!hasSpeed) {
+    haveLast_ = true;
+    lastIndex_ = index;
+    lastRecord_ = record;
+    return false;
+  }
+  const int32_t speed = ConvertValue(speedColumn, record);
 
   if (phase_ == Phase::Running) {
     if (speed <= 0) {
@@ -136,8 +151,14 @@ bool RunTimer::Add(uint32_t index, const SampleRecord& record) {
   return completed;
 }
 
-void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) {
+std::optional<int32_t> RunTimer::EngineSpeed(const SampleRecord& record) {
   static const ValueColumn& rpmColumn = Column("rpm");
+  static const RegisterMask rpmRegisters = RegistersOf(rpmColumn);
+  if ((PresentRegisters(record) & rpmRegisters) != rpmRegisters) return std::nullopt;
+  return ConvertValue(rpmColumn, record);
+}
+
+void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) {
   phase_ = Phase::Running;
   start_ = index;
   firstSpeed_ = speed;
@@ -153,19 +174,19 @@ void RunTimer::Begin(uint32_t index, int32_t speed, const SampleRecord& record) 
   stayStart_ = index;
   stayEnteredFrom_ = +1;
   unsweptM_ = 0;
-  maxRpm_ = ConvertValue(rpmColumn, record);
+  const std::optional<int32_t> rpm = EngineSpeed(record);
+  maxRpm_ = rpm.value_or(0);
   ratioLow_ = 0;
   ratioHigh_ = 0;  // allows none: the first record starts a gear
   fine_ = fineBefore_ = FineSpeed{};
-  FollowGear(speed, maxRpm_);
+  FollowGear(speed, rpm);
   at100_ = speed >= at100Reading_ ? static_cast<double>(index) : -1.0;
 }
 
 void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record) {
-  static const ValueColumn& rpmColumn = Column("rpm");
   if (record != lastRecord_) ++changes_;
-  const int32_t rpm = ConvertValue(rpmColumn, record);
-  maxRpm_ = std::max(maxRpm_, rpm);
+  const std::optional<int32_t> rpm = EngineSpeed(record);
+  if (rpm) maxRpm_ = std::max(maxRpm_, *rpm);
   FollowGear(speed, rpm);
   if (at100_ < 0 && speed >= at100Reading_) {
     // The register left the reading that held 100 km/h (at a factor of 1,
@@ -211,7 +232,18 @@ void RunTimer::Follow(uint32_t index, int32_t speed, const SampleRecord& record)
   distance_ += MetresPerRecord(fine_.kmh >= 0 ? fine_.kmh : speed + kHalfStepKmh);
 }
 
-void RunTimer::FollowGear(int32_t speed, int32_t rpm) {
+void RunTimer::FollowGear(int32_t speed, std::optional<int32_t> engineSpeed) {
+  if (!engineSpeed) {
+    // Nothing to tell a gear by: the register's midpoints take over, and a
+    // gear starts afresh with the next engine speed.
+    ratioLow_ = ratioHigh_ = 0;
+    gearSteps_ = 0;
+    gearReading_ = speed;
+    fineBefore_ = fine_;
+    fine_ = FineSpeed{};
+    return;
+  }
+  const int32_t rpm = *engineSpeed;
   // The true speeds [speed, speed + 2) and engine speeds [rpm, rpm + 12.5)
   // allow these ratios.
   const double low = rpm / (speed + kSpeedStepKmh), high = (rpm + kRpmStep) / speed;
@@ -352,6 +384,51 @@ double RunTimer::ElapsedS() const {
 }
 
 double RunTimer::DistanceM() const { return phase_ == Phase::Running ? distance_ : 0; }
+
+namespace {
+
+// What the analysis needs, as a user knows it.
+struct NeededValue {
+  const char* key;
+  const char* what;
+};
+constexpr NeededValue kNeededValues[] = {
+    {"speed", "road speed"}, {"rpm", "engine speed"}, {"throttle", "throttle position"}};
+
+RegisterMask Needs(std::initializer_list<const char*> keys) {
+  RegisterMask mask = 0;
+  for (const char* key : keys) mask |= RegistersOf(Column(key));
+  return mask;
+}
+
+}  // namespace
+
+RegisterMask MissingNeeds(RegisterMask needs, RegisterMask held) {
+  // Nothing held at all (no record yet, or lost lines only) says nothing of
+  // which registers the ECU has.
+  return held == 0 ? 0 : needs & ~held;
+}
+
+RegisterMask RunsNeedsMissing(RegisterMask held) { return MissingNeeds(Needs({"speed"}), held); }
+
+std::string MissingNeedsText(RegisterMask missing) {
+  std::string text;
+  for (const NeededValue& value : kNeededValues) {
+    const RegisterMask lacking = RegistersOf(Column(value.key)) & missing;
+    if (lacking == 0) continue;
+    std::string numbers;
+    int count = 0;
+    for (int k = 0; k < kCatalogueSize; ++k) {
+      if ((lacking >> k & 1) == 0) continue;
+      char number[4];
+      std::snprintf(number, sizeof number, "%02X", kCatalogue[static_cast<size_t>(k)].number);
+      numbers += (count++ > 0 ? ", " : "") + std::string(number);
+    }
+    text += std::string(text.empty() ? "The recording holds no " : ", no ") + value.what +
+            (count > 1 ? " (registers " : " (register ") + numbers + ")";
+  }
+  return text;
+}
 
 std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM, double speedFactor) {
   std::vector<RunResult> runs;

@@ -40,7 +40,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "data/RecordSource.h"
@@ -70,23 +72,28 @@ class RunTimer {  // follows records one at a time, live or over a recording
   // Feeds the record that follows the one fed before (10 ms later); index is
   // its record number. True when this record completed a run; LastRun() then
   // holds it. A run that stops short is dropped. A record that does not
-  // follow the one before (a gap) drops a run going on and waits for a
-  // standstill again.
+  // follow the one before, or holds no road speed (a gap), drops a run going
+  // on and waits for a standstill again. Engine speed is used where the
+  // records hold it.
   bool Add(uint32_t index, const SampleRecord& record);
   Phase CurrentPhase() const { return phase_; }
   double ElapsedS() const;  // since the start, while Running
   double DistanceM() const;  // since the start, while Running
   const RunResult& LastRun() const { return last_; }
   double TargetDistanceM() const { return target_; }
+  // The registers the records fed so far held, any of them: with
+  // RunsNeedsMissing, whether the recording can give a run at all.
+  RegisterMask Held() const { return held_; }
 
  private:
+  static std::optional<int32_t> EngineSpeed(const SampleRecord& record);
   void Begin(uint32_t index, int32_t speed, const SampleRecord& record);
   void Follow(uint32_t index, int32_t speed, const SampleRecord& record);
   void Finish(uint32_t index, int32_t speed);
   double SampleSpacingS() const;
   double StartUncertaintyS() const;
   void FitLaunch();
-  void FollowGear(int32_t speed, int32_t rpm);
+  void FollowGear(int32_t speed, std::optional<int32_t> engineSpeed);
 
   double MetresPerRecord(double registerKmh) const;
 
@@ -94,6 +101,7 @@ class RunTimer {  // follows records one at a time, live or over a recording
   double factor_;
   double at100Reading_;  // the register reading that stands for a true 100 km/h
   Phase phase_ = Phase::Rolling;
+  RegisterMask held_ = 0;
   bool haveLast_ = false;
   uint32_t lastIndex_ = 0;
   SampleRecord lastRecord_{};
@@ -132,6 +140,19 @@ class RunTimer {  // follows records one at a time, live or over a recording
 
   RunResult last_;
 };
+
+// The registers of what an analysis needs that a recording never holds
+// (held: the registers it holds anywhere, as RegistersHeld in
+// data/CsvWriter.h or a tracker's Held() gives them); 0 when none is
+// missing, and for a recording that holds nothing at all (none yet, or
+// lost lines only), which says nothing of the ECU. Run timing needs road
+// speed.
+RegisterMask MissingNeeds(RegisterMask needs, RegisterMask held);
+RegisterMask RunsNeedsMissing(RegisterMask held);
+// What a user is told of missing registers: "The recording holds no road
+// speed (register 0B)", the values named in the order road speed, engine
+// speed, throttle position.
+std::string MissingNeedsText(RegisterMask missing);
 
 // Every run over the distance in a recording.
 std::vector<RunResult> FindRuns(const RecordSource& records, double distanceM, double speedFactor = 1.0);

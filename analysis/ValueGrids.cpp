@@ -11,14 +11,14 @@ namespace {
 
 // Which of `bins` equal bins of the column's display range a value is in.
 int BinOf(int column, int32_t value, int bins) {
-  const ValueColumn& c = kValueColumns[static_cast<size_t>(column)];
+  const ValueColumn& c = kAllValueColumns[static_cast<size_t>(column)];
   const int64_t span = static_cast<int64_t>(c.rangeMax) - c.rangeMin;
   const int64_t at = (static_cast<int64_t>(value) - c.rangeMin) * bins / std::max<int64_t>(span, 1);
   return static_cast<int>(std::clamp<int64_t>(at, 0, bins - 1));
 }
 
 std::vector<int32_t> Edges(int column, int bins) {
-  const ValueColumn& c = kValueColumns[static_cast<size_t>(column)];
+  const ValueColumn& c = kAllValueColumns[static_cast<size_t>(column)];
   std::vector<int32_t> edges;
   for (int i = 0; i <= bins; ++i)
     edges.push_back(static_cast<int32_t>(c.rangeMin + (static_cast<int64_t>(c.rangeMax) - c.rangeMin) * i / bins));
@@ -53,15 +53,19 @@ ScatterGrid BuildScatter(const RecordSource& records, RecordStretch stretch, int
   grid.colourColumn = colourColumn;
   grid.counts.assign(static_cast<size_t>(grid.width) * grid.height, 0);
   if (colourColumn >= 0) grid.colourSums.assign(grid.counts.size(), 0);
+  const RegisterMask needed =
+      ValueRegisters(xColumn) | ValueRegisters(yColumn) | (colourColumn >= 0 ? ValueRegisters(colourColumn) : 0);
   VisitStretch(records, stretch, [&](uint32_t, std::span<const SampleRecord> block) {
     for (const SampleRecord& record : block) {
+      const RegisterMask present = PresentRegisters(record);
+      if ((present & needed) != needed) continue;
       const int x = BinOf(xColumn, ConvertedValue(xColumn, record), grid.width);
       const int y = grid.height - 1 - BinOf(yColumn, ConvertedValue(yColumn, record), grid.height);
       const size_t at = static_cast<size_t>(y) * grid.width + x;
       ++grid.counts[at];
       if (colourColumn >= 0) grid.colourSums[at] += ConvertedValue(colourColumn, record);
+      ++grid.records;
     }
-    grid.records += static_cast<uint32_t>(block.size());
   });
   return grid;
 }
@@ -84,8 +88,10 @@ CellTable BuildCellTable(const RecordSource& records, RecordStretch stretch, int
   table.columnEdges = Edges(columnColumn, columns);
   table.sums.assign(static_cast<size_t>(rows) * columns, 0);
   table.counts.assign(table.sums.size(), 0);
+  const RegisterMask needed = ValueRegisters(valueColumn) | ValueRegisters(rowColumn) | ValueRegisters(columnColumn);
   VisitStretch(records, stretch, [&](uint32_t, std::span<const SampleRecord> block) {
     for (const SampleRecord& record : block) {
+      if ((PresentRegisters(record) & needed) != needed) continue;
       const size_t at = static_cast<size_t>(BinOf(rowColumn, ConvertedValue(rowColumn, record), rows) * columns +
                                             BinOf(columnColumn, ConvertedValue(columnColumn, record), columns));
       table.sums[at] += ConvertedValue(valueColumn, record);
@@ -96,9 +102,9 @@ CellTable BuildCellTable(const RecordSource& records, RecordStretch stretch, int
 }
 
 std::vector<std::string> CellTableCsv(const CellTable& table) {
-  const ValueColumn& value = kValueColumns[static_cast<size_t>(table.valueColumn)];
-  const ValueColumn& row = kValueColumns[static_cast<size_t>(table.rowColumn)];
-  const ValueColumn& column = kValueColumns[static_cast<size_t>(table.columnColumn)];
+  const ValueColumn& value = kAllValueColumns[static_cast<size_t>(table.valueColumn)];
+  const ValueColumn& row = kAllValueColumns[static_cast<size_t>(table.rowColumn)];
+  const ValueColumn& column = kAllValueColumns[static_cast<size_t>(table.columnColumn)];
   std::vector<std::string> lines;
   auto block = [&](const std::string& title, bool means) {
     lines.push_back(title);

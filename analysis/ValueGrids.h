@@ -3,8 +3,10 @@
 // cost as much to draw as a few thousand, each cell keeping the mean of a
 // third value to colour it by; and the table a tuner lays beside the ECU's
 // maps, the mean of a value in cells of engine speed by a second value.
-// Values are rows of kValueColumns in the table's units; both views span
-// each value's display range, as its bar and chart do.
+// Values are rows of kAllValueColumns (the first twelve are kValueColumns)
+// in the table's units; both views span each value's display range, as its
+// bar and chart do. A record that does not hold every value a view uses (a
+// register the ECU lacks, a lost line) is left out of it.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +27,7 @@ struct ScatterGrid {
   int xColumn = 0, yColumn = 0, colourColumn = -1;
   std::vector<uint32_t> counts;     // row-major, row 0 at the top (the highest y)
   std::vector<double> colourSums;   // of the colour value, per cell; empty without one
-  uint32_t records = 0;             // counted
+  uint32_t records = 0;             // counted: those that hold the values
   uint32_t Count(int x, int y) const { return counts[static_cast<size_t>(y) * width + x]; }
   // The mean colour value of a cell that holds records.
   double MeanColour(int x, int y) const;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "analysis/ColumnSummary.h"
+
 namespace {
 constexpr double kKmPerMile = 1.609344;
 const int kSpeed = ValueColumnOf("speed");
@@ -12,9 +14,15 @@ const int kCoolant = ValueColumnOf("coolant");
 }  // namespace
 
 int ValueColumnOf(const std::string& key) {
-  for (int i = 0; i < kValueCount; ++i)
-    if (key == kValueColumns[static_cast<size_t>(i)].key) return i;
+  for (int i = 0; i < kAllValueCount; ++i)
+    if (key == kAllValueColumns[static_cast<size_t>(i)].key) return i;
   return -1;
+}
+
+ValueReadings ReadingsOf(const SampleRecord& record) {
+  ValueReadings readings;
+  for (int c = 0; c < kAllValueCount; ++c) readings[static_cast<size_t>(c)] = HeldValue(c, record);
+  return readings;
 }
 
 double ShownValue(int column, int32_t value, const ValueSettings& settings) {
@@ -26,11 +34,11 @@ double ShownValue(int column, int32_t value, const ValueSettings& settings) {
 std::string ShownUnit(int column, const ValueSettings& settings) {
   if (column == kSpeed && settings.speedUnit == SpeedUnit::kMph) return "mph";
   if (column == kCoolant && settings.temperatureUnit == TemperatureUnit::kFahrenheit) return "deg F";
-  return kValueColumns[static_cast<size_t>(column)].unit;
+  return kAllValueColumns[static_cast<size_t>(column)].unit;
 }
 
 std::string ShownCaption(int column, const ValueSettings& settings) {
-  const ValueColumn& c = kValueColumns[static_cast<size_t>(column)];
+  const ValueColumn& c = kAllValueColumns[static_cast<size_t>(column)];
   const std::string unit = ShownUnit(column, settings);
   if (unit == c.unit) return c.caption;
   std::string caption = c.caption;
@@ -73,28 +81,41 @@ bool TyreSpeedFactor(const std::string& stock, const std::string& fitted, double
 }
 
 int32_t WarningWatch::DeadBand(int column) {
-  const ValueColumn& c = kValueColumns[static_cast<size_t>(column)];
+  const ValueColumn& c = kAllValueColumns[static_cast<size_t>(column)];
   // One per cent of the value's range, and at least one step.
   return std::max<int32_t>(1, (c.rangeMax - c.rangeMin) / 100);
 }
 
 void WarningWatch::Feed(const std::array<int32_t, kValueCount>& values, const ValueSettings& settings,
                         std::vector<Crossing>& crossed) {
-  for (int column = 0; column < kValueCount; ++column) {
-    const ValueLimit& limit = settings.limits[static_cast<size_t>(column)];
-    const int32_t v = values[static_cast<size_t>(column)];
-    int8_t& state = state_[static_cast<size_t>(column)];
-    const int32_t band = DeadBand(column);
-    // Back inside (by the dead band), or a limit switched off.
-    if (state > 0 && (!limit.highOn || v <= limit.high - band)) state = 0;
-    if (state < 0 && (!limit.lowOn || v >= limit.low + band)) state = 0;
-    if (state == 0 && limit.highOn && v > limit.high) {
-      state = 1;
-      crossed.push_back(Crossing{column, true, v, limit.high});
-    } else if (state == 0 && limit.lowOn && v < limit.low) {
-      state = -1;
-      crossed.push_back(Crossing{column, false, v, limit.low});
-    }
+  for (int column = 0; column < kValueCount; ++column)
+    FeedOne(column, values[static_cast<size_t>(column)], settings, crossed);
+}
+
+void WarningWatch::Feed(const ValueReadings& values, const ValueSettings& settings, std::vector<Crossing>& crossed) {
+  for (int column = 0; column < kAllValueCount; ++column)
+    FeedOne(column, values[static_cast<size_t>(column)], settings, crossed);
+}
+
+void WarningWatch::FeedOne(int column, std::optional<int32_t> value, const ValueSettings& settings,
+                           std::vector<Crossing>& crossed) {
+  int8_t& state = state_[static_cast<size_t>(column)];
+  if (!value) {
+    state = 0;
+    return;
+  }
+  const ValueLimit& limit = settings.LimitOf(column);
+  const int32_t v = *value;
+  const int32_t band = DeadBand(column);
+  // Back inside (by the dead band), or a limit switched off.
+  if (state > 0 && (!limit.highOn || v <= limit.high - band)) state = 0;
+  if (state < 0 && (!limit.lowOn || v >= limit.low + band)) state = 0;
+  if (state == 0 && limit.highOn && v > limit.high) {
+    state = 1;
+    crossed.push_back(Crossing{column, true, v, limit.high});
+  } else if (state == 0 && limit.lowOn && v < limit.low) {
+    state = -1;
+    crossed.push_back(Crossing{column, false, v, limit.low});
   }
 }
 
@@ -113,8 +134,10 @@ std::string WarningLine(const WarningWatch::Crossing& crossing, const ValueSetti
 }
 
 void PeakHold::Feed(const std::array<int32_t, kValueCount>& values) {
-  for (size_t i = 0; i < peak_.size(); ++i) {
-    peak_[i] = seen_[i] ? std::max(peak_[i], values[i]) : values[i];
-    seen_[i] = true;
-  }
+  for (size_t i = 0; i < values.size(); ++i) FeedOne(i, values[i]);
+}
+
+void PeakHold::Feed(const ValueReadings& values) {
+  for (size_t i = 0; i < values.size(); ++i)
+    if (values[i]) FeedOne(i, *values[i]);
 }

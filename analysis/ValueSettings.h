@@ -5,8 +5,10 @@
 // change only what is shown, warned about and worked out from speed.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,21 +34,40 @@ struct ValueSettings {
   // Every limit off, standing at its end of the value's display range: a
   // limit switched on starts from there.
   ValueSettings() {
-    for (size_t i = 0; i < limits.size(); ++i) {
-      limits[i].low = kValueColumns[i].rangeMin;
-      limits[i].high = kValueColumns[i].rangeMax;
+    for (int i = 0; i < kAllValueCount; ++i) {
+      LimitOf(i).low = kAllValueColumns[static_cast<size_t>(i)].rangeMin;
+      LimitOf(i).high = kAllValueColumns[static_cast<size_t>(i)].rangeMax;
     }
   }
+  // Per row of kValueColumns, and per value beyond them (kExtraValueColumns).
   std::array<ValueLimit, kValueCount> limits{};
+  std::array<ValueLimit, kExtraValueCount> extraLimits{};
+  // The limit of a row of kAllValueColumns.
+  ValueLimit& LimitOf(int column) {
+    return column < kValueCount ? limits[static_cast<size_t>(column)]
+                                : extraLimits[static_cast<size_t>(column - kValueCount)];
+  }
+  const ValueLimit& LimitOf(int column) const {
+    return column < kValueCount ? limits[static_cast<size_t>(column)]
+                                : extraLimits[static_cast<size_t>(column - kValueCount)];
+  }
   SpeedUnit speedUnit = SpeedUnit::kKmh;
   TemperatureUnit temperatureUnit = TemperatureUnit::kCelsius;
   double speedFactor = 1.0;  // true speed = register speed x factor
   bool operator==(const ValueSettings&) const = default;
 };
 
-// The index of the value of that key in kValueColumns; -1 when none.
+// The index of the value of that key in kAllValueColumns (for the twelve,
+// their index in kValueColumns too); -1 when none.
 int ValueColumnOf(const std::string& key);
 
+// One sample's values, per row of kAllValueColumns in the table's units;
+// empty where the sample does not hold the value (a register the ECU
+// lacks, a lost line).
+using ValueReadings = std::array<std::optional<int32_t>, kAllValueCount>;
+ValueReadings ReadingsOf(const SampleRecord& record);
+
+// Columns below are rows of kAllValueColumns.
 // A value of the table as shown: the speed corrected and in the unit
 // chosen, the temperature in the unit chosen, the rest as they are.
 double ShownValue(int column, int32_t value, const ValueSettings& settings);
@@ -81,9 +102,13 @@ class WarningWatch {
     int32_t limit = 0;
   };
   // One sample's values (the table's units); the crossings it brought are
-  // appended to crossed.
+  // appended to crossed. A value the sample does not hold gives no warning:
+  // one that was beyond a limit counts as back, and crosses again if it
+  // returns beyond it, as nothing was known of it meanwhile. The first form
+  // feeds the twelve, all held, and leaves the values beyond them as they are.
   void Feed(const std::array<int32_t, kValueCount>& values, const ValueSettings& settings,
             std::vector<Crossing>& crossed);
+  void Feed(const ValueReadings& values, const ValueSettings& settings, std::vector<Crossing>& crossed);
   bool Warning(int column) const { return state_[static_cast<size_t>(column)] != 0; }
   bool AnyWarning() const;
   void Reset() { state_.fill(0); }
@@ -91,23 +116,33 @@ class WarningWatch {
   static int32_t DeadBand(int column);
 
  private:
-  std::array<int8_t, kValueCount> state_{};  // 0 inside, 1 above, -1 below
+  void FeedOne(int column, std::optional<int32_t> value, const ValueSettings& settings,
+               std::vector<Crossing>& crossed);
+
+  std::array<int8_t, kAllValueCount> state_{};  // 0 inside, 1 above, -1 below
 };
 
 // "Warning: Coolant Temp [deg C] 106 above 105", in the units shown.
 std::string WarningLine(const WarningWatch::Crossing& crossing, const ValueSettings& settings);
 
 // The highest value of each value since the last Reset (a Start), or since
-// that value's own reset (a right-click on its bar).
+// that value's own reset (a right-click on its bar). A value the sample
+// does not hold leaves its peak as it is.
 class PeakHold {
  public:
-  void Feed(const std::array<int32_t, kValueCount>& values);
+  void Feed(const std::array<int32_t, kValueCount>& values);  // the twelve, all held
+  void Feed(const ValueReadings& values);
   bool Has(int column) const { return seen_[static_cast<size_t>(column)]; }
   int32_t Peak(int column) const { return peak_[static_cast<size_t>(column)]; }
   void Reset() { seen_.fill(false); }
   void Reset(int column) { seen_[static_cast<size_t>(column)] = false; }
 
  private:
-  std::array<bool, kValueCount> seen_{};
-  std::array<int32_t, kValueCount> peak_{};
+  void FeedOne(size_t column, int32_t value) {
+    peak_[column] = seen_[column] ? std::max(peak_[column], value) : value;
+    seen_[column] = true;
+  }
+
+  std::array<bool, kAllValueCount> seen_{};
+  std::array<int32_t, kAllValueCount> peak_{};
 };

@@ -17,18 +17,27 @@ const char kLineCodesNotGot[] = "NG. Fault codes NOT got.";
 const char kLineCodesCleared[] = "OK. Fault codes cleared.";
 const char kLineCodesNotCleared[] = "NG. Fault codes NOT cleared.";
 
-std::string RefusedRegistersLine(uint32_t refused) {
-  std::string names;
-  int count = 0;
-  for (int i = 0; i < kStreamRegisterCount; ++i) {
-    if ((refused & (1u << i)) == 0) continue;
-    const StreamRegister& reg = kStreamRegisters[static_cast<size_t>(i)];
-    constexpr char kHex[] = "0123456789ABCDEF";
-    const std::string number{kHex[reg.number >> 4], kHex[reg.number & 0x0F]};
-    names += (count++ > 0 ? ", " : "") + number + " (" + reg.what + ")";
-  }
-  return std::string(count > 1 ? "NG. ECU lacks registers " : "NG. ECU lacks register ") + names +
-         ": reading stopped.";
+std::string RefusedRegistersLine(RegisterMask refused) {
+  return std::string(RegisterCount(refused) > 1 ? "NG. ECU lacks registers " : "NG. ECU lacks register ") +
+         RegisterLabels(refused) + ": reading stopped.";
+}
+
+std::string LackingRegistersLine(RegisterMask lacking) {
+  return std::string(RegisterCount(lacking) > 1 ? "ECU lacks registers " : "ECU lacks register ") +
+         RegisterLabels(lacking) + ": shown as n/a.";
+}
+
+std::vector<std::string> EcuFoundLines(uint8_t initAnswered) {
+  std::vector<std::string> lines{kLineEcuFound};
+  if (initAnswered == 0xED) lines.push_back("ECU answered the initialisation FF FF ED (not FF FF EF).");
+  return lines;
+}
+
+RegisterMask RequestMask(const RegisterList& request, uint32_t requestBits) {
+  RegisterMask mask = 0;
+  for (int i = 0; i < request.count; ++i)
+    if ((requestBits >> i & 1) != 0) mask |= RegisterMask{1} << request.entries[static_cast<size_t>(i)];
+  return mask;
 }
 
 std::string OpenInterfaceLine(int32_t port, bool ok) {
@@ -42,9 +51,13 @@ std::string CloseInterfaceLine(int32_t port, bool ok) {
 }
 
 Result SendStreamRequest(ConsultSession& session, int testIndex, int testValue) {
-  uint8_t request[100];  // the builder is promised 100 bytes
+  return SendStreamRequest(session, EighteenRegisters(), testIndex, testValue);
+}
+
+Result SendStreamRequest(ConsultSession& session, const RegisterList& registers, int testIndex, int testValue) {
+  uint8_t request[kMaxStreamRequestLength + kActiveTestRequestMax];
   int32_t length = 0;
-  StreamReceiver::BuildStreamRequest(request, &length);
+  StreamReceiver::BuildStreamRequest(registers, request, &length);
   if (testIndex >= 0) {
     uint8_t test[kActiveTestRequestMax];
     const int n = BuildActiveTestRequest(testIndex, testValue, test);

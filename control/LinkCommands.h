@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "data/RegisterList.h"
 
 #include "link/ActiveTests.h"
 #include "link/ConsultSession.h"
@@ -27,14 +30,24 @@ extern const char kLineCodesNotGot[];                   // "NG. Fault codes NOT 
 extern const char kLineCodesCleared[];                  // "OK. Fault codes cleared."
 extern const char kLineCodesNotCleared[];               // "NG. Fault codes NOT cleared."
 // "NG. ECU lacks registers 17 (AAC valve), 1A (A/F alpha): reading stopped."
-// refused: bit i stands for kStreamRegisters[i].
-std::string RefusedRegistersLine(uint32_t refused);
+// when nothing is left to read.
+std::string RefusedRegistersLine(RegisterMask refused);
+// "ECU lacks register 17 (AAC valve): shown as n/a." when the rest is read.
+std::string LackingRegistersLine(RegisterMask lacking);
+// "OK. ECU Found." and, for an ECU that answered only the late
+// initialisation, a line that says so.
+std::vector<std::string> EcuFoundLines(uint8_t initAnswered);
+// The registers of a request (bit i: its register i) as a catalogue mask.
+RegisterMask RequestMask(const RegisterList& request, uint32_t requestBits);
 
-// Builds the 38-byte stream request and sends it. With a test (an index of
-// kActiveTests and a value it allows) the test's bytes go before the
-// terminator: the ECU streams and holds the test. kFailed, and nothing
-// sent, for a test the table does not allow.
+// Builds the stream request for the registers (the eighteen unless said)
+// and sends it. With a test (an index of kActiveTests and a value it
+// allows) the test's bytes go before the terminator: the ECU streams and
+// holds the test. kFailed, and nothing sent, for a test the table does not
+// allow.
 Result SendStreamRequest(ConsultSession& session, int testIndex = -1, int testValue = 0);
+Result SendStreamRequest(ConsultSession& session, const RegisterList& registers, int testIndex = -1,
+                         int testValue = 0);
 
 // Stops reading, then sends the stop byte; the send's result is not
 // examined (the stream stopping is seen on the line, not in the result).

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "data/AtomicFile.h"
+#include "data/CsvWriter.h"
 #include "data/MslWriter.h"
 
 namespace {
@@ -42,15 +43,19 @@ Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, c
   LineFile file(fileName, "\n", linesWritten);
   if (!file.Ok()) return kExportFailed;
   for (const std::string& text : headerLines) file.Write(MslHeaderLine(text));
-  file.Write(MslNamesLine());
-  file.Write(MslUnitsLine());
+  // The columns of the registers the recording holds anywhere.
+  // An empty recording keeps the columns of the eighteen.
+  RegisterMask held = RegistersHeld(records);
+  if (held == 0) held = kEighteenMask;
+  file.Write(MslNamesLine(held));
+  file.Write(MslUnitsLine(held));
   first = std::max<int64_t>(first, 0);
   last = std::min<int64_t>(last, static_cast<int64_t>(records.Count()) - 1);
   if (first <= last)
     records.Visit(static_cast<uint32_t>(first), static_cast<uint32_t>(last - first + 1),
                   [&](uint32_t at, std::span<const SampleRecord> block) {
                     for (size_t i = 0; i < block.size() && file.Ok(); ++i)
-                      file.Write(MslRecordLine(at + static_cast<uint32_t>(i), block[i]));
+                      file.Write(MslRecordLine(at + static_cast<uint32_t>(i), block[i], held));
                   });
   return file.Commit();
 }

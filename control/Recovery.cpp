@@ -1,12 +1,11 @@
 #include "control/Recovery.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "control/RecordingFiles.h"
-#include "data/AtomicFile.h"
 #include "data/LogFile.h"
 #include "data/Recorder.h"
 
@@ -29,17 +28,35 @@ bool MakeFolder(const std::string& folder) {
   return fs::is_directory(folder, error);
 }
 
-// The log file image of a leftover section: the header a save writes, then
-// the records as they stand.
+// The records of a leftover section, for the one log file writer.
+class SectionRecords final : public RecordSource {
+ public:
+  SectionRecords(const uint8_t* view, uint32_t count) : view_(view), count_(count) {}
+  uint32_t Count() const override { return count_; }
+  void Visit(uint32_t first, uint32_t count, const RecordVisitor& visit) const override {
+    constexpr uint32_t kBlockRecords = 4096;
+    if (first >= count_) return;
+    count = std::min(count, count_ - first);
+    std::vector<SampleRecord> block(std::min(count, kBlockRecords));
+    for (uint32_t done = 0; done < count;) {
+      const uint32_t n = std::min(kBlockRecords, count - done);
+      const size_t offset = kLogHeaderSize + static_cast<size_t>(first + done) * kSampleRecordSize;
+      std::memcpy(block.data(), view_ + offset, static_cast<size_t>(n) * kSampleRecordSize);
+      visit(first + done, std::span<const SampleRecord>(block.data(), n));
+      done += n;
+    }
+  }
+
+ private:
+  const uint8_t* view_;
+  uint32_t count_;
+};
+
+// The log file a save of the leftover recording would have written; the
+// section keeps no part number or start time, so the file names none.
 bool WriteImage(const std::string& fileName, const uint8_t* view, uint32_t count) {
-  uint8_t header[kLogHeaderSize];
-  MakeLogHeader(count, header);
-  AtomicFileWriter writer(fileName);
-  if (!writer.Open()) return false;
-  const size_t records = static_cast<size_t>(count) * kSampleRecordSize;
-  return std::fwrite(header, 1, sizeof header, writer.Stream()) == sizeof header &&
-         std::fwrite(view + kLogHeaderSize, 1, records, writer.Stream()) == records &&
-         writer.Commit();
+  std::string error;
+  return WriteLogFile(fileName, SectionRecords(view, count), LogFileFacts{}, error) == kLogFileOk;
 }
 
 }  // namespace

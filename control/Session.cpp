@@ -91,7 +91,11 @@ CommandOutcome Session::ClosePort(int32_t port) {
 CommandOutcome Session::Initialize() {
   CommandOutcome outcome;
   outcome.done = instances_.consultSession.InitializeEcu() == ConsultSession::kOk;
-  outcome.lines.push_back(outcome.done ? kLineEcuFound : kLineEcuNotFound);
+  if (outcome.done) {
+    outcome.lines = EcuFoundLines(instances_.consultSession.initAnswered.load());
+  } else {
+    outcome.lines.push_back(kLineEcuNotFound);
+  }
   state_.ecuAnswered = outcome.done;
   state_.startOffered = outcome.done;
   if (outcome.done) state_.numberOffered = true;
@@ -104,7 +108,10 @@ CommandOutcome Session::ReadEcuNumber(std::string& number) {
   outcome.done = instances_.consultSession.ReadEcuNumber(raw) == ConsultSession::kOk;
   outcome.lines.push_back(outcome.done ? kLineEcuNumberGot : kLineEcuNumberNotFound);
   number = outcome.done ? PrintableEcuNumber(raw) : std::string();
-  if (outcome.done) state_.numberOffered = false;
+  if (outcome.done) {
+    state_.numberOffered = false;
+    partNumber_ = EcuPartNumber(number);
+  }
   return outcome;
 }
 
@@ -163,8 +170,10 @@ CommandOutcome Session::ApplyActiveTest(int index, int value) {
     outcome.lines.push_back("NG. Active Test NOT applied: only at a standstill.");
     return outcome;
   }
-  instances_.streamReceiver.BeginStream();
-  if (SendStreamRequest(instances_.consultSession, index, value) != ConsultSession::kOk) {
+  RegisterList streamed;
+  (void)MakeRegisterList(streamed_, streamed);
+  instances_.streamReceiver.BeginStream(streamed);
+  if (SendStreamRequest(instances_.consultSession, streamed, index, value) != ConsultSession::kOk) {
     outcome.lines.push_back("NG. Active Test NOT applied.");
     return outcome;
   }
@@ -191,8 +200,10 @@ CommandOutcome Session::ReleaseTest(const std::string& why) {
   if (heldTest_.index < 0) return outcome;
   // The plain request begins with the stop byte, which releases the test,
   // and the values go on coming.
-  instances_.streamReceiver.BeginStream();
-  outcome.done = SendStreamRequest(instances_.consultSession) == ConsultSession::kOk;
+  RegisterList streamed;
+  (void)MakeRegisterList(streamed_, streamed);
+  instances_.streamReceiver.BeginStream(streamed);
+  outcome.done = SendStreamRequest(instances_.consultSession, streamed) == ConsultSession::kOk;
   const std::string gone = "the line is gone";
   outcome.lines.push_back(ReleasedLine(outcome.done ? why : why.empty() ? gone : why + "; " + gone));
   return outcome;
@@ -219,6 +230,35 @@ int64_t Session::ActiveTestSecondsLeft() const {
   return std::max<int64_t>(0, std::chrono::ceil<std::chrono::seconds>(left).count());
 }
 
+// ---- Registers -------------------------------------------------------------------
+
+void Session::SetRegisters(RegisterMask registers) {
+  RegisterList list;
+  if (MakeRegisterList(registers, list)) registers_ = registers;
+}
+
+CommandOutcome Session::ProbeRegisters(RegisterMask& has, RegisterMask& lacks) {
+  has = 0;
+  lacks = 0;
+  CommandOutcome outcome;
+  if (!::Enabled(state_).selfDiagnosis) {
+    outcome.lines.push_back("NG. Registers NOT probed.");
+    return outcome;
+  }
+  for (int k = 0; k < kCatalogueSize; ++k) {
+    switch (instances_.consultSession.ProbeRegister(k)) {
+      case RegisterProbe::kHas: has |= RegisterMask{1} << k; break;
+      case RegisterProbe::kLacks: lacks |= RegisterMask{1} << k; break;
+      case RegisterProbe::kNoAnswer: break;
+    }
+  }
+  outcome.done = (has | lacks) != 0;
+  outcome.lines.push_back(outcome.done ? "OK. Registers probed: the ECU has " + std::to_string(RegisterCount(has)) +
+                                             " of " + std::to_string(kCatalogueSize) + "."
+                                       : "NG. Registers NOT probed: no answer.");
+  return outcome;
+}
+
 // ---- Start and Stop ---------------------------------------------------------------
 
 CommandOutcome Session::Start(bool fromFirstFrame) {
@@ -239,34 +279,56 @@ CommandOutcome Session::Start(bool fromFirstFrame) {
   recording.unsaved = 1;
   // A new recording, unsaved and as yet empty: what a crash leaves to recover.
   (void)instances_.logMemory.WriteRecoveryMarker(kLogMemorySlot, 0, true);
-  const uint64_t framesBefore = recording.framesDecoded.load();
   StreamReceiver& receiver = instances_.streamReceiver;
   // What an earlier stream left on the line is not part of this one.
   (void)instances_.consultSession.Purge();
-  receiver.BeginStream();
-  // Not examined: a lost request shows as a stream that never starts.
-  (void)SendStreamRequest(instances_.consultSession);
-  outcome.lines.push_back(kLineRequestSent);
-  receiver.active = 1;
-  // The ECU echoes the request as it takes it in (some 40 ms at 9600
-  // baud), and a register it lacks is refused there: the reading waits for
-  // the echo, or for the first frame of an ECU that sends none.
-  const auto deadline = std::chrono::steady_clock::now() + (fromFirstFrame ? std::chrono::milliseconds(2000)
-                                                                           : std::chrono::milliseconds(500));
+  // Until the first frame comes the reading has no values: nothing of an
+  // earlier reading may be recorded as this one's.
+  recording.current.Store(GapRecord());
+  RegisterMask asking = registers_;
+  RegisterMask lacking = 0;
   bool frameCame = false;
-  while (receiver.refusedRegisters.load() == 0 && std::chrono::steady_clock::now() < deadline) {
-    frameCame = recording.framesDecoded.load() != framesBefore;
-    if (frameCame || (receiver.echoComplete.load() && !fromFirstFrame)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Each round asks for what is left; a round whose echo refuses nothing
+  // reads on. Every refusal removes a register, so the rounds end.
+  for (;;) {
+    RegisterList request;
+    (void)MakeRegisterList(asking, request);
+    const uint64_t framesBefore = recording.framesDecoded.load();
+    receiver.BeginStream(request);
+    // Not examined: a lost request shows as a stream that never starts.
+    (void)SendStreamRequest(instances_.consultSession, request);
+    if (lacking == 0) outcome.lines.push_back(kLineRequestSent);
+    receiver.active = 1;
+    // The ECU echoes the request as it takes it in (some 40 ms at 9600
+    // baud), and a register it lacks is refused there: the reading waits
+    // for the whole echo, or for the first frame of an ECU that sends none.
+    const auto deadline = std::chrono::steady_clock::now() + (fromFirstFrame ? std::chrono::milliseconds(2000)
+                                                                             : std::chrono::milliseconds(500));
+    frameCame = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+      frameCame = recording.framesDecoded.load() != framesBefore;
+      if (frameCame || receiver.echoComplete.load()) {
+        if (frameCame || !fromFirstFrame || receiver.refusedRegisters.load() != 0) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const RegisterMask refused = RequestMask(request, receiver.refusedRegisters.load());
+    if (refused == 0) break;
+    lacking |= refused;
+    asking &= ~refused;
+    if (asking == 0) break;
+    // Some ECUs stream the rest after a refusal, some nothing: either way
+    // the request without the refused registers starts afresh.
+    receiver.active = 0;
   }
-  const uint32_t refused = receiver.refusedRegisters.load();
-  if (refused != 0 || (fromFirstFrame && !frameCame)) {
+  if (lacking != 0 && asking != 0) outcome.lines.push_back(LackingRegistersLine(lacking));
+  if (asking == 0 || (fromFirstFrame && !frameCame)) {
     StopLiveStream(receiver, instances_.consultSession);
     // Nothing was recorded: the memory keeps what it held, saved or not.
     recording.unsaved = wasUnsaved;
     MarkRecording(wasUnsaved != 0);
-    if (refused != 0) {
-      outcome.lines.push_back(RefusedRegistersLine(refused));
+    if (asking == 0) {
+      outcome.lines.push_back(RefusedRegistersLine(lacking));
       // As after a Stop: the line is open and the ECU found.
       state_.run = Run::kStopped;
       state_.startOffered = true;
@@ -274,6 +336,15 @@ CommandOutcome Session::Start(bool fromFirstFrame) {
     }
     return outcome;
   }
+  streamed_ = asking;
+  lacking_ = lacking;
+  recording.ecuPartNumber = partNumber_;
+  // What was asked for, the lacking included: a file of this recording
+  // names them, and shows them as n/a when played back.
+  recording.registersAsked = asking | lacking;
+  recording.startUtcMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
   ++generation_;
   recording.currentIndex = 0;
   state_.run = Run::kRecording;
@@ -319,9 +390,11 @@ CommandOutcome Session::Load(const std::string& fileName) {
   // A recording or a playback must not write records or the count while
   // the file replaces them.
   if (state_.run != Run::kStopped) outcome = Stop();
-  outcome.done = LoadLogFile(fileName, recording, instances_.logMemory) == kLogFileOk;
+  std::string why;
+  outcome.done = LoadLogFile(fileName, recording, instances_.logMemory, why) == kLogFileOk;
   if (!outcome.done) {
     outcome.lines.push_back("Load Log File Error");
+    if (!why.empty()) outcome.lines.push_back(why);
     return outcome;
   }
   outcome.lines.push_back("Load Log File OK");

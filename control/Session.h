@@ -21,6 +21,7 @@
 #include "data/CsvWriter.h"
 #include "data/FaultCodes.h"
 #include "data/Recorder.h"
+#include "data/RegisterList.h"
 
 // What Start began and Stop has not ended yet.
 enum class Run { kStopped, kRecording, kPlaying };
@@ -137,10 +138,26 @@ class Session {
   // Whole seconds until an unrenewed test is released.
   int64_t ActiveTestSecondsLeft() const;
 
+  // The registers a live reading asks for (the eighteen unless chosen
+  // otherwise); at most a frame's worth. Takes effect at the next Start.
+  void SetRegisters(RegisterMask registers);
+  RegisterMask Registers() const { return registers_; }
+  // What the last live Start streams: the registers asked for less those
+  // the ECU lacks, which it names as lacking.
+  RegisterMask StreamedRegisters() const { return streamed_; }
+  RegisterMask LackingRegisters() const { return lacking_; }
+  // Asks the ECU for each catalogue register alone (not while a reading
+  // runs): has is what it echoed, lacks what it refused; the rest did not
+  // answer. A line says how it went.
+  CommandOutcome ProbeRegisters(RegisterMask& has, RegisterMask& lacks);
+  // The part number read last ("23710-8JU17"), "" before any.
+  const std::string& EcuPartNumberRead() const { return partNumber_; }
+
   // Start and Stop, live or playback by the mode. A live Start asks the
   // view about an unsaved recording first; declined, it is not done. When
-  // the ECU's echo of the request refuses registers, the reading stops at
-  // once and Start is not done (a line names them). With
+  // the ECU's echo of the request refuses registers, they are dropped and
+  // the rest asked for again (a line names them; their values show n/a);
+  // when it refuses all, the reading stops and Start is not done. With
   // fromFirstFrame the recording begins with the first frame the ECU sends
   // (waiting up to two seconds for it; not done when none comes) instead
   // of at once.
@@ -193,6 +210,10 @@ class Session {
   // of a playback) from inside.
   std::recursive_mutex stepLock_;
   HeldTest heldTest_;
+  RegisterMask registers_ = kEighteenMask;
+  RegisterMask streamed_ = kEighteenMask;
+  RegisterMask lacking_ = 0;
+  std::string partNumber_;
   std::chrono::steady_clock::time_point testUntil_;
   uint64_t testFrames_ = 0;  // frames decoded when the line was last seen alive
   std::chrono::steady_clock::time_point testFramesAt_;

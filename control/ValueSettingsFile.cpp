@@ -18,9 +18,9 @@ bool ReadFlag(const IniFile& ini, const std::string& key) {
 
 ValueSettings ReadValueSettings(const IniFile& ini) {
   ValueSettings settings;
-  for (int column = 0; column < kValueCount; ++column) {
-    const std::string key = kValueColumns[static_cast<size_t>(column)].key;
-    ValueLimit& limit = settings.limits[static_cast<size_t>(column)];
+  for (int column = 0; column < kAllValueCount; ++column) {
+    const std::string key = kAllValueColumns[static_cast<size_t>(column)].key;
+    ValueLimit& limit = settings.LimitOf(column);
     limit.lowOn = ReadFlag(ini, key + "LowOn");
     limit.low = ini.ReadInteger(kValueSettingSection, key + "Low", limit.low);
     limit.highOn = ReadFlag(ini, key + "HighOn");
@@ -43,9 +43,16 @@ ValueSettings ReadValueSettings(const IniFile& ini) {
 }
 
 void WriteValueSettings(IniFile& ini, const ValueSettings& settings) {
-  for (int column = 0; column < kValueCount; ++column) {
-    const std::string key = kValueColumns[static_cast<size_t>(column)].key;
-    const ValueLimit& limit = settings.limits[static_cast<size_t>(column)];
+  const ValueSettings defaults;
+  for (int column = 0; column < kAllValueCount; ++column) {
+    const std::string key = kAllValueColumns[static_cast<size_t>(column)].key;
+    const ValueLimit& limit = settings.LimitOf(column);
+    const ValueLimit& unset = defaults.LimitOf(column);
+    // The values beyond the twelve only once set: a file of a car that has
+    // none of them stays as it was.
+    const bool same = limit.lowOn == unset.lowOn && limit.low == unset.low && limit.highOn == unset.highOn &&
+                      limit.high == unset.high && limit.peakHold == unset.peakHold;
+    if (column >= kValueCount && same && !ini.KeyExists(kValueSettingSection, key + "LowOn")) continue;
     ini.WriteInteger(kValueSettingSection, key + "LowOn", limit.lowOn ? 1 : 0);
     ini.WriteInteger(kValueSettingSection, key + "Low", limit.low);
     ini.WriteInteger(kValueSettingSection, key + "HighOn", limit.highOn ? 1 : 0);

@@ -5,15 +5,65 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "data/LogRecords.h"
 #include "data/Recorder.h"
 #include "data/RecordPeriod.h"
 
 const char kCsvSeparator[] = " , ";
 
-std::string CsvHeaderLine() {
+namespace {
+
+RegisterMask BankMask(const BitColumn& bit) {
+  return RegisterMask{1} << CatalogueIndexOf(kAllBitBanks[static_cast<size_t>(bit.bank)].registerNumber);
+}
+
+// Every cell in the CSV's order: the eighteen's values and bits, then the
+// values and bits beyond them; always is how many lead.
+std::vector<ExportCell> MakeAllCells(size_t& always) {
+  std::vector<ExportCell> cells;
+  for (const ValueColumn& column : kValueColumns) cells.push_back({&column, nullptr, RegistersOf(column)});
+  for (const BitColumn& bit : kBitColumns) cells.push_back({nullptr, &bit, BankMask(bit)});
+  always = cells.size();
+  for (const ValueColumn& column : kExtraValueColumns) cells.push_back({&column, nullptr, RegistersOf(column)});
+  for (const BitColumn& bit : kExtraBitColumns) cells.push_back({nullptr, &bit, BankMask(bit)});
+  return cells;
+}
+
+const std::vector<ExportCell>& AllCells(size_t& always) {
+  static size_t eighteen = 0;
+  static const std::vector<ExportCell> all = MakeAllCells(eighteen);
+  always = eighteen;
+  return all;
+}
+
+std::vector<ExportCell> Cells(RegisterMask held, bool eighteenAlways) {
+  size_t always = 0;
+  const std::vector<ExportCell>& all = AllCells(always);
+  std::vector<ExportCell> cells;
+  for (size_t i = 0; i < all.size(); ++i)
+    if ((eighteenAlways && i < always) || (held & all[i].needs) == all[i].needs) cells.push_back(all[i]);
+  return cells;
+}
+
+}  // namespace
+
+std::vector<ExportCell> CsvCells(RegisterMask held) { return Cells(held, true); }
+std::vector<ExportCell> HeldCells(RegisterMask held) { return Cells(held, false); }
+
+RegisterMask RegistersHeld(const RecordSource& records) {
+  RegisterMask held = 0;
+  records.Visit(0, records.Count(), [&](uint32_t, std::span<const SampleRecord> block) {
+    for (const SampleRecord& record : block) held |= PresentRegisters(record);
+  });
+  return held;
+}
+
+std::string CsvHeaderLine() { return CsvHeaderLine(kEighteenMask); }
+
+std::string CsvHeaderLine(RegisterMask held) {
   std::string line = std::string("Time [msec]") + kCsvSeparator;
-  for (const ValueColumn& column : kValueColumns) line += std::string(column.csvColumn) + kCsvSeparator;
-  for (const BitColumn& bit : kBitColumns) line += std::string(bit.csvColumn) + kCsvSeparator;
+  for (const ExportCell& cell : CsvCells(held))
+    line += std::string(cell.value != nullptr ? cell.value->csvColumn : cell.bit->csvColumn) + kCsvSeparator;
   return line;
 }
 
@@ -60,44 +110,61 @@ std::string FormatCsvNumber(int32_t value) {
 
 namespace {
 
-void AppendValuesPart(std::string& part, const SampleRecord& record) {
-  const int frameLength = record[0];
-  if (frameLength == 0) {
-    part += ' ';
-    return;
-  }
-  // Data bytes past the frame length count as 0. A length above 19 (only a
-  // damaged file has one) names more bytes than a record holds: the 19
-  // present are used.
+void AppendValuesPart(std::string& part, const SampleRecord& record, const std::vector<ExportCell>& cells) {
   SampleRecord work;
-  work[0] = record[0];
-  const int last = std::min(frameLength, kSampleRecordSize - 1);
-  for (int b = 1; b <= last; ++b) work[b] = record[b];
+  RegisterMask present = 0;
+  if (record[kPresenceKindByte] == 0) {
+    // A record of the first kind holds the eighteen, as its frame length
+    // says: data bytes past it count as 0, and a length above 19 (only a
+    // damaged file has one) names more bytes than such a record has: the 19
+    // there are used. A length of 0 is a record never written: no fields.
+    const int frameLength = record[0];
+    if (frameLength == 0) {
+      part += ' ';
+      return;
+    }
+    work[0] = record[0];
+    const int last = std::min(frameLength, kLegacyRecordSize - 1);
+    for (int b = 1; b <= last; ++b) work[b] = record[b];
+    present = kEighteenMask;
+  } else {
+    work = record;
+    present = PresentRegisters(record);
+  }
 
   part += ' ';
-  for (const ValueColumn& column : kValueColumns) {
-    AppendCsvNumber(part, ConvertValue(column, work));
-    part += kCsvSeparator;
-  }
-  for (const BitColumn& bit : kBitColumns) {
-    part += BitIsSet(bit, work) ? '1' : '0';
+  for (const ExportCell& cell : cells) {
+    if ((present & cell.needs) == cell.needs) {
+      if (cell.value != nullptr) AppendCsvNumber(part, ConvertValue(*cell.value, work));
+      else part += BitIsSet(*cell.bit, work) ? '1' : '0';
+    }
     part += kCsvSeparator;
   }
 }
 
 }  // namespace
 
-std::string CsvValuesPart(const SampleRecord& record) {
+std::string CsvValuesPart(const SampleRecord& record) { return CsvValuesPart(record, kEighteenMask); }
+
+std::string CsvValuesPart(const SampleRecord& record, RegisterMask held) {
   std::string part;
-  AppendValuesPart(part, record);
+  AppendValuesPart(part, record, CsvCells(held));
   return part;
 }
 
 void BuildCsvLines(std::vector<std::string>& lines, int32_t& lineCount, int32_t start,
                    int32_t end, const RecorderState& state, LogMemory& memory,
                    CsvProgress* progress) {
+  BuildCsvLines(lines, lineCount, start, end, state, memory, progress,
+                RegistersHeld(LogMemoryRecords(memory, state.recordCount.load())));
+}
+
+void BuildCsvLines(std::vector<std::string>& lines, int32_t& lineCount, int32_t start,
+                   int32_t end, const RecorderState& state, LogMemory& memory,
+                   CsvProgress* progress, RegisterMask held) {
+  const std::vector<ExportCell> cells = CsvCells(held);
   lines.clear();
-  lines.push_back(CsvHeaderLine());
+  lines.push_back(CsvHeaderLine(held));
   if (end < start) {  // nothing chosen: the header alone
     lineCount = 1;
     return;
@@ -120,7 +187,7 @@ void BuildCsvLines(std::vector<std::string>& lines, int32_t& lineCount, int32_t 
     line.reserve(160);
     line += std::to_string(RecordTimeMs(i));
     line += kCsvSeparator;
-    AppendValuesPart(line, work);
+    AppendValuesPart(line, work, cells);
     lines.push_back(std::move(line));
     ++count;
     if (i == end) break;

@@ -13,8 +13,6 @@
 #include <cstring>
 #include <vector>
 
-#include "data/AtomicFile.h"
-
 // How the section of a slot is shared between processes:
 //
 // - The section is a POSIX shared-memory object. Its owner holds an
@@ -33,14 +31,14 @@
 
 namespace {
 
-constexpr uint32_t kStagingSize = 102400;
-
 std::string BaseName(const std::string& base, uint8_t slot) {
   return "/" + base + std::to_string(slot);
 }
 
 // The marker in the unused tail of the section; see Memmap.h.
-constexpr char kMarkerMagic[8] = {'T', 'O', 'R', 'V', 'R', 'E', 'C', '1'};
+// '2': records of 48 bytes. A section left by a build of 20-byte records
+// has no marker where this one looks, and is not taken for one of ours.
+constexpr char kMarkerMagic[8] = {'T', 'O', 'R', 'V', 'R', 'E', 'C', '2'};
 constexpr uint32_t kMarkerSize = 20;
 
 uint32_t MarkerCheck(uint32_t count, uint32_t unsaved) { return count ^ (unsaved * 0x9E3779B9u) ^ 0x5AA5C33Cu; }
@@ -207,93 +205,6 @@ uint32_t LogMemory::Size() const {
 std::string LogMemory::SectionName(uint8_t slot) const {
   std::lock_guard<std::mutex> guard(lock_);
   return sections_[slot].fd >= 0 ? sections_[slot].name : std::string();
-}
-
-// The file appears only once every byte is on disk (AtomicFileWriter): a
-// save that fails leaves an existing file as it was. The lock is taken per
-// staging block, not for the whole save, so the recording clock is never
-// held up by the disk.
-Result LogMemory::SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length) {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (size_ < length) return kFailed;
-    if (sections_[slot].view == nullptr || sections_[slot].size < length) return kFailed;
-  }
-
-  AtomicFileWriter writer(fileName);
-  if (!writer.Open()) return kFailed;
-  FILE* file = writer.Stream();
-
-  // Copies bytes [from, from + n) of the section into the staging buffer.
-  std::vector<uint8_t> staging(kStagingSize);
-  auto stage = [&](uint32_t from, uint32_t n) {
-    std::lock_guard<std::mutex> guard(lock_);
-    const Section& section = sections_[slot];
-    if (section.view == nullptr || section.size < length) return false;
-    std::memcpy(staging.data(), section.view + from, n);
-    return true;
-  };
-
-  bool ok = true;
-  uint32_t done = 0;
-  while (ok && length - done > kStagingSize) {
-    ok = stage(done, kStagingSize) && std::fwrite(staging.data(), 1, kStagingSize, file) == kStagingSize;
-    done += kStagingSize;
-  }
-  if (ok) {
-    const uint32_t rest = length - done;
-    ok = stage(done, rest);
-    for (uint32_t k = 0; ok && k < rest; ++k) ok = std::fputc(staging[k], file) != EOF;
-  }
-  // Without Commit the writer removes its temporary file.
-  return ok && writer.Commit() ? kOk : kFailed;
-}
-
-// The file's real size is checked before the memory is touched, so a short
-// file is refused with the log memory as it was. Bytes beyond length are not
-// read.
-Result LogMemory::LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length) {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (size_ < length) return kFailed;
-    if (sections_[slot].view == nullptr || sections_[slot].size < length) return kFailed;
-  }
-  FILE* file = std::fopen(fileName.c_str(), "rbe");
-  if (file == nullptr) return kFailed;
-  struct stat info {};
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<uint64_t>(info.st_size) < length) {
-    std::fclose(file);
-    return kFailed;
-  }
-
-  std::vector<uint8_t> staging(kStagingSize);
-  auto unstage = [&](uint32_t to, uint32_t n) {
-    std::lock_guard<std::mutex> guard(lock_);
-    Section& section = sections_[slot];
-    if (section.view == nullptr || section.size < length) return false;
-    std::memcpy(section.view + to, staging.data(), n);
-    return true;
-  };
-
-  bool ok = true;
-  uint32_t done = 0;
-  while (ok && length - done > kStagingSize) {
-    ok = std::fread(staging.data(), 1, kStagingSize, file) == kStagingSize &&
-         unstage(done, kStagingSize);
-    done += kStagingSize;
-  }
-  if (ok) {
-    const uint32_t rest = length - done;
-    for (uint32_t k = 0; ok && k < rest; ++k) {
-      const int c = std::fgetc(file);
-      ok = c != EOF;
-      staging[k] = static_cast<uint8_t>(c);
-    }
-    ok = ok && unstage(done, rest);
-  }
-  std::fclose(file);
-  return ok ? kOk : kFailed;
 }
 
 // ---- Recovery marker ---------------------------------------------------------

@@ -1,5 +1,5 @@
 // The log memory: a named shared-memory section that holds a recording,
-// a 40-byte header area followed by 20-byte records. Section n is the POSIX
+// a 40-byte header area followed by the records. Section n is the POSIX
 // shared-memory object "/.MMF<n>", visible to other processes of the user.
 // Results are LogMemory::kOk and kFailed (data/Result.h).
 #pragma once
@@ -11,13 +11,13 @@
 
 #include "data/Result.h"
 
-constexpr uint32_t kLogMemorySize = 33554431;  // one byte short of 32 MiB
+// The header area, 900,001 records of 48 bytes (data/Registers.h), then a
+// 20-byte marker that says how many records the section holds and whether
+// they were saved, so that a recording outlives a program that is killed or
+// crashes.
+constexpr uint32_t kRecoveryMarkerOffset = 43200128;
+constexpr uint32_t kLogMemorySize = kRecoveryMarkerOffset + 32;
 constexpr int kLogMemorySlot = 1;
-// Bytes from here on are never records (the last record a store accepts
-// ends at 33,554,039): a 20-byte marker there says how many records the
-// section holds and whether they were saved, so that a recording outlives a
-// program that is killed or crashes.
-constexpr uint32_t kRecoveryMarkerOffset = 33554040;
 
 // Reads the marker of a section's bytes; false when there is none (a fresh
 // section, or one whose marker was torn).
@@ -43,9 +43,6 @@ class LogMemory {
   Result CreateSection(uint8_t slot, uint32_t size);
   Result WriteBytes(const void* source, uint8_t slot, uint32_t offset, uint32_t count);
   Result ReadBytes(void* destination, uint8_t slot, uint32_t offset, uint32_t count);
-  // Move the first length bytes of the section to or from a file.
-  Result SaveToFile(const std::string& fileName, uint8_t slot, uint32_t length);
-  Result LoadFromFile(const std::string& fileName, uint8_t slot, uint32_t length);
 
   // The marker of the slot's section: its record count and unsaved flag.
   Result WriteRecoveryMarker(uint8_t slot, uint32_t count, bool unsaved);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "data/CsvWriter.h"
 #include "data/RecordPeriod.h"
 #include "data/Registers.h"
 
@@ -20,19 +21,37 @@ void AppendInteger(std::string& line, int64_t value) {
   line.append(text, result.ptr);
 }
 
+// The cells of the held registers, worked out again only when an export
+// of another recording asks.
+const std::vector<ExportCell>& CellsOf(RegisterMask held) {
+  thread_local bool made = false;
+  thread_local RegisterMask madeFor = 0;
+  thread_local std::vector<ExportCell> cells;
+  if (!made || madeFor != held) {
+    cells = HeldCells(held);
+    madeFor = held;
+    made = true;
+  }
+  return cells;
+}
+
 }  // namespace
 
-std::string MslNamesLine() {
+std::string MslNamesLine() { return MslNamesLine(kEighteenMask); }
+
+std::string MslNamesLine(RegisterMask held) {
   std::string line = "Time";
-  for (const ValueColumn& column : kValueColumns) line += "\t" + Name(column.caption);
-  for (const BitColumn& bit : kBitColumns) line += "\t" + Name(bit.caption);
+  for (const ExportCell& cell : HeldCells(held))
+    line += "\t" + Name(cell.value != nullptr ? cell.value->caption : cell.bit->caption);
   return line;
 }
 
-std::string MslUnitsLine() {
+std::string MslUnitsLine() { return MslUnitsLine(kEighteenMask); }
+
+std::string MslUnitsLine(RegisterMask held) {
   std::string line = "s";
-  for (const ValueColumn& column : kValueColumns) line += std::string("\t") + column.unit;
-  for (size_t i = 0; i < kBitColumns.size(); ++i) line += "\ton/off";
+  for (const ExportCell& cell : HeldCells(held))
+    line += std::string("\t") + (cell.value != nullptr ? cell.value->unit : "on/off");
   return line;
 }
 
@@ -43,6 +62,10 @@ std::string MslHeaderLine(const std::string& text) {
 }
 
 std::string MslRecordLine(uint32_t index, const SampleRecord& record) {
+  return MslRecordLine(index, record, kEighteenMask);
+}
+
+std::string MslRecordLine(uint32_t index, const SampleRecord& record, RegisterMask held) {
   // The time from the whole milliseconds, so that no rounding of a double
   // can make two records' times look alike: 10 ms is "0.01".
   const int64_t ms = static_cast<int64_t>(index) * kRecordPeriodMs;
@@ -53,10 +76,12 @@ std::string MslRecordLine(uint32_t index, const SampleRecord& record) {
   line += static_cast<char>('0' + fraction / 100);
   line += static_cast<char>('0' + fraction / 10 % 10);
   line += static_cast<char>('0' + fraction % 10);
-  for (const ValueColumn& column : kValueColumns) {
+  const RegisterMask present = PresentRegisters(record);
+  for (const ExportCell& cell : CellsOf(held)) {
     line += '\t';
-    AppendInteger(line, ConvertValue(column, record));
+    if ((present & cell.needs) != cell.needs) continue;
+    if (cell.value != nullptr) AppendInteger(line, ConvertValue(*cell.value, record));
+    else line += BitIsSet(*cell.bit, record) ? '1' : '0';
   }
-  for (const BitColumn& bit : kBitColumns) line += BitIsSet(bit, record) ? "\t1" : "\t0";
   return line;
 }

@@ -8,13 +8,20 @@ Result CreateLogMemory(LogMemory& memory) {
 
 namespace {
 
-// Index + 22 <= 1,677,721, written so that it cannot wrap: an index near
-// 2^32 (a negative current index) must fail, not alias a low record.
-bool IndexAccepted(uint32_t index) { return index <= kRecordIndexLimit - 22; }
+// The record must end before the recovery marker; worked out in 64 bits so
+// that an index near 2^32 (a negative current index) fails, not aliases a
+// low record.
+bool IndexAccepted(uint32_t index) {
+  return kLogHeaderSize + (static_cast<uint64_t>(index) + 1) * kSampleRecordSize <= kRecoveryMarkerOffset;
+}
 
 uint32_t RecordOffset(uint32_t index) {
   return kLogHeaderSize + static_cast<uint32_t>(kSampleRecordSize) * index;
 }
+
+static_assert(kLogHeaderSize + (static_cast<uint64_t>(kMaxRecordIndex) + 1) * kSampleRecordSize <=
+                  kRecoveryMarkerOffset,
+              "the log memory holds every record a recording may have");
 
 }  // namespace
 
@@ -55,8 +62,12 @@ void RecorderStep(Recorder& recorder) {
   }
 
   if (state.liveMode.load() != 0) {
+    const SampleRecord sample = state.current.Load();
+    // A recording begins with the ECU's first frame: before it there is
+    // nothing to record, and time 0 is when the values began.
+    if (i == 0 && IsGap(sample)) return;
     // A failed store (no section) loses this sample only; the clock goes on.
-    (void)StoreRecord(recorder.memory, state.current.Load(), static_cast<uint32_t>(i));
+    (void)StoreRecord(recorder.memory, sample, static_cast<uint32_t>(i));
     const int32_t next = i + 1;
     state.currentIndex.store(next);
     state.recordCount.store(static_cast<uint32_t>(next));

@@ -10,7 +10,6 @@
 #include "data/SampleRecord.h"
 #include "data/WakeFlag.h"
 
-constexpr uint32_t kRecordIndexLimit = 1677721;  // index + 22 must not exceed it
 constexpr int32_t kMaxRecordIndex = 900000;      // the last record a recording holds
 constexpr uint32_t kLogHeaderSize = 40;
 

@@ -15,6 +15,13 @@ struct RecorderState {
   std::atomic<int32_t> drag{0};         // 1 while the position bar is dragged
   std::atomic<int32_t> currentIndex{0}; // next record to store or fetch
   std::string logFileName = "0";        // interface thread only
+  // What a log file says of the recording beyond its records (interface
+  // thread only): the ECU's part number ("" when unknown), when the
+  // recording began (milliseconds since 1970 UTC, 0 when unknown) and the
+  // registers asked for (0: the eighteen).
+  std::string ecuPartNumber;
+  int64_t startUtcMs = 0;
+  uint64_t registersAsked = 0;
   std::atomic<int32_t> unsaved{0};
   std::atomic<uint32_t> recordCount{0};
   // The stream decoder overwrites bytes 0..18 at every complete frame

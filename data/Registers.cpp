@@ -27,22 +27,45 @@ constexpr bool EachRegisterOnce() {
 // Every register byte of a record is read by exactly one value or bank.
 constexpr bool EachRecordByteReadOnce() {
   int readers[kSampleRecordSize] = {};
-  for (const ValueColumn& column : kValueColumns) {
-    if (column.highByte < 1 || column.highByte > kFrameLength) return false;
+  for (const ValueColumn& column : kAllValueColumns) {
+    if (column.highByte < 1 || column.highByte >= kPresenceKindByte) return false;
     readers[column.highByte] += 1;
     if (column.lowByte == kNoLowByte) continue;
     if (column.lowByte != column.highByte + 1) return false;  // a word is high byte first
     readers[column.lowByte] += 1;
   }
-  for (const BitBank& bank : kBitBanks) readers[bank.recordByte] += 1;
-  for (int b = 1; b <= kFrameLength; ++b)
-    if (readers[b] != 1) return false;
+  for (const BitBank& bank : kAllBitBanks) readers[bank.recordByte] += 1;
+  for (int k = 0; k < kCatalogueSize; ++k)
+    if (readers[RecordByteOfEntry(k)] != 1) return false;
+  return true;
+}
+
+// The catalogue begins with the eighteen, in request order, and names each
+// register once.
+constexpr bool CatalogueBeginsWithTheEighteen() {
+  for (int i = 0; i < kStreamRegisterCount; ++i)
+    if (kCatalogue[static_cast<size_t>(i)].number != kStreamRegisters[static_cast<size_t>(i)].number)
+      return false;
+  for (int i = 0; i < kCatalogueSize; ++i)
+    for (int j = i + 1; j < kCatalogueSize; ++j)
+      if (kCatalogue[static_cast<size_t>(i)].number == kCatalogue[static_cast<size_t>(j)].number) return false;
   return true;
 }
 
 constexpr bool RangesAreRanges() {
-  for (const ValueColumn& column : kValueColumns)
+  for (const ValueColumn& column : kAllValueColumns)
     if (column.rangeMin >= column.rangeMax) return false;
+  return true;
+}
+
+// A conversion beyond the eighteen reports the range its row shows.
+constexpr bool ExtraRangesMatchTheirRows() {
+  for (const ValueColumn& column : kExtraValueColumns) {
+    int32_t max = 0;
+    int32_t min = 0;
+    (void)column.convert(0, 0, max, min);
+    if (max != column.rangeMax || min != column.rangeMin) return false;
+  }
   return true;
 }
 
@@ -51,10 +74,16 @@ constexpr bool BitsNameOneBitOfABank() {
     if (bit.bank < 0 || bit.bank >= kBankCount) return false;
     if (bit.mask == 0 || (bit.mask & (bit.mask - 1)) != 0) return false;
   }
+  for (const BitColumn& bit : kExtraBitColumns) {
+    if (bit.bank < kBankCount || bit.bank >= kAllBankCount) return false;
+    if (bit.mask == 0 || (bit.mask & (bit.mask - 1)) != 0) return false;
+  }
   return true;
 }
 
-static_assert(kSampleRecordSize == 20, "log files store records of 20 bytes");
+static_assert(kLegacyRecordSize == 20, "log files of the first version store records of 20 bytes");
+static_assert(CatalogueBeginsWithTheEighteen());
+static_assert(ExtraRangesMatchTheirRows());
 static_assert(EachRegisterOnce());
 static_assert(EachRecordByteReadOnce());
 static_assert(RangesAreRanges());

@@ -1,7 +1,8 @@
-// Feeds arbitrary bytes to the log file reader as a file. Whatever the
-// bytes, loading either succeeds with a count that the file really holds,
-// or fails and leaves the recorder as it was; the reader of a recording to
-// compare with agrees. The file lives in memory (a
+// Feeds arbitrary bytes to the log file reader, of either version, as a
+// file. Whatever the bytes, loading either succeeds with records that the
+// file really holds, none with a value the file does not list as sent, or
+// fails with a reason and leaves the recorder as it was; the reader of a
+// recording to compare with agrees, record for record. The file lives in memory (a
 // memfd, opened again by its /proc path as the readers open any file), so
 // no run waits for a disk.
 #include <sys/mman.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "data/LogFile.h"
+#include "data/LogRecords.h"
 #include "data/Recorder.h"
 
 namespace {
@@ -54,18 +56,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   constexpr uint32_t kBefore = 0xDEADBEEF;
   target.state.recordCount = kBefore;
-  const Result loaded = LoadLogFile(target.path, target.state, target.memory);
+  std::string loadError;
+  const Result loaded = LoadLogFile(target.path, target.state, target.memory, loadError);
   if (loaded != infoResult) std::abort();  // the two readers agree
+  const uint32_t count = target.state.recordCount.load();
   if (loaded == kLogFileOk) {
-    const uint64_t image = uint64_t{target.state.recordCount.load()} * 20 + 40;
+    if (count != info.recordCount) std::abort();
+    const uint64_t image = uint64_t{info.headerSize} + uint64_t{count} * info.recordSize;
     if (image > size) std::abort();
-  } else if (target.state.recordCount.load() != kBefore) {
+  } else if (count != kBefore || loadError.empty()) {
     std::abort();
   }
-  // The reader of a recording to compare with takes the same files.
+  // The reader of a recording to compare with takes the same files, and
+  // gives the same records.
   std::vector<SampleRecord> records;
   const Result read = ReadLogFileRecords(target.path, records, error);
   if (read != infoResult) std::abort();
   if (read == kLogFileOk ? records.size() != info.recordCount : !records.empty()) std::abort();
+  if (read == kLogFileOk && ReadLogRecords(target.memory, 0, count) != records) std::abort();
+  for (const SampleRecord& record : records) {
+    const RegisterMask present = PresentRegisters(record);
+    if ((present & ~info.registers) != 0) std::abort();
+    for (int k = 0; k < kCatalogueSize; ++k)
+      if ((present >> k & 1) == 0 && record[RecordByteOfEntry(k)] != 0) std::abort();
+  }
   return 0;
 }

@@ -159,6 +159,20 @@ int32_t ConsultSession::WaitInput(int32_t timeoutMs, std::span<const int> wakeFd
 }
 
 Result ConsultSession::InitializeEcu() {
+  initAnswered.store(0);
+  // Most engine ECUs answer FF FF EF; some late ones only FF FF ED.
+  for (const InitRequest& init : kConsultInits) {
+    const Result result = InitializeWith(init);
+    if (result == kOk) {
+      initAnswered.store(init.bytes[2]);
+      return kOk;
+    }
+    if (portNumber.load() <= 0 || !initThreadEnded_.load()) return kFailed;
+  }
+  return kFailed;
+}
+
+Result ConsultSession::InitializeWith(const InitRequest& init) {
   if (portNumber.load() <= 0) return kFailed;
   // A reader left running by an earlier call ends within its 300 cycles;
   // wait for it first, so it can neither drop a joinable thread nor set
@@ -171,7 +185,7 @@ Result ConsultSession::InitializeEcu() {
 
   initThreadEnded_.store(false);
   try {
-    initThread_ = std::thread(&ConsultSession::InitReader, this);
+    initThread_ = std::thread(&ConsultSession::InitReader, this, init);
   } catch (const std::system_error&) {
     initThreadEnded_.store(true);
     return kFailed;
@@ -192,8 +206,8 @@ Result ConsultSession::InitializeEcu() {
   return kFailed;  // the reader is still running; the next call or the destructor joins it
 }
 
-void ConsultSession::InitReader() {
-  (void)Send(kConsultInit, 3);  // a lost request shows as no acknowledgement
+void ConsultSession::InitReader(InitRequest init) {
+  (void)Send(init.bytes, 3);  // a lost request shows as no acknowledgement
   uint8_t buffer[kMaxReadPerCycle + 1];
   for (int cycle = 0; cycle < kReaderCycles && ecuFound.load() != 1; ++cycle) {
     int32_t n = Waiting();
@@ -202,7 +216,7 @@ void ConsultSession::InitReader() {
       int32_t got = 0;
       (void)Receive(buffer, n, &got);  // a failed read brings no bytes
       for (int32_t k = 0; k < got; ++k) {
-        if (buffer[k] == kConsultAck) {
+        if (buffer[k] == init.ack) {
           ecuFound.store(1);
           break;
         }
@@ -216,12 +230,12 @@ void ConsultSession::InitReader() {
 // Sends the stop byte and a request, then hands what comes to take, a
 // read at a time, until take says it has what it wanted or the reader's
 // cycles are over; then ends the reply. True when take was satisfied.
-bool ConsultSession::Exchange(const uint8_t (&request)[2],
+bool ConsultSession::Exchange(std::span<const uint8_t> request,
                               const std::function<bool(const uint8_t*, int32_t)>& take) {
   // A lost request shows as no reply.
   (void)Purge();
   (void)Send(&kConsultStop, 1);
-  (void)Send(request, 2);
+  (void)Send(request.data(), static_cast<int32_t>(request.size()));
   bool satisfied = false;
   uint8_t buffer[kMaxReadPerCycle + 1];
   for (int cycle = 0; cycle < kReaderCycles && !satisfied; ++cycle) {
@@ -297,6 +311,22 @@ Result ConsultSession::ClearFaultCodes() {
     return std::find(bytes, bytes + count, kConsultClearCodesEcho) != bytes + count;
   });
   return echoed ? kOk : kFailed;
+}
+
+RegisterProbe ConsultSession::ProbeRegister(int catalogueIndex) {
+  if (portNumber.load() <= 0 || ecuFound.load() == 0) return RegisterProbe::kNoAnswer;
+  RegisterList one;
+  one.entries[0] = static_cast<uint8_t>(catalogueIndex);
+  one.count = 1;
+  const uint8_t request[3] = {kConsultRegisterRead, one.Number(0), kConsultTerminator};
+  StreamEcho echo(one);
+  // The ECU streams the register after its echo; Exchange stops it.
+  if (!Exchange(request, [&](const uint8_t* bytes, int32_t count) {
+        echo.Feed(bytes, count);
+        return echo.Complete();
+      }))
+    return RegisterProbe::kNoAnswer;
+  return echo.Refused() != 0 ? RegisterProbe::kLacks : RegisterProbe::kHas;
 }
 
 Result ConsultSession::StopStream() { return Send(&kConsultStop, 1); }

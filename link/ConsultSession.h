@@ -16,6 +16,7 @@
 #include "data/Result.h"
 #include "link/CableDiscovery.h"
 #include "link/SerialPort.h"
+#include "link/StreamEcho.h"
 
 // Consult bytes.
 constexpr uint8_t kConsultStop = 0x30;
@@ -24,6 +25,15 @@ constexpr uint8_t kConsultFrameStart = 0xFF;
 constexpr uint8_t kConsultRegisterRead = 0x5A;
 constexpr uint8_t kConsultTerminator = 0xF0;
 constexpr uint8_t kConsultInit[3] = {0xFF, 0xFF, 0xEF};
+// The initialisations of an engine ECU, in the order they are tried, with
+// the byte that acknowledges each (the last byte inverted). Other last
+// bytes select other units of the car (gearbox, air conditioning...) and
+// are never sent.
+struct InitRequest {
+  uint8_t bytes[3];
+  uint8_t ack;
+};
+constexpr InitRequest kConsultInits[2] = {{{0xFF, 0xFF, 0xEF}, 0x10}, {{0xFF, 0xFF, 0xED}, 0x12}};
 constexpr uint8_t kConsultEcuNumberRequest[2] = {0xD0, 0xF0};
 constexpr uint8_t kConsultFaultCodesRequest[2] = {0xD1, 0xF0};
 constexpr uint8_t kConsultClearCodesRequest[2] = {0xC1, 0xF0};
@@ -65,6 +75,8 @@ class ReplyFrame {
   uint8_t store_[kStoreSize] = {};
 };
 
+enum class RegisterProbe { kHas, kLacks, kNoAnswer };
+
 class ConsultSession {
  public:
   static constexpr Result kOk = Result::kOk;
@@ -88,7 +100,9 @@ class ConsultSession {
   // SerialPort::WaitInput); timeoutMs negative means no limit. -1 at once
   // when no port is open: there is nothing to wait on.
   int32_t WaitInput(int32_t timeoutMs, std::span<const int> wakeFds);
-  Result InitializeEcu();           // kOk when the ECU answered 0x10
+  // kOk when the ECU answered FF FF EF with 0x10 or, failing that, FF FF ED
+  // with 0x12; initAnswered then says which (EF or ED).
+  Result InitializeEcu();
   Result ReadEcuNumber(char* out);  // out: at least 6 bytes
   // The stored fault codes, in the ECU's order; the single (0x55, 0) when
   // none is stored. Needs the ECU found, like ReadEcuNumber.
@@ -96,6 +110,9 @@ class ConsultSession {
   // Clears the stored codes: kOk when the ECU echoed the request.
   Result ClearFaultCodes();
   Result StopStream();
+  // Asks the ECU for one catalogue register alone and reads its echo: A5
+  // nn, it has it; A5 FE, it lacks it. The stream that follows is stopped.
+  RegisterProbe ProbeRegister(int catalogueIndex);
   // Reads and drops what comes until the line has been quiet for 30 ms
   // (the ECU has stopped sending); false when it still sends after
   // patience.
@@ -111,14 +128,16 @@ class ConsultSession {
 
   std::atomic<int32_t> ecuFound{0};
   std::atomic<int32_t> portNumber{0};
+  std::atomic<uint8_t> initAnswered{0};  // last byte of the initialisation answered; 0: none
 
  private:
-  void InitReader();
+  Result InitializeWith(const InitRequest& init);
+  void InitReader(InitRequest init);
   // Sends the stop byte and a request and reads what comes until take is
   // satisfied or the reader's cycles are over; then ends the reply (some
   // ECUs repeat it until they get the stop byte), so that nothing of it is
   // left for whoever reads the line next.
-  bool Exchange(const uint8_t (&request)[2], const std::function<bool(const uint8_t*, int32_t)>& take);
+  bool Exchange(std::span<const uint8_t> request, const std::function<bool(const uint8_t*, int32_t)>& take);
 
   SerialPort& port_;
   DeviceTree deviceTree_;  // interface thread only

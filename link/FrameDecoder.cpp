@@ -1,8 +1,8 @@
 #include "link/FrameDecoder.h"
 
-// A frame is FF, the length byte 0x12 (18) and eighteen register bytes. A
-// register that reads 255 sends FF as data, so an FF inside a frame is
-// ordinary: once FF 12 has started a frame, its eighteen bytes are taken
+// A frame is FF, the length byte L (0x12 for the eighteen) and L register
+// bytes. A register that reads 255 sends FF as data, so an FF inside a
+// frame is ordinary: once FF L has started a frame, its L bytes are taken
 // whatever they are.
 //
 // What gives a slipped frame away is where the next frame start landed.
@@ -12,14 +12,14 @@
 // FF 12 confirms and delivers it; anything else drops it, and decoding goes
 // back to its first suspicious FF, so the frame that slid into it is still
 // found. Hence:
-// - every delivered sample is the 18 bytes that follow some FF 12 of the
+// - every delivered sample is the L bytes that follow some FF L of the
 //   input;
 // - a byte lost or added on the line costs the frame it hit and at most the
 //   next one;
 // - an ordinary frame (no FF 12 inside, last byte not FF) is delivered at
 //   its last byte, without waiting for the next one.
-// A replay is at most the 18 held bytes plus the two seen after them, while
-// a frame needs 20 bytes from its FF: a replayed frame can complete only at
+// A replay is at most the L held bytes plus the two seen after them, while
+// a frame needs L + 2 bytes from its FF: a replayed frame can complete only at
 // the last replayed byte, so a replay never needs a replay of its own.
 
 namespace {
@@ -34,22 +34,33 @@ enum : int32_t {
   kHeldSawStart = 4,
 };
 
-// Index in the work area (1..18) of the first FF that may be the start of a
+int32_t Length(const StreamDecoderState& d) { return d.layout.count; }
+
+// Index in the work area (1..L) of the first FF that may be the start of a
 // frame that slid in, or 0 when the frame looks aligned.
-int32_t FirstSuspiciousStart(const uint8_t* work) {
-  for (int i = 1; i < kFrameLength; ++i)
-    if (work[i] == kFrameStart && work[i + 1] == kFrameLength) return i;
-  return work[kFrameLength] == kFrameStart ? kFrameLength : 0;
+int32_t FirstSuspiciousStart(const StreamDecoderState& d) {
+  const int32_t length = Length(d);
+  for (int i = 1; i < length; ++i)
+    if (d.work[i] == kFrameStart && d.work[i + 1] == length) return i;
+  return d.work[length] == kFrameStart ? length : 0;
 }
 
 void StartFrame(StreamDecoderState& d) {
-  d.work[0] = kFrameLength;
+  d.work[0] = static_cast<uint8_t>(Length(d));
   d.storedCount = 1;
   d.huntState = kHuntData;
 }
 
 void Deliver(const StreamDecoderState& d, RecorderState& recorder) {
-  recorder.current.StoreBytes(0, d.work, kFrameLength + 1);
+  SampleRecord record;
+  // The spare byte is never the decoder's: it keeps what it held.
+  record[kLegacyRecordSize - 1] = recorder.current.Load()[kLegacyRecordSize - 1];
+  record[0] = d.work[0];
+  for (int i = 0; i < d.layout.count; ++i)
+    record[RecordByteOfEntry(d.layout.entries[static_cast<size_t>(i)])] = d.work[i + 1];
+  // A frame of the eighteen is the record it has always been.
+  if (!d.layout.IsEighteen()) SetPresentRegisters(record, d.layout.Mask());
+  recorder.current.Store(record);
   const uint64_t frames = recorder.framesDecoded.fetch_add(1, std::memory_order_release) + 1;
   recorder.sampleChanged.store(static_cast<int32_t>(frames & 0x7FFFFFFF));
 }
@@ -68,7 +79,7 @@ bool DecodeByte(StreamDecoderState& d, RecorderState& recorder, uint8_t b) {
       // register of a frame (a bank with every bit set) right before the
       // next frame's FF 12. Taken as a wrong length, it would hide that
       // start, and with the bank stuck at 255 every start after it.
-      if (b == kFrameLength) {
+      if (b == Length(d)) {
         StartFrame(d);
       } else if (b != kFrameStart) {
         d.huntState = kHuntStart;
@@ -77,8 +88,8 @@ bool DecodeByte(StreamDecoderState& d, RecorderState& recorder, uint8_t b) {
     case kHuntData:
       d.work[d.storedCount] = b;
       d.storedCount += 1;
-      if (d.storedCount <= kFrameLength) return true;
-      d.resumeAt = FirstSuspiciousStart(d.work);
+      if (d.storedCount <= Length(d)) return true;
+      d.resumeAt = FirstSuspiciousStart(d);
       if (d.resumeAt == 0) {
         Deliver(d, recorder);
         d.huntState = kHuntStart;
@@ -91,7 +102,7 @@ bool DecodeByte(StreamDecoderState& d, RecorderState& recorder, uint8_t b) {
       d.huntState = kHeldSawStart;
       return true;
     case kHeldSawStart:
-      if (b != kFrameLength) return false;
+      if (b != Length(d)) return false;
       Deliver(d, recorder);
       StartFrame(d);
       return true;
@@ -104,9 +115,9 @@ bool DecodeByte(StreamDecoderState& d, RecorderState& recorder, uint8_t b) {
 // Drops the held frame that byte b showed to have slipped and gives the
 // bytes to decode again: the held ones from its first suspicious FF on, then
 // those seen after it. Returns their count.
-int SlippedFrameReplay(StreamDecoderState& d, uint8_t b, uint8_t (&replay)[kFrameLength + 2]) {
+int SlippedFrameReplay(StreamDecoderState& d, uint8_t b, uint8_t (&replay)[kMaxFrameLength + 2]) {
   int n = 0;
-  for (int i = d.resumeAt; i <= kFrameLength; ++i) replay[n++] = d.work[i];
+  for (int i = d.resumeAt; i <= Length(d); ++i) replay[n++] = d.work[i];
   if (d.huntState == kHeldSawStart) replay[n++] = kFrameStart;
   replay[n++] = b;
   d.huntState = kHuntStart;
@@ -119,7 +130,7 @@ void DecodeStream(StreamDecoderState& decoder, RecorderState& recorder, const ui
                   int count) {
   for (int k = 0; k < count; ++k) {
     if (DecodeByte(decoder, recorder, bytes[k])) continue;
-    uint8_t replay[kFrameLength + 2];
+    uint8_t replay[kMaxFrameLength + 2];
     const int n = SlippedFrameReplay(decoder, bytes[k], replay);
     // Never slips itself (see above): one level deep.
     DecodeStream(decoder, recorder, replay, n);

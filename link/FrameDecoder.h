@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "data/RecorderState.h"
+#include "data/RegisterList.h"
 #include "data/Registers.h"
 
 // Lives from one DecodeStream call to the next; never reset by Start or Stop.
@@ -14,12 +15,16 @@ struct StreamDecoderState {
   int32_t huntState = 0;
   int32_t storedCount = 0;  // frame bytes stored so far (the length byte counts)
   int32_t resumeAt = 0;     // held frame: index in work of its first suspicious FF
-  uint8_t work[kFrameLength + 1] = {};
+  uint8_t work[kMaxFrameLength + 1] = {};
+  // The registers the stream asked for, in request order: a frame is FF,
+  // their count, their values. Whoever changes it starts the hunt afresh.
+  RegisterList layout = EighteenRegisters();
 };
 
-// Feeds bytes of one read to the frame decoder; a complete FF 12 frame
-// overwrites bytes 0..18 of the recorder's current sample (register values
-// of 255 included), then counts in framesDecoded and stores to
-// sampleChanged. One thread per decoder state (the receiver's).
+// Feeds bytes of one read to the frame decoder; a complete frame becomes
+// the recorder's current sample (register values of 255 included): its
+// values where the layout's registers belong, marked as what the record
+// holds. Then it counts in framesDecoded and stores to sampleChanged. One
+// thread per decoder state (the receiver's).
 void DecodeStream(StreamDecoderState& decoder, RecorderState& recorder, const uint8_t* bytes,
                   int count);

@@ -5,7 +5,7 @@
 namespace {
 constexpr uint8_t kReadEcho = 0xA5;  // 5A inverted
 constexpr uint8_t kRefused = 0xFE;
-static_assert(kStreamRegisterCount <= 32, "one bit per register");
+static_assert(kMaxFrameLength <= 32, "one bit per register");
 }  // namespace
 
 void StreamEcho::Feed(const uint8_t* bytes, int count) {
@@ -19,7 +19,7 @@ void StreamEcho::Feed(const uint8_t* bytes, int count) {
     if (b == kRefused) {
       refused_ |= 1u << answered_;
       ++answered_;
-    } else if (b == kStreamRegisters[static_cast<size_t>(answered_)].number) {
+    } else if (b == request_.Number(answered_)) {
       ++answered_;
     } else {
       afterCommand_ = b == kReadEcho;  // A5 A5 nn: the second may begin the pair
@@ -27,4 +27,4 @@ void StreamEcho::Feed(const uint8_t* bytes, int count) {
   }
 }
 
-bool StreamEcho::Complete() const { return answered_ >= kStreamRegisterCount; }
+bool StreamEcho::Complete() const { return answered_ >= request_.count; }

@@ -19,10 +19,11 @@ constexpr auto kByteTime = std::chrono::microseconds(1042);
 // The bytes to the end of the frame being decoded; a whole frame when none
 // has begun.
 int MissingBytes(const StreamDecoderState& decoder) {
+  const int length = decoder.layout.count;
   switch (decoder.huntState) {
-    case 0: return kFrameLength + 2;  // FF, the length byte and the data
-    case 1: return kFrameLength + 1;
-    case 2: return kFrameLength + 1 - decoder.storedCount;
+    case 0: return length + 2;  // FF, the length byte and the data
+    case 1: return length + 1;
+    case 2: return length + 1 - decoder.storedCount;
     case 3: return 2;  // a held frame waits for the FF 12 of the next
     default: return 1;
   }
@@ -55,9 +56,13 @@ int32_t StreamReceiver::StopReceiver() {
   return 0;
 }
 
-void StreamReceiver::BeginStream() {
+void StreamReceiver::BeginStream(const RegisterList& registers) {
   refusedRegisters.store(0);
   echoComplete.store(false);
+  {
+    std::lock_guard<std::mutex> hold(layoutLock_);
+    nextLayout_ = registers;
+  }
   streamStarts_.fetch_add(1);
 }
 
@@ -67,7 +72,15 @@ void StreamReceiver::WatchEcho(const uint8_t* bytes, int32_t count) {
   const uint32_t starts = streamStarts_.load();
   if (starts != seenStarts_) {
     seenStarts_ = starts;
-    echo_ = StreamEcho{};
+    RegisterList layout;
+    {
+      std::lock_guard<std::mutex> hold(layoutLock_);
+      layout = nextLayout_;
+    }
+    // Frames of another length: what was begun under the old one is no
+    // frame of the new.
+    if (layout != decoder_.layout) decoder_ = StreamDecoderState{.layout = layout};
+    echo_ = StreamEcho(layout);
     echoOpen_ = true;
     framesAtStart_ = recorder_.framesDecoded.load();
   }
@@ -85,11 +98,15 @@ void StreamReceiver::WatchEcho(const uint8_t* bytes, int32_t count) {
 }
 
 void StreamReceiver::BuildStreamRequest(uint8_t* buffer, int32_t* length) {
+  BuildStreamRequest(EighteenRegisters(), buffer, length);
+}
+
+void StreamReceiver::BuildStreamRequest(const RegisterList& registers, uint8_t* buffer, int32_t* length) {
   int32_t k = 0;
   buffer[k++] = kConsultStop;
-  for (const StreamRegister& reg : kStreamRegisters) {
+  for (int i = 0; i < registers.count; ++i) {
     buffer[k++] = kConsultRegisterRead;
-    buffer[k++] = reg.number;
+    buffer[k++] = registers.Number(i);
   }
   buffer[k++] = kConsultTerminator;
   *length = k;

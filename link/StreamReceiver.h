@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 #include "data/RecorderState.h"
@@ -15,9 +16,10 @@
 #include "link/FrameDecoder.h"
 #include "link/StreamEcho.h"
 
-// The request asks for kStreamRegisters (data/Registers.h) in their order,
-// which fixes the position of each value in a frame and in a SampleRecord.
-constexpr int kStreamRequestLength = 2 + 2 * kStreamRegisterCount;  // 38
+// The request asks for the chosen registers in catalogue order
+// (data/RegisterList.h), which fixes the position of each value in a frame.
+constexpr int kStreamRequestLength = 2 + 2 * kStreamRegisterCount;  // 38 for the eighteen
+constexpr int kMaxStreamRequestLength = 2 + 2 * kMaxFrameLength;
 
 class StreamReceiver {
  public:
@@ -35,17 +37,20 @@ class StreamReceiver {
   // built after the receiver, so they go before it. Safe to repeat.
   void Join();
 
-  // Fills the 38-byte stream request: 30, 5A nn for each register, F0.
+  // Fills the stream request: 30, 5A nn for each register, F0 (38 bytes
+  // for the eighteen). buffer holds kMaxStreamRequestLength.
   static void BuildStreamRequest(uint8_t* buffer, int32_t* length);
+  static void BuildStreamRequest(const RegisterList& registers, uint8_t* buffer, int32_t* length);
 
   WakeFlag running{1};
   WakeFlag active{0};
 
   // Called before the stream request is sent (and `active` set): the
-  // receiver reads the ECU's echo of it afresh. What the echo said, until
-  // it was complete or the first frame came:
-  void BeginStream();
-  std::atomic<uint32_t> refusedRegisters{0};  // bit i: kStreamRegisters[i] refused
+  // receiver reads the ECU's echo of it afresh, and decodes frames of these
+  // registers. What the echo said, until it was complete or the first
+  // frame came:
+  void BeginStream(const RegisterList& registers = EighteenRegisters());
+  std::atomic<uint32_t> refusedRegisters{0};  // bit i: the request's register i refused
   std::atomic<bool> echoComplete{false};
 
   // For tests and benchmarks: the thread has seen `active` at 0 and sleeps
@@ -62,6 +67,8 @@ class StreamReceiver {
 
   StreamDecoderState decoder_;  // from one read to the next, across Stop and Start
   std::atomic<uint32_t> streamStarts_{0};
+  std::mutex layoutLock_;
+  RegisterList nextLayout_ = EighteenRegisters();  // under layoutLock_
   // Receiver thread only: the echo of the request of start seenStarts_.
   uint32_t seenStarts_ = 0;
   bool echoOpen_ = false;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/ColumnSummary.h"
+#include "analysis/ValueSettings.h"
 
 namespace {
 
@@ -41,12 +42,15 @@ ColumnSummary ByHand(const std::vector<SampleRecord>& records, const ColumnLayou
   for (int px = 0; px < layout.width; ++px) {
     for (int64_t i = layout.Start(px); i < layout.Start(px + 1); ++i) {
       for (size_t t = 0; t < values.size(); ++t) {
-        const int32_t v = ConvertValue(kValueColumns[static_cast<size_t>(values[t])], records[static_cast<size_t>(i)]);
+        const ValueColumn& column = kAllValueColumns[static_cast<size_t>(values[t])];
+        if (!HasValue(column, records[static_cast<size_t>(i)])) continue;
+        const int32_t v = ConvertValue(column, records[static_cast<size_t>(i)]);
         ColumnExtremes& e = summary.values[t][static_cast<size_t>(px)];
         e = e.any ? ColumnExtremes{std::min(e.min, v), std::max(e.max, v), v, true} : ColumnExtremes{v, v, v, true};
       }
       for (size_t b = 0; b < kBitColumns.size(); ++b)
-        summary.bits[static_cast<size_t>(px)][b] |= BitIsSet(kBitColumns[b], records[static_cast<size_t>(i)]) ? 2 : 1;
+        if (HasBit(kBitColumns[b], records[static_cast<size_t>(i)]))
+          summary.bits[static_cast<size_t>(px)][b] |= BitIsSet(kBitColumns[b], records[static_cast<size_t>(i)]) ? 2 : 1;
     }
   }
   return summary;
@@ -72,6 +76,36 @@ TEST(ColumnSummary, EqualsACountRecordByRecord) {
     const ColumnSummary expected = ByHand(records, layout, values);
     EXPECT_EQ(summary.values, expected.values);
     EXPECT_EQ(summary.bits, expected.bits);
+  }
+}
+
+// Records holding some registers, beyond the eighteen too, and stretches
+// of lost lines: a value or bit counts only where a record holds it, and a
+// column of nothing but lost lines has no data.
+TEST(ColumnSummary, WhatARecordDoesNotHoldCountsAsNoData) {
+  std::vector<SampleRecord> records(3000);
+  std::mt19937 random(11);
+  for (size_t i = 0; i < records.size(); ++i) {
+    for (int b = 1; b < kPresenceKindByte; ++b) records[i][b] = static_cast<uint8_t>(random());
+    const RegisterMask all = (RegisterMask{1} << kCatalogueSize) - 1;
+    SetPresentRegisters(records[i], (i / 100) % 3 == 2 ? 0 : all & (random() | RegisterMask{random()} << 32));
+  }
+  ColumnLayout layout;
+  layout.span = 3000;
+  layout.width = 60;  // 50 records a column: a third of them all gaps
+  layout.records = 3000;
+  const std::vector<int> values = {0, 4, ValueColumnOf("casref"), ValueColumnOf("intaketemp")};
+  ColumnSummary summary;
+  SummariseColumns(RecordSpan(records), layout, values, true, 0, summary);
+  const ColumnSummary expected = ByHand(records, layout, values);
+  EXPECT_EQ(summary.values, expected.values);
+  EXPECT_EQ(summary.bits, expected.bits);
+  EXPECT_FALSE(summary.values[0][4].any);
+  EXPECT_EQ(summary.bits[4], (std::array<uint8_t, kBitCount>{}));
+  EXPECT_TRUE(summary.values[3][0].any);
+  for (int c = 0; c < kAllValueCount; ++c) {
+    EXPECT_EQ(ConvertedValue(c, records[7]), ConvertValue(kAllValueColumns[static_cast<size_t>(c)], records[7]));
+    EXPECT_EQ(HeldValue(c, records[7]).has_value(), HasValue(kAllValueColumns[static_cast<size_t>(c)], records[7]));
   }
 }
 

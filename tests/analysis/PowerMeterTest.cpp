@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "analysis/PowerMeter.h"
+#include "analysis/RunTiming.h"
 #include "tests/analysis/SyntheticDrive.h"
 
 namespace {
@@ -129,4 +130,36 @@ TEST(PowerMeter, LiveCurveAndWhatIsNoPull) {
   EXPECT_TRUE(none([](double t) { return TrueState{30 + 10 * t, 1500 + 500 * t, 3000}; }, 6));
   EXPECT_TRUE(none([](double t) { return TrueState{5 + 5 * t, 4000 + 300 * t, 4300}; }, 6));
   EXPECT_TRUE(none([](double t) { return TrueState{50 + 10 * t, 2500 + 500 * t, 4300}; }, 1.5));
+}
+
+// A lost line in a pull ends it at the record before: what came before is
+// a pull of its own if long enough, never one through the gap. A recording
+// without throttle position can give none, and says so.
+TEST(PowerMeter, AGapEndsThePullAndMissingRegistersAreSaid) {
+  const VehicleFigures car;
+  const GearPulls truth = MakePulls(car, {20});
+  SyntheticDrive drive;
+  drive.Add(truth.kmh.size() / 1000.0, [&](double t) { return truth.At(t); });
+  const std::vector<PullResult> whole = FindPulls(drive.records, car);
+  ASSERT_EQ(whole.size(), 1u);
+
+  const uint32_t gap = whole[0].startIndex + (whole[0].endIndex - whole[0].startIndex) * 3 / 4;
+  std::vector<SampleRecord> cut = drive.records;
+  SetPresentRegisters(cut[gap], kEighteenMask & ~MaskOf(0x0B));  // its bytes as they were
+  const std::vector<PullResult> pulls = FindPulls(cut, car);
+  ASSERT_GE(pulls.size(), 1u);
+  EXPECT_EQ(pulls[0].startIndex, whole[0].startIndex);
+  EXPECT_EQ(pulls[0].endIndex, gap - 1);
+  for (const PullResult& pull : pulls) EXPECT_TRUE(pull.endIndex < gap || pull.startIndex > gap);
+
+  PullTracker tracker(car);
+  for (uint32_t i = 0; i < 10; ++i) {
+    SampleRecord record = drive.records[i];
+    SetPresentRegisters(record, kEighteenMask & ~MaskOf(0x0D));
+    tracker.Add(i, record);
+  }
+  EXPECT_EQ(PullsNeedsMissing(tracker.Held()), MaskOf(0x0D));
+  EXPECT_EQ(MissingNeedsText(PullsNeedsMissing(tracker.Held())),
+            "The recording holds no throttle position (register 0D)");
+  EXPECT_EQ(PullsNeedsMissing(kEighteenMask), 0u);
 }

@@ -267,3 +267,42 @@ TEST(RunTiming, LivePhasesAndAGap) {
   EXPECT_EQ(timer.CurrentPhase(), RunTimer::Phase::Rolling);
   EXPECT_EQ(timer.DistanceM(), 0);
 }
+
+// A record without road speed (a lost line) cuts the run going on: it is
+// not finished through the gap, and the car still moving after it gives no
+// new start. Without engine speed the run is timed from the register alone.
+// A recording that never holds road speed says so.
+TEST(RunTiming, AGapCutsTheRunAndMissingRoadSpeedIsSaid) {
+  SyntheticDrive drive;
+  drive.Stand(1);
+  drive.Add(25, Accelerate(1, 3));
+  ASSERT_EQ(FindRuns(drive.records, 400).size(), 1u);
+
+  std::vector<SampleRecord> cut = drive.records;
+  cut[600] = GapRecord();
+  EXPECT_TRUE(FindRuns(cut, 400).empty());
+  SetPresentRegisters(cut[600], kEighteenMask & ~MaskOf(0x0B));
+  EXPECT_TRUE(FindRuns(cut, 400).empty());
+
+  std::vector<SampleRecord> noRpm = drive.records;
+  for (SampleRecord& record : noRpm) SetPresentRegisters(record, kEighteenMask & ~MaskOf(0x00) & ~MaskOf(0x01));
+  const std::vector<RunResult> runs = FindRuns(noRpm, 400);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_NEAR(runs[0].timeS, std::sqrt(2 * 400 / 3.0), runs[0].timeUncertaintyS);
+  EXPECT_EQ(runs[0].maxRpm, 0);
+  EXPECT_EQ(runs[0].speedUncertaintyKmh, 1.0);  // from the register, not from a gear
+
+  RunTimer timer(400);
+  EXPECT_EQ(RunsNeedsMissing(timer.Held()), 0u);  // nothing yet: nothing to say
+  timer.Add(0, GapRecord());
+  EXPECT_EQ(RunsNeedsMissing(timer.Held()), 0u);
+  SampleRecord noSpeed = drive.records[0];
+  SetPresentRegisters(noSpeed, kEighteenMask & ~MaskOf(0x0B));
+  timer.Add(1, noSpeed);
+  EXPECT_EQ(RunsNeedsMissing(timer.Held()), MaskOf(0x0B));
+  EXPECT_EQ(RunsNeedsMissing(kEighteenMask), 0u);
+  EXPECT_EQ(MissingNeedsText(MaskOf(0x0B)), "The recording holds no road speed (register 0B)");
+  EXPECT_EQ(MissingNeedsText(MaskOf(0x0B) | MaskOf(0x00) | MaskOf(0x01) | MaskOf(0x0D)),
+            "The recording holds no road speed (register 0B), no engine speed (registers 00, 01), "
+            "no throttle position (register 0D)");
+}

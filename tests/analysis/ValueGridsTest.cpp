@@ -57,3 +57,27 @@ TEST(CellTable, MeansCountsAndEmptyCells) {
   EXPECT_EQ(csv[23], "Samples");
   EXPECT_EQ(csv[25 + 6], "3000,0,0,2,0,0,0,0,0,0,0");
 }
+
+// A record that lacks a value a view uses is left out of it; a value beyond
+// the twelve can be one of them.
+TEST(ValueGrids, RecordsLackingAValueAreLeftOut) {
+  const int intake = ValueColumnOf("intaketemp");
+  ASSERT_GE(intake, kValueCount);
+  std::vector<SampleRecord> records = {At(3100, 1200, 40), At(3300, 1400, 60), At(3200, 1300, 100), GapRecord()};
+  for (SampleRecord& record : records) record[RecordByteOf(0x11)] = 70;  // 20 deg C
+  SetPresentRegisters(records[0], kEighteenMask | MaskOf(0x11));
+  SetPresentRegisters(records[1], kEighteenMask);
+  SetPresentRegisters(records[2], (kEighteenMask & ~MaskOf(0x0B)) | MaskOf(0x11));
+
+  const ScatterGrid speed = BuildScatter(RecordSpan(records), {}, kRpm, kSpeed, -1, 10, 10);
+  EXPECT_EQ(speed.records, 2u);
+  const ScatterGrid coloured = BuildScatter(RecordSpan(records), {}, kRpm, kThrottle, intake, 10, 10);
+  EXPECT_EQ(coloured.records, 2u);
+  EXPECT_DOUBLE_EQ(coloured.MeanColour(3, 7), 20);
+
+  const CellTable table = BuildCellTable(RecordSpan(records), {}, kSpeed, kRpm, 10, intake, 17);
+  EXPECT_EQ(table.Count(3, 7), 1u);  // 20 of -50..120 deg C in 17 bins
+  EXPECT_DOUBLE_EQ(*table.Mean(3, 7), 40);
+  EXPECT_EQ(CellTableCsv(table)[0], "Mean Speed [km/h]");
+  EXPECT_EQ(CellTableCsv(table)[1].substr(0, 40), "CAS Position [rpm] \\ Intake Air Temp [de");
+}

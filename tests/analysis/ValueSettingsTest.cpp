@@ -114,6 +114,36 @@ TEST(PeakHold, TheHighestSinceTheLastReset) {
   EXPECT_FALSE(peak.Has(kSpeed));
 }
 
+// A value the sample does not hold warns of nothing and leaves its peak;
+// beyond its limit again once it is back, it is a new crossing. The values
+// beyond the twelve have limits and peaks of their own.
+TEST(WarningWatch, AnAbsentValueGivesNoWarningAndNoPeak) {
+  const int intake = ValueColumnOf("intaketemp");
+  ValueSettings settings;
+  EXPECT_EQ(settings.LimitOf(intake).high, 120);
+  settings.LimitOf(kCoolant) = ValueLimit{false, 0, true, 105, false};
+  settings.LimitOf(intake) = ValueLimit{false, 0, true, 60, false};
+  SampleRecord hot;
+  hot[RecordByteOf(0x08)] = 160;  // 110 deg C
+  hot[RecordByteOf(0x11)] = 115;  // 65 deg C
+  SetPresentRegisters(hot, kEighteenMask | MaskOf(0x11));
+  WarningWatch watch;
+  PeakHold peak;
+  std::vector<WarningWatch::Crossing> crossed;
+  for (const SampleRecord& record : {hot, hot, GapRecord(), GapRecord(), hot}) {
+    watch.Feed(ReadingsOf(record), settings, crossed);
+    peak.Feed(ReadingsOf(record));
+    EXPECT_EQ(watch.AnyWarning(), !IsGap(record));
+  }
+  ASSERT_EQ(crossed.size(), 4u);
+  EXPECT_EQ(crossed[1].column, intake);
+  EXPECT_EQ(WarningLine(crossed[1], settings), "Warning: Intake Air Temp [deg C] 65 above 60");
+  EXPECT_EQ(peak.Peak(intake), 65);
+  peak.Reset();
+  peak.Feed(ReadingsOf(GapRecord()));
+  EXPECT_FALSE(peak.Has(kCoolant));
+}
+
 // The tone sounds as a warning begins and then once a second while it lasts;
 // a warning that comes back within the second waits for it.
 TEST(WarningBell, AtOnceThenOnceASecond) {

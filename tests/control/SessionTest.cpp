@@ -3,6 +3,7 @@
 // its commands leave behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <deque>
@@ -12,6 +13,7 @@
 
 #include "control/ProgramObjects.h"
 #include "data/LogFile.h"
+#include "data/LogRecords.h"
 #include "link/ActiveTests.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/WaitFor.h"
@@ -75,7 +77,9 @@ class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    program = std::make_unique<ProgramObjects>(kRecordPeriod, std::string(".MMF-session-") + test->name() + "-");
+    std::string name = test->name();
+    std::replace(name.begin(), name.end(), '/', '-');  // a parameterised test's: no slash in a section's name
+    program = std::make_unique<ProgramObjects>(kRecordPeriod, ".MMF-session-" + name + "-");
     simulator = std::make_unique<EcuSimulator>(ecu);
     ASSERT_TRUE(simulator->Start()) << simulator->Error();
     program->serialPort.SetDevicePath(1, simulator->SlavePath());
@@ -227,7 +231,8 @@ TEST_F(SessionTest, LoadStopsWhatRunsAndReplacesTheRecording) {
   EXPECT_NE(S().RecordingGeneration(), generation);
 
   const CommandOutcome refused = S().Load(folder.Path("missing.eld"));
-  EXPECT_EQ(refused.lines, std::vector<std::string>{"Load Log File Error"});
+  EXPECT_EQ(refused.lines, (std::vector<std::string>{"Load Log File Error",
+                                                     "cannot open " + folder.Path("missing.eld") + " as a file"}));
   EXPECT_EQ(program->recorderState.recordCount.load(), 1000u);
 }
 
@@ -273,20 +278,46 @@ TEST_F(SessionTest, SelfDiagnosisOnlyWithTheEcuFoundAndNoLiveReading) {
   EXPECT_FALSE(S().Enabled().selfDiagnosis);  // the ECU lamp stays, the line does not
 }
 
-class SessionWithOddEcuTest : public SessionTest {
+class SessionWithOddEcuTest : public SessionTest, public ::testing::WithParamInterface<bool> {
  protected:
   SessionWithOddEcuTest() {
     ecu.lacks = {0x17, 0x1A};
+    ecu.lacksSilent = GetParam();  // after a refusal: streams the rest, or nothing
     ecu.codes = {{0x12, 4}};
     ecu.repeatReplies = true;
   }
 };
 
-// The ECU refuses two registers in its echo: one line names them, the
-// reading stops, nothing is recorded and the window stands as after Stop.
-TEST_F(SessionWithOddEcuTest, RefusedRegistersStopTheReading) {
+// The ECU refuses two registers in its echo: one line names them, and the
+// rest is asked for again and read; the two are in no record.
+TEST_P(SessionWithOddEcuTest, RefusedRegistersAreDroppedAndTheRestIsRead) {
   ASSERT_TRUE(S().OpenPort(1).done);
   ASSERT_TRUE(S().Initialize().done);
+  RecorderState& state = program->recorderState;
+  const CommandOutcome started = S().Start();
+  ASSERT_TRUE(started.done);
+  EXPECT_EQ(started.lines,
+            (std::vector<std::string>{"REQ CMD Send.",
+                                      "ECU lacks registers 17 (AAC valve), 1A (A/F alpha): shown as n/a.",
+                                      "ECU Read Start"}));
+  const RegisterMask lacking = MaskOf(0x17) | MaskOf(0x1A);
+  EXPECT_EQ(S().LackingRegisters(), lacking);
+  EXPECT_EQ(S().StreamedRegisters(), kEighteenMask & ~lacking);
+  EXPECT_EQ(state.registersAsked, kEighteenMask);  // a file names the lacking too
+  ASSERT_TRUE(WaitFor([&] { return state.recordCount.load() >= 5; }));
+  (void)S().Stop();
+  for (const SampleRecord& record : ReadLogRecords(program->logMemory, 0, state.recordCount.load())) {
+    EXPECT_EQ(PresentRegisters(record), kEighteenMask & ~lacking);
+    EXPECT_EQ(record[0], 16);
+  }
+}
+
+// When it lacks all that was asked for, the reading stops, nothing is
+// recorded and the window stands as after Stop.
+TEST_P(SessionWithOddEcuTest, AnEcuLackingEveryRegisterAskedForStopsTheReading) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  ASSERT_TRUE(S().Initialize().done);
+  S().SetRegisters(MaskOf(0x17) | MaskOf(0x1A));
   RecorderState& state = program->recorderState;
   state.unsaved = 0;
   const CommandOutcome started = S().Start();
@@ -309,6 +340,53 @@ TEST_F(SessionWithOddEcuTest, RefusedRegistersStopTheReading) {
   const CommandOutcome cleared = S().ClearFaultCodes(left);
   EXPECT_EQ(cleared.lines, (std::vector<std::string>{"OK. Fault codes cleared.", "OK. Fault codes got."}));
   EXPECT_TRUE(NoMalfunction(left));
+}
+
+INSTANTIATE_TEST_SUITE_P(StreamsTheRestOrNothing, SessionWithOddEcuTest, ::testing::Bool());
+
+// Registers beyond the eighteen: probed one by one, then streamed in a
+// frame of their own length, each value where the record keeps it.
+class SessionWithWiderEcuTest : public SessionTest {
+ protected:
+  SessionWithWiderEcuTest() {
+    ecu.initEd = true;
+    ecu.longNumber = true;
+  }
+};
+
+TEST_F(SessionWithWiderEcuTest, ALateEcuIsFoundProbedAndStreamsTheChosenRegisters) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  const CommandOutcome found = S().Initialize();
+  ASSERT_TRUE(found.done);
+  EXPECT_EQ(found.lines, (std::vector<std::string>{"OK. ECU Found.",
+                                                   "ECU answered the initialisation FF FF ED (not FF FF EF)."}));
+  std::string number;
+  ASSERT_TRUE(S().ReadEcuNumber(number).done);
+  EXPECT_EQ(number, "8JU17");
+  EXPECT_EQ(S().EcuPartNumberRead(), "23710-8JU17");
+
+  RegisterMask has = 0;
+  RegisterMask lacks = 0;
+  ASSERT_TRUE(S().ProbeRegisters(has, lacks).done);
+  // A single-MAF engine: the right bank's registers are refused.
+  EXPECT_EQ(lacks, MaskOf(0x06) | MaskOf(0x07) | MaskOf(0x0A) | MaskOf(0x1B) | MaskOf(0x22) | MaskOf(0x23));
+  EXPECT_EQ(has | lacks, (RegisterMask{1} << kCatalogueSize) - 1);
+
+  const RegisterMask chosen = MaskOf(0x00) | MaskOf(0x01) | MaskOf(0x11) | MaskOf(0x0F);
+  S().SetRegisters(chosen);
+  ASSERT_TRUE(S().Start(true).done);
+  RecorderState& state = program->recorderState;
+  ASSERT_TRUE(WaitFor([&] { return state.recordCount.load() >= 5; }));
+  (void)S().Stop();
+  EXPECT_EQ(state.registersAsked, chosen);
+  EXPECT_EQ(state.ecuPartNumber, "23710-8JU17");
+  for (const SampleRecord& record : ReadLogRecords(program->logMemory, 0, state.recordCount.load())) {
+    ASSERT_EQ(PresentRegisters(record), chosen);
+    EXPECT_EQ(record[0], 4);
+    // Intake air and fuel read -50 + raw: an engine's, not a zero's.
+    EXPECT_GT(record[RecordByteOf(0x11)], 40);
+    EXPECT_GT(record[RecordByteOf(0x0F)], 40);
+  }
 }
 
 }  // namespace

@@ -155,11 +155,12 @@ TEST_F(CsvFixture, NegativesAndScientificValues) {
 }
 
 TEST_F(CsvFixture, FailedFetchRepeatsThePreviousRecord) {
-  ASSERT_EQ(StoreRecord(memory, ExampleRecord(), 1677699), Result::kOk);
+  // The last record the log memory holds, then two beyond it.
+  ASSERT_EQ(StoreRecord(memory, ExampleRecord(), 900000), Result::kOk);
   state.recordCount = 0;
-  Build(1677699, 1677701);
+  Build(900000, 900002);
   ASSERT_EQ(lineCount, 4);
-  EXPECT_EQ(lines[3], "16777010 , " + CsvValuesPart(ExampleRecord()));
+  EXPECT_EQ(lines[3], "9000020 , " + CsvValuesPart(ExampleRecord()));
 }
 
 TEST_F(CsvFixture, ProgressMovesAboutTenTimes) {
@@ -184,4 +185,65 @@ TEST_F(CsvFixture, EndBeforeStartGivesTheHeaderOnly) {
   EXPECT_EQ(lineCount, 1);
   BuildCsvLines(lines, lineCount, 0, 2, state, memory, nullptr);
   EXPECT_EQ(lineCount, 4);
+}
+
+namespace {
+
+// The example record as a record that says what it holds.
+SampleRecord Holding(RegisterMask mask, SampleRecord record = ExampleRecord()) {
+  SetPresentRegisters(record, mask);
+  return record;
+}
+
+const std::vector<std::string> kExampleFields = {"800", "500", "80", "1280", "60", "12800", "1000", "100", "5000",
+                                                 "10",  "40",  "128", "1", "1", "0", "1", "1", "1", "1", "1",
+                                                 "1",   "1",   "1", "0", "0", "1"};
+
+}  // namespace
+
+// A record that says it holds the eighteen is written as one of old; what a
+// record does not hold is an empty cell, never a number; a lost line is a
+// line of empty cells.
+TEST(CsvValues, WhatARecordDoesNotHoldIsAnEmptyCell) {
+  EXPECT_EQ(CsvValuesPart(Holding(kEighteenMask)), CsvValuesPart(ExampleRecord()));
+  std::vector<std::string> fields = kExampleFields;
+  fields[4] = "";  // road speed
+  EXPECT_EQ(CsvValuesPart(Holding(kEighteenMask & ~MaskOf(0x0B))), " " + Joined(fields));
+  fields = kExampleFields;
+  fields[0] = "";  // engine speed lacks its low byte
+  for (size_t b = 12 + 5; b < 12 + 10; ++b) fields[b] = "";  // bank 2
+  EXPECT_EQ(CsvValuesPart(Holding(kEighteenMask & ~MaskOf(0x01) & ~MaskOf(0x1E))), " " + Joined(fields));
+  EXPECT_EQ(CsvValuesPart(GapRecord()), " " + Joined(std::vector<std::string>(26, "")));
+}
+
+// The registers beyond the eighteen that a recording holds anywhere get
+// columns after today's, whichever stretch is exported.
+TEST_F(CsvFixture, ColumnsBeyondTheEighteenFollowTheWholeRecording) {
+  SampleRecord intake = Holding(kEighteenMask | MaskOf(0x11));
+  intake[RecordByteOf(0x11)] = 128;  // 78 deg C
+  SampleRecord bank4 = Holding(kEighteenMask | MaskOf(0x21));
+  bank4[RecordByteOf(0x21)] = 0x80;  // left bank lean
+  const SampleRecord noSpeed = Holding(kEighteenMask & ~MaskOf(0x0B));
+  const std::vector<SampleRecord> recording = {intake, bank4, GapRecord(), noSpeed};
+  for (uint32_t i = 0; i < recording.size(); ++i) ASSERT_EQ(StoreRecord(memory, recording[i], i), Result::kOk);
+  state.recordCount = static_cast<uint32_t>(recording.size());
+
+  Build(1, 3);
+  ASSERT_EQ(lineCount, 4);
+  EXPECT_EQ(lines[0], CsvHeaderLine() + Joined({"Intake Air Temp [deg C]", "Left Bank Lean", "Right Bank Lean"}));
+  std::vector<std::string> fields = kExampleFields;
+  fields.insert(fields.end(), {"", "1", "0"});
+  EXPECT_EQ(lines[1], "10 ,  " + Joined(fields));
+  EXPECT_EQ(lines[2], "20 ,  " + Joined(std::vector<std::string>(29, "")));
+  fields = kExampleFields;
+  fields[4] = "";
+  fields.insert(fields.end(), {"", "", ""});
+  EXPECT_EQ(lines[3], "30 ,  " + Joined(fields));
+
+  Build(0, 0);
+  fields = kExampleFields;
+  fields.insert(fields.end(), {"78", "", ""});
+  EXPECT_EQ(lines[1], "0 ,  " + Joined(fields));
+  EXPECT_EQ(CsvHeaderLine(RegistersHeld(RecordSpan(recording))), lines[0]);
+  EXPECT_EQ(CsvHeaderLine(kEighteenMask), CsvHeaderLine());
 }

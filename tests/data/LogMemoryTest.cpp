@@ -142,22 +142,26 @@ TEST(LogMemory, StoreAndFetchBounds) {
   EXPECT_EQ(FetchRecord(memory, record, 0), Result::kFailed);
   ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
 
-  ASSERT_EQ(StoreRecord(memory, record, 1677699), Result::kOk);
-  uint8_t bytes[40] = {};
-  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, 33554020, 40), Result::kOk);
-  EXPECT_EQ(0, std::memcmp(bytes, record.bytes.data(), 20)) << "bytes 33,554,020 to 33,554,039";
-  EXPECT_EQ(StoreRecord(memory, record, 1677700), Result::kFailed);
-  for (int k = 20; k < 40; ++k) EXPECT_EQ(bytes[k], 0) << "record 1,677,700 stays unwritten";
-  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, 33554040, 20), Result::kOk);
-  for (int k = 0; k < 20; ++k) EXPECT_EQ(bytes[k], 0);
+  // The last record a recording holds ends 40 bytes before the marker.
+  constexpr uint32_t kLast = kMaxRecordIndex;
+  constexpr uint32_t kLastOffset = kLogHeaderSize + kLast * kSampleRecordSize;
+  static_assert(kLastOffset + kSampleRecordSize <= kRecoveryMarkerOffset);
+  ASSERT_EQ(StoreRecord(memory, record, kLast), Result::kOk);
+  constexpr uint32_t kSeen = kRecoveryMarkerOffset + 20 - kLastOffset;
+  uint8_t bytes[kSeen] = {};
+  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, kLastOffset, kSeen), Result::kOk);
+  EXPECT_EQ(0, std::memcmp(bytes, record.bytes.data(), kSampleRecordSize));
+  EXPECT_EQ(StoreRecord(memory, record, kLast + 1), Result::kFailed);
+  ASSERT_EQ(memory.ReadBytes(bytes, kLogMemorySlot, kLastOffset, kSeen), Result::kOk);
+  for (uint32_t k = kSampleRecordSize; k < kSeen; ++k) EXPECT_EQ(bytes[k], 0) << "nothing past the last record";
 
   SampleRecord fetched;
-  EXPECT_EQ(FetchRecord(memory, fetched, 1677699), Result::kOk);
+  EXPECT_EQ(FetchRecord(memory, fetched, kLast), Result::kOk);
   EXPECT_EQ(fetched, record);
   SampleRecord untouched = PatternRecord(9);
-  EXPECT_EQ(FetchRecord(memory, untouched, 1677700), Result::kFailed);
+  EXPECT_EQ(FetchRecord(memory, untouched, kLast + 1), Result::kFailed);
   EXPECT_EQ(untouched, PatternRecord(9));
-  // Indices that would wrap the index + 22 test (a negative current index).
+  // Indices that would wrap a 32-bit offset (a negative current index).
   for (uint32_t index : {0xFFFFFFFFu, 0xFFFFFFEAu, 0xFFFFFFF0u}) {
     EXPECT_EQ(StoreRecord(memory, record, index), Result::kFailed) << index;
     EXPECT_EQ(FetchRecord(memory, untouched, index), Result::kFailed) << index;

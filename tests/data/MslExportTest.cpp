@@ -4,6 +4,7 @@
 // with a decimal point.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <sstream>
 
 #include "control/RecordingFiles.h"
+#include "data/MslWriter.h"
 #include "data/Registers.h"
 #include "tests/common/TempDir.h"
 
@@ -63,7 +65,7 @@ std::vector<SampleRecord> Records(int count) {
   uint32_t noise = 99;
   for (SampleRecord& record : records) {
     record[0] = kFrameLength;
-    for (int b = 1; b < kSampleRecordSize; ++b) {
+    for (int b = 1; b < kLegacyRecordSize; ++b) {
       noise = noise * 1664525u + 1013904223u;
       record[b] = static_cast<uint8_t>(noise >> 24);
     }
@@ -124,4 +126,35 @@ TEST(MslExport, RangesAtTheEdgesAndAFolderThatIsNotThere) {
   EXPECT_EQ(lines, 2);
   EXPECT_EQ(ExportMslFile(dir.Path("gone/x.msl"), 0, 3, RecordSpan(records), {}, lines), Result::kFailed);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("gone")));
+}
+
+// A register the recording never holds has no column; one beyond the
+// eighteen that it holds has one; a value a record lacks, and every field
+// of a lost line, is empty. A recording of the eighteen keeps today's columns.
+TEST(MslExport, ColumnsOfWhatTheRecordingHolds) {
+  std::vector<SampleRecord> records = Records(3);
+  const RegisterMask mask = (kEighteenMask & ~MaskOf(0x0B)) | MaskOf(0x11);
+  for (SampleRecord& record : records) SetPresentRegisters(record, mask);
+  SetPresentRegisters(records[1], mask & ~MaskOf(0x11));
+  records[2] = GapRecord();
+  const RegisterMask held = RegistersHeld(RecordSpan(records));
+  EXPECT_EQ(held, mask);
+
+  EXPECT_EQ(MslNamesLine(kEighteenMask), MslNamesLine());
+  EXPECT_EQ(MslUnitsLine(kEighteenMask), MslUnitsLine());
+  const std::vector<std::string> names = Fields(MslNamesLine(held));
+  const std::vector<std::string> units = Fields(MslUnitsLine(held));
+  const size_t columns = 1 + (kValueColumns.size() - 1) + kBitColumns.size() + 1;
+  ASSERT_EQ(names.size(), columns);
+  ASSERT_EQ(units.size(), columns);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "Speed"), 0);
+  EXPECT_EQ(names.back(), "Intake Air Temp");
+  EXPECT_EQ(units.back(), "deg C");
+
+  const std::vector<std::string> first = Fields(MslRecordLine(0, records[0], held));
+  ASSERT_EQ(first.size(), columns);
+  EXPECT_EQ(first.back(), std::to_string(ConvertValue(kExtraValueColumns[5], records[0])));
+  const std::string second = MslRecordLine(1, records[1], held);
+  EXPECT_EQ(second.substr(second.size() - 1), "\t");  // the intake temperature empty
+  EXPECT_EQ(MslRecordLine(2, records[2], held), "0.020" + std::string(columns - 1, '\t'));
 }

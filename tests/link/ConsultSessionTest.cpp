@@ -139,7 +139,20 @@ TEST_F(ConsultSessionTest, ASilentEcuIsNotFoundAndTheNextTryStillWorks) {
   EXPECT_EQ(session.ecuFound.load(), 0);
   EXPECT_EQ(session.InitializeEcu(), Result::kOk);
   EXPECT_EQ(session.ecuFound.load(), 1);
-  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xFF, 0xFF, 0xEF, 0x30, 0xFF, 0xFF, 0xEF}));
+  EXPECT_EQ(session.initAnswered.load(), 0xEF);
+  // The silent try also asked with the late initialisation, and the next
+  // begins with the usual one again.
+  EXPECT_EQ(SentSoFar(), (Bytes{0x30, 0xFF, 0xFF, 0xEF, 0x30, 0xFF, 0xFF, 0xED, 0x30, 0xFF, 0xFF, 0xEF}));
+}
+
+TEST_F(ConsultSessionTest, ALateEcuIsFoundByTheSecondInitialisationWithItsOwnAck) {
+  // 10 to ED is no acknowledgement: only 12, its inverse, is.
+  ecu.OnCommand({0xFF, 0xFF, 0xED}, {{0x10}, {0x00, 0x12}});
+  OpenAndStartEcu();
+  EXPECT_EQ(session.InitializeEcu(), Result::kFailed);
+  EXPECT_EQ(session.initAnswered.load(), 0);
+  EXPECT_EQ(session.InitializeEcu(), Result::kOk);
+  EXPECT_EQ(session.initAnswered.load(), 0xED);
 }
 
 // ---- ECU number -------------------------------------------------------------

@@ -206,3 +206,47 @@ TEST_F(DecodeStream, SplitAnywhereDecodesTheSameAndStateCarriesOver) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stream of other registers: frames of their own length, each value in
+// its register's place, the record marked with what it holds.
+TEST(DecodeStreamOtherRegisters, AFrameOfTheChosenRegistersFillsTheirPlacesOnly) {
+  StreamDecoderState decoder;
+  RecorderState recorder;
+  ASSERT_TRUE(MakeRegisterList(MaskOf(0x00) | MaskOf(0x01) | MaskOf(0x11) | MaskOf(0x0F), decoder.layout));
+  // Catalogue order is request order: 00 01 0F 11. A frame of the
+  // eighteen's length is no frame of this stream; the FF inside is data.
+  const Bytes input = {0xFF, 0x12, 1, 2, 3, 4, 0xFF, 0x04, 0x03, 0x20, 0xFF, 0x5A};
+  ::DecodeStream(decoder, recorder, input.data(), static_cast<int>(input.size()));
+  ASSERT_EQ(recorder.framesDecoded.load(), 1u);
+  const SampleRecord sample = recorder.current.Load();
+  EXPECT_EQ(sample[0], 4);
+  EXPECT_EQ(sample[RecordByteOf(0x00)], 0x03);
+  EXPECT_EQ(sample[RecordByteOf(0x01)], 0x20);
+  EXPECT_EQ(sample[RecordByteOf(0x0F)], 0xFF);
+  EXPECT_EQ(sample[RecordByteOf(0x11)], 0x5A);
+  EXPECT_EQ(PresentRegisters(sample), decoder.layout.Mask());
+  EXPECT_TRUE(HasValue(kValueColumns[0], sample));   // engine speed
+  EXPECT_FALSE(HasValue(kValueColumns[1], sample));  // the MAF was not asked for
+}
+
+// The largest frame, 20 data bytes, with FF as its last value.
+TEST(DecodeStreamOtherRegisters, AFullFrameOfTwentyIsTaken) {
+  StreamDecoderState decoder;
+  RecorderState recorder;
+  ASSERT_TRUE(MakeRegisterList(kEighteenMask | MaskOf(0x11) | MaskOf(0x0F), decoder.layout));
+  Bytes input = {0xFF, 20};
+  for (int i = 0; i < 19; ++i) input.push_back(static_cast<uint8_t>(i + 1));
+  input.push_back(0xFF);
+  const Bytes next = {0xFF, 20};
+  input.insert(input.end(), next.begin(), next.end());
+  ::DecodeStream(decoder, recorder, input.data(), static_cast<int>(input.size()));
+  ASSERT_EQ(recorder.framesDecoded.load(), 1u);
+  const SampleRecord sample = recorder.current.Load();
+  EXPECT_EQ(sample[RecordByteOf(0x1F)], 18);
+  EXPECT_EQ(sample[RecordByteOf(0x0F)], 19);
+  EXPECT_EQ(sample[RecordByteOf(0x11)], 0xFF);
+}
+
+}  // namespace

@@ -1,6 +1,8 @@
 // torvane-cli end to end: the built executable against the simulator on a
 // pseudo-terminal, and against good, damaged and foreign log files.
 #include <gtest/gtest.h>
+
+#include "data/RegisterList.h"
 #include <sys/stat.h>
 
 #include <fstream>
@@ -87,7 +89,7 @@ TEST_F(CliWithEcu, ProbePrintsTheStatusLinesAndTheNumber) {
   StartEcu();
   const RunResult r = RunProgram(kCli, {"probe", "--port", port_}, dir_);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n8JU17\n23710-8JU17\n");
+  EXPECT_EQ(r.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n8JU17\n23710-8JU17\ninitialisation FF FF EF\n");
   EXPECT_EQ(r.err, "");
 }
 
@@ -97,7 +99,7 @@ TEST_F(CliWithEcu, ProbeThroughThePortMap) {
   StartEcu(options);
   const RunResult r = RunProgram(kCli, {"probe", "--port", "COM3", "--map", "COM3=" + port_}, dir_);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "OK. COM3 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n4NU22\n23710-4NU22\n");
+  EXPECT_EQ(r.out, "OK. COM3 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n4NU22\n23710-4NU22\ninitialisation FF FF EF\n");
 }
 
 TEST_F(CliWithEcu, ProbeFailuresSayWhere) {
@@ -427,7 +429,7 @@ void WriteDragRunLog(const std::string& path) {
   std::ofstream file(path, std::ios::binary);
   file.write(reinterpret_cast<const char*>(header), sizeof header);
   for (const SampleRecord& r : records)
-    file.write(reinterpret_cast<const char*>(r.bytes.data()), kSampleRecordSize);
+    file.write(reinterpret_cast<const char*>(r.bytes.data()), kLegacyRecordSize);
 }
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -500,6 +502,34 @@ TEST(Cli, RunsAndPowerOfADragRun) {
   EXPECT_EQ(RunProgram(kCli, {"runs", dir.Path("missing.eld")}, dir).status, 1);
 }
 
+// A recording that never holds road speed (an ECU without the register;
+// lost lines among its records) gives no runs and no pulls: the tool says
+// why on standard error and fails rather than list none.
+TEST(Cli, RunsAndPowerOfARecordingWithoutRoadSpeed) {
+  TempDir dir;
+  const std::string log = dir.Path("nospeed.eld");
+  {
+    LogMemory memory;
+    RecorderState state;
+    ASSERT_EQ(CreateLogMemory(memory), Result::kOk);
+    SampleRecord record;
+    record[0] = kFrameLength - 1;
+    record[RecordByteOf(0x0B)] = 30;  // a byte that was never sent is no speed
+    SetPresentRegisters(record, kEighteenMask & ~MaskOf(0x0B));
+    for (uint32_t i = 0; i < 200; ++i)
+      ASSERT_EQ(StoreRecord(memory, i % 50 == 49 ? GapRecord() : record, i), Result::kOk);
+    state.recordCount = 200;
+    ASSERT_EQ(SaveLogFile(log, state, memory), Result::kOk);
+  }
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"runs", log}, std::vector<std::string>{"power", log, "--mass", "1400"}}) {
+    const RunResult result = RunProgram(kCli, args, dir);
+    EXPECT_EQ(result.status, 1) << args[0];
+    EXPECT_EQ(result.out, "") << args[0];
+    EXPECT_EQ(result.err, "torvane-cli: The recording holds no road speed (register 0B)\n") << args[0];
+  }
+}
+
 TEST_F(CliWithEcu, CodesAndClearCodesPrintTheStoredCodesAsCsv) {
   EcuSimulatorOptions options;
   options.ecuNumber = "0V700";  // an export-market ECU
@@ -508,7 +538,7 @@ TEST_F(CliWithEcu, CodesAndClearCodesPrintTheStoredCodesAsCsv) {
   StartEcu(options);
   const RunResult probe = RunProgram(kCli, {"probe", "--port", port_}, dir_, "p");
   EXPECT_EQ(probe.status, 0) << probe.err;
-  EXPECT_EQ(probe.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n0V700\n23710-0V700\n");
+  EXPECT_EQ(probe.out, "OK. COM1 Open Interface OK\nOK. ECU Found.\nOK. ECU No. got.\n0V700\n23710-0V700\ninitialisation FF FF EF\n");
 
   const RunResult codes = RunProgram(kCli, {"codes", "--port", port_}, dir_, "a");
   EXPECT_EQ(codes.status, 0) << codes.err;
@@ -521,15 +551,51 @@ TEST_F(CliWithEcu, CodesAndClearCodesPrintTheStoredCodesAsCsv) {
   EXPECT_NE(cleared.err.find("OK. Fault codes cleared.\nOK. Fault codes got.\n"), std::string::npos) << cleared.err;
 }
 
-TEST_F(CliWithEcu, AnEcuLackingARegisterStopsTheStreamAndSaysWhich) {
+// A register the ECU lacks is named once and left empty; the rest streams.
+TEST_F(CliWithEcu, AnEcuLackingARegisterStreamsTheRestAndSaysWhich) {
   EcuSimulatorOptions options;
   options.lacks = {0x17};
   StartEcu(options);
-  const RunResult r = RunProgram(kCli, {"stream", "--port", port_, "--seconds", "2"}, dir_);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("\nNG. ECU lacks register 17 (AAC valve): reading stopped.\n"), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find("torvane-cli:"), std::string::npos) << r.err;  // the status line says it all
+  const RunResult r = RunProgram(kCli, {"stream", "--port", port_, "--seconds", "1"}, dir_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("\nECU lacks register 17 (AAC valve): shown as n/a.\n"), std::string::npos) << r.err;
+  const std::vector<std::string> lines = SplitLines(r.out);
+  ASSERT_GE(lines.size(), 10u);
+  EXPECT_EQ(lines.front(), CsvHeaderLine());
+  // The AAC valve's cell is the eleventh value, after the time.
+  const std::string& row = lines[5];
+  const std::string separator = kCsvSeparator;
+  size_t at = 0;
+  for (int i = 0; i < 11; ++i) at = row.find(separator, at) + separator.size();
+  EXPECT_EQ(row.substr(at, separator.size()), separator) << row;
+}
+
+// registers asks for each one alone; --registers streams a choice, and one
+// over the frame budget is refused before anything is sent.
+TEST_F(CliWithEcu, RegistersAreProbedAndAChoiceIsStreamed) {
+  EcuSimulatorOptions options;
+  options.lacks = {0x17};
+  StartEcu(options);
+  const RunResult probed = RunProgram(kCli, {"registers", "--port", port_}, dir_, "a");
+  EXPECT_EQ(probed.status, 0) << probed.err;
+  const std::vector<std::string> rows = SplitLines(probed.out);
+  ASSERT_EQ(rows.size(), 1u + kCatalogueSize);
+  EXPECT_EQ(rows[0], "address,name,unit,supported");
+  EXPECT_EQ(rows[15], "0x17,AAC valve,%,no");
+  EXPECT_NE(probed.out.find("0x11,intake air temperature,deg C,yes\n"), std::string::npos);
+  EXPECT_NE(probed.out.find("0x06,MAF right high,mV,no\n"), std::string::npos);  // one air flow meter
+
+  const RunResult streamed =
+      RunProgram(kCli, {"stream", "--port", port_, "--seconds", "1", "--registers", "rpm,intaketemp"}, dir_, "b");
+  EXPECT_EQ(streamed.status, 0) << streamed.err;
+  const std::vector<std::string> lines = SplitLines(streamed.out);
+  ASSERT_GE(lines.size(), 10u);
+  EXPECT_NE(lines.front().find("Intake Air Temp [deg C]"), std::string::npos) << lines.front();
+
+  const RunResult over = RunProgram(kCli, {"stream", "--port", port_, "--registers",
+                                           RegisterNumbers(kEighteenMask) + ",11,0F,10"}, dir_, "c");
+  EXPECT_EQ(over.status, 2);
+  EXPECT_NE(over.err.find("21 registers: a frame carries at most 20"), std::string::npos) << over.err;
 }
 
 // active-test holds the test while the values print, and releases it at

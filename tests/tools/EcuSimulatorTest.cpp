@@ -1,6 +1,8 @@
 // The simulator in-process, seen through the program's own link layer: the
 // handshake, the ECU number, the echo, the stream, the self-diagnosis, the
-// active tests, and every fault as the receiver meets it.
+// active tests, and every fault as the receiver meets it; and the ways
+// real ECUs differ (the late initialisation, the long number reply, the
+// right bank, silence after a refused register).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/ecusim/EcuSimulator.h"
+#include "tools/ecusim/EngineModel.h"
 
 using namespace tools_test;
 
@@ -687,4 +690,149 @@ TEST(EcuSimulator, TestsHoldWithOrWithoutAStreamAndEachReleaseIsCounted) {
   EXPECT_EQ(bench.simulator.TestReleases(), 4u);
   EXPECT_FALSE(bench.simulator.TestHeld());
   EXPECT_EQ(bench.simulator.TestsReceived(), received);
+}
+
+TEST(EcuSimulator, AnyCatalogueRegistersStreamInRequestOrder) {
+  // Four, and twenty (as many as a frame carries) in an order of their
+  // own: echoed as asked, then frames whose values are those of an engine
+  // of the same seed moved on frame by frame.
+  std::vector<uint8_t> twenty;
+  for (int k = kCatalogueSize - 1; k >= kStreamRegisterCount; --k)
+    twenty.push_back(kCatalogue[static_cast<size_t>(k)].number);
+  twenty.push_back(0x0C);
+  ASSERT_EQ(twenty.size(), static_cast<size_t>(kMaxFrameLength));
+  for (const std::vector<uint8_t>& registers : {std::vector<uint8_t>{0x11, 0x0F, 0x00, 0x01}, twenty}) {
+    EcuSimulatorOptions options = Fast();
+    options.twinMaf = true;  // it has every register of the catalogue
+    Bench bench(options);
+    ASSERT_TRUE(bench.opened);
+    std::vector<uint8_t> request{0x30};
+    std::vector<uint8_t> echo;
+    for (uint8_t nn : registers) {
+      request.insert(request.end(), {0x5A, nn});
+      echo.insert(echo.end(), {0xA5, nn});
+    }
+    request.push_back(0xF0);
+    ASSERT_TRUE(bench.Send(request));
+    const size_t n = registers.size();
+    constexpr size_t kFrames = 30;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(bench.ReadAtLeast(bytes, echo.size() + kFrames * (n + 2)));
+    ASSERT_TRUE(std::equal(echo.begin(), echo.end(), bytes.begin()));
+    const std::vector<SentFrame> sent = bench.SentAtLeast(kFrames);
+    EngineModel engine(options.seed);
+    for (size_t k = 0; k < kFrames; ++k) {
+      engine.Advance(EcuSimulator::FrameSeconds(static_cast<int>(n)));
+      std::vector<uint8_t> frame{0xFF, static_cast<uint8_t>(n)};
+      for (uint8_t nn : registers) frame.push_back(engine.Register(nn));
+      const auto at = bytes.begin() + static_cast<long>(echo.size() + k * (n + 2));
+      ASSERT_EQ(std::vector<uint8_t>(at, at + static_cast<long>(n + 2)), frame) << n << " registers, frame " << k;
+      ASSERT_EQ(sent[k].values, std::vector<uint8_t>(frame.begin() + 2, frame.end()));
+    }
+  }
+}
+
+TEST(EcuSimulator, RightBankOnlyWithTwinMafAndSilenceAfterARefusal) {
+  // Battery (0C) and MAF right (06): a single-MAF ECU refuses the right
+  // bank as any register it lacks, and streams the battery alone unless it
+  // goes silent on a refusal; with two meters nothing is refused.
+  struct Case {
+    bool twinMaf, silent;
+    std::vector<uint8_t> start;
+  };
+  const Case cases[] = {{false, false, {0xA5, 0x0C, 0xA5, 0xFE, 0xFF, 0x01}},
+                        {true, true, {0xA5, 0x0C, 0xA5, 0x06, 0xFF, 0x02}}};
+  for (const Case& c : cases) {
+    EcuSimulatorOptions options = Fast();
+    options.twinMaf = c.twinMaf;
+    options.lacksSilent = c.silent;
+    Bench bench(options);
+    ASSERT_TRUE(bench.opened);
+    ASSERT_TRUE(bench.Send({0x30, 0x5A, 0x0C, 0x5A, 0x06, 0xF0}));
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(bench.ReadAtLeast(bytes, c.start.size()));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(c.start.size())), c.start);
+  }
+
+  // Silent: no frame at all; a clear's echo right behind the request's
+  // shows that nothing came between. The next request taken whole streams.
+  EcuSimulatorOptions options = Fast();
+  options.lacksSilent = true;
+  Bench bench(options);
+  ASSERT_TRUE(bench.opened);
+  ASSERT_TRUE(bench.Send({0x30, 0x5A, 0x0C, 0x5A, 0x06, 0xF0, 0xC1, 0xF0}));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, 5));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xA5, 0x0C, 0xA5, 0xFE, 0x3E}));
+  EXPECT_FALSE(bench.simulator.Streaming());
+  EXPECT_EQ(bench.simulator.SentFrameCount(), 0u);
+  ASSERT_TRUE(bench.Send({0x30, 0x5A, 0x0C, 0xF0}));
+  ASSERT_TRUE(bench.ReadAtLeast(bytes, 5 + 4));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 5, bytes.begin() + 9),
+            (std::vector<uint8_t>{0xA5, 0x0C, 0xFF, 0x01}));
+}
+
+TEST(EcuSimulator, AnEcuAnswersOneKindOfInitialisationAndIgnoresTheOther) {
+  // FF FF ED, then FF FF EF, each followed by a clear whose echo shows
+  // what came before it.
+  for (const bool late : {false, true}) {
+    EcuSimulatorOptions options = Fast();
+    options.initEd = late;
+    Bench bench(options);
+    ASSERT_TRUE(bench.opened);
+    ASSERT_TRUE(bench.Send({0xFF, 0xFF, 0xED, 0xC1, 0xF0, 0xFF, 0xFF, 0xEF, 0xC1, 0xF0}));
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(bench.ReadAtLeast(bytes, 3));
+    const std::vector<uint8_t> expected =
+        late ? std::vector<uint8_t>{0x12, 0x3E, 0x3E} : std::vector<uint8_t>{0x3E, 0x10, 0x3E};
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(bench.simulator.InitAnswers(), 1u);
+  }
+}
+
+TEST(EcuSimulator, LongNumberReplyOf32BytesInEitherLayout) {
+  for (const std::string number : {"8JU17", "ABCDE"}) {
+    EcuSimulatorOptions options = Fast();
+    options.longNumber = true;
+    options.ecuNumber = number;
+    Bench bench(options);
+    ASSERT_TRUE(bench.opened);
+    ASSERT_TRUE(bench.Send({0xD0, 0xF0}));
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(bench.ReadAtLeast(bytes, 3 + 32));
+    ASSERT_EQ(bytes.size(), 3u + 32) << number;
+    EXPECT_EQ(bytes[2], 32) << number;
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x55), number[2] == 'U' ? 1 : 0) << number;
+    // The program's own parser finds the number.
+    ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
+    char read[6] = {};
+    ASSERT_EQ(bench.session.ReadEcuNumber(read), Result::kOk) << number;
+    EXPECT_EQ(std::string(read), number);
+  }
+}
+
+TEST(EcuSimulator, ExecutableTakesTheOptionsOfLateEcus) {
+  TempDir dir;
+  Process sim(TORVANE_ECU_SIM,
+              {"--baud", "115200", "--init-ed", "--long-number", "--twin-maf", "--lacks-silent", "--lacks",
+               "17"},
+              dir, "sim");
+  ASSERT_TRUE(WaitFor([&] { return !SplitLines(sim.Out()).empty(); })) << sim.Err();
+  SerialPort port;
+  port.SetDevicePath(1, SplitLines(sim.Out())[0]);
+  ConsultSession session(port);
+  ASSERT_EQ(session.OpenPort(1), Result::kOk);
+  // EF ignored, ED answered; the long number; 06 taken, 17 refused, and
+  // then silence until the clear's echo.
+  ASSERT_TRUE(SendRaw(session, {0xFF, 0xFF, 0xEF, 0xFF, 0xFF, 0xED, 0xD0, 0xF0, 0x5A, 0x06, 0x5A, 0x17, 0xF0,
+                                0xC1, 0xF0}));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(ReadRawUntil(session, bytes, Holds(0x3E)));
+  ASSERT_EQ(bytes.size(), 1u + 1 + 2 + 32 + 5);
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<uint8_t>{0x12, 0x2F, 0xFF, 32}));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 5, bytes.end()),
+            (std::vector<uint8_t>{0xA5, 0x06, 0xA5, 0xFE, 0x3E}));
+  (void)session.ClosePort();
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
 }

@@ -168,6 +168,66 @@ TEST_F(LiveDisplayTest, UnchangedBankIsNotTouched) {
   EXPECT_TRUE(Form().B11->isChecked());
 }
 
+// Label8 is the AAC row, Label1 coolant; bank 1 is DigBit1 with B11..B15.
+TEST_F(LiveDisplayTest, AValueOrBankTheSampleLacksReadsNaGreyedWithAnEmptyBar) {
+  SampleRecord sample;
+  sample[5] = 150;   // coolant 100 deg C
+  sample[15] = 40;   // AAC 20 %
+  sample[11] = 0x10; // A/C switch on
+  SetPresentRegisters(sample, kEighteenMask & ~MaskOf(0x17));
+  Show(sample);
+  EXPECT_EQ(Form().Label8_->text(), "n/a");
+  EXPECT_TRUE(Form().Label8_->styleSheet().endsWith("color: gray;"));
+  EXPECT_EQ(Form().ProgressBar8->value(), Form().ProgressBar8->minimum());
+  EXPECT_EQ(Form().Label1_->text(), "100");
+  EXPECT_FALSE(Form().Label1_->styleSheet().contains("gray"));
+  EXPECT_TRUE(Form().B11->isChecked());
+
+  // Back: the value shows, whatever the row showed before.
+  SetPresentRegisters(sample, kEighteenMask);
+  Show(sample);
+  EXPECT_EQ(Form().Label8_->text(), "20");
+  EXPECT_FALSE(Form().Label8_->styleSheet().contains("gray"));
+  EXPECT_EQ(Form().ProgressBar8->value(), 20);
+
+  // A lost line: nothing at all, the indicators greyed and unlit.
+  Show(GapRecord());
+  for (QLabel* label : {Form().Label1_, Form().Label8_, Form().Label10_}) EXPECT_EQ(label->text(), "n/a");
+  EXPECT_EQ(Form().DigBit1->text(), "DigBit1 : n/a");
+  EXPECT_FALSE(Form().B11->isChecked());
+  EXPECT_FALSE(Form().B11->isEnabled());
+  Show(sample);  // the same bits as before the gap light again
+  EXPECT_TRUE(Form().B11->isEnabled());
+  EXPECT_TRUE(Form().B11->isChecked());
+  EXPECT_EQ(Form().DigBit1->text(), "DigBit1 : 0x10");
+  EXPECT_EQ(Form().Label1_->text(), "100");
+}
+
+// A lacking value neither warns nor moves its peak; back beyond its limit,
+// it warns again, as nothing was known of it meanwhile.
+TEST_F(LiveDisplayTest, WarningsAndPeaksIgnoreAbsentValues) {
+  ValueSettings settings;
+  settings.limits[static_cast<size_t>(ValueColumnOf("coolant"))] = ValueLimit{false, 0, true, 95, true};
+  Main().ApplyValueSettings(settings);
+  SampleRecord hot;
+  hot[5] = 150;  // 100 deg C
+  Show(hot);
+  const size_t lines = StatusLines().size();
+  EXPECT_EQ(StatusLines().back(), "Warning: Coolant Temp [deg C] 100 above 95");
+  EXPECT_EQ(Form().ProgressBar1->MarkText(), "max 100");
+  SampleRecord lacking = hot;
+  lacking[5] = 200;  // not sent: never shown, never a peak
+  SetPresentRegisters(lacking, kEighteenMask & ~MaskOf(0x08));
+  Show(lacking);
+  EXPECT_EQ(StatusLines().size(), lines);
+  EXPECT_EQ(Form().Label1_->text(), "n/a");
+  EXPECT_FALSE(Form().Label1_->styleSheet().contains("red"));
+  EXPECT_EQ(Form().ProgressBar1->MarkText(), "max 100");
+  Show(hot);
+  EXPECT_EQ(StatusLines().size(), lines + 1);
+  EXPECT_TRUE(Form().Label1_->styleSheet().endsWith("color: red;"));
+}
+
 TEST_F(LiveDisplayTest, CaptionsComeFromTheValueAndBitTables) {
   EXPECT_EQ(Form().Label1->text(), "Coolant Temp [deg C]");
   EXPECT_EQ(Form().Label10->text(), "CAS Position [rpm]");

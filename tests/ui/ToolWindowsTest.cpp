@@ -211,24 +211,32 @@ TEST_F(ToolWindowsTest, SubWindowSettingsSurviveCloseAndRestart) {
   EXPECT_EQ(s.SpanBox->currentText(), "30 s");
   s.ValueBox1->click();   // engine speed off
   s.ValueBox2->click();   // MAF on
+  // A value beyond the twelve is offered and kept like them.
+  auto boostBox = [](Ui::SubWindow& form) {
+    return form.MoreValuesGroup->findChild<QCheckBox*>("ValueBox" + QString::number(ValueColumnOf("boost") + 1));
+  };
+  ASSERT_NE(boostBox(s), nullptr);
+  EXPECT_EQ(boostBox(s)->text(), "Boost Sensor [raw]");
+  boostBox(s)->click();
   s.BitTracksBox->click();
   s.SpanBox->setCurrentIndex(2);
   Sub().move(40, 60);
-  Sub().resize(800, 500);
+  Sub().resize(860, 520);
   Sub().close();
   Main().close();
   const std::string text = ReadSettings();
   EXPECT_LT(text.find("[Environment]"), text.find("[SET]"));
   EXPECT_LT(text.find("[SET]"), text.find("[SubWindow]"));
-  EXPECT_NE(text.find("Values=maf,coolant,speed,throttle\n"), std::string::npos);
+  EXPECT_NE(text.find("Values=maf,coolant,speed,throttle,boost\n"), std::string::npos);
 
   CreateWindows();
   Ui::SubWindow& again = *Sub().Form();
   EXPECT_FALSE(again.ValueBox1->isChecked());
   EXPECT_TRUE(again.ValueBox2->isChecked());
+  EXPECT_TRUE(boostBox(again)->isChecked());
   EXPECT_TRUE(again.BitTracksBox->isChecked());
   EXPECT_EQ(again.SpanBox->currentText(), "2 min");
-  EXPECT_EQ(Sub().size(), QSize(800, 500));
+  EXPECT_EQ(Sub().size(), QSize(860, 520));
 }
 
 TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) {

@@ -6,6 +6,7 @@
 #include <QProcess>
 
 #include "UiTestSupport.h"
+#include "ui/tools/MoreValuesWindow.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ TEST_F(WindowTitlesOnX11, EveryTitleReadsExactlyAsDesigned) {
   EXPECT_EQ(ShownTitle(*windows.aboutBox), "About");
   EXPECT_EQ(ShownTitle(*windows.exportDlg), "Export");
   EXPECT_EQ(ShownTitle(*windows.helpWindow), "Help");
+  EXPECT_EQ(ShownTitle(*windows.registersWindow), "Registers");
+  EXPECT_EQ(ShownTitle(*windows.Tool<TMoreValuesWindow>()), "More Values");
   for (const char* title : {"CHECK", "Clear Log", "Time Check", "Set Error", "ECU Auto Search",
                             "Search"}) {
     auto box = MakeMessageBox(&Main(), QMessageBox::Information, "text", title, QMessageBox::Ok);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "data/CsvWriter.h"
 #include "data/LogFile.h"
 #include "data/LogRecords.h"
 #include "data/Memmap.h"
@@ -46,11 +47,21 @@ bool LoadRecords(const std::string& file, std::vector<SampleRecord>& records) {
   return true;
 }
 
+// A recording that never holds what the figures are made of gives none:
+// saying so beats a list of no runs. false after printing which.
+bool HoldsNeeds(const std::vector<SampleRecord>& records, RegisterMask (*needsMissing)(RegisterMask)) {
+  const RegisterMask missing = needsMissing(RegistersHeld(RecordSpan(records)));
+  if (missing == 0) return true;
+  CliError(MissingNeedsText(missing));
+  return false;
+}
+
 }  // namespace
 
 int RunsCommand(const CliArguments& args) {
   std::vector<SampleRecord> records;
   if (!LoadRecords(args.file, records)) return kExitFailed;
+  if (!HoldsNeeds(records, RunsNeedsMissing)) return kExitFailed;
   std::printf("start_ms,time_s,time_uncertainty_s,speed_kmh,zero_to_100_s,max_rpm\n");
   for (const RunResult& run : FindRuns(records, args.distance, args.speedFactor)) {
     // A run that never reached 100 km/h has no 0-100 time: the field is empty.
@@ -65,6 +76,7 @@ int RunsCommand(const CliArguments& args) {
 int PowerCommand(const CliArguments& args) {
   std::vector<SampleRecord> records;
   if (!LoadRecords(args.file, records)) return kExitFailed;
+  if (!HoldsNeeds(records, PullsNeedsMissing)) return kExitFailed;
   const std::vector<PullResult> pulls = FindPulls(records, args.vehicle, args.speedFactor);
 
   if (args.curve > 0) {

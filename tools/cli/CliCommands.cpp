@@ -1,5 +1,7 @@
 #include "tools/cli/CliCommands.h"
 
+#include "data/RegisterList.h"
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,9 +23,11 @@
 #include "data/CsvWriter.h"
 #include "data/Escape.h"
 #include "data/LogFile.h"
+#include "data/LogFileV2.h"
 #include "data/LogRecords.h"
 #include "data/Memmap.h"
 #include "data/RecordPeriod.h"
+#include "data/RegisterList.h"
 #include "data/Recorder.h"
 #include "data/SampleRecord.h"
 #include "link/SerialPort.h"
@@ -93,13 +97,15 @@ int OpenAndInitialize(const CliArguments& args, Session& session, int32_t number
 
 // Starts reading (and recording) from the first frame the ECU sends.
 int StartFromFirstFrame(const CliArguments& args, Session& session, int32_t number) {
+  session.SetRegisters(args.registers != 0 ? args.registers : kEighteenMask);
   const CommandOutcome started = session.Start(true);
   Status(args, started);
   if (!started.done) {
     WaitUntilQuiet(session.Instances().consultSession);
     (void)session.ClosePort(number);
-    // A refusal has said which registers in its status line.
-    if (session.Instances().streamReceiver.refusedRegisters.load() == 0) CliError("the ECU sent no stream frames");
+    CliError(session.StreamedRegisters() == 0 || session.Instances().streamReceiver.refusedRegisters.load() != 0
+                 ? "the ECU lacks every register asked for"
+                 : "the ECU sent no stream frames");
     return kExitFailed;
   }
   return kExitOk;
@@ -165,7 +171,34 @@ int ProbeCommand(const CliArguments& args) {
     CliError("the ECU sent no ECU number");
     return kExitFailed;
   }
-  std::printf("%s\n%s\n", ecuNumber.c_str(), EcuPartNumber(ecuNumber).c_str());
+  const uint8_t init = session.Instances().consultSession.initAnswered.load();
+  std::printf("%s\n%s\ninitialisation FF FF %02X\n", ecuNumber.c_str(), EcuPartNumber(ecuNumber).c_str(), init);
+  return kExitOk;
+}
+
+// ---- registers -------------------------------------------------------------
+
+int RegistersCommand(const CliArguments& args) {
+  ProgramObjects program;
+  int32_t number = 0;
+  if (const int r = ResolvePort(args, program.serialPort, number); r != kExitOk) return r;
+  Session& session = program.session;
+  if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
+  RegisterMask has = 0;
+  RegisterMask lacks = 0;
+  const CommandOutcome probed = session.ProbeRegisters(has, lacks);
+  Status(args, probed);
+  (void)session.ClosePort(number);
+  if (!probed.done) {
+    CliError("the ECU answered no register request");
+    return kExitFailed;
+  }
+  std::printf("address,name,unit,supported\n");
+  for (int k = 0; k < kCatalogueSize; ++k) {
+    const CatalogueRegister& reg = kCatalogue[static_cast<size_t>(k)];
+    // A register without an answer is not one the program can read.
+    std::printf("0x%02X,%s,%s,%s\n", reg.number, reg.name, RegisterUnit(k), (has >> k & 1) != 0 ? "yes" : "no");
+  }
   return kExitOk;
 }
 
@@ -218,7 +251,10 @@ int StreamCommand(const CliArguments& args) {
     }
   }
 
-  std::printf("%s\n", CsvHeaderLine().c_str());
+  // The columns of what is streamed: the eighteen's (empty where the ECU
+  // lacks one), then any beyond them.
+  const RegisterMask streamed = session.StreamedRegisters();
+  std::printf("%s\n", CsvHeaderLine(streamed).c_str());
   std::fflush(stdout);
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline =
@@ -238,7 +274,7 @@ int StreamCommand(const CliArguments& args) {
       missed += frames - lastFrames - 1;
       lastFrames = frames;
       std::printf("%s%s%s\n", Milliseconds(now - start).c_str(), kCsvSeparator,
-                  CsvValuesPart(record).c_str());
+                  CsvValuesPart(record, streamed).c_str());
       std::fflush(stdout);
       ++printed;
     }
@@ -352,6 +388,12 @@ int InfoCommand(const CliArguments& args) {
   std::printf("records: %u\n", info.recordCount);
   std::printf("duration: %" PRIu64 " ms (%" PRIu64 ".%02" PRIu64 " s)\n", ms, ms / 1000,
               ms % 1000 / 10);
+  // What only the second version says.
+  if (info.version != "1.0") {
+    std::printf("part number: %s\n", info.partNumber.empty() ? "unknown" : Escaped(info.partNumber).c_str());
+    std::printf("start: %s\n", info.startUtcMs != 0 ? UtcIsoText(info.startUtcMs).c_str() : "unknown");
+    std::printf("registers: %s\n", RegisterLabels(info.registers).c_str());
+  }
   return kExitOk;
 }
 

@@ -32,6 +32,7 @@ struct CliArguments {
   int64_t curve = -1;                                  // power --curve N (from 1); -1: not given
   int test = -1;                                       // active-test --test: a row of kActiveTests
   int value = 0;                                       // active-test --value
+  uint64_t registers = 0;                              // stream, record --registers; 0: the eighteen
 };
 
 // Prints "torvane-cli: <message>" on standard error.
@@ -39,6 +40,8 @@ void CliError(const std::string& message);
 int CliUsageError(const std::string& message);
 
 int ProbeCommand(const CliArguments& args);
+// Every catalogue register, asked for alone: CSV address,name,unit,supported.
+int RegistersCommand(const CliArguments& args);
 int StreamCommand(const CliArguments& args);
 // codes and clear-codes: the stored fault codes as CSV on standard output.
 int CodesCommand(const CliArguments& args);

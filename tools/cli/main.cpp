@@ -10,6 +10,7 @@
 
 #include "analysis/ValueSettings.h"
 #include "data/Escape.h"
+#include "data/RegisterList.h"
 #include "link/ActiveTests.h"
 #include "link/SerialPort.h"
 #include "tools/cli/CliCommands.h"
@@ -20,7 +21,10 @@ const char kUsage[] =
     "usage: torvane-cli COMMAND [options]\n"
     "\n"
     "  probe  --port P                 open, initialise, read the ECU number (and\n"
-    "                                  its full part number, 23710-...)\n"
+    "                                  its full part number, 23710-...) and say\n"
+    "                                  which initialisation it answered\n"
+    "  registers --port P              ask for every register the program knows, one\n"
+    "                                  at a time, as CSV: address,name,unit,supported\n"
     "  codes  --port P                 the ECU's stored fault codes, as CSV:\n"
     "                                  code,raw,starts,meaning (code 55: no malfunction)\n"
     "  clear-codes --port P            clear the stored codes, then print what is\n"
@@ -35,8 +39,9 @@ const char kUsage[] =
     "                                  0|1, clear-learning, fans 0|1|2 (off, low,\n"
     "                                  high); power-balance and fuel-pump only at a\n"
     "                                  standstill\n"
-    "  stream --port P [--seconds N]   print one CSV line per new sample\n"
-    "  record --port P --out FILE.eld [--seconds N]\n"
+    "  stream --port P [--seconds N] [--registers LIST]\n"
+    "                                  print one CSV line per new sample\n"
+    "  record --port P --out FILE.eld [--seconds N] [--registers LIST]\n"
     "                                  record every 10 ms into a log file\n"
     "  info   FILE.eld                 version, record count and duration\n"
     "  export FILE.eld --out FILE.csv [--start I] [--end J] [--format csv|msl]\n"
@@ -61,6 +66,9 @@ const char kUsage[] =
     "                    may be repeated\n"
     "  --seconds N       stop after N seconds (default: at Ctrl-C); record also\n"
     "                    stops when the log memory is full (900,001 records)\n"
+    "  --registers LIST  the registers to stream instead of the eighteen: hex\n"
+    "                    numbers, register or value names, comma separated\n"
+    "                    (\"rpm,speed,11,fuel temperature\"); at most 20 bytes a frame\n"
     "  --start I         first record to export (default 0)\n"
     "  --format F        csv (default: the spreadsheet CSV, CR LF) or msl (the\n"
     "                    log viewers' tab-separated text, MegaLogViewer's .msl)\n"
@@ -132,7 +140,8 @@ int main(int argc, char** argv) {
   }
   const bool linkCommand =
       args.command == "probe" || args.command == "stream" || args.command == "record" ||
-      args.command == "codes" || args.command == "clear-codes" || args.command == "active-test";
+      args.command == "codes" || args.command == "clear-codes" || args.command == "active-test" ||
+      args.command == "registers";
   const bool analysisCommand = args.command == "runs" || args.command == "power";
   const bool fileCommand = args.command == "info" || args.command == "export" || analysisCommand;
   const bool portsCommand = args.command == "ports";
@@ -151,7 +160,7 @@ int main(int argc, char** argv) {
                             arg == "--out" || arg == "--start" || arg == "--end" ||
                             arg == "--sys-root" || arg == "--dev-root" || arg == "--distance" ||
                             arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve" || arg == "--speed-factor" || arg == "--format" ||
-                            arg == "--test" || arg == "--value";
+                            arg == "--test" || arg == "--value" || arg == "--registers";
     if (takesValue && i + 1 >= argc) return CliUsageError(Escaped(arg) + " needs a value");
     if (arg == "--port" && linkCommand) {
       args.port = argv[++i];
@@ -166,6 +175,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--seconds" && (args.command == "stream" || args.command == "record")) {
       if (!ParseSeconds(argv[++i], args.seconds))
         return CliUsageError("--seconds needs a positive number, not " + Escaped(argv[i]));
+    } else if (arg == "--registers" && (args.command == "stream" || args.command == "record")) {
+      std::string error;
+      if (!ParseRegisters(argv[++i], args.registers, error)) return CliUsageError("--registers: " + error);
     } else if (arg == "--seconds" && args.command == "active-test") {
       if (!ParseSeconds(argv[++i], args.seconds) || args.seconds > 60)
         return CliUsageError("--seconds needs a number of seconds up to 60, not " + Escaped(argv[i]));
@@ -249,6 +261,7 @@ int main(int argc, char** argv) {
     return CliUsageError("--start must not be after --end");
 
   if (args.command == "probe") return ProbeCommand(args);
+  if (args.command == "registers") return RegistersCommand(args);
   if (args.command == "stream") return StreamCommand(args);
   if (args.command == "codes" || args.command == "clear-codes") return CodesCommand(args);
   if (args.command == "active-test") return StreamCommand(args);

@@ -20,7 +20,8 @@ namespace {
 constexpr uint8_t kStop = 0x30;
 constexpr uint8_t kStopped = 0xCF;  // what an ECU that repeats its replies ends with
 constexpr uint8_t kFrameStart = 0xFF;
-constexpr uint8_t kAck = 0x10;
+constexpr uint8_t kInit = 0xEF;      // FF FF EF, answered 10
+constexpr uint8_t kLateInit = 0xED;  // FF FF ED, answered 12
 constexpr uint8_t kRegisterRead = 0x5A;
 constexpr uint8_t kActiveTest = 0x0A;
 constexpr uint8_t kEcuNumberRead = 0xD0;
@@ -37,12 +38,19 @@ constexpr int kBitsPerByte = 10;  // start bit, eight data bits, stop bit
 constexpr int kMaxRegisters = 0xFE;
 constexpr size_t kMaxTests = 0xFE;
 
-// The registers that hold switch and solenoid bits, from the program's own
-// bank table.
+// The registers that hold switch, solenoid and lean bits, from the
+// program's own bank table.
 bool IsSwitchBank(uint8_t registerNumber) {
-  for (const BitBank& bank : kBitBanks)
+  for (const BitBank& bank : kAllBitBanks)
     if (bank.registerNumber == registerNumber) return true;
   return false;
+}
+
+// What an ECU with a single air flow meter has no second of.
+bool IsRightBank(uint8_t registerNumber) {
+  constexpr uint8_t kRightBank[] = {0x06, 0x07, 0x0A, 0x1B, 0x22, 0x23};
+  return std::find(std::begin(kRightBank), std::end(kRightBank), registerNumber) !=
+         std::end(kRightBank);
 }
 
 int64_t NowNs() {
@@ -65,23 +73,36 @@ enum : int {
   kInRequest,  // after a whole register or test, before the next or F0
 };
 
-// The rest of an export-market ECU's identification before its number:
-// fixed, and free of the 0x55 the program takes for the middle of a
-// home-market number (and of FF and the acknowledgement 10).
-constexpr uint8_t kExportIdentification[17] = {0x23, 0x04, 0x20, 0x00, 0x81, 0x3C,
-                                               0x0A, 0x00, 0x01, 0x96, 0x40, 0x02,
-                                               0x30, 0xE1, 0x00, 0x08, 0x77};
+// An ECU's identification besides its number: fixed, and free of the 0x55
+// the program takes for the middle of a home-market number (and of FF and
+// the acknowledgements 10 and 12). An export-market ECU sends the first 17
+// bytes before its number, a late one all 27.
+constexpr uint8_t kIdentification[27] = {0x23, 0x04, 0x20, 0x00, 0x81, 0x3C, 0x0A, 0x00, 0x01,
+                                         0x96, 0x40, 0x02, 0x30, 0xE1, 0x00, 0x08, 0x77, 0x31,
+                                         0x02, 0x44, 0x0C, 0x00, 0x9A, 0x27, 0x01, 0x60, 0x0E};
+constexpr size_t kExportIdentificationBytes = 17;
+constexpr size_t kLongNumberReplyBytes = 32;
 
-std::vector<uint8_t> EcuNumberFrame(const std::string& number) {
+std::vector<uint8_t> EcuNumberFrame(const std::string& number, bool longReply) {
   std::vector<uint8_t> data;
   if (number.size() >= 3 && number[2] == 'U') {
     // Two bytes, the number, three bytes: the 'U' of the number is
-    // preceded by data bytes, as the program's parser needs.
+    // preceded by data bytes, as the program's parser needs. A long reply
+    // goes on with the identification.
     data = {0x00, 0x00};
     data.insert(data.end(), number.begin(), number.end());
     data.insert(data.end(), {0x00, 0x00, 0x00});
+    if (longReply && data.size() < kLongNumberReplyBytes) {
+      const size_t more = std::min(kLongNumberReplyBytes - data.size(), sizeof kIdentification);
+      data.insert(data.end(), std::begin(kIdentification),
+                  std::begin(kIdentification) + static_cast<long>(more));
+    }
   } else {
-    data.assign(std::begin(kExportIdentification), std::end(kExportIdentification));
+    // The number last, where the program looks for an export one.
+    size_t before = kExportIdentificationBytes;
+    if (longReply) before = kLongNumberReplyBytes - std::min(number.size(), kLongNumberReplyBytes);
+    before = std::min(before, sizeof kIdentification);
+    data.assign(std::begin(kIdentification), std::begin(kIdentification) + static_cast<long>(before));
     data.insert(data.end(), number.begin(), number.end());
   }
   std::vector<uint8_t> frame{kFrameStart, static_cast<uint8_t>(data.size())};
@@ -254,6 +275,7 @@ std::vector<std::pair<uint8_t, uint8_t>> EcuSimulator::TestsReceived() const {
 }
 
 bool EcuSimulator::Lacks(uint8_t registerNumber) const {
+  if (!options_.twinMaf && IsRightBank(registerNumber)) return true;
   return std::find(options_.lacks.begin(), options_.lacks.end(), registerNumber) !=
          options_.lacks.end();
 }
@@ -324,13 +346,15 @@ void EcuSimulator::HandleByte(uint8_t b) {
       }
       break;
     case kSeenFfFf:
-      if (b == 0xEF) {
+      // The other kind's initialisation is no command to this ECU: it is
+      // read afresh below, as any byte that breaks a command.
+      if (b == (options_.initEd ? kLateInit : kInit)) {
         commandState_ = kIdle;
         streaming_ = false;
         reply_.clear();
         ReleaseTests();
         if (!options_.noInit) {
-          out.Queue(kAck);
+          out.Queue(inverted);
           ++initAnswers_;
         }
         return;
@@ -341,7 +365,7 @@ void EcuSimulator::HandleByte(uint8_t b) {
     case kSeenD1:
       if (b == kTerminator) {
         if (commandState_ == kSeenD0) {
-          reply_ = EcuNumberFrame(options_.ecuNumber);
+          reply_ = EcuNumberFrame(options_.ecuNumber, options_.longNumber);
           ++numberAnswers_;
         } else {
           StoreDetectedFaults();
@@ -368,6 +392,7 @@ void EcuSimulator::HandleByte(uint8_t b) {
     case kExpectRegister:
       if (Lacks(b)) {
         out.Queue(kNoSuchRegister);
+        pendingRefused_ = true;
       } else {
         out.Queue(b);
         if (pendingRegisters_.size() < kMaxRegisters) pendingRegisters_.push_back(b);
@@ -397,11 +422,12 @@ void EcuSimulator::HandleByte(uint8_t b) {
       }
       if (b == kTerminator) {
         // The stream starts at once; when the ECU has none of the
-        // registers, nothing comes. The request's tests take the place of
-        // those held, and hold with or without a stream.
+        // registers (or, silent, lacks any), nothing comes. The request's
+        // tests take the place of those held, and hold with or without a
+        // stream.
         commandState_ = kIdle;
         streamRegisters_ = pendingRegisters_;
-        streaming_ = !streamRegisters_.empty();
+        streaming_ = !streamRegisters_.empty() && !(options_.lacksSilent && pendingRefused_);
         if (streaming_) reply_.clear();
         HoldTests();
         return;
@@ -442,6 +468,7 @@ void EcuSimulator::HandleByte(uint8_t b) {
     case kActiveTest:
       out.Queue(inverted);
       pendingRegisters_.clear();
+      pendingRefused_ = false;
       pendingTests_.clear();
       commandState_ = b == kRegisterRead ? kExpectRegister : kExpectTestNumber;
       break;

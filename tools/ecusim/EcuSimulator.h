@@ -2,16 +2,20 @@
 // slave side like a serial cable, and the simulator answers on the master
 // side from its own thread.
 //
-//   FF FF EF           -> 10 (the initialisation acknowledgement)
+//   FF FF EF           -> 10 (the initialisation acknowledgement); a late ECU
+//                         (initEd) takes FF FF ED instead and answers 12, and
+//                         each kind ignores the other's as any stray bytes
 //   D0 F0              -> 2F, then FF, length, data holding the five-character
-//                         ECU number
+//                         ECU number (22 or 32 data bytes, or a few)
 //   D1 F0              -> 2E, then FF, n, n bytes: pairs of stored fault code
 //                         (BCD: 0x12 is code 12) and engine starts since the
 //                         fault was last seen; 55 00 when none is stored
 //   C1 F0              -> 3E, and the stored codes are cleared
 //   5A nn ... 5A nn F0 -> A5 nn for each pair as it comes (A5 FE for a
 //                         register the ECU lacks), then a stream of FF, count,
-//                         values of the registers it has, until 30
+//                         values of the registers it has, until 30; an ECU
+//                         that went silent on a refused register (lacksSilent)
+//                         sends no frame at all until the next request
 //   0A tt vv ... F0    -> F5 tt vv for each test as it comes; the ECU holds
 //                         the active tests (test number tt at value vv) and
 //                         the engine answers to them as it would on a car:
@@ -61,6 +65,16 @@ struct EcuSimulatorOptions {
   // few data bytes; otherwise it comes as an export-market ECU's 22 bytes
   // of identification ending in the number, with no 0x55 before it.
   std::string ecuNumber = "8JU17";
+  // The reply is 32 data bytes, as some late ECUs send it: the number where
+  // it always is, more identification behind a home-market one and before
+  // an export one's.
+  bool longNumber = false;
+  // A late ECU: it answers the initialisation FF FF ED (with 12) and takes
+  // FF FF EF for nothing. Without it, the other way round.
+  bool initEd = false;
+  // Two air flow meters and a right bank of its own: registers 06 07 0A 1B
+  // 22 23 read like the left bank's. Without it the ECU lacks them.
+  bool twinMaf = false;
   int32_t baud = 9600;
   std::string linkPath;          // when set: a symbolic link to the slave path
   // The engine drives standing starts and pulls (DragRunCar). It then moves
@@ -77,6 +91,9 @@ struct EcuSimulatorOptions {
   // Registers this ECU does not have: the request's echo marks them FE and
   // the stream leaves them out.
   std::vector<uint8_t> lacks;
+  // After a request in which it refused a register, the ECU streams
+  // nothing at all until the next request, as ECUs of one kind do.
+  bool lacksSilent = false;
   // The fault memory at start, in the order the self-diagnosis reads it.
   std::vector<StoredCode> codes;
   // Each reply (ECU number, self-diagnosis) is sent again and again until
@@ -194,6 +211,7 @@ class EcuSimulator {
   Output* output_ = nullptr;
   int commandState_ = 0;
   std::vector<uint8_t> pendingRegisters_;
+  bool pendingRefused_ = false;  // the request so far holds a register the ECU lacks
   std::vector<uint8_t> streamRegisters_;
   std::vector<std::pair<uint8_t, uint8_t>> pendingTests_;
   uint8_t testNumber_ = 0;  // of the test whose value comes next

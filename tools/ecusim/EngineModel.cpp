@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <numbers>
 
 uint64_t SimRandom::Next() {
   uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -58,6 +59,24 @@ constexpr double kRailSeconds = 0.6;     // the pressure the rail keeps once the
 constexpr double kStallRpm = 150;        // below it a starving engine stops dead
 constexpr double kRelearnSeconds = 3;    // for the closed loop's swing to grow back
 
+// The right bank: its O2 sensor swings a little behind the left one's, its
+// air flow meter and injectors read a few steps apart.
+constexpr double kRightBankPhase = 0.2;  // of a swing
+constexpr double kRightMafOffsetMv = 15;
+constexpr double kRightInjectionOffsetUs = 30;
+constexpr double kLeanMv = 450;          // an O2 sensor below it reads lean
+// The tank warms from the fuel the rail sends back, a few degrees over the
+// air at most, and over many minutes.
+constexpr double kFuelAboveAmbientC = 7;
+constexpr double kFuelSeconds = 300;
+// The intake soaks up the engine bay's heat standing; the wind clears it.
+constexpr double kIntakeSoakC = 10;
+constexpr double kIntakeSeconds = 45;
+constexpr double kSelfLearnSeconds = 90;
+constexpr double kSelfLearnSpread = 4;   // percent either side of 100
+constexpr double kRearO2Seconds = 4;     // behind the catalyst the swings are gone
+constexpr double kRearO2Middle = 0x40;
+
 double Approach(double value, double target, double dt, double timeConstant) {
   return value + (target - value) * std::min(1.0, dt / timeConstant);
 }
@@ -81,8 +100,18 @@ uint8_t LowByte(double word) {
 }  // namespace
 
 EngineModel::EngineModel(uint64_t seed, bool dragRun)
-    : random_(seed), dragRun_(dragRun), railFuelSeconds_(kRailSeconds) {
+    : random_(seed),
+      dragRun_(dragRun),
+      railFuelSeconds_(kRailSeconds),
+      wander_(seed ^ 0x5E1F1EA550BEEF01ull) {
   coolant_ = random_.Uniform(8, 28);
+  // Standing overnight, everything is at the temperature of the air.
+  ambient_ = fuelTemp_ = intakeTemp_ = coolant_;
+  for (int bank = 0; bank < 2; ++bank) {
+    selfLearn_[bank] = 100 + wander_.Uniform(-kSelfLearnSpread, kSelfLearnSpread);
+    selfLearnTarget_[bank] = selfLearn_[bank];
+  }
+  selfLearnLeft_ = wander_.Uniform(60, 180);
   acLeft_ = random_.Uniform(8, 20);
   steeringLeft_ = random_.Uniform(3, 10);
   EnterPhase(Phase::Crank);
@@ -413,6 +442,38 @@ void EngineModel::Advance(double dt) {
   }
   UpdateTemperatures(dt);
   UpdateSwitches(dt);
+  UpdateBeyondEighteen(dt);
+}
+
+void EngineModel::UpdateBeyondEighteen(double dt) {
+  const double warmth =
+      std::clamp((coolant_ - ambient_) / std::max(1.0, kThermostatC - ambient_), 0.0, 1.0);
+  fuelTemp_ = Approach(fuelTemp_, ambient_ + kFuelAboveAmbientC * warmth, dt, kFuelSeconds);
+  fuelTemp_ = std::min(fuelTemp_, coolant_);
+  const double standing = 1 - std::clamp(speed_ / 50, 0.0, 1.0);
+  intakeTemp_ = Approach(intakeTemp_, ambient_ + 1 + kIntakeSoakC * warmth * standing, dt,
+                         kIntakeSeconds);
+
+  // The learned mixture drifts where the fuel, the air and the injectors
+  // take it; it learns only in closed loop.
+  selfLearnLeft_ -= dt;
+  if (selfLearnLeft_ <= 0) {
+    for (double& target : selfLearnTarget_)
+      target = 100 + wander_.Uniform(-kSelfLearnSpread, kSelfLearnSpread);
+    selfLearnLeft_ = wander_.Uniform(60, 180);
+  }
+  if (ClosedLoop())
+    for (int bank = 0; bank < 2; ++bank)
+      selfLearn_[bank] = Approach(selfLearn_[bank], selfLearnTarget_[bank], dt, kSelfLearnSeconds);
+
+  // Lean in the fuel cut-off, rich at full throttle, otherwise a slow
+  // wander around the middle.
+  constexpr double kWanderSeconds[2] = {37, 53};
+  for (int bank = 0; bank < 2; ++bank) {
+    const double wander = 5 * std::sin(2 * std::numbers::pi * time_ / kWanderSeconds[bank]);
+    const double target = FuelCut() ? 0x18 : throttle_ >= 0.7 ? 0x58 : kRearO2Middle + wander;
+    rearO2_[bank] = Approach(rearO2_[bank], target, dt, kRearO2Seconds);
+  }
 }
 
 // Without fuel the engine runs down and stops; the driver puts the clutch
@@ -473,7 +534,10 @@ void EngineModel::HoldTests(const std::vector<std::pair<uint8_t, uint8_t>>& test
         cutCylinders_ = std::popcount(static_cast<unsigned>(value & kCylinderBits));
         break;
       case kTestFuelPump: heldPump_ = value; break;
-      case kTestClearLearning: learnedShare_ = 0; break;
+      case kTestClearLearning:
+        learnedShare_ = 0;
+        selfLearn_[0] = selfLearn_[1] = 100;
+        break;
       case kTestFanLow: heldFanLow_ = value; break;
       case kTestFanHigh: heldFanHigh_ = value; break;
       default: break;
@@ -505,21 +569,45 @@ double EngineModel::FiringShare() const {
   return static_cast<double>(kCylinders - cutCylinders_) / kCylinders;
 }
 
+// The cut-off on a closed throttle stays above an idle a held valve raised.
+bool EngineModel::FuelCut() const {
+  return throttle_ < 0.02 && rpm_ > 1500 + std::max(0.0, AacRiseRpm());
+}
+
+bool EngineModel::ClosedLoop() const {
+  return EcuCoolantC() > 50 && throttle_ < 0.7 && !FuelCut() && phase_ != Phase::Crank &&
+         !stalled_;
+}
+
+double EngineModel::LoadPercent() const {
+  return rpm_ > 0 ? 100 * (0.2 + 0.8 * throttle_) : 0;
+}
+
+// The turbo builds boost only with the load on and the engine speed up.
+double EngineModel::TurboShare() const {
+  return std::clamp((LoadPercent() - 30) / 60, 0.0, 1.0) *
+         std::clamp((rpm_ - 1800) / 2200, 0.0, 1.0);
+}
+
 uint8_t EngineModel::Register(uint8_t nn) const {
   const bool cranking = phase_ == Phase::Crank;
   const double load = Airflow();
   const double coolant = EcuCoolantC();
-  // The cut-off on a closed throttle stays above an idle a held valve raised.
-  const bool fuelCut = throttle_ < 0.02 && rpm_ > 1500 + std::max(0.0, AacRiseRpm());
-  const bool closedLoop = coolant > 50 && throttle_ < 0.7 && !fuelCut && !cranking && !stalled_;
+  const bool fuelCut = FuelCut();
+  const bool closedLoop = ClosedLoop();
   const double o2Swing = o2Phase_ < 0.5 ? 1.0 : -1.0;
+  const double o2SwingRight = std::fmod(o2Phase_ + kRightBankPhase, 1.0) < 0.5 ? 1.0 : -1.0;
 
   const double maf = 1000 + 3200 * load;                                   // mV
   double injection = fuelCut || stalled_ ? 0
                                          : 1500 + 8000 * load + std::max(0.0, 50 - coolant) * 25;  // us
   if (heldTrim_) injection *= *heldTrim_ / 100.0;
-  const double o2 = cranking ? 450 : fuelCut ? 60 : !closedLoop ? (throttle_ >= 0.7 ? 880 : 450)
-                                                         : 480 + 370 * o2Swing;  // mV
+  const auto o2Of = [&](double swing) -> double {
+    return cranking ? 450 : fuelCut ? 60 : !closedLoop ? (throttle_ >= 0.7 ? 880 : 450)
+                                                       : 480 + 370 * swing;  // mV
+  };
+  const double o2 = o2Of(o2Swing);
+  const double o2Right = o2Of(o2SwingRight);
   const double battery = cranking   ? 10600 + 200 * noise_
                          : stalled_ ? 12500 + 20 * noise_  // no charge
                                     : 14150 + 60 * noise_;  // mV
@@ -528,10 +616,14 @@ uint8_t EngineModel::Register(uint8_t nn) const {
   double ignition = 12 + 22 * std::clamp((rpm_ - 800) / 3500, 0.0, 1.0) - 12 * throttle_;
   if (cranking) ignition = 8;
   const double aac = std::clamp(IdleAacPercent() - (throttle_ > 0.05 ? 10 : 0), 0.0, 100.0);
-  double afAlpha = closedLoop ? 100 - 6 * o2Swing + noise_ : 100;
-  if (closedLoop && cutCylinders_ > 0) afAlpha += kAlphaPerCutCylinder * cutCylinders_;
-  // Cleared, the correction starts again from 100 and its swing grows back.
-  if (learnedShare_ < 1) afAlpha = 100 + (afAlpha - 100) * learnedShare_;
+  const auto afAlphaOf = [&](double swing) {
+    double alpha = closedLoop ? 100 - 6 * swing + noise_ : 100;
+    if (closedLoop && cutCylinders_ > 0) alpha += kAlphaPerCutCylinder * cutCylinders_;
+    // Cleared, the correction starts again from 100 and its swing grows back.
+    if (learnedShare_ < 1) alpha = 100 + (alpha - 100) * learnedShare_;
+    return alpha;
+  };
+  const double afAlpha = afAlphaOf(o2Swing);
 
   switch (nn) {
     case 0x00: return HighByte(rpm_ / 12.5);
@@ -578,6 +670,34 @@ uint8_t EngineModel::Register(uint8_t nn) const {
         bits |= 0x01;
       return bits;
     }
+    // Beyond the eighteen.
+    case 0x02: return HighByte(rpm_ / 8);
+    case 0x03: return LowByte(rpm_ / 8);
+    case 0x06: return HighByte((maf + kRightMafOffsetMv) / 5);
+    case 0x07: return LowByte((maf + kRightMafOffsetMv) / 5);
+    case 0x0A: return ToByte(o2Right / 10);
+    case 0x0F: return ToByte(fuelTemp_ + 50);
+    // A second sensor further down the pipe: the same heat, a little less.
+    case 0x10: return ToByte((exhaustMv - 60) / 20);
+    case 0x11: return ToByte(intakeTemp_ + 50);
+    case 0x1B: return ToByte(afAlphaOf(o2SwingRight));
+    case 0x1C: return ToByte(selfLearn_[0]);
+    case 0x1D: return ToByte(selfLearn_[1]);
+    case 0x21: {
+      uint8_t bits = 0;
+      if (o2 < kLeanMv) bits |= 0x80;
+      if (o2Right < kLeanMv) bits |= 0x40;
+      return bits;
+    }
+    case 0x22: return HighByte(injection > 0 ? (injection + kRightInjectionOffsetUs) / 10 : 0);
+    case 0x23: return LowByte(injection > 0 ? (injection + kRightInjectionOffsetUs) / 10 : 0);
+    case 0x28: return ToByte(85 * TurboShare());
+    // Below the air's pressure at idle, above it on boost; the air's own
+    // with the engine stopped.
+    case 0x29: return ToByte(rpm_ > 0 ? 35 + 0.4 * LoadPercent() + 120 * TurboShare() : 75);
+    case 0x33: return ToByte(LoadPercent());
+    case 0x35: return ToByte(rearO2_[0]);
+    case 0x36: return ToByte(rearO2_[1]);
     default:
       return 0;
   }

@@ -9,6 +9,11 @@
 // fuel pump switched off stalls the engine, a coolant temperature given to
 // the ECU makes it fuel, idle and switch the fans as at that temperature.
 // While no test holds, nothing of this touches the run the seed gives.
+//
+// The registers beyond the eighteen (the second bank, the intake and fuel
+// temperatures, the self-learned mixture, the turbo, the rear O2 sensors)
+// follow the same engine, but their own slow wander draws on a generator of
+// its own: the eighteen of a seed stay the bytes they always were.
 #pragma once
 
 #include <cstdint>
@@ -65,7 +70,9 @@ class EngineModel {
   // The raw byte the ECU reports for register nn, scaled as the program
   // converts it back (engine speed word = rpm / 12.5, coolant = deg C + 50,
   // ...) and clamped to the register's range, 0..255 (words 0..FFFF): any
-  // byte, 0xFF included, as a real engine gives it. Unknown registers read 0.
+  // byte, 0xFF included, as a real engine gives it. Every catalogue register
+  // has a value, those of the right bank included (whether an ECU has them
+  // is the ECU's matter). Unknown registers read 0.
   uint8_t Register(uint8_t nn) const;
 
   // The active tests the ECU holds from now on, as (test number, value) in
@@ -112,6 +119,11 @@ class EngineModel {
   double IdleRpm(double usual) const;  // with the held valve and cut cylinders
   double IdleSettleSeconds(double usual) const;
   double FiringShare() const;     // of the engine's power, with cylinders cut
+  bool FuelCut() const;
+  bool ClosedLoop() const;
+  double LoadPercent() const;     // the ECU's calculated load
+  double TurboShare() const;      // 0 off boost .. 1 full boost
+  void UpdateBeyondEighteen(double dt);
   bool PumpHeldOff() const { return heldPump_ && *heldPump_ == 0; }
   bool FanLowOn() const { return heldFanLow_ ? *heldFanLow_ != 0 : fanLow_; }
   bool FanHighOn() const { return heldFanHigh_ ? *heldFanHigh_ != 0 : fanHigh_; }
@@ -162,4 +174,15 @@ class EngineModel {
   double railFuelSeconds_ = 0;  // left in the rail since the pump stopped
   bool starving_ = false;       // running down for want of fuel
   bool stalled_ = false;
+
+  // The registers beyond the eighteen. Their generator is not random_, so
+  // that they cannot move the run of the eighteen.
+  SimRandom wander_;
+  double ambient_ = 20;         // deg C: the cold engine's coolant at the start
+  double fuelTemp_ = 20;        // deg C
+  double intakeTemp_ = 20;      // deg C
+  double selfLearn_[2] = {100, 100};        // percent, left and right bank
+  double selfLearnTarget_[2] = {100, 100};  // where the learning is heading
+  double selfLearnLeft_ = 0;    // seconds until the targets move
+  double rearO2_[2] = {0x40, 0x40};  // raw
 };

@@ -24,6 +24,14 @@ const char kUsage[] =
     "  --ecu-number TEXT    five-character ECU number (default 8JU17); one without\n"
     "                       a 'U' as its third character comes as export-market\n"
     "                       ECUs send theirs: after 17 bytes of identification\n"
+    "  --long-number        the ECU number reply is 32 data bytes, as some late ECUs\n"
+    "                       send it, in either layout\n"
+    "  --init-ed            a late ECU: answers the initialisation FF FF ED with 12\n"
+    "                       and ignores FF FF EF (without it FF FF EF is answered\n"
+    "                       with 10 and FF FF ED ignored)\n"
+    "  --twin-maf           two air flow meters: the right bank's registers (06 07\n"
+    "                       0A 1B 22 23) read like the left bank's; without it the\n"
+    "                       ECU lacks them\n"
     "  --baud N             pace the line as this baud would (default 9600)\n"
     "  --link PATH          make PATH a symbolic link to the slave device\n"
     "                       (an old link is replaced; removed at exit)\n"
@@ -35,6 +43,9 @@ const char kUsage[] =
     "  --lacks LIST         registers the ECU does not have, in hex (17,1A): the\n"
     "                       echo of the request marks them FE, the stream\n"
     "                       leaves them out\n"
+    "  --lacks-silent       after a request with a register it lacks (FE in the\n"
+    "                       echo), stream nothing until the next request; without\n"
+    "                       it the ECU streams the registers it has\n"
     "  --codes LIST         stored fault codes for the self-diagnosis (D1), each\n"
     "                       CODE[:STARTS]: CODE as the lamp blinks it (12) or a\n"
     "                       raw byte in hex (0xA3), STARTS the engine starts\n"
@@ -249,6 +260,14 @@ int main(int argc, char** argv) {
       options.repeatReplies = true;
     } else if (arg == "--dead-maf") {
       options.deadMaf = true;
+    } else if (arg == "--long-number") {
+      options.longNumber = true;
+    } else if (arg == "--init-ed") {
+      options.initEd = true;
+    } else if (arg == "--twin-maf") {
+      options.twinMaf = true;
+    } else if (arg == "--lacks-silent") {
+      options.lacksSilent = true;
     } else {
       return UsageError("unknown option " + arg);
     }

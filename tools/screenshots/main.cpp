@@ -2,10 +2,11 @@
 //
 //   torvane-screenshots OUTPUT_FOLDER
 //
-// writes live.png, value-setting.png, sound.png, active-test.png,
-// playback.png, export.png, comport.png and self-diagnosis.png there. It goes
-// through the windows as a user would: ECU Open, ECU Initialize and Start on
-// COM1 (the simulator, in this process), Value Setting and Sound filled in
+// writes registers.png, live.png, more-values.png, value-setting.png,
+// sound.png, active-test.png, playback.png, export.png, comport.png and
+// self-diagnosis.png there. It goes through the windows as a user would: ECU
+// Open, ECU Initialize, Registers probed and two more chosen, and Start on
+// COM1 (the simulator, in this process), More Values, Value Setting and Sound filled in
 // and cancelled (the later pictures show the defaults), Stop, Save As, File > Open of that
 // file, Start to play it back, the export dialog, the COM port dialog and
 // Self Diagnosis (the simulated ECU has two stored codes).
@@ -35,10 +36,12 @@
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/tools/MoreValuesWindow.h"
 #include "link/ActiveTests.h"
 #include "ui_ActiveTestWindow.h"
 #include "ui_Comset.h"
 #include "ui_Consultmain.h"
+#include "ui_RegistersWindow.h"
 #include "ui_ExportDlg.h"
 #include "ui_SoundWindow.h"
 #include "ui_ValueSettingWindow.h"
@@ -163,6 +166,20 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
   Click(f.ECUOpen);
   Click(f.ECUInit);
   if (!f.StartButton->isEnabled()) return Fail("the simulator's ECU was not found");
+
+  // Registers: probed, and the intake air temperature and the boost sensor
+  // streamed beside the eighteen, which fills a frame.
+  Click(f.Registers1);
+  TRegistersWindow& registers = *windows.registersWindow;
+  registers.Form()->ProbeButton->click();
+  if (!LastStatusLine(f).startsWith("OK. Registers probed")) return Fail("the registers were not probed");
+  for (int number : {0x11, 0x29}) registers.Tick(CatalogueIndexOf(number))->setCheckState(Qt::Checked);
+  registers.Form()->RegisterTable->scrollToItem(registers.Tick(CatalogueIndexOf(0x36)));
+  RunFor(200);
+  if (!Save(registers, folder, "registers.png")) return false;
+  registers.Form()->OkButton->click();
+  if (registers.isVisible()) return Fail("the registers chosen were refused");
+
   f.StartButton->click();
   // The simulated engine idles first; the picture shows it on the road.
   RecorderState& state = instances.recorderState;
@@ -170,6 +187,13 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
     return Fail("the simulated car never drove off");
   RunFor(500);
   if (!Save(main, folder, "live.png")) return false;
+
+  // The two values beyond the main window's, in a window of their own.
+  TMoreValuesWindow& moreValues = *windows.Tool<TMoreValuesWindow>();
+  moreValues.ShowWindow();
+  RunFor(500);
+  if (!Save(moreValues, folder, "more-values.png")) return false;
+  moreValues.hide();
 
   // Value Setting filled in as the guide's example: a coolant limit, mph,
   // larger tyres; then the Sound window.

@@ -1,5 +1,6 @@
 #include "ui/app/ProgramWindows.h"
 
+#include "ui/tools/MoreValuesWindow.h"
 #include "ui/tools/PowerMeterWindow.h"
 #include "ui/tools/RunCheckWindow.h"
 #include "ui/tools/ScatterWindow.h"
@@ -31,12 +32,14 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
       std::make_unique<TValueSettingWindow>([main](const ValueSettings& settings) { main->ApplyValueSettings(settings); });
   windows.selfDiagnosisWindow = std::make_unique<TSelfDiagnosisWindow>(session, context.dialogs, report);
   windows.activeTestWindow = std::make_unique<TActiveTestWindow>(session, context.dialogs, report);
+  windows.registersWindow = std::make_unique<TRegistersWindow>(session, context, report);
   windows.soundWindow = std::make_unique<TSoundWindow>(
       context.tone, [main](const SoundSettings& settings) { main->ApplySoundSettings(settings); });
   TValueSettingWindow* valueSetting = windows.valueSettingWindow.get();
   TSoundWindow* sound = windows.soundWindow.get();
   TSelfDiagnosisWindow* selfDiagnosis = windows.selfDiagnosisWindow.get();
   TActiveTestWindow* activeTest = windows.activeTestWindow.get();
+  TRegistersWindow* registers = windows.registersWindow.get();
   form.ValSettingBtn->setEnabled(true);
   QObject::connect(form.ValSettingBtn, &QAction::triggered, valueSetting,
                    [main, valueSetting] { valueSetting->ShowWindow(main->ShownValueSettings()); });
@@ -45,10 +48,13 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
                    [main, sound] { sound->ShowWindow(main->ShownSoundSettings()); });
   QObject::connect(form.SelfDiagnosis1, &QAction::triggered, selfDiagnosis, &TSelfDiagnosisWindow::ShowWindow);
   QObject::connect(form.ActiveTest1, &QAction::triggered, activeTest, &TActiveTestWindow::ShowWindow);
+  QObject::connect(form.Registers1, &QAction::triggered, registers, &TRegistersWindow::ShowWindow);
+  QObject::connect(main, &TConsultMainForm::RegisterChoiceLoaded, registers, &TRegistersWindow::ShowSessionChoice);
   QObject::connect(selfDiagnosis, &TSelfDiagnosisWindow::EcuNumberRead, main, &TConsultMainForm::ShowEcuNumber);
-  auto follow = [selfDiagnosis, activeTest](const EnabledCommands& e) {
+  auto follow = [selfDiagnosis, activeTest, registers](const EnabledCommands& e) {
     selfDiagnosis->SetAllowed(e.selfDiagnosis);
     activeTest->SetAllowed(e.applyTest);
+    registers->FollowSession();
   };
   QObject::connect(main, &TConsultMainForm::CommandsEnabled, selfDiagnosis, follow);
   follow(session.Enabled());
@@ -64,6 +70,7 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   windows.tools.push_back(std::make_unique<TPowerMeterWindow>(recording, compared, context.settingsPath));
   windows.tools.push_back(std::make_unique<TScatterWindow>(recording));
   windows.tools.push_back(std::make_unique<TTableWindow>(recording, context));
+  windows.tools.push_back(std::make_unique<TMoreValuesWindow>(session, recording));
 
   std::vector<ToolWindow*> tools;
   std::vector<QWidget*> toolWidgets;
@@ -76,5 +83,12 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   windows.recordingWatch->SetWindows(toolWidgets);
   QObject::connect(main, &TConsultMainForm::DisplayTicked, windows.recordingWatch.get(),
                    &RecordingWatch::DisplayTick);
+  // The values beyond the main window's move with its own, at its pace.
+  // A choice made or loaded while no reading runs changes what it lists.
+  if (auto* moreValues = windows.Tool<TMoreValuesWindow>()) {
+    QObject::connect(main, &TConsultMainForm::DisplayTicked, moreValues, &TMoreValuesWindow::ShowSample);
+    QObject::connect(main, &TConsultMainForm::RegisterChoiceLoaded, moreValues, &TMoreValuesWindow::ShowSample);
+    QObject::connect(registers, &TRegistersWindow::RegistersChosen, moreValues, &TMoreValuesWindow::ShowSample);
+  }
   return windows;
 }

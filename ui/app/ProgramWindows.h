@@ -18,6 +18,7 @@
 #include "ui/dialogs/SoundWindow.h"
 #include "ui/dialogs/ValueSettingWindow.h"
 #include "ui/ecu/ActiveTestWindow.h"
+#include "ui/ecu/RegistersWindow.h"
 #include "ui/ecu/SelfDiagnosisWindow.h"
 #include "ui/main/Consultmain.h"
 #include "ui/tools/RecordingWatch.h"
@@ -36,6 +37,7 @@ struct ProgramWindows {
     helpWindow = std::move(other.helpWindow);
     selfDiagnosisWindow = std::move(other.selfDiagnosisWindow);
     activeTestWindow = std::move(other.activeTestWindow);
+    registersWindow = std::move(other.registersWindow);
     valueSettingWindow = std::move(other.valueSettingWindow);
     soundWindow = std::move(other.soundWindow);
     recording = std::move(other.recording);
@@ -56,6 +58,7 @@ struct ProgramWindows {
     recording.reset();
     soundWindow.reset();
     valueSettingWindow.reset();
+    registersWindow.reset();
     activeTestWindow.reset();
     selfDiagnosisWindow.reset();
     helpWindow.reset();
@@ -80,6 +83,7 @@ struct ProgramWindows {
   std::unique_ptr<THelpWindow> helpWindow;
   std::unique_ptr<TSelfDiagnosisWindow> selfDiagnosisWindow;
   std::unique_ptr<TActiveTestWindow> activeTestWindow;
+  std::unique_ptr<TRegistersWindow> registersWindow;
   std::unique_ptr<TValueSettingWindow> valueSettingWindow;
   std::unique_ptr<TSoundWindow> soundWindow;
   std::unique_ptr<RecordingModel> recording;

@@ -13,12 +13,13 @@ enum Column { kCaption, kLowOn, kLow, kHighOn, kHigh, kPeak };
 TValueSettingWindow::TValueSettingWindow(Apply apply)
     : ui_(std::make_unique<Ui::ValueSettingWindow>()), apply_(std::move(apply)) {
   ui_->setupUi(this);
-  // One row per value of the display table, its limits within a wide
-  // margin of its range (a value may read beyond it).
+  // One row per value, the main window's twelve then those some ECUs have
+  // beyond them, its limits within a wide margin of its range (a value may
+  // read beyond it).
   QTableWidget& table = *ui_->LimitTable;
-  table.setRowCount(kValueCount);
-  for (int row = 0; row < kValueCount; ++row) {
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(row)];
+  table.setRowCount(kAllValueCount);
+  for (int row = 0; row < kAllValueCount; ++row) {
+    const ValueColumn& column = kAllValueColumns[static_cast<size_t>(row)];
     table.setItem(row, kCaption, new QTableWidgetItem(column.caption));
     for (int c : {kLowOn, kHighOn, kPeak}) table.setCellWidget(row, c, new QCheckBox(&table));
     for (int c : {kLow, kHigh}) {
@@ -44,8 +45,8 @@ QSpinBox* TValueSettingWindow::HighEdit(int c) const { return qobject_cast<QSpin
 QCheckBox* TValueSettingWindow::PeakBox(int c) const { return qobject_cast<QCheckBox*>(ui_->LimitTable->cellWidget(c, kPeak)); }
 
 void TValueSettingWindow::ShowWindow(const ValueSettings& settings) {
-  for (int c = 0; c < kValueCount; ++c) {
-    const ValueLimit& limit = settings.limits[static_cast<size_t>(c)];
+  for (int c = 0; c < kAllValueCount; ++c) {
+    const ValueLimit& limit = settings.LimitOf(c);
     LowBox(c)->setChecked(limit.lowOn);
     LowEdit(c)->setValue(limit.low);
     HighBox(c)->setChecked(limit.highOn);
@@ -61,10 +62,9 @@ void TValueSettingWindow::ShowWindow(const ValueSettings& settings) {
 
 ValueSettings TValueSettingWindow::Chosen() const {
   ValueSettings settings;
-  for (int c = 0; c < kValueCount; ++c) {
-    settings.limits[static_cast<size_t>(c)] = ValueLimit{LowBox(c)->isChecked(), LowEdit(c)->value(),
-                                                        HighBox(c)->isChecked(), HighEdit(c)->value(),
-                                                        PeakBox(c)->isChecked()};
+  for (int c = 0; c < kAllValueCount; ++c) {
+    settings.LimitOf(c) = ValueLimit{LowBox(c)->isChecked(), LowEdit(c)->value(), HighBox(c)->isChecked(),
+                                     HighEdit(c)->value(), PeakBox(c)->isChecked()};
   }
   settings.speedUnit = ui_->MphButton->isChecked() ? SpeedUnit::kMph : SpeedUnit::kKmh;
   settings.temperatureUnit =

@@ -13,6 +13,7 @@
 
 #include "control/IniFile.h"
 #include "control/RecordingFiles.h"
+#include "control/RegisterChoice.h"
 #include "control/Recovery.h"
 #include "control/ValueSettingsFile.h"
 #include "data/Escape.h"
@@ -186,6 +187,7 @@ void TConsultMainForm::ReadSettings() {
   ui_->ECUAutoSearch->setChecked(ini.ReadInteger("SET", "ECUAutoSearch", 0) != 0);
   display_->SetValueSettings(ReadValueSettings(ini));
   sound_ = ReadSoundSettings(ini);
+  session_.SetRegisters(ReadRegisterChoice(ini, session_.EcuPartNumberRead()));
   // In this order, so the last non-zero key wins.
   if (ini.ReadInteger("SET", "min", 0) != 0) ClickMenuItem(ui_->Time_min);
   if (ini.ReadInteger("SET", "sec", 0) != 0) ClickMenuItem(ui_->Time_sec);
@@ -388,9 +390,23 @@ void TConsultMainForm::ECUNoCheckClick() {
   QApplication::restoreOverrideCursor();
   ui_->ECUNoIng->setText(outcome.done ? QString::fromStdString(number) : QString("- - - -"));
   ShowOutcome(outcome);
+  if (outcome.done) LoadRegisterChoice();
 }
 
-void TConsultMainForm::ShowEcuNumber(const QString& number) { ui_->ECUNoIng->setText(number); }
+void TConsultMainForm::ShowEcuNumber(const QString& number) {
+  ui_->ECUNoIng->setText(number);
+  LoadRegisterChoice();
+}
+
+void TConsultMainForm::LoadRegisterChoice() {
+  const IniFile ini(context_.settingsPath);
+  const RegisterMask chosen = ReadRegisterChoice(ini, session_.EcuPartNumberRead());
+  session_.SetRegisters(chosen);
+  // The eighteen go without saying; anything else is worth a line.
+  if (chosen != kEighteenMask)
+    AddStatusLine("Registers kept for this ECU: " + std::to_string(RegisterCount(chosen)) + " data bytes.");
+  emit RegisterChoiceLoaded();
+}
 
 void TConsultMainForm::ECUAutoSearchClick() {
   // Qt has already flipped the tick when this runs: unticked now means it

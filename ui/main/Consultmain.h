@@ -85,6 +85,8 @@ class TConsultMainForm : public QMainWindow {
   // The commands' enabled states changed: the windows of the ECU Control
   // and Setting menus follow them.
   void CommandsEnabled(const EnabledCommands& enabled);
+  // The session took the registers chosen for the ECU just identified.
+  void RegisterChoiceLoaded();
 
  public slots:
   void FormCreate();
@@ -135,6 +137,9 @@ class TConsultMainForm : public QMainWindow {
   void ReadSettings();
   void CheckTimeUnit(TimeUnit unit);
   void ApplyEnabled();
+  // The registers kept for the ECU read last (or for an ECU not yet read)
+  // go to the session.
+  void LoadRegisterChoice();
   void SoundWarning();
   int32_t SelectedPort() const;
   UserDialogs& Dialogs() const { return context_.dialogs; }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "ui/widgets/ValueBar.h"
 #include "ui_Consultmain.h"
@@ -79,6 +80,8 @@ void LiveDisplay::Clear() {
   for (ValueRow& row : rows_) {
     row.valueLabel->setText("-");
     row.shown = false;
+    row.absent = false;
+    ShowWarning(row);
   }
 }
 
@@ -107,40 +110,64 @@ void LiveDisplay::Show(const SampleCell& cell, std::vector<std::string>& warning
   if (anyShown_ && version == shownVersion_) return;  // nothing new since
   anyShown_ = true;
   shownVersion_ = version;
-  std::array<int32_t, kValueCount> values{};
-  std::array<int32_t, kValueCount> maxima{};
-  std::array<int32_t, kValueCount> minima{};
-  for (const ValueRow& row : rows_) {
-    const size_t i = static_cast<size_t>(row.index);
-    values[i] = ConvertValue(*row.column, sample, maxima[i], minima[i]);
-  }
+  // Every value the sample holds, the twelve shown here and those beyond:
+  // a limit set on any of them warns, and one the sample lacks neither
+  // warns nor moves its peak.
+  const ValueReadings readings = ReadingsOf(sample);
   std::vector<WarningWatch::Crossing> crossed;
-  watch_.Feed(values, settings_, crossed);
+  watch_.Feed(readings, settings_, crossed);
   for (const WarningWatch::Crossing& crossing : crossed) warnings.push_back(WarningLine(crossing, settings_));
-  peaks_.Feed(values);
+  peaks_.Feed(readings);
   for (ValueRow& row : rows_) {
     const size_t i = static_cast<size_t>(row.index);
-    ShowRow(row, values[i], maxima[i], minima[i]);
+    if (readings[i]) {
+      int32_t max = 0;
+      int32_t min = 0;
+      const int32_t value = ConvertValue(*row.column, sample, max, min);
+      ShowRow(row, value, max, min);
+    } else {
+      ShowAbsent(row);
+    }
     ShowWarning(row);
     if (settings_.limits[i].peakHold) ShowPeak(row);
   }
-  for (int b = 0; b < kBankCount; ++b) {
-    const BitBank& bank = kBitBanks[static_cast<size_t>(b)];
-    const uint8_t byte = sample[bank.recordByte];
-    uint8_t& previous = previousBankBytes_[static_cast<size_t>(b)];
-    if (!hexShown_ || byte != previous)
-      hexFields_[static_cast<size_t>(b)]->setText(QString::asprintf("%s : 0x%02X", bank.hexField, byte));
-    if (byte != previous) {
-      for (Indicator& indicator : indicators_) {
-        if (indicator.bit->bank == b) indicator.mark->setChecked((byte & indicator.bit->mask) != 0);
-      }
-    }
-    previous = byte;
-  }
+  for (int b = 0; b < kBankCount; ++b) ShowBank(b, sample);
   hexShown_ = true;
 }
 
+void LiveDisplay::ShowBank(int b, const SampleRecord& sample) {
+  const size_t at = static_cast<size_t>(b);
+  const BitBank& bank = kBitBanks[at];
+  QLineEdit& field = *hexFields_[at];
+  const bool held = (PresentRegisters(sample) >> CatalogueIndexOf(bank.registerNumber) & 1) != 0;
+  if (!held) {
+    if (bankAbsent_[at] && hexShown_) return;
+    bankAbsent_[at] = true;
+    field.setText(QString("%1 : n/a").arg(bank.hexField));
+    for (Indicator& indicator : indicators_) {
+      if (indicator.bit->bank != b) continue;
+      indicator.mark->setChecked(false);
+      indicator.mark->setEnabled(false);
+    }
+    return;
+  }
+  const uint8_t byte = sample[bank.recordByte];
+  uint8_t& previous = previousBankBytes_[at];
+  // A bank back after a gap shows its bits whatever they were before.
+  const bool back = std::exchange(bankAbsent_[at], false);
+  if (!hexShown_ || back || byte != previous) field.setText(QString::asprintf("%s : 0x%02X", bank.hexField, byte));
+  if (back || byte != previous) {
+    for (Indicator& indicator : indicators_) {
+      if (indicator.bit->bank != b) continue;
+      if (back) indicator.mark->setEnabled(true);
+      indicator.mark->setChecked((byte & indicator.bit->mask) != 0);
+    }
+  }
+  previous = byte;
+}
+
 void LiveDisplay::ShowRow(ValueRow& row, int32_t value, int32_t max, int32_t min) {
+  row.absent = false;
   // Compared with what the label shows, not with the bar: a bar pinned at
   // its end by an out-of-range value equals its maximum, and a later value
   // of exactly that maximum would leave the old number standing.
@@ -171,13 +198,30 @@ void LiveDisplay::ShowPeak(ValueRow& row) {
   row.bar->SetMark(true, peak, QString("max %1").arg(peak));
 }
 
+// The row of a value the sample lacks: no number, and an empty bar rather
+// than one standing at a value that was never sent.
+void LiveDisplay::ShowAbsent(ValueRow& row) {
+  if (row.absent) return;
+  row.absent = true;
+  row.shown = false;  // the value shows again when it comes back, whatever it is
+  row.valueLabel->setText("n/a");
+  row.bar->setUpdatesEnabled(false);
+  row.bar->setValue(row.bar->minimum());
+  row.bar->setUpdatesEnabled(true);
+}
+
 void LiveDisplay::ShowWarning(ValueRow& row) {
   const size_t i = static_cast<size_t>(row.index);
   const bool warning = watch_.Warning(row.index);
-  if (warning == warned_[i]) return;
-  warned_[i] = warning;
+  const Look look = row.absent ? Look::kAbsent : warning ? Look::kWarning : Look::kPlain;
+  if (look == looks_[i]) return;
+  const bool wasWarning = looks_[i] == Look::kWarning;
+  looks_[i] = look;
   // The number's colour comes from its style sheet; the last colour given wins.
-  row.valueLabel->setStyleSheet(warning ? row.labelStyle + " color: red;" : row.labelStyle);
+  row.valueLabel->setStyleSheet(look == Look::kWarning  ? row.labelStyle + " color: red;"
+                                : look == Look::kAbsent ? row.labelStyle + " color: gray;"
+                                                        : row.labelStyle);
+  if (warning == wasWarning) return;
   QPalette bar = row.barPalette;
   if (warning) bar.setColor(QPalette::Highlight, Qt::red);
   row.bar->setPalette(bar);

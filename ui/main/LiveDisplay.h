@@ -1,7 +1,9 @@
 // The main window's values: twelve rows of a number and a bar, the bit
 // indicators of the three banks and their hexadecimal fields, all shown
 // from the current sample. A row, field or indicator whose value did not
-// change is not touched, and a sample already shown costs nothing.
+// change is not touched, and a sample already shown costs nothing. A value
+// or bank the sample does not hold (a register the ECU lacks, a lost line)
+// reads "n/a", greyed, with an empty bar: never a number it did not send.
 #pragma once
 
 #include <QPalette>
@@ -61,9 +63,10 @@ class LiveDisplay {
     ValueBar* bar = nullptr;
     QString labelStyle;  // as designed, for a row back from a warning
     QPalette barPalette;
-    // The value the label shows; none while it shows "-".
+    // The value the label shows; none while it shows "-" or "n/a".
     bool shown = false;
     int32_t lastShown = 0;
+    bool absent = false;  // shows "n/a"
   };
   struct Indicator {
     const BitColumn* bit;
@@ -71,17 +74,21 @@ class LiveDisplay {
   };
 
   void ShowRow(ValueRow& row, int32_t value, int32_t max, int32_t min);
+  void ShowAbsent(ValueRow& row);
   void ShowPeak(ValueRow& row);
   void ShowWarning(ValueRow& row);
+  void ShowBank(int bank, const SampleRecord& sample);
 
   std::array<ValueRow, kValueCount> rows_{};
   ValueSettings settings_;
   WarningWatch watch_;
   PeakHold peaks_;
-  std::array<bool, kValueCount> warned_{};  // the row is shown red
+  enum class Look : uint8_t { kPlain, kWarning, kAbsent };
+  std::array<Look, kValueCount> looks_{};  // how the row's number is coloured
   std::array<Indicator, kBitCount> indicators_{};
   std::array<QLineEdit*, kBankCount> hexFields_{};
   std::array<uint8_t, kBankCount> previousBankBytes_{};
+  std::array<bool, kBankCount> bankAbsent_{};  // its indicators greyed, its field "n/a"
   bool hexShown_ = false;  // the hex fields still show their design texts
   bool anyShown_ = false;
   uint32_t shownVersion_ = 0;

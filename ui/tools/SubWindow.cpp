@@ -2,12 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <optional>
 
 #include "analysis/ColumnSummary.h"
 #include "analysis/PowerMeter.h"
@@ -38,13 +41,24 @@ TSubWindow::TSubWindow(RecordingModel& recording, ComparedRecording& compared, c
   const std::string& settingsPath = context.settingsPath;
   ui_->setupUi(this);
   setObjectName("SubWindow");
-  for (int c = 0; c < kValueCount; ++c) {
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
-    QCheckBox* box = findChild<QCheckBox*>("ValueBox" + QString::number(c + 1));
+  // The twelve have their boxes in the form; those beyond them, which few
+  // ECUs have all of, get theirs in the group below, and the two scroll
+  // together when the window is too low for both.
+  for (int c = 0; c < kAllValueCount; ++c) {
+    const ValueColumn& column = kAllValueColumns[static_cast<size_t>(c)];
+    const QString name = "ValueBox" + QString::number(c + 1);
+    QCheckBox* box = c < kValueCount ? findChild<QCheckBox*>(name) : new QCheckBox(ui_->MoreValuesGroup);
+    if (c >= kValueCount) {
+      box->setObjectName(name);
+      ui_->MoreValuesLayout->addWidget(box);
+    }
     box->setText(column.caption);
     valueBoxes_[static_cast<size_t>(c)] = box;
     connect(box, &QCheckBox::clicked, this, &TSubWindow::ValueBoxClick);
   }
+  // As wide as the boxes with the scroll bar beside them: no caption is cut.
+  ui_->ValuesScroll->setMinimumWidth(ui_->ValuesList->sizeHint().width() +
+                                     ui_->ValuesScroll->verticalScrollBar()->sizeHint().width());
   connect(ui_->BitTracksBox, &QCheckBox::clicked, this, &TSubWindow::BitTracksBoxClick);
   connect(ui_->SpanBox, &QComboBox::currentIndexChanged, this, &TSubWindow::SpanBoxChange);
   connect(ui_->Chart, &TraceChart::Clicked, this, &TSubWindow::ChartClick);
@@ -142,7 +156,7 @@ void TSubWindow::AlignBoxChange() {
 
 void TSubWindow::ApplyValueSettings(const ValueSettings& settings) {
   settings_ = settings;
-  ui_->Chart->SetLimits(settings.limits);
+  ui_->Chart->SetLimits(settings);
   readoutAt_ = -2;
   UpdateReadout();
 }
@@ -151,9 +165,9 @@ void TSubWindow::ReadSettings(const std::string& settingsPath) {
   const IniFile ini(settingsPath);
   const QStringList keys = QString::fromStdString(ini.ReadString(kSection, "Values", kDefaultValues))
                                .split(',', Qt::SkipEmptyParts);
-  for (int c = 0; c < kValueCount; ++c)
+  for (int c = 0; c < kAllValueCount; ++c)
     valueBoxes_[static_cast<size_t>(c)]->setChecked(
-        keys.contains(kValueColumns[static_cast<size_t>(c)].key));
+        keys.contains(kAllValueColumns[static_cast<size_t>(c)].key));
   ui_->BitTracksBox->setChecked(ini.ReadInteger(kSection, "BitTracks", 0) != 0);
   const int32_t spanS = ini.ReadInteger(kSection, "Span", 30);
   int span = kDefaultSpan;
@@ -175,7 +189,7 @@ void TSubWindow::SaveSettings(IniFile& ini) const {
   // never uses it stays as it was.
   if (!shownOnce_) return;
   QStringList keys;
-  for (int c : ChosenValues()) keys << kValueColumns[static_cast<size_t>(c)].key;
+  for (int c : ChosenValues()) keys << kAllValueColumns[static_cast<size_t>(c)].key;
   ini.WriteInteger(kSection, "Left", x());
   ini.WriteInteger(kSection, "Top", y());
   ini.WriteInteger(kSection, "Width", width());
@@ -187,7 +201,7 @@ void TSubWindow::SaveSettings(IniFile& ini) const {
 
 std::vector<int> TSubWindow::ChosenValues() const {
   std::vector<int> chosen;
-  for (int c = 0; c < kValueCount; ++c)
+  for (int c = 0; c < kAllValueCount; ++c)
     if (valueBoxes_[static_cast<size_t>(c)]->isChecked()) chosen.push_back(c);
   return chosen;
 }
@@ -275,16 +289,25 @@ void TSubWindow::UpdateReadout() {
   // difference (this one's less the compared one's).
   const int64_t other = at - ui_->Chart->CompareShift();
   const bool compared = ui_->Chart->Compare() != nullptr && other >= 0 && other < compared_.Records().Count();
+  // A value a record does not hold reads n/a, and has no difference.
+  auto shownOf = [&](int c, const SampleRecord& r) -> std::optional<long> {
+    const std::optional<int32_t> value = HeldValue(c, r);
+    if (!value) return std::nullopt;
+    return std::lround(ShownValue(c, *value, settings_));
+  };
+  auto text = [](const std::optional<long>& value) { return value ? QString::number(*value) : QString("n/a"); };
   for (int c : ChosenValues()) {
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
-    const long mine = std::lround(ShownValue(c, ConvertedValue(c, record), settings_));
-    QString part = QString("%1 %2").arg(QString(column.caption).section(" [", 0, 0)).arg(mine);
+    const ValueColumn& column = kAllValueColumns[static_cast<size_t>(c)];
+    const std::optional<long> mine = shownOf(c, record);
+    QString part = QString("%1 %2").arg(QString(column.caption).section(" [", 0, 0)).arg(text(mine));
+    bool anyNumber = mine.has_value();
     if (compared) {
-      const long theirs = std::lround(
-          ShownValue(c, ConvertedValue(c, compared_.Records().At(static_cast<uint32_t>(other))), settings_));
-      part += QString(" / %1 (%2%3)").arg(theirs).arg(mine >= theirs ? "+" : "").arg(mine - theirs);
+      const std::optional<long> theirs = shownOf(c, compared_.Records().At(static_cast<uint32_t>(other)));
+      part += " / " + text(theirs);
+      if (mine && theirs) part += QString(" (%1%2)").arg(*mine >= *theirs ? "+" : "").arg(*mine - *theirs);
+      anyNumber = anyNumber || theirs.has_value();
     }
-    parts << part + " " + QString::fromStdString(ShownUnit(c, settings_));
+    parts << (anyNumber ? part + " " + QString::fromStdString(ShownUnit(c, settings_)) : part);
   }
   ui_->Readout->setText(parts.join("    "));
 }

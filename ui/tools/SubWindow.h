@@ -76,7 +76,7 @@ class TSubWindow : public QWidget, public ToolWindow {
   WindowContext context_;
   int comparedSubscription_ = 0;
   int subscription_ = 0;
-  std::array<QCheckBox*, kValueCount> valueBoxes_{};
+  std::array<QCheckBox*, kAllValueCount> valueBoxes_{};  // the twelve, then those beyond
   ValueSettings settings_;
   int64_t readoutAt_ = -2;  // the record the readout shows; -2 none yet
   bool readoutLive_ = false;

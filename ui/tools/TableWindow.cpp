@@ -68,7 +68,7 @@ void TTableWindow::ChoiceChange() {
   }
   ui_->InfoLabel->setText(QString("%1 samples. A cell: the mean in %2; its tip: how many samples.")
                               .arg(samples)
-                              .arg(kValueColumns[static_cast<size_t>(table_.valueColumn)].unit));
+                              .arg(kAllValueColumns[static_cast<size_t>(table_.valueColumn)].unit));
 }
 
 void TTableWindow::ExportButtonClick() {

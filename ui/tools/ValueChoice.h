@@ -15,18 +15,20 @@
 #include "data/RecordPeriod.h"
 #include "data/Registers.h"
 
-// The box lists the columns (rows of kValueColumns) by caption, the chosen
-// one selected; noneText, when given, comes first as "no value".
+// The box lists the columns (rows of kAllValueColumns) by caption, the
+// chosen one selected; noneText, when given, comes first as "no value".
 inline void FillValueBox(QComboBox& box, const std::vector<int>& columns, int chosen,
                          const QString& noneText = {}) {
   if (!noneText.isEmpty()) box.addItem(noneText, -1);
-  for (int c : columns) box.addItem(kValueColumns[static_cast<size_t>(c)].caption, c);
+  for (int c : columns) box.addItem(kAllValueColumns[static_cast<size_t>(c)].caption, c);
   box.setCurrentIndex(box.findData(chosen));
 }
 
+// The twelve of the main window, then those some ECUs have beyond them: a
+// recording without one counts none of its records for it.
 inline std::vector<int> AllValues() {
   std::vector<int> columns;
-  for (int c = 0; c < kValueCount; ++c) columns.push_back(c);
+  for (int c = 0; c < kAllValueCount; ++c) columns.push_back(c);
   return columns;
 }
 

@@ -25,7 +25,7 @@ void ScatterChart::SetGrid(ScatterGrid grid) {
   image_.fill(Qt::white);
   const uint32_t most = grid_.counts.empty() ? 0 : *std::max_element(grid_.counts.begin(), grid_.counts.end());
   const ValueColumn* colour =
-      grid_.colourColumn >= 0 ? &kValueColumns[static_cast<size_t>(grid_.colourColumn)] : nullptr;
+      grid_.colourColumn >= 0 ? &kAllValueColumns[static_cast<size_t>(grid_.colourColumn)] : nullptr;
   for (int y = 0; y < grid_.height; ++y) {
     for (int x = 0; x < grid_.width; ++x) {
       const uint32_t n = grid_.Count(x, y);
@@ -61,8 +61,8 @@ void ScatterChart::paintEvent(QPaintEvent*) {
   painter.setPen(QColor(160, 160, 160));
   painter.drawRect(plot.adjusted(0, 0, -1, -1));
   painter.setPen(Qt::black);
-  const ValueColumn& x = kValueColumns[static_cast<size_t>(grid_.xColumn)];
-  const ValueColumn& y = kValueColumns[static_cast<size_t>(grid_.yColumn)];
+  const ValueColumn& x = kAllValueColumns[static_cast<size_t>(grid_.xColumn)];
+  const ValueColumn& y = kAllValueColumns[static_cast<size_t>(grid_.yColumn)];
   const int below = plot.bottom() + 14;
   painter.drawText(QRect(plot.left(), plot.bottom() + 2, 80, 14), Qt::AlignLeft, QString::number(x.rangeMin));
   painter.drawText(QRect(plot.right() - 80, plot.bottom() + 2, 80, 14), Qt::AlignRight, QString::number(x.rangeMax));

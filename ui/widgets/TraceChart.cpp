@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "data/RecordPeriod.h"
 
@@ -20,11 +21,16 @@ constexpr int64_t kMinViewRecords = 50;
 constexpr int kBeyondMarkRows = 3;  // below the frame's top line
 constexpr uint32_t kBeyondMark = 0xFFE00000u;
 
-// Twelve colours that stay apart on white.
-const QColor kColours[kValueCount] = {
+// Colours that stay apart on white: the twelve's, then those of the values
+// beyond them, which are seldom drawn with all of the twelve.
+const QColor kColours[kAllValueCount] = {
     QColor(200, 30, 30),  QColor(30, 90, 200),  QColor(0, 140, 60),   QColor(220, 120, 0),
     QColor(130, 50, 170), QColor(0, 150, 160),  QColor(150, 100, 40), QColor(220, 40, 150),
     QColor(90, 90, 90),   QColor(120, 150, 0),  QColor(60, 40, 120),  QColor(200, 170, 0),
+    QColor(140, 0, 0),    QColor(0, 60, 140),   QColor(0, 100, 40),   QColor(170, 80, 0),
+    QColor(90, 0, 120),   QColor(0, 110, 110),  QColor(110, 70, 20),  QColor(170, 0, 110),
+    QColor(40, 40, 40),   QColor(80, 110, 0),   QColor(100, 80, 200), QColor(150, 120, 0),
+    QColor(240, 80, 80),  QColor(80, 140, 240), QColor(40, 180, 100),
 };
 
 QString TimeText(double seconds, double step) {
@@ -42,7 +48,7 @@ TraceChart::TraceChart(QWidget* parent) : QWidget(parent) {
   setMouseTracking(false);
 }
 
-QColor TraceChart::ColorOf(int column) { return kColours[column % kValueCount]; }
+QColor TraceChart::ColorOf(int column) { return kColours[column % kAllValueCount]; }
 
 void TraceChart::SetRecords(const RecordSource* records) {
   records_ = records;
@@ -108,6 +114,14 @@ void TraceChart::SetValues(const std::vector<int>& columns) {
 }
 
 void TraceChart::SetLimits(const std::array<ValueLimit, kValueCount>& limits) {
+  ValueSettings settings;
+  std::copy(limits.begin(), limits.end(), settings.limits.begin());
+  SetLimits(settings);
+}
+
+void TraceChart::SetLimits(const ValueSettings& settings) {
+  std::array<ValueLimit, kAllValueCount> limits{};
+  for (int c = 0; c < kAllValueCount; ++c) limits[static_cast<size_t>(c)] = settings.LimitOf(c);
   if (limits == limits_) return;
   limits_ = limits;
   update();
@@ -269,8 +283,10 @@ void TraceChart::BuildSummary(const QRect& plot) {
                     [&](uint32_t, std::span<const SampleRecord> block) {
                       for (const SampleRecord& record : block)
                         for (size_t t = 0; t < chosen_.size(); ++t) {
+                          const std::optional<int32_t> held = HeldValue(chosen_[t], record);
+                          if (!held) continue;  // a gap, as in the summary of this recording
                           ColumnExtremes& e = compareSummary_.values[t][static_cast<size_t>(px)];
-                          const int32_t v = ConvertedValue(chosen_[t], record);
+                          const int32_t v = *held;
                           e.min = e.any ? std::min(e.min, v) : v;
                           e.max = e.any ? std::max(e.max, v) : v;
                           e.last = v;
@@ -359,7 +375,7 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
   // The limits under the traces, in a paler shade of their value's colour;
   // a limit outside the value's scale has no place on it.
   for (const int c : chosen_) {
-    const ValueColumn& col = kValueColumns[static_cast<size_t>(c)];
+    const ValueColumn& col = kAllValueColumns[static_cast<size_t>(c)];
     const ValueLimit& limit = limits_[static_cast<size_t>(c)];
     const QColor pale = ColorOf(c).lighter(150);
     for (const auto& [on, value] : {std::pair{limit.lowOn, limit.low}, std::pair{limit.highOn, limit.high}}) {
@@ -377,7 +393,7 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
   // One value's columns, each joined to the one before so that a step reads
   // as a line; atColumn is told of every column drawn.
   auto trace = [&](const std::vector<ColumnExtremes>& columns, int c, uint32_t argb, auto atColumn) {
-    const ValueColumn& col = kValueColumns[static_cast<size_t>(c)];
+    const ValueColumn& col = kAllValueColumns[static_cast<size_t>(c)];
     const double scale = (h - 1) / static_cast<double>(col.rangeMax - col.rangeMin);
     auto yOf = [&](int32_t value) {
       const int32_t v = std::clamp(value, col.rangeMin, col.rangeMax);
@@ -427,7 +443,7 @@ const QPixmap& TraceChart::Legend() {
   QPainter painter(&legend_);
   painter.setFont(font());
   for (size_t t = 0; t < chosen_.size(); ++t) {
-    const ValueColumn& column = kValueColumns[static_cast<size_t>(chosen_[t])];
+    const ValueColumn& column = kAllValueColumns[static_cast<size_t>(chosen_[t])];
     const int x = kMargin + static_cast<int>(t % 2) * (width() - 2 * kMargin) / 2;
     const int y = static_cast<int>(t / 2) * kLegendLine;
     painter.fillRect(QRect(x, y + 5, 14, 4), ColorOf(chosen_[t]));
@@ -474,37 +490,51 @@ void TraceChart::paintEvent(QPaintEvent* event) {
     painter.setClipRect(plot);
     for (size_t t = 0; t < chosen_.size(); ++t) {
       const int c = chosen_[t];
-      const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
+      const ValueColumn& column = kAllValueColumns[static_cast<size_t>(c)];
       const double scale = plot.height() / static_cast<double>(column.rangeMax - column.rangeMin);
       auto yOf = [&](int32_t value) {
         const int32_t v = std::clamp(value, column.rangeMin, column.rangeMax);
         return static_cast<int>(std::lround(plot.bottom() - (v - column.rangeMin) * scale));
       };
+      // A record without the value ends a line; the next that holds it
+      // begins another.
+      QPolygon line;
+      auto endLine = [&] {
+        if (line.size() == 1) painter.drawPoint(line[0]);
+        if (line.size() > 1) painter.drawPolyline(line);
+        line.clear();
+      };
       if (compare_ != nullptr) {
         painter.setPen(QPen(ColorOf(c).lighter(170), 1));
-        QPolygon other;
         const int64_t count = compare_->Count();
         for (size_t k = 0; k < pointRecords_.size(); ++k) {
           const int64_t j = pointFirst_ + static_cast<int64_t>(k) - compareShift_;
           if (j < 0 || j >= count) continue;
-          other << QPoint(static_cast<int>(std::lround(XOf(j + compareShift_ + 0.5, plot))),
-                          yOf(ConvertedValue(c, compare_->At(static_cast<uint32_t>(j)))));
+          const std::optional<int32_t> value = HeldValue(c, compare_->At(static_cast<uint32_t>(j)));
+          if (!value) {
+            endLine();
+            continue;
+          }
+          line << QPoint(static_cast<int>(std::lround(XOf(j + compareShift_ + 0.5, plot))), yOf(*value));
         }
-        painter.drawPolyline(other);
+        endLine();
       }
       painter.setPen(QPen(ColorOf(c), 1));
-      QPolygon line;
       for (size_t k = 0; k < pointRecords_.size(); ++k) {
-        const int32_t value = ConvertedValue(c, pointRecords_[k]);
+        const std::optional<int32_t> value = HeldValue(c, pointRecords_[k]);
+        if (!value) {
+          endLine();
+          continue;
+        }
         const int64_t i = pointFirst_ + static_cast<int64_t>(k);
-        line << QPoint(static_cast<int>(std::lround(XOf(i + 0.5, plot))), yOf(value));
-        if (Beyond(c, value)) {
+        line << QPoint(static_cast<int>(std::lround(XOf(i + 0.5, plot))), yOf(*value));
+        if (Beyond(c, *value)) {
           const int x0 = static_cast<int>(std::lround(XOf(i, plot)));
           const int x1 = static_cast<int>(std::lround(XOf(i + 1, plot)));
           painter.fillRect(QRect(x0, plot.top() + 1, std::max(1, x1 - x0), kBeyondMarkRows), QColor::fromRgb(kBeyondMark));
         }
       }
-      painter.drawPolyline(line);
+      endLine();
     }
     painter.setClipping(false);
   }
@@ -551,7 +581,8 @@ void TraceChart::PaintPart(QPainter& painter, const QRect& asked, const QRect& p
     if (pointMode_) {
       for (size_t k = 0; k < pointRecords_.size(); ++k) {
         const int64_t i = pointFirst_ + static_cast<int64_t>(k);
-        if (i < viewFirst_ || !BitIsSet(kBitColumns[b], pointRecords_[k])) continue;
+        const SampleRecord& record = pointRecords_[k];
+        if (i < viewFirst_ || !HasBit(kBitColumns[b], record) || !BitIsSet(kBitColumns[b], record)) continue;
         const int x0 = static_cast<int>(std::lround(XOf(i, plot)));
         const int x1 = static_cast<int>(std::lround(XOf(i + 1, plot)));
         painter.fillRect(QRect(x0, y, std::max(1, x1 - x0), kTrackHeight - 2), on);

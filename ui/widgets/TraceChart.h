@@ -31,11 +31,14 @@ class TraceChart : public QWidget {
   void RecordsReplaced();
   void RecordsAppended();
 
-  // Rows of kValueColumns to draw, in the table's order.
+  // Rows of kAllValueColumns to draw, in the table's order. A stretch
+  // whose records do not hold a value is a break in its trace.
   void SetValues(const std::vector<int>& columns);
   void SetBitTracks(bool shown);
-  // Per row of kValueColumns, in the table's units.
+  // Per row of kAllValueColumns, in the table's units; the first form sets
+  // the twelve and switches those beyond them off.
   void SetLimits(const std::array<ValueLimit, kValueCount>& limits);
+  void SetLimits(const ValueSettings& settings);
   // Whether a value's record lies beyond one of its limits.
   bool Beyond(int column, int32_t value) const;
   // A second recording drawn under the first, in paler colours on the same
@@ -110,7 +113,7 @@ class TraceChart : public QWidget {
   const RecordSource* records_ = nullptr;
 
   std::vector<int> chosen_;
-  std::array<ValueLimit, kValueCount> limits_{};
+  std::array<ValueLimit, kAllValueCount> limits_{};
   const RecordSource* compare_ = nullptr;
   int64_t compareShift_ = 0;
   ColumnSummary compareSummary_;  // its values, per chosen value, per column
@@ -140,7 +143,7 @@ class TraceChart : public QWidget {
   QHash<QString, QImage> axisLabels_;
   qreal axisLabelRatio_ = 1;
   std::vector<int> legendValues_;
-  std::array<ValueLimit, kValueCount> legendLimits_{};
+  std::array<ValueLimit, kAllValueCount> legendLimits_{};
 
   bool pressed_ = false;
   bool dragging_ = false;
