@@ -1,5 +1,8 @@
 #include "ui/tools/PowerMeterWindow.h"
 
+#include "analysis/RunTiming.h"
+#include "data/CsvWriter.h"
+
 #include <QDoubleSpinBox>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -200,7 +203,12 @@ void TPowerMeterWindow::EndLivePull() {
 void TPowerMeterWindow::ShowPull(const PullResult* pull) {
   if (pull == nullptr) {
     ui_->Chart->SetCurve({});
-    ui_->PeakLabel->setText(refresh_.ListingRecording() && recording_.Count() > 0 ? "no pull in the recording" : "-");
+    // A recording without the values a pull needs says so, not "no pull".
+    const RegisterMask missing = PullsNeedsMissing(refresh_.ListingRecording() ? RegistersHeld(recording_)
+                                                                                : refresh_.Current().Held());
+    ui_->PeakLabel->setText(missing != 0 ? QString::fromStdString(MissingNeedsText(missing))
+                            : refresh_.ListingRecording() && recording_.Count() > 0 ? "no pull in the recording"
+                                                                                      : "-");
     return;
   }
   ui_->Chart->SetCurve(pull->curve);

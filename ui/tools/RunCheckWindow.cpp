@@ -1,5 +1,7 @@
 #include "ui/tools/RunCheckWindow.h"
 
+#include "data/CsvWriter.h"
+
 #include <QTableWidget>
 
 #include "ui/widgets/Placement.h"
@@ -122,6 +124,7 @@ void TRunCheckWindow::RecordingChanged(const RecordingModel::Change& change) {
     if (plan.becameLive || liveRuns_.size() != before) FillList();
   } else if (plan.listRecording) {
     recordingRuns_ = FindRuns(recording_, distanceM_, speedFactor_);
+    recordingMissing_ = RunsNeedsMissing(RegistersHeld(recording_));
     FillList();
     ShowResult(nullptr);
   }
@@ -151,9 +154,14 @@ void TRunCheckWindow::ShowPhase() {
     text = "not recording";
   } else if (recording_.Count() == 0) {
     text = "no recording";
+  } else if (recordingMissing_ != 0) {
+    text = QString::fromStdString(MissingNeedsText(recordingMissing_));
   } else {
     text = QString("%1 run(s) of %2 m in the recording").arg(recordingRuns_.size()).arg(distanceM_, 0, 'f', 0);
   }
+  // A reading without road speed can give no run: it says so, not "ready".
+  if (recording_.LiveMode() && recording_.Live() && RunsNeedsMissing(timer.Held()) != 0)
+    text = QString::fromStdString(MissingNeedsText(RunsNeedsMissing(timer.Held())));
   // Hidden, the label waits: the window shows the phase as it opens.
   if (isVisible() && ui_->PhaseLabel->text() != text) ui_->PhaseLabel->setText(text);
 }

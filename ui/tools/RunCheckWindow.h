@@ -63,6 +63,7 @@ class TRunCheckWindow : public QWidget, public ToolWindow {
 
   std::unique_ptr<Ui::RunCheckWindow> ui_;
   RecordingModel& recording_;
+  RegisterMask recordingMissing_ = 0;  // what runs need that the loaded recording never holds
   ComparedRecording& compared_;
   int subscription_ = 0;
   int comparedSubscription_ = 0;
