@@ -117,6 +117,26 @@ CommandOutcome Session::ReadEcuNumber(std::string& number) {
 
 int32_t Session::FindCable() const { return instances_.consultSession.FindCable(); }
 
+CommandOutcome Session::Connect(int32_t port, bool identify, std::string& number, ConnectStep& reached) {
+  CommandOutcome outcome;
+  const auto take = [&outcome](const CommandOutcome& step) {
+    outcome.lines.insert(outcome.lines.end(), step.lines.begin(), step.lines.end());
+    return step.done;
+  };
+  number.clear();
+  reached = ConnectStep::kOpen;
+  if (!state_.portOpen && !take(OpenPort(port))) return outcome;
+  // A loaded recording keeps the program in playback: nothing to ask.
+  if (!LiveMode()) return outcome;
+  reached = ConnectStep::kInitialize;
+  if (!take(Initialize())) return outcome;
+  reached = ConnectStep::kNumber;
+  if (identify && !take(ReadEcuNumber(number))) return outcome;
+  reached = ConnectStep::kDone;
+  outcome.done = true;
+  return outcome;
+}
+
 CommandOutcome Session::ReadFaultCodes(std::vector<FaultCode>& codes) {
   CommandOutcome outcome;
   codes.clear();

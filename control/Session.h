@@ -114,6 +114,12 @@ class Session {
   CommandOutcome Initialize();                   // blocks up to about a second
   CommandOutcome ReadEcuNumber(std::string& number);  // the five characters, printable
   int32_t FindCable() const;
+  // Open (unless the port is open), Initialize and, with identify, the
+  // ECU number: the ECU Auto Search and torvane-cli's way to the ECU, with
+  // every step's status lines. reached says how far it got: the step that
+  // failed, or kDone.
+  enum class ConnectStep { kOpen, kInitialize, kNumber, kDone };
+  CommandOutcome Connect(int32_t port, bool identify, std::string& number, ConnectStep& reached);
   // The ECU's self-diagnosis, never while a live reading streams: the
   // stored codes, and their clearing (which reads again what is left).
   CommandOutcome ReadFaultCodes(std::vector<FaultCode>& codes);

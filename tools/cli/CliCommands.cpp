@@ -74,25 +74,33 @@ void Status(const CliArguments& args, const CommandOutcome& outcome) {
   for (const std::string& line : outcome.lines) Status(args, line);
 }
 
-// Opens and initialises as ECU Open and ECU Initialize do, with their
-// status lines. The port stays open on success.
-int OpenAndInitialize(const CliArguments& args, Session& session, int32_t number) {
+// Opens, initialises and, with identify, reads the ECU number, as the ECU
+// Auto Search does, with its status lines. The port stays open on success.
+int Connect(const CliArguments& args, Session& session, int32_t number, bool identify, std::string& ecuNumber) {
   const std::string device = session.Instances().serialPort.DevicePath(number);
-  const CommandOutcome opened = session.OpenPort(number);
-  Status(args, opened);
-  if (!opened.done) {
-    CliError(DeviceExists(device) ? "cannot open " + Escaped(device) + " as a serial port (in use, or not a terminal)"
-                                  : "cannot open " + Escaped(device) + ": no such device");
-    return kExitFailed;
+  Session::ConnectStep reached = Session::ConnectStep::kOpen;
+  const CommandOutcome connected = session.Connect(number, identify, ecuNumber, reached);
+  Status(args, connected);
+  if (connected.done) return kExitOk;
+  switch (reached) {
+    case Session::ConnectStep::kOpen:
+      CliError(DeviceExists(device) ? "cannot open " + Escaped(device) + " as a serial port (in use, or not a terminal)"
+                                    : "cannot open " + Escaped(device) + ": no such device");
+      return kExitFailed;
+    case Session::ConnectStep::kInitialize:
+      CliError("no answer from the ECU on " + Escaped(device));
+      break;
+    default:
+      CliError("the ECU sent no ECU number");
+      break;
   }
-  const CommandOutcome found = session.Initialize();
-  Status(args, found);
-  if (!found.done) {
-    CliError("no answer from the ECU on " + Escaped(device));
-    (void)session.ClosePort(number);
-    return kExitFailed;
-  }
-  return kExitOk;
+  (void)session.ClosePort(number);
+  return kExitFailed;
+}
+
+int OpenAndInitialize(const CliArguments& args, Session& session, int32_t number) {
+  std::string unused;
+  return Connect(args, session, number, false, unused);
 }
 
 // Starts reading (and recording) from the first frame the ECU sends.
@@ -161,16 +169,9 @@ int ProbeCommand(const CliArguments& args) {
   int32_t number = 0;
   if (const int r = ResolvePort(args, program.serialPort, number); r != kExitOk) return r;
   Session& session = program.session;
-  if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
-
   std::string ecuNumber;
-  const CommandOutcome read = session.ReadEcuNumber(ecuNumber);
-  Status(args, read);
+  if (const int r = Connect(args, session, number, true, ecuNumber); r != kExitOk) return r;
   (void)session.ClosePort(number);
-  if (!read.done) {
-    CliError("the ECU sent no ECU number");
-    return kExitFailed;
-  }
   const uint8_t init = session.Instances().consultSession.initAnswered.load();
   std::printf("%s\n%s\ninitialisation FF FF %02X\n", ecuNumber.c_str(), EcuPartNumber(ecuNumber).c_str(), init);
   return kExitOk;

@@ -424,11 +424,15 @@ void TConsultMainForm::AutoSearchBtnClick() {
     return;
   }
   if (comSetForm_ != nullptr && n != comSetForm_->PortNumber()) comSetForm_->SelectPort(n);
-  ClickMenuItem(ui_->ECUOpen);
-  if (session_.LiveMode()) {
-    ClickMenuItem(ui_->ECUInit);
-    ClickMenuItem(ui_->ECUNoCheck);
-  }
+  std::string number;
+  Session::ConnectStep reached = Session::ConnectStep::kOpen;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const CommandOutcome outcome = session_.Connect(SelectedPort(), true, number, reached);
+  QApplication::restoreOverrideCursor();
+  if (reached >= Session::ConnectStep::kNumber)
+    ui_->ECUNoIng->setText(outcome.done ? QString::fromStdString(number) : QString("- - - -"));
+  ShowOutcome(outcome);
+  if (outcome.done) LoadRegisterChoice();
 }
 
 void TConsultMainForm::AutoSearchTimerTimer() {
