@@ -186,7 +186,12 @@ CommandOutcome Session::ApplyActiveTest(int index, int value) {
     return outcome;
   }
   const SampleRecord sample = instances_.recorderState.current.Load();
-  if (kActiveTests[static_cast<size_t>(index)].standstillOnly && sample[RecordByteOf(0x0B)] != 0) {
+  // An ECU that lacks the road speed cannot show the car stands: no
+  // standstill test without it.
+  constexpr int kSpeed = 4;  // the road speed's row of the value table
+  static_assert(RecordByteOf(0x0B) == kValueColumns[kSpeed].highByte);
+  if (kActiveTests[static_cast<size_t>(index)].standstillOnly &&
+      (!HasValue(kValueColumns[kSpeed], sample) || sample[RecordByteOf(0x0B)] != 0)) {
     outcome.lines.push_back("NG. Active Test NOT applied: only at a standstill.");
     return outcome;
   }

@@ -16,7 +16,7 @@ constexpr uint32_t kBlockRecords = 4096;
 void VisitLogRecords(LogMemory& memory, uint32_t first, uint32_t count, const RecordVisitor& visit) {
   if (first >= kRecordsInSection) return;
   count = std::min(count, kRecordsInSection - first);
-  // One transfer per block: a SampleRecord is its 20 bytes and nothing else.
+  // One transfer per block: a SampleRecord is its 48 bytes and nothing else.
   static_assert(sizeof(SampleRecord) == kSampleRecordSize);
   std::vector<SampleRecord> block(std::min(count, kBlockRecords));
   for (uint32_t done = 0; done < count;) {

@@ -11,7 +11,7 @@
 #include "data/SampleRecord.h"
 
 // Visits records [first, first + count) of the log memory's recording (slot
-// kLogMemorySlot, 40-byte header area, 20-byte records), clipped to what the
+// kLogMemorySlot, 40-byte header area, 48-byte records), clipped to what the
 // section holds, in blocks of a few thousand. The memory's lock is held for
 // each block's copy only: the recording clock, which shares it, never waits
 // for a whole recording.

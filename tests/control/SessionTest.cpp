@@ -493,4 +493,21 @@ TEST_F(SessionActiveTestOnTheRoadTest, CylinderCutAndFuelPumpOnlyAtAStandstill) 
   EXPECT_EQ(simulator->TestsReceived().size(), 2u);  // the fans' pair, nothing of the refused ones
 }
 
+// Without the road speed the car cannot be seen to stand: the standstill
+// tests are refused, however still the engine is.
+class SessionActiveTestWithoutSpeedTest : public SessionActiveTestTest {
+ protected:
+  SessionActiveTestWithoutSpeedTest() {
+    ecu.idleOnly = true;
+    ecu.lacks = {0x0B};
+  }
+};
+
+TEST_F(SessionActiveTestWithoutSpeedTest, StandstillTestsAreRefused) {
+  StartReading();
+  EXPECT_EQ(S().ApplyActiveTest(FindActiveTest("fuel-pump"), 0).lines,
+            std::vector<std::string>{"NG. Active Test NOT applied: only at a standstill."});
+  EXPECT_TRUE(simulator->TestsReceived().empty());
+}
+
 }  // namespace
