@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "link/SerialSpeed.h"
@@ -211,6 +214,33 @@ const SerialPort::PortSlot* SerialPort::SlotOf(int32_t port) const {
   return &slots_[port - 1];
 }
 
+std::string LatencyTimerPath(const std::string& devicePath, const std::string& sysRoot) {
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::canonical(devicePath, error);
+  if (error || device.filename().empty()) return {};
+  return sysRoot + "/class/tty/" + device.filename().string() + "/device/latency_timer";
+}
+
+namespace {
+
+// Asks the driver for its lowest latency; neither way is needed for the
+// port to work, so a refusal is only reported, never a failure.
+LowLatency AskLowLatency(int fd, const std::string& path) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &serial) == 0) return LowLatency::kFlag;
+  }
+  const std::string timer = LatencyTimerPath(path);
+  if (timer.empty() || access(timer.c_str(), W_OK) != 0) return LowLatency::kNone;
+  std::ofstream file(timer);
+  file << "1\n";
+  file.flush();
+  return file ? LowLatency::kLatencyTimer : LowLatency::kNone;
+}
+
+}  // namespace
+
 int32_t SerialPort::Open(const char* name, const char* baud, const char* format) {
   const int32_t port = TableIndex(kPortNames, name) + 1;
   if (port == 0 || port > kSlotCount) return kBadPort;
@@ -253,6 +283,7 @@ int32_t SerialPort::Open(const char* name, const char* baud, const char* format)
   slot.fd = fd;
   slot.settings = line;
   slot.timeouts = kOpenTimeouts;
+  slot.lowLatency = AskLowLatency(fd, path);
   return port;
 }
 
@@ -461,6 +492,13 @@ LineSettings SerialPort::Settings(int32_t port) const {
   if (slot == nullptr) return {};
   std::shared_lock lock(slot->lock);
   return slot->fd >= 0 ? slot->settings : LineSettings{};
+}
+
+LowLatency SerialPort::LowLatencyOf(int32_t port) const {
+  const PortSlot* slot = SlotOf(port);
+  if (slot == nullptr) return LowLatency::kNone;
+  std::shared_lock lock(slot->lock);
+  return slot->fd >= 0 ? slot->lowLatency : LowLatency::kNone;
 }
 
 PortTimeouts SerialPort::Timeouts(int32_t port) const {

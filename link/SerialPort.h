@@ -59,6 +59,21 @@ struct LineSettings {
   bool operator==(const LineSettings&) const = default;
 };
 
+// How an open port was made to hand over received bytes at once. USB-serial
+// adapters of the FTDI kind hold them for up to 16 ms by default, longer
+// than a record; the driver turns the low-latency flag into a 1 ms latency
+// timer. A pseudo-terminal or a plain UART has nothing to set: no error.
+enum class LowLatency {
+  kNone,          // refused or not needed
+  kFlag,          // TIOCSSERIAL with ASYNC_LOW_LATENCY
+  kLatencyTimer,  // the driver's latency_timer in sysfs, written as 1 ms
+};
+
+// The sysfs file of a terminal device's latency timer
+// ("/sys/class/tty/ttyUSB0/device/latency_timer" for /dev/ttyUSB0 or a link
+// to it); "" when the path names no device.
+std::string LatencyTimerPath(const std::string& devicePath, const std::string& sysRoot = "/sys");
+
 class SerialPort {
  public:
   static constexpr int kSlotCount = 10;
@@ -116,6 +131,7 @@ class SerialPort {
   bool IsOpen(int32_t port) const;
   LineSettings Settings(int32_t port) const;
   PortTimeouts Timeouts(int32_t port) const;
+  LowLatency LowLatencyOf(int32_t port) const;
 
  private:
   struct PortSlot {
@@ -130,6 +146,7 @@ class SerialPort {
     int fd = -1;
     LineSettings settings;
     PortTimeouts timeouts;
+    LowLatency lowLatency = LowLatency::kNone;
     std::string devicePath;
   };
   PortSlot* SlotOf(int32_t port);

@@ -52,6 +52,16 @@ TEST_F(SerialPortOpen, ConsultSettingsReachTheTerminal) {
   expected.byteSize = 8;
   EXPECT_EQ(port.Settings(3), expected);  // also: no CTS, no XON/XOFF, DTR and RTS off
   EXPECT_EQ(port.Timeouts(3), (PortTimeouts{500, 10, 500, 10, 500}));
+  // A pseudo-terminal has no latency to lower: no error, and nothing set.
+  EXPECT_EQ(port.LowLatencyOf(3), LowLatency::kNone);
+}
+
+TEST(SerialPortLatency, TheTimerOfADeviceIsFoundThroughItsLinks) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  const std::string name = pty.path().substr(pty.path().rfind('/') + 1);
+  EXPECT_EQ(LatencyTimerPath(pty.path(), "/sys"), "/sys/class/tty/" + name + "/device/latency_timer");
+  EXPECT_EQ(LatencyTimerPath("/dev/no-such-device"), "");
 }
 
 TEST_F(SerialPortOpen, FormatLetterIsUpperCasedAndSeparatorsIgnored) {

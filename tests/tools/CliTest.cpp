@@ -386,6 +386,19 @@ TEST(Cli, PortsShowsWhatDiscoverySees) {
   EXPECT_EQ(missing.err, "");
 }
 
+// An adapter's latency timer is shown, with what the program does about a
+// slow one.
+TEST(Cli, PortsShowsTheLatencyTimer) {
+  TempDir dir;
+  FakeDeviceTree fake;
+  fake.AddUsb("ttyUSB0", "Varnok", "DID-Uzorari Cable");
+  std::ofstream(fake.Tree().sysRoot + "/class/tty/ttyUSB0/device/latency_timer") << "16\n";
+  const RunResult r = RunProgram(kCli, {"ports", "--sys-root", fake.Tree().sysRoot, "--dev-root", fake.Tree().devRoot,
+                                        "--map", "COM1=" + fake.Node("ttyUSB0")}, dir);
+  EXPECT_NE(r.out.find(fake.Node("ttyUSB0") + ": latency timer 16 ms (Torvane asks for 1 ms"), std::string::npos)
+      << r.out;
+}
+
 TEST(EcuSimExecutable, PrintsThePathFirstAndStopsOnSigterm) {
   TempDir dir;
   const std::string link = dir.Path("ecu");

@@ -15,6 +15,8 @@
 #include "link/SerialPort.h"
 #include "tools/cli/CliCommands.h"
 
+#include <fstream>
+
 namespace {
 
 enum class NodeAccess { kOpenable, kDenied, kMissing, kOtherError };
@@ -78,6 +80,17 @@ int PortsCommand(const CliArguments& args) {
                 Padded(nodes[i], nodeWidth).c_str(),
                 Padded(slots[i], slotWidth).c_str(), AccessText(access[i]).c_str());
     denied = denied || access[i] == NodeAccess::kDenied;
+  }
+
+  // FTDI-style adapters hold received bytes up to their latency timer
+  // (16 ms unless set): longer than a record. Torvane asks for 1 ms when it
+  // opens the port; the package's udev rule sets it as the cable appears.
+  for (const SerialDevice& device : devices) {
+    std::ifstream timer(tree.sysRoot + "/class/tty/" + device.ttyName + "/device/latency_timer");
+    int ms = 0;
+    if (!(timer >> ms)) continue;
+    std::printf("%s: latency timer %d ms%s\n", Escaped(device.deviceNode).c_str(), ms,
+                ms <= 1 ? "" : " (Torvane asks for 1 ms, low latency, when it opens the port)");
   }
 
   const int32_t cable = FindCable(tree, portMap);
