@@ -23,6 +23,8 @@ extern const char kLineEcuNumberNotFound[];             // "NG. ECU No. NOT Foun
 extern const char kLineRequestSent[];                   // "REQ CMD Send."
 extern const char kLineReadStart[];                     // "ECU Read Start"
 extern const char kLineCommunicationStop[];             // "ECU Communication Stop"
+extern const char kLineLineLost[];                       // "NG. ECU line lost: no data for 1 s."
+extern const char kLineLineBack[];                       // "OK. ECU line back: reading resumed."
 extern const char kLinePlayStart[];                     // "Play Start"
 extern const char kLinePlayStop[];                      // "Play Stop"
 extern const char kLineCodesGot[];                      // "OK. Fault codes got."

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "control/LinkCommands.h"
@@ -14,12 +15,15 @@ EnabledCommands Enabled(const SessionState& state) {
   EnabledCommands e;
   e.ecuOpen = !state.portOpen;
   e.ecuClose = state.portOpen;
-  e.ecuInit = state.portOpen;
-  e.ecuNoCheck = state.numberOffered;
+  // Both would cut into a running stream, and the stream into their
+  // replies: the ECU would stop streaming, the reading go on showing nothing.
+  e.ecuInit = state.portOpen && state.run != Run::kRecording;
+  e.ecuNoCheck = state.numberOffered && state.run != Run::kRecording;
+  e.autoSearch = state.run != Run::kRecording;
   e.start = state.startOffered;
   e.stop = state.run != Run::kStopped;
-  e.cableLamp = state.portOpen;
-  e.ecuLamp = state.ecuAnswered;
+  e.cableLamp = state.portOpen && !state.lineLost;
+  e.ecuLamp = state.ecuAnswered && !state.lineLost;
   e.positionBar = state.lastStart == LastStart::kPlayback;
   // A stopped live reading goes on showing the last sample; a stopped
   // playback freezes the values.
@@ -27,20 +31,32 @@ EnabledCommands Enabled(const SessionState& state) {
   // The replies would be lost in a stream, and the stream in them.
   e.selfDiagnosis = state.portOpen && state.ecuAnswered && state.run != Run::kRecording;
   e.activeTest = state.portOpen && state.ecuAnswered;
-  e.applyTest = e.activeTest && state.run == Run::kRecording;
+  e.applyTest = e.activeTest && state.run == Run::kRecording && !state.lineLost;
   return e;
+}
+
+EnabledCommands Session::Enabled() const {
+  SessionState state = state_;
+  state.lineLost = state_.run == Run::kRecording && lineWatch_.Lost();
+  return ::Enabled(state);
 }
 
 Session::Session(const ProgramInstances& instances)
     : instances_(instances),
-      recorder_{instances.recorderState, instances.logMemory, instances.recordingClock.enable} {}
+      recorder_{instances.recorderState, instances.logMemory, instances.recordingClock.enable},
+      writeThrough_(instances.recorderState, instances.logMemory),
+      lineWatch_(instances.recorderState.framesDecoded) {}
 
-Session::~Session() { instances_.recordingClock.Stop(); }
+Session::~Session() {
+  lineWatch_.End();
+  instances_.recordingClock.Stop();
+}
 
 std::vector<std::string> Session::Begin(std::shared_ptr<RecorderView> view,
                                         const std::string& recoveryFolder) {
   view_ = std::move(view);
   recorder_.view = view_.get();
+  recoveryFolder_ = recoveryFolder;
   // Ticks do nothing until Start sets the clock's enable flag.
   instances_.recordingClock.StartRecordingClock([this] { ClockTick(); });
   // Before the log memory takes over what a killed run left behind, its
@@ -71,6 +87,7 @@ CommandOutcome Session::OpenPort(int32_t port) {
   outcome.done = instances_.consultSession.OpenPort(port) == ConsultSession::kOk;
   outcome.lines.push_back(OpenInterfaceLine(port, outcome.done));
   if (outcome.done) {
+    port_ = port;
     instances_.recorderState.liveMode = 1;
     state_.portOpen = true;
   }
@@ -80,7 +97,9 @@ CommandOutcome Session::OpenPort(int32_t port) {
 CommandOutcome Session::ClosePort(int32_t port) {
   // Whatever runs is stopped first, the ECU's stream with its stop byte.
   CommandOutcome outcome = Stop();
-  outcome.done = instances_.consultSession.ClosePort() == ConsultSession::kOk;
+  // A lost line whose device went away may have left it closed already.
+  ConsultSession& link = instances_.consultSession;
+  outcome.done = link.portNumber.load() == 0 || link.ClosePort() == ConsultSession::kOk;
   outcome.lines.push_back(CloseInterfaceLine(port, outcome.done));
   state_.portOpen = false;
   state_.startOffered = false;
@@ -119,6 +138,7 @@ int32_t Session::FindCable() const { return instances_.consultSession.FindCable(
 
 CommandOutcome Session::Connect(int32_t port, bool identify, std::string& number, ConnectStep& reached) {
   CommandOutcome outcome;
+  if (state_.run == Run::kRecording) return outcome;  // it would break the stream
   const auto take = [&outcome](const CommandOutcome& step) {
     outcome.lines.insert(outcome.lines.end(), step.lines.begin(), step.lines.end());
     return step.done;
@@ -181,8 +201,9 @@ CommandOutcome Session::ApplyActiveTest(int index, int value) {
     outcome.lines.push_back("NG. Active Test NOT applied.");
     return outcome;
   }
-  if (!::Enabled(state_).applyTest) {
-    outcome.lines.push_back("NG. Active Test NOT applied: press Start first.");
+  if (!Enabled().applyTest) {
+    outcome.lines.push_back(state_.run == Run::kRecording ? "NG. Active Test NOT applied: the ECU line is lost."
+                                                          : "NG. Active Test NOT applied: press Start first.");
     return outcome;
   }
   const SampleRecord sample = instances_.recorderState.current.Load();
@@ -197,6 +218,7 @@ CommandOutcome Session::ApplyActiveTest(int index, int value) {
   }
   RegisterList streamed;
   (void)MakeRegisterList(streamed_, streamed);
+  std::lock_guard<std::mutex> hold(portLock_);
   instances_.streamReceiver.BeginStream(streamed);
   if (SendStreamRequest(instances_.consultSession, streamed, index, value) != ConsultSession::kOk) {
     outcome.lines.push_back("NG. Active Test NOT applied.");
@@ -207,6 +229,7 @@ CommandOutcome Session::ApplyActiveTest(int index, int value) {
   testUntil_ = now + kTestHoldLimit;
   testFrames_ = instances_.recorderState.framesDecoded.load();
   testFramesAt_ = now;
+  testReturns_ = lineWatch_.Returns();
   outcome.done = true;
   outcome.lines.push_back("OK. Active Test applied: " + TestText(heldTest_));
   return outcome;
@@ -225,8 +248,15 @@ CommandOutcome Session::ReleaseTest(const std::string& why) {
   if (heldTest_.index < 0) return outcome;
   // The plain request begins with the stop byte, which releases the test,
   // and the values go on coming.
+  // A lost line has nothing to send to; the initialisation that finds the
+  // ECU again ends the test.
+  if (lineWatch_.Lost() || lineWatch_.Returns() != testReturns_) {
+    outcome.lines.push_back(ReleasedLine(why.empty() ? "the ECU line was lost" : why + "; the ECU line was lost"));
+    return outcome;
+  }
   RegisterList streamed;
   (void)MakeRegisterList(streamed_, streamed);
+  std::lock_guard<std::mutex> hold(portLock_);
   instances_.streamReceiver.BeginStream(streamed);
   outcome.done = SendStreamRequest(instances_.consultSession, streamed) == ConsultSession::kOk;
   const std::string gone = "the line is gone";
@@ -237,6 +267,12 @@ CommandOutcome Session::ReleaseTest(const std::string& why) {
 CommandOutcome Session::CheckActiveTest(std::chrono::steady_clock::time_point now) {
   if (heldTest_.index < 0) return {};
   if (now >= testUntil_) return ReleaseTest("60 s without renewal");
+  // Never applied again: the ECU found anew holds no test.
+  if (lineWatch_.Lost() || lineWatch_.Returns() != testReturns_) {
+    CommandOutcome outcome;
+    outcome.lines.push_back(ReleasedLine("no frame from the ECU: the line is lost"));
+    return outcome;
+  }
   const uint64_t frames = instances_.recorderState.framesDecoded.load();
   if (frames != testFrames_) {
     testFrames_ = frames;
@@ -244,7 +280,10 @@ CommandOutcome Session::CheckActiveTest(std::chrono::steady_clock::time_point no
   }
   if (now - testFramesAt_ < kTestLineLost) return {};
   CommandOutcome outcome;
-  (void)instances_.consultSession.StopStream();  // in case the ECU still listens
+  {
+    std::lock_guard<std::mutex> hold(portLock_);
+    (void)instances_.consultSession.StopStream();  // in case the ECU still listens
+  }
   outcome.lines.push_back(ReleasedLine("no frame from the ECU: the line is lost"));
   return outcome;
 }
@@ -372,17 +411,118 @@ CommandOutcome Session::Start(bool fromFirstFrame) {
                              .count();
   ++generation_;
   recording.currentIndex = 0;
+  // The memory's records are this recording's from now on; none yet.
+  recording.recordCount = 0;
   state_.run = Run::kRecording;
   state_.lastStart = LastStart::kLive;
   state_.startOffered = false;
   state_.numberOffered = false;
+  StartWriteThrough(outcome.lines);
   instances_.recordingClock.enable = 1;
+  LineWatch::Hooks hooks;
+  hooks.lost = [this] { LineLostNow(); };
+  if (reconnect_) hooks.reconnect = [this] { return ReadAgain(); };
+  hooks.back = [this] { Report(kLineLineBack); };
+  hooks.look = [this] {
+    const std::string failure = writeThrough_.TakeFailure();
+    if (!failure.empty()) Report("NG. Recording not on disk as it goes: " + failure);
+  };
+  lineWatch_.Begin(std::move(hooks));
   outcome.done = true;
   outcome.lines.push_back(kLineReadStart);
   return outcome;
 }
 
+void Session::StartWriteThrough(std::vector<std::string>& lines) {
+  // The recording it held was given up when this one began.
+  DropOwnFile();
+  if (!writeThroughOn_ || (recoveryFolder_.empty() && writeThroughTo_.empty())) return;
+  std::string file = writeThroughTo_;
+  std::string error;
+  if (file.empty()) {
+    file = WriteThroughFileName(recoveryFolder_);
+    error = "cannot create the folder " + recoveryFolder_;
+  }
+  const ExistingFile existing = writeThroughTo_.empty() ? ExistingFile::kRefuse : ExistingFile::kReplace;
+  if (file.empty() || writeThrough_.Begin(file, existing, error) != Result::kOk) {
+    lines.push_back("NG. Recording not on disk as it goes: " + error);
+    return;
+  }
+  if (writeThroughTo_.empty()) ownFile_ = file;
+}
+
+void Session::FinishWriteThrough(std::vector<std::string>& lines) {
+  if (!writeThrough_.Active()) return;
+  std::string error;
+  if (writeThrough_.Finish(error) != Result::kOk) lines.push_back("NG. Recording not all on disk: " + error);
+}
+
+void Session::DropOwnFile() {
+  if (ownFile_.empty() || writeThrough_.Active()) return;
+  (void)std::remove(ownFile_.c_str());
+  ownFile_.clear();
+}
+
+WriteThroughFigures Session::WriteThroughSoFar() const {
+  return {writeThrough_.RecordsWritten(), writeThrough_.BytesWritten(), writeThrough_.Syncs()};
+}
+
+void Session::Report(const std::string& line) {
+  if (linkReport_) {
+    linkReport_(line);
+  } else if (view_ != nullptr) {
+    view_->AddStatusLine(line);
+    view_->LinkChanged();
+  }
+}
+
+void Session::LineLostNow() {
+  RecorderState& recording = instances_.recorderState;
+  // From now on the recording holds gaps: the last values are not the
+  // engine's any more. A frame that lands meanwhile is the ECU's own.
+  recording.current.Store(GapRecord());
+  recording.sampleChanged.store(-1);
+  Report(kLineLineLost);
+}
+
+bool Session::ReadAgain() {
+  std::lock_guard<std::mutex> hold(portLock_);
+  StreamReceiver& receiver = instances_.streamReceiver;
+  ConsultSession& link = instances_.consultSession;
+  RecorderState& recording = instances_.recorderState;
+  // The initialisation reads the line itself: the receiver steps aside.
+  receiver.active = 0;
+  for (int i = 0; i < 500 && !receiver.Parked() && !receiver.Ended(); ++i)
+    if (!lineWatch_.Pause(std::chrono::milliseconds(1))) return false;
+  // A device that went away and came back is a new one: only a new open
+  // reaches it, by the same name.
+  if (link.portNumber.load() == 0 || instances_.serialPort.HungUp(port_)) {
+    (void)link.ClosePort();
+    if (link.OpenPort(port_) != ConsultSession::kOk) return false;
+  }
+  if (lineWatch_.Abandon() || link.InitializeEcu() != ConsultSession::kOk) return false;
+  if (lineWatch_.Abandon()) return false;
+  (void)link.Purge();
+  RegisterList request;
+  (void)MakeRegisterList(streamed_, request);
+  const uint64_t before = recording.framesDecoded.load();
+  receiver.BeginStream(request);
+  (void)SendStreamRequest(link, request);
+  receiver.active = 1;
+  // The echo takes some 40 ms, a frame of the eighteen 20 ms more.
+  for (int i = 0; i < 100; ++i) {
+    if (recording.framesDecoded.load() != before) return true;
+    if (!lineWatch_.Pause(std::chrono::milliseconds(10))) return false;
+  }
+  StopLiveStream(receiver, link);
+  return false;
+}
+
 CommandOutcome Session::Stop() {
+  // An attempt to read again under way gives up first: nobody else may
+  // use the line meanwhile.
+  const bool wasLost = state_.run == Run::kRecording && lineWatch_.Lost();
+  lineWatch_.End();
   instances_.recordingClock.enable = 0;
   {
     // A step that began before the flag was cleared ends first.
@@ -392,9 +532,21 @@ CommandOutcome Session::Stop() {
   state_.startOffered = true;
   CommandOutcome outcome;
   outcome.done = true;
+  // The record count is final: all of it goes to the disk.
+  FinishWriteThrough(outcome.lines);
   if (LiveMode()) {
     StopLiveStream(instances_.streamReceiver, instances_.consultSession);
     outcome.lines.push_back(kLineCommunicationStop);
+    if (wasLost) {
+      // Whether the ECU still answers is not known: it must be found again.
+      state_.ecuAnswered = false;
+      ConsultSession& link = instances_.consultSession;
+      if (link.portNumber.load() == 0 || instances_.serialPort.HungUp(port_)) {  // its device went away
+        (void)link.ClosePort();
+        state_.portOpen = false;
+        state_.startOffered = false;
+      }
+    }
     // The stop byte has released it.
     if (heldTest_.index >= 0) outcome.lines.push_back(ReleasedLine(""));
   } else {
@@ -516,7 +668,13 @@ void Session::Seek(int64_t index) {
 // ---- The program's end ----------------------------------------------------------------
 
 void Session::Shutdown() {
+  lineWatch_.End();
   instances_.recordingClock.enable = 0;
+  {
+    std::lock_guard<std::recursive_mutex> hold(stepLock_);
+  }
+  std::vector<std::string> unheard;  // nobody is left to read a line
+  FinishWriteThrough(unheard);
   (void)instances_.streamReceiver.StopReceiver();  // always 0
   // The port closes without a stop byte, unless the ECU holds a test: that
   // is released on every way out.
@@ -535,6 +693,7 @@ void Session::MarkRecording(bool unsaved) {
   // Its failure costs only the recovery of a later crash.
   (void)instances_.logMemory.WriteRecoveryMarker(
       kLogMemorySlot, instances_.recorderState.recordCount.load(), unsaved);
+  if (!unsaved) DropOwnFile();
 }
 
 std::string Session::SaveUnsavedCopy(const std::string& folder, bool& failed) {

@@ -12,12 +12,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "control/LineWatch.h"
 #include "control/ProgramInstances.h"
+#include "control/WriteThrough.h"
 #include "data/CsvWriter.h"
 #include "data/FaultCodes.h"
 #include "data/Recorder.h"
@@ -43,6 +46,8 @@ struct SessionState {
   // The ECU answered and its number has not been read since, nor a reading
   // started (the reply would be lost in the stream).
   bool numberOffered = false;
+  // A live reading brings no frames: the lamps go out until it is back.
+  bool lineLost = false;
   bool operator==(const SessionState&) const = default;
 };
 
@@ -52,6 +57,7 @@ struct EnabledCommands {
   bool ecuClose = false;
   bool ecuInit = false;
   bool ecuNoCheck = false;
+  bool autoSearch = false;  // the ECU Auto Search: open, initialise, identify
   bool start = false;
   bool stop = false;
   bool cableLamp = false;    // "Conection"
@@ -74,6 +80,13 @@ struct HeldTest {
 
 // One command's outcome: done or not, and the status lines it reports, in
 // order (some commands report nothing).
+// What writing a recording through has cost so far.
+struct WriteThroughFigures {
+  uint64_t records = 0;
+  uint64_t bytes = 0;
+  uint64_t syncs = 0;
+};
+
 struct CommandOutcome {
   bool done = false;
   std::vector<std::string> lines;
@@ -95,7 +108,7 @@ class Session {
                                  const std::string& recoveryFolder);
 
   const SessionState& State() const { return state_; }
-  EnabledCommands Enabled() const { return ::Enabled(state_); }
+  EnabledCommands Enabled() const;
   // Start records the ECU (true) or plays the loaded recording back.
   bool LiveMode() const { return instances_.recorderState.liveMode.load() != 0; }
   const ProgramInstances& Instances() const { return instances_; }
@@ -170,6 +183,34 @@ class Session {
   CommandOutcome Start(bool fromFirstFrame = false);
   CommandOutcome Stop();
 
+  // A live reading that brings no frame for LineWatch::kQuiet has lost its
+  // line: one status line says so, the lamps go out, and the recording
+  // holds gaps (records without values) from then on, never the last
+  // sample again. Then, unless turned off, the session tries every
+  // LineWatch::kRetry to read again: it opens the port anew when its device
+  // went away and came back under its name, initialises the ECU and asks
+  // for the same registers (never a test); the reading goes on into the
+  // same recording, with one status line. Stop ends the attempts.
+  bool LineLost() const { return lineWatch_.Lost(); }
+  void SetReconnect(bool on) { reconnect_ = on; }
+  // Who hears the two lines, on the watch's thread; by default the view's
+  // status line. Set before Start.
+  void SetLinkReport(std::function<void(const std::string&)> report) { linkReport_ = std::move(report); }
+
+  // A live recording is also written to a file as it is made, on disk every
+  // WriteThrough::kPeriod, so that a power cut costs at most the last
+  // second: by default a file of its own in the recovery folder (Begin's),
+  // which goes once the recording is saved or given up, and which the next
+  // start offers back when the program died first. A line says when it
+  // cannot be written.
+  void SetWriteThrough(bool on) { writeThroughOn_ = on; }
+  // Written through to this file instead (replaced if it is there), which
+  // stays the caller's: torvane-cli record --out. "" for the default.
+  void WriteThroughTo(const std::string& fileName) { writeThroughTo_ = fileName; }
+  // The file the last live Start writes to, "" when none.
+  const std::string& WriteThroughFile() const { return writeThrough_.FileName(); }
+  WriteThroughFigures WriteThroughSoFar() const;
+
   // The file commands. Load first stops whatever runs, as the user's Stop
   // would. Ask KeepsUnsaved before choosing a file to load.
   [[nodiscard]] bool KeepsUnsaved();  // false: the user declined to lose an unsaved recording
@@ -203,6 +244,14 @@ class Session {
   void ClockTick();
   // Forgets the held test and gives its release line; why may be empty.
   std::string ReleasedLine(const std::string& why);
+  // The watch's hooks, on its thread.
+  void LineLostNow();
+  bool ReadAgain();
+  void Report(const std::string& line);
+  void StartWriteThrough(std::vector<std::string>& lines);
+  void FinishWriteThrough(std::vector<std::string>& lines);
+  // The recording's own write-through file, once nothing needs it.
+  void DropOwnFile();
   CommandOutcome ReleaseTest(const std::string& why);
 
   ProgramInstances instances_;
@@ -220,6 +269,19 @@ class Session {
   RegisterMask streamed_ = kEighteenMask;
   RegisterMask lacking_ = 0;
   std::string partNumber_;
+  int32_t port_ = 0;  // the COM number opened last: a lost line is sought there
+  bool reconnect_ = true;
+  std::function<void(const std::string&)> linkReport_;
+  // Held by whoever sends to the ECU while a reading runs: the watch's
+  // attempts and the active tests.
+  std::mutex portLock_;
+  std::string recoveryFolder_;
+  bool writeThroughOn_ = true;
+  std::string writeThroughTo_;
+  std::string ownFile_;  // a write-through file in the recovery folder, kept while unsaved
+  WriteThrough writeThrough_;
+  LineWatch lineWatch_;
+  uint64_t testReturns_ = 0;  // the line's returns when the test was applied
   std::chrono::steady_clock::time_point testUntil_;
   uint64_t testFrames_ = 0;  // frames decoded when the line was last seen alive
   std::chrono::steady_clock::time_point testFramesAt_;

@@ -1,8 +1,11 @@
 #include "data/LogFileV2.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cinttypes>
@@ -143,6 +146,27 @@ bool WriteAllAt(int fd, const uint8_t* bytes, size_t n, uint64_t offset) {
 }
 
 std::string Because(int errorNumber) { return std::strerror(errorNumber); }
+
+// The lock LogFileInUse looks for. Its only other takers are LogFileInUse
+// probes, which let go at once, so the wait is short. A file system without
+// locks still takes the recording; only recovery cannot tell it is live.
+void LockForWriting(int fd) {
+  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+// Where a replacing Open builds the new file: beside the old one, so that
+// the rename stays within one file system, hidden, and unique to this
+// process and this Open. "" when fileName names no file.
+std::string ReplacementName(const std::string& fileName) {
+  static std::atomic<unsigned> serial{0};
+  const std::filesystem::path path(fileName);
+  const std::string base = path.filename().string();
+  if (base.empty() || base == "." || base == "..") return {};
+  const std::string name =
+      "." + base.substr(0, 200) + "." + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".new";
+  return (path.parent_path() / name).string();
+}
 
 }  // namespace
 
@@ -338,12 +362,26 @@ bool DecodeRecordV2(const LogHeaderV2& header, const uint8_t* bytes, SampleRecor
 
 // ---- LogFileAppender ---------------------------------------------------------
 
+bool LogFileInUse(const std::string& fileName) {
+  // A descriptor of its own: a lock of this process's appender is held by
+  // that appender's descriptor, and must be seen here as well. Non-blocking,
+  // so that a pipe of that name does not hold the caller up.
+  const int fd = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int locked = 0;
+  while ((locked = flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  const bool held = locked != 0 && errno == EWOULDBLOCK;
+  close(fd);  // and with it the probe's own lock
+  return held;
+}
+
 LogFileAppender::~LogFileAppender() {
   if (fd_ >= 0) close(fd_);
 }
 
 Result LogFileAppender::Open(const std::string& fileName, const std::string& partNumber, int64_t startUtcMs,
-                             RegisterMask registers, std::string& error) {
+                             RegisterMask registers, std::string& error, ExistingFile existing) {
   if (fd_ >= 0) {
     error = "a log file is open already";
     return Result::kFailed;
@@ -351,17 +389,43 @@ Result LogFileAppender::Open(const std::string& fileName, const std::string& par
   std::string bytes;
   LogHeaderV2 header;
   if (!MakeLogHeaderV2(partNumber, startUtcMs, registers, header, bytes, error)) return Result::kFailed;
-  // Never over a file that is there: it may be the user's only copy of
-  // another recording.
-  const int fd = open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const bool replace = existing == ExistingFile::kReplace;
+  std::string created = fileName;
+  if (replace) {
+    // A folder or a device in its place is nothing a recording replaces.
+    struct stat old {};
+    if (lstat(fileName.c_str(), &old) == 0 && !S_ISREG(old.st_mode)) {
+      error = "cannot replace " + Escaped(fileName) + ": it is not a regular file";
+      return Result::kFailed;
+    }
+    created = ReplacementName(fileName);
+    if (created.empty()) {
+      error = "cannot create " + Escaped(fileName) + ": it names no file";
+      return Result::kFailed;
+    }
+  }
+  // Without kReplace never over a file that is there: it may be the user's
+  // only copy of another recording.
+  const int fd = open(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     error = "cannot create " + Escaped(fileName) + ": " + Because(errno);
     return Result::kFailed;
   }
+  // Locked before it is seen under its name when replacing, so recovery
+  // never takes it for a dead writer's.
+  LockForWriting(fd);
+  const auto discard = [&] {
+    close(fd);
+    unlink(created.c_str());
+  };
   if (!WriteAllAt(fd, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0)) {
     error = "cannot write " + Escaped(fileName) + ": " + Because(errno);
-    close(fd);
-    unlink(fileName.c_str());
+    discard();
+    return Result::kFailed;
+  }
+  if (replace && rename(created.c_str(), fileName.c_str()) != 0) {
+    error = "cannot replace " + Escaped(fileName) + ": " + Because(errno);
+    discard();
     return Result::kFailed;
   }
   fd_ = fd;

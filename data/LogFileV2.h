@@ -86,10 +86,22 @@ struct LogHeaderV2 {
 // "2023-11-14T22:13:20.000Z".
 std::string UtcIsoText(int64_t msSince1970);
 
+// What Open does with a file that is there already.
+enum class ExistingFile {
+  kRefuse,   // it may be the user's only copy of another recording
+  kReplace,  // the caller means to write over it (torvane-cli record --out)
+};
+
+// True while an appender, of this process or another, has the file open.
+// The lock goes with the process, so the file of a writer that was killed
+// or lost its power is never in use.
+bool LogFileInUse(const std::string& fileName);
+
 // Writes a recording as it is made: the file is created with its header,
 // records are appended as they come, and Sync puts what was appended on the
 // disk. A file cut anywhere (the program killed, the power gone) opens with
-// every record that was whole. Not for use from several threads at once.
+// every record that was whole. While open, the file is locked for
+// LogFileInUse. Not for use from several threads at once.
 class LogFileAppender {
  public:
   LogFileAppender() = default;
@@ -97,10 +109,12 @@ class LogFileAppender {
   LogFileAppender(const LogFileAppender&) = delete;
   LogFileAppender& operator=(const LogFileAppender&) = delete;
 
-  // Creates the file (never replaces one: an existing file is refused) and
-  // writes the header. A failed Open leaves no file behind.
+  // Creates the file and writes the header. kRefuse fails when a file of
+  // that name is there; kReplace puts the new file in place of a regular
+  // file of that name in one step, so that the old one stays whole until
+  // then. A failed Open leaves no new file behind and an old one as it was.
   Result Open(const std::string& fileName, const std::string& partNumber, int64_t startUtcMs,
-              RegisterMask registers, std::string& error);
+              RegisterMask registers, std::string& error, ExistingFile existing = ExistingFile::kRefuse);
   // All the records or none: a record of a register not listed, or more
   // records than a recording holds, refuses the lot. A failed write takes
   // the file back to its last whole record.
@@ -113,6 +127,8 @@ class LogFileAppender {
 
   bool IsOpen() const { return fd_ >= 0; }
   uint32_t Count() const { return count_; }
+  // Bytes of the header and the whole records.
+  uint64_t Size() const { return size_; }
 
  private:
   int fd_ = -1;

@@ -29,6 +29,9 @@ class RecorderView {
   // Information box with an OK button; the next effect follows its dismissal.
   virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
   virtual void AddStatusLine(const std::string& line) = 0;
+  // The link changed by itself (a line lost or back): what the window
+  // offers and its lamps follow. From any thread.
+  virtual void LinkChanged() {}
   // Yes/No question box; true when answered Yes. Interface thread only.
   virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
 };

@@ -480,6 +480,15 @@ std::string SerialPort::DevicePath(int32_t port) const {
   return slot->devicePath;
 }
 
+bool SerialPort::HungUp(int32_t port) const {
+  const PortSlot* slot = SlotOf(port);
+  if (slot == nullptr) return false;
+  std::shared_lock lock(slot->lock);
+  if (slot->fd < 0) return false;
+  pollfd fd{slot->fd, POLLIN, 0};
+  return poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && QueuedInput(slot->fd) == 0;
+}
+
 bool SerialPort::IsOpen(int32_t port) const {
   const PortSlot* slot = SlotOf(port);
   if (slot == nullptr) return false;

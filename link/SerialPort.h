@@ -129,6 +129,11 @@ class SerialPort {
   // What Open and SetTimeouts last applied to an open slot, for callers
   // that report the line state and for tests.
   bool IsOpen(int32_t port) const;
+  // The device of an open port went away (the adapter was pulled or reset):
+  // the descriptor only reports a hang-up now, and nothing is left to read.
+  // A device that comes back under its name is a new one: only a new Open
+  // reaches it.
+  bool HungUp(int32_t port) const;
   LineSettings Settings(int32_t port) const;
   PortTimeouts Timeouts(int32_t port) const;
   LowLatency LowLatencyOf(int32_t port) const;

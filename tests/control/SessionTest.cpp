@@ -7,7 +7,9 @@
 #include <array>
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,13 +34,27 @@ class ScriptedView : public RecorderView {
   void SetPlayPosition(int32_t) override {}
   void ClickStopButton() override { ++stopsAsked; }
   void ShowMessage(const std::string&, const std::string&) override {}
-  void AddStatusLine(const std::string&) override {}
+  // The line watch reports from its own thread.
+  void AddStatusLine(const std::string& line) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    lines_.push_back(line);
+  }
+  void LinkChanged() override { ++linkChanges; }
+  bool Said(const std::string& line) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return std::count(lines_.begin(), lines_.end(), line) > 0;
+  }
+  std::atomic<int> linkChanges{0};
   bool AskYesNo(const std::string&, const std::string&) override {
     if (answers.empty()) return true;
     const bool answer = answers.front();
     answers.pop_front();
     return answer;
   }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> lines_;
 };
 
 enum class Outcome {
@@ -47,8 +63,8 @@ enum class Outcome {
 };
 
 // The table of enabled states: after each outcome, each command is
-// enabled, disabled or left as it was.
-enum Column : int8_t { kOff = 0, kOn = 1, kSame = 2 };
+// enabled, disabled, left as it was, or enabled when the port is open.
+enum Column : int8_t { kOff = 0, kOn = 1, kSame = 2, kIfOpen = 3 };
 struct Row {
   Outcome outcome;
   std::array<Column, 6> after;  // ECU Open, ECU Close, ECU Initialize, ECU No. Check, Start, Stop
@@ -60,10 +76,11 @@ constexpr Row kTable[] = {
     {Outcome::kInitFailed, {kSame, kSame, kSame, kSame, kOff, kSame}},
     {Outcome::kNumberOk, {kSame, kSame, kSame, kOff, kSame, kSame}},
     {Outcome::kNumberFailed, {kSame, kSame, kSame, kSame, kSame, kSame}},
-    {Outcome::kStartLive, {kSame, kSame, kSame, kOff, kOff, kOn}},
+    // Initialize and No. Check would break the stream.
+    {Outcome::kStartLive, {kSame, kSame, kOff, kOff, kOff, kOn}},
     {Outcome::kStartPlayback, {kSame, kSame, kSame, kSame, kOff, kOn}},
     {Outcome::kStartDeclined, {kSame, kSame, kSame, kSame, kOn, kOff}},
-    {Outcome::kStop, {kSame, kSame, kSame, kSame, kOn, kOff}},
+    {Outcome::kStop, {kSame, kSame, kIfOpen, kSame, kOn, kOff}},
     {Outcome::kClose, {kOn, kOff, kOff, kOff, kOff, kOff}},
     // A loaded log file offers Start, so that it can be played back.
     {Outcome::kLoadOk, {kSame, kSame, kSame, kSame, kOn, kSame}},
@@ -146,7 +163,8 @@ class SessionTest : public ::testing::Test {
       ASSERT_NE(row, nullptr);
       std::array<bool, 6> expected = before;
       for (size_t c = 0; c < 6; ++c)
-        if (row->after[c] != kSame) expected[c] = row->after[c] == kOn;
+        if (row->after[c] == kIfOpen) expected[c] = S().State().portOpen;
+        else if (row->after[c] != kSame) expected[c] = row->after[c] == kOn;
       EXPECT_EQ(Commands(S().Enabled()), expected);
     }
   }
@@ -462,6 +480,23 @@ TEST_F(SessionActiveTestTest, EveryWayOutReleasesTheTest) {
   EXPECT_EQ(S().ActiveTestHeld().index, -1);
 }
 
+TEST_F(SessionActiveTestTest, ATestIsNeverAppliedAgainAfterTheLineComesBack) {
+  StartReading();
+  Apply("aac", 40);
+  const size_t taken = simulator->TestsReceived().size();
+  simulator->PowerDip(0.3);
+  ASSERT_TRUE(WaitFor([&] { return S().LineLost(); }));
+  EXPECT_FALSE(S().Enabled().applyTest);
+  EXPECT_EQ(S().ApplyActiveTest(FindActiveTest("aac"), 40).lines,
+            std::vector<std::string>{"NG. Active Test NOT applied: the ECU line is lost."});
+  ASSERT_TRUE(WaitFor([&] { return !S().LineLost(); }));
+  EXPECT_EQ(S().CheckActiveTest().lines,
+            std::vector<std::string>{
+                "OK. Active Test released: Idle air (AAC) valve opening 40 % (no frame from the ECU: the line is lost)"});
+  EXPECT_EQ(simulator->TestsReceived().size(), taken);
+  EXPECT_FALSE(simulator->TestHeld());
+}
+
 TEST_F(SessionActiveTestTest, ALostLineReleasesTheTest) {
   StartReading();
   Apply("aac", 40);
@@ -511,3 +546,108 @@ TEST_F(SessionActiveTestWithoutSpeedTest, StandstillTestsAreRefused) {
 }
 
 }  // namespace
+
+// The line goes quiet while recording: no value of before is recorded as
+// the engine's, and the reading comes back into the same recording.
+class SessionLineTest : public SessionTest {
+ protected:
+  SessionLineTest() { ecu.linkPath = folder.Path("ttyUSB0"); }
+  void StartReading() {
+    program->serialPort.SetDevicePath(1, ecu.linkPath);
+    ASSERT_TRUE(S().OpenPort(1).done);
+    ASSERT_TRUE(S().Initialize().done);
+    ASSERT_TRUE(S().Start(true).done);
+    ASSERT_TRUE(WaitFor([&] { return program->recorderState.recordCount.load() >= 50; }));
+  }
+  // Waits for the loss and the return, with their lines and lamps.
+  void LostAndBack() {
+    // The line is said after the state is changed, which the window asks.
+    ASSERT_TRUE(WaitFor([&] { return view->Said("NG. ECU line lost: no data for 1 s."); }));
+    EXPECT_TRUE(S().LineLost());
+    EXPECT_FALSE(S().Enabled().cableLamp);
+    EXPECT_FALSE(S().Enabled().ecuLamp);
+    EXPECT_TRUE(IsGap(program->recorderState.current.Load()));
+    ASSERT_TRUE(WaitFor([&] { return view->Said("OK. ECU line back: reading resumed."); }));
+    EXPECT_FALSE(S().LineLost());
+    EXPECT_TRUE(S().Enabled().cableLamp && S().Enabled().ecuLamp);
+    EXPECT_GE(view->linkChanges.load(), 2);
+  }
+  // Values, then gaps, then values again: one recording, no copies of the
+  // last sample past the loss.
+  void ExpectOneGapBetweenValues() {
+    const uint32_t count = program->recorderState.recordCount.load();
+    const std::vector<SampleRecord> records = ReadLogRecords(program->logMemory, 0, count);
+    ASSERT_EQ(records.size(), count);
+    const auto firstGap = std::find_if(records.begin(), records.end(), [](const SampleRecord& r) { return IsGap(r); });
+    ASSERT_NE(firstGap, records.end());
+    const auto lastGap = std::find_if(records.rbegin(), records.rend(), [](const SampleRecord& r) { return IsGap(r); });
+    EXPECT_TRUE(std::all_of(firstGap, lastGap.base(), [](const SampleRecord& r) { return IsGap(r); }));
+    EXPECT_GT(firstGap - records.begin(), 40);
+    EXPECT_GT(records.rend() - lastGap, 1);  // the reading went on after it
+  }
+};
+
+TEST_F(SessionLineTest, AnEcuThatLosesPowerIsInitialisedAgain) {
+  StartReading();
+  simulator->PowerDip(0.5);
+  LostAndBack();
+  const uint64_t initsAfter = simulator->InitAnswers();
+  EXPECT_GE(initsAfter, 2u);
+  const uint32_t back = program->recorderState.recordCount.load();
+  ASSERT_TRUE(WaitFor([&] { return program->recorderState.recordCount.load() >= back + 20; }));
+  ASSERT_TRUE(S().Stop().done);
+  ExpectOneGapBetweenValues();
+}
+
+TEST_F(SessionLineTest, AnAdapterThatComesBackIsOpenedAgain) {
+  StartReading();
+  simulator->Unplug(0.5);
+  LostAndBack();
+  ASSERT_TRUE(S().Stop().done);
+  ExpectOneGapBetweenValues();
+  EXPECT_TRUE(S().ClosePort(1).done);
+}
+
+TEST_F(SessionLineTest, StopEndsTheAttemptsAndTheEcuMustBeFoundAgain) {
+  StartReading();
+  simulator->Unplug(600);  // gone for good
+  ASSERT_TRUE(WaitFor([&] { return S().LineLost(); }));
+  ASSERT_TRUE(S().Stop().done);
+  EXPECT_FALSE(S().LineLost());
+  // The port went with its device: it must be opened again.
+  EXPECT_TRUE(S().Enabled().ecuOpen);
+  EXPECT_FALSE(S().Enabled().start);
+  EXPECT_FALSE(S().Enabled().ecuLamp);
+}
+
+// The recording is on disk as it goes, in a file of its own that lasts as
+// long as the recording is unsaved.
+TEST_F(SessionTest, ALiveRecordingIsWrittenThroughUntilSavedOrGivenUp) {
+  ASSERT_TRUE(S().OpenPort(1).done);
+  ASSERT_TRUE(S().Initialize().done);
+  ASSERT_TRUE(S().Start(true).done);
+  const std::string first = S().WriteThroughFile();
+  EXPECT_EQ(std::filesystem::path(first).parent_path(), folder.Path("recovered"));
+  ASSERT_TRUE(WaitFor([&] { return program->recorderState.recordCount.load() >= 30; }));
+  ASSERT_TRUE(S().Stop().done);
+  std::vector<SampleRecord> records;
+  std::string error;
+  ASSERT_EQ(ReadLogFileRecords(first, records, error), Result::kOk) << error;
+  EXPECT_EQ(records, ReadLogRecords(program->logMemory, 0, program->recorderState.recordCount.load()));
+
+  // A new recording gives the old one up (the user was asked), and its file.
+  ASSERT_TRUE(S().Start(true).done);
+  const auto files = [&] {
+    const std::filesystem::directory_iterator all(folder.Path("recovered"));
+    return std::distance(begin(all), end(all));
+  };
+  EXPECT_EQ(files(), 1);
+  const std::string second = S().WriteThroughFile();
+  ASSERT_TRUE(std::filesystem::exists(second));
+  ASSERT_TRUE(WaitFor([&] { return program->recorderState.recordCount.load() >= 1; }));
+  ASSERT_TRUE(S().Save(folder.Path("kept.eld")).done);  // still recording: still unsaved
+  EXPECT_TRUE(std::filesystem::exists(second));
+  ASSERT_TRUE(S().Stop().done);
+  ASSERT_TRUE(S().Save(folder.Path("kept.eld")).done);
+  EXPECT_FALSE(std::filesystem::exists(second));
+}

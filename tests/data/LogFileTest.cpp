@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "TestSupport.h"
 #include "data/Escape.h"
@@ -557,6 +558,128 @@ TEST(LogFileAppender, FailedAppendLeavesNoPartRecord) {
   std::string error;
   ASSERT_EQ(ReadLogFileRecords(path, records, error), Result::kOk) << error;
   EXPECT_EQ(records, std::vector<SampleRecord>(2, Wide(2, kRpm)));
+}
+
+TEST(LogFileAppender, InUseWhileAnAppenderOfAnyLiveProcessHoldsIt) {
+  TempDir dir;
+  const std::string path = dir.Path("live.eld");
+  std::string error;
+  EXPECT_FALSE(LogFileInUse(path));  // no such file
+  {
+    LogFileAppender appender;
+    ASSERT_EQ(appender.Open(path, "", 0, kRpm, error), Result::kOk) << error;
+    EXPECT_TRUE(LogFileInUse(path));
+    EXPECT_TRUE(LogFileInUse(path));  // asking takes no lock that stays
+    ASSERT_EQ(appender.Close(error), Result::kOk) << error;
+    EXPECT_FALSE(LogFileInUse(path));
+  }
+
+  // Another process's appender, then that process killed before any Close.
+  const std::string other = dir.Path("other.eld");
+  int up[2], down[2];
+  ASSERT_EQ(pipe(up), 0);
+  ASSERT_EQ(pipe(down), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    LogFileAppender appender;
+    const char ok = appender.Open(other, "", 0, kRpm, error) == Result::kOk ? 'y' : 'n';
+    char go = 0;
+    if (write(up[1], &ok, 1) != 1 || read(down[0], &go, 1) != 1) _exit(2);
+    _exit(0);
+  }
+  close(up[1]);
+  close(down[0]);
+  char ok = 0;
+  ASSERT_EQ(read(up[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  EXPECT_TRUE(LogFileInUse(other));
+  ASSERT_EQ(write(down[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  close(up[0]);
+  close(down[1]);
+  EXPECT_FALSE(LogFileInUse(other));
+}
+
+TEST(LogFileAppender, ReplaceTakesTheOldFilesPlaceOnlyWhenWhole) {
+  TempDir dir;
+  const std::string path = dir.Path("out.eld");
+  std::string error;
+  WriteFileBytes(path, {1, 2, 3});
+  LogFileAppender appender;
+  EXPECT_EQ(appender.Open(path, "", 0, kRpm, error), Result::kFailed);  // kRefuse by default
+  EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{1, 2, 3}));
+
+  ASSERT_EQ(appender.Open(path, "23710", 5, kLoad, error, ExistingFile::kReplace), Result::kOk) << error;
+  EXPECT_EQ(FolderEntries(dir.Root()), std::vector<std::string>{"out.eld"});  // nothing left beside it
+  const SampleRecord load = Wide(1, kLoad);
+  ASSERT_EQ(appender.Append({&load, 1}, error), Result::kOk) << error;
+  EXPECT_TRUE(LogFileInUse(path));
+  ASSERT_EQ(appender.Close(error), Result::kOk) << error;
+  std::vector<SampleRecord> records;
+  ASSERT_EQ(ReadLogFileRecords(path, records, error), Result::kOk) << error;
+  EXPECT_EQ(records, std::vector<SampleRecord>{load});
+
+  // A name that is not there yet is simply created; a folder is not replaced.
+  ASSERT_EQ(appender.Open(dir.Path("new.eld"), "", 0, kRpm, error, ExistingFile::kReplace), Result::kOk);
+  ASSERT_EQ(appender.Close(error), Result::kOk) << error;
+  std::filesystem::create_directory(dir.Path("folder.eld"));
+  EXPECT_EQ(appender.Open(dir.Path("folder.eld"), "", 0, kRpm, error, ExistingFile::kReplace), Result::kFailed);
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path("folder.eld")));
+  EXPECT_EQ(FolderEntries(dir.Root()), (std::vector<std::string>{"folder.eld", "new.eld", "out.eld"}));
+}
+
+// What a power cut leaves: the file at any length from what the last Sync
+// made durable to all that was appended. Every such file opens with every
+// synced record, and with nothing but whole records as appended.
+TEST(LogFileAppender, FileCutAnywherePastTheLastSyncHoldsEverySyncedRecord) {
+  TempDir dir;
+  const std::string path = dir.Path("live.eld");
+  const RegisterMask listed = kEighteenMask | kIntake | kLoad;
+  std::mt19937 random(20240611);
+  std::string error;
+  LogFileAppender appender;
+  ASSERT_EQ(appender.Open(path, "23710", 1700000000000, listed, error), Result::kOk) << error;
+  std::vector<SampleRecord> appended;
+  uint64_t syncedSize = 0;
+  size_t syncedCount = 0;
+  for (int round = 0; round < 12; ++round) {
+    std::vector<SampleRecord> block;
+    for (uint32_t n = random() % 40 + 1; n > 0; --n) {
+      const uint32_t pick = random() % 8;
+      const RegisterMask mask = pick == 0   ? 0
+                                : pick == 1 ? kEighteenMask
+                                            : (uint64_t{random()} << 32 | random()) & listed;
+      block.push_back(mask == 0 ? GapRecord() : Wide(static_cast<uint32_t>(appended.size() + block.size()), mask));
+    }
+    ASSERT_EQ(appender.Append(block, error), Result::kOk) << error;
+    appended.insert(appended.end(), block.begin(), block.end());
+    if (round == 7 || (round < 7 && random() % 2 == 0)) {
+      ASSERT_EQ(appender.Sync(error), Result::kOk) << error;
+      syncedSize = appender.Size();
+      syncedCount = appended.size();
+    }
+  }
+  const std::vector<uint8_t> file = ReadFileBytes(path);
+  ASSERT_EQ(file.size(), appender.Size());
+  LogFileInfo info;
+  ASSERT_EQ(ReadLogFileInfo(path, info, error), Result::kOk) << error;
+  ASSERT_EQ(info.recordCount, appended.size());
+  ASSERT_LT(syncedSize, file.size());
+
+  const std::string cutPath = dir.Path("cut.eld");
+  for (int cut = 0; cut < 50; ++cut) {
+    const size_t size = syncedSize + random() % (file.size() - syncedSize + 1);
+    WriteFileBytes(cutPath, std::vector<uint8_t>(file.begin(), file.begin() + static_cast<ptrdiff_t>(size)));
+    std::vector<SampleRecord> records;
+    ASSERT_EQ(ReadLogFileRecords(cutPath, records, error), Result::kOk) << size << ": " << error;
+    const size_t whole = (size - info.headerSize) / info.recordSize;
+    ASSERT_GE(whole, syncedCount);
+    EXPECT_EQ(records, std::vector<SampleRecord>(appended.begin(), appended.begin() + static_cast<ptrdiff_t>(whole)))
+        << size;
+  }
 }
 
 TEST(Escaped, KeepsTextAndLettersAndShowsEveryOtherByte) {

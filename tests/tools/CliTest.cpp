@@ -41,6 +41,12 @@ size_t FindFrom(const std::vector<SentFrame>& sent, size_t from, const SampleRec
   return sent.size();
 }
 
+uint32_t RecordsIn(const std::string& path) {
+  LogFileInfo info;
+  std::string error;
+  return ReadLogFileInfo(path, info, error) == Result::kOk ? info.recordCount : 0;
+}
+
 struct LoadedLog {
   uint32_t count = 0;
   std::vector<SampleRecord> records;
@@ -243,16 +249,63 @@ TEST_F(CliWithEcu, RecordStopsAtCtrlCAndSaves) {
   EXPECT_GT(LoadLog(eld).count, 0u);
 }
 
-TEST_F(CliWithEcu, RecordSavesWhatItHasWhenTheLineGoes) {
+TEST_F(CliWithEcu, ALostLineIsSaidAndTheExitStatusSaysWhetherItCameBack) {
+  // An ECU that loses power for a moment is found again.
   EcuSimulatorOptions options;
-  // Long enough for the tool to reach the stream on a busy machine.
-  options.closeAfterSeconds = 3;
+  options.powerDipAt = 1;
+  options.powerDipFor = 0.5;
+  StartEcu(options);
+  const RunResult back = RunProgram(kCli, {"stream", "--port", port_, "--seconds", "5"}, dir_);
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_NE(back.err.find("NG. ECU line lost: no data for 1 s.\nOK. ECU line back: reading resumed."),
+            std::string::npos)
+      << back.err;
+  simulator_->Stop();
+
+  // One that is gone for good, not sought again: what was recorded is saved.
+  options = {};
+  options.closeAfterSeconds = 3;  // long enough to reach the stream on a busy machine
   StartEcu(options);
   const std::string eld = dir_.Path("lost.eld");
-  const RunResult r = RunProgram(kCli, {"record", "--port", port_, "--out", eld}, dir_);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("gone"), std::string::npos) << r.err;
+  const RunResult lost = RunProgram(kCli, {"record", "--port", port_, "--out", eld, "--no-reconnect"}, dir_);
+  EXPECT_EQ(lost.status, 3);
+  EXPECT_NE(lost.err.find("NG. ECU line lost"), std::string::npos) << lost.err;
   EXPECT_GT(LoadLog(eld).count, 0u);
+}
+
+// Killed mid-recording, as a power cut or kill -9 ends it: the file holds
+// all but the last second, and the next run finds the rest in the log memory.
+TEST_F(CliWithEcu, AKilledRecordLeavesItsFileWithAllButTheLastSecond) {
+  StartEcu();
+  const std::string data = dir_.Path("data");
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  const std::string eld = dir_.Path("killed.eld");
+  Process record(kCli, {"record", "--port", port_, "--out", eld}, dir_, "killed");
+  uint32_t before = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    before = RecordsIn(eld);
+    return before >= 200;
+  }));
+  record.Signal(SIGKILL);
+  EXPECT_EQ(record.Wait(), -1);
+  const uint32_t kept = RecordsIn(eld);
+  EXPECT_GE(kept, before);
+  std::vector<SampleRecord> records;  // not through a log memory: that would take over the killed one's
+  std::string error;
+  EXPECT_EQ(ReadLogFileRecords(eld, records, error), Result::kOk) << error;
+  EXPECT_EQ(records.size(), kept);
+
+  const RunResult next =
+      RunProgram(kCli, {"record", "--port", port_, "--out", dir_.Path("next.eld"), "--seconds", "0.5"}, dir_);
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(next.status, 0) << next.err;
+  const std::string said = "recovered as ";
+  const size_t at = next.err.find(said);
+  ASSERT_NE(at, std::string::npos) << next.err;
+  const std::string recovered = next.err.substr(at + said.size(), next.err.find('\n', at) - at - said.size());
+  const uint32_t all = RecordsIn(recovered);
+  EXPECT_GE(all, kept);
+  EXPECT_LE(all, kept + 100);  // one second of records
 }
 
 TEST_F(CliWithEcu, RecordWithoutAnEcuWritesNothing) {

@@ -2,8 +2,10 @@
 // handshake, the ECU number, the echo, the stream, the self-diagnosis, the
 // active tests, and every fault as the receiver meets it; and the ways
 // real ECUs differ (the late initialisation, the long number reply, the
-// right bank, silence after a refused register).
+// right bank, silence after a refused register); power dips and the
+// adapter unplugged.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +108,17 @@ int32_t Rpm(const SampleRecord& record) {
 bool Idling(const SampleRecord& record) {
   return Bit("CLSD/THLPOS", record) && !Bit("Cranking Signal", record) &&
          record[RecordByteOf(0x0B)] == 0;
+}
+
+// The other end went: what a program holding the slave sees.
+bool HungUp(int fd) {
+  pollfd pfd{fd, POLLIN, 0};
+  return poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLHUP) != 0;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -835,4 +848,166 @@ TEST(EcuSimulator, ExecutableTakesTheOptionsOfLateEcus) {
   (void)session.ClosePort();
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST(EcuSimulator, PowerDipEndsStreamAndTestAndLeavesTheEcuDeafUntilInitialised) {
+  Bench bench(Fast());
+  ASSERT_TRUE(bench.opened);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
+  std::vector<uint8_t> request = StreamRequest();
+  request.insert(request.end() - 1, {0x0A, 0x84, 0xC8});
+  ASSERT_TRUE(bench.Send(request));
+  FrameCollector collector(bench.session);
+  ASSERT_TRUE(collector.Collect(5));
+  ASSERT_TRUE(bench.simulator.TestHeld());
+
+  bench.simulator.PowerDip(0.3);
+  EXPECT_FALSE(bench.simulator.Powered());
+  ASSERT_TRUE(WaitFor([&] { return bench.simulator.PowerDips() == 1; }));
+  const uint64_t framesAtDip = bench.simulator.SentFrameCount();
+  EXPECT_FALSE(bench.simulator.Streaming());
+  EXPECT_FALSE(bench.simulator.TestHeld());
+  EXPECT_EQ(bench.simulator.TestReleases(), 1u);
+  // What the dead ECU is sent is lost; what was on the line before it is
+  // read away until it wakes.
+  ASSERT_TRUE(bench.Send({0xD0, 0xF0}));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(bench.ReadUntil(bytes, [&](const std::vector<uint8_t>&) { return bench.simulator.Powered(); }));
+  EXPECT_TRUE(bench.simulator.Deaf());
+  EXPECT_EQ(bench.simulator.SentFrameCount(), framesAtDip);
+
+  // Woken: a stream request, a stop byte and a number read get no echo and
+  // no answer; only the initialisation is answered.
+  request = StreamRequest();
+  request.insert(request.end(), {0x30, 0xD0, 0xF0, 0xFF, 0xFF, 0xEF});
+  ASSERT_TRUE(bench.Send(request));
+  bytes.clear();
+  ASSERT_TRUE(bench.ReadUntil(bytes, Holds(0x10)));
+  EXPECT_EQ(bytes, std::vector<uint8_t>{0x10});
+  EXPECT_FALSE(bench.simulator.Deaf());
+  EXPECT_EQ(bench.simulator.InitAnswers(), 2u);
+  EXPECT_EQ(bench.simulator.EcuNumberAnswers(), 0u);
+  EXPECT_EQ(bench.simulator.SentFrameCount(), framesAtDip);
+
+  // From then on it is itself again, the test still released.
+  ASSERT_TRUE(bench.StartStream());
+  FrameCollector again(bench.session);
+  ASSERT_TRUE(again.Collect(3));
+  EXPECT_TRUE(bench.simulator.Streaming());
+  EXPECT_FALSE(bench.simulator.TestHeld());
+  EXPECT_EQ(bench.simulator.TestReleases(), 1u);
+}
+
+TEST(EcuSimulator, UnpluggedAdapterHangsUpAndComesBackUnderTheLinkStillStreaming) {
+  TempDir dir;
+  EcuSimulatorOptions options = Fast();
+  options.linkPath = dir.Path("ttyECU");
+  Bench bench(options);
+  ASSERT_TRUE(bench.opened);
+  const int client = open(options.linkPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(client, 0);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
+  ASSERT_TRUE(bench.StartStream());
+  FrameCollector collector(bench.session);
+  ASSERT_TRUE(collector.Collect(5));
+
+  bench.simulator.Unplug(0.4);
+  EXPECT_FALSE(bench.simulator.Plugged());
+  ASSERT_TRUE(WaitFor([&] { return HungUp(client); }));
+  close(client);
+  // Unless the adapter is back already, the link went with it.
+  const bool linkGone = !Exists(options.linkPath);
+  EXPECT_TRUE(linkGone || bench.simulator.Replugs() > 0);
+  const uint64_t framesBefore = bench.simulator.SentFrameCount();
+
+  ASSERT_TRUE(WaitFor([&] { return bench.simulator.Plugged(); }));
+  EXPECT_EQ(bench.simulator.Replugs(), 1u);
+  char target[256] = {};
+  ASSERT_GT(readlink(options.linkPath.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), bench.simulator.SlavePath());
+  EXPECT_TRUE(bench.simulator.Streaming());
+  EXPECT_TRUE(bench.simulator.Powered());
+
+  // The ECU never knew: a fresh open of the link gets its stream, without
+  // a request, and the frames of the unplugged time went nowhere.
+  SerialPort port;
+  port.SetDevicePath(1, options.linkPath);
+  ConsultSession session(port);
+  ASSERT_EQ(session.OpenPort(1), Result::kOk);
+  FrameCollector again(session);
+  ASSERT_TRUE(again.Collect(3));
+  ASSERT_TRUE(WaitFor([&] {
+    const std::vector<SampleRecord> sent = Records(bench.simulator.SentFrames());
+    return std::find(sent.begin() + static_cast<long>(framesBefore), sent.end(), again.frames.back()) !=
+           sent.end();
+  }));
+  const std::vector<SentFrame> sent = bench.simulator.SentFrames();
+  ASSERT_GT(sent.size(), framesBefore);
+  EXPECT_GT(sent[framesBefore].number, sent[framesBefore - 1].number + 1);
+  (void)session.ClosePort();
+}
+
+TEST(EcuSimulator, FaultsOfTheOptionsComeAfterTheFirstStreamRequest) {
+  EcuSimulatorOptions options = Fast();
+  options.powerDipAt = 0.1;
+  options.powerDipFor = 0.2;
+  options.unplugAt = 0.1;
+  options.unplugFor = 0.2;
+  Bench bench(options);
+  ASSERT_TRUE(bench.opened);
+  ASSERT_EQ(bench.session.InitializeEcu(), Result::kOk);
+  char number[6] = {};
+  ASSERT_EQ(bench.session.ReadEcuNumber(number), Result::kOk);
+  EXPECT_EQ(bench.simulator.PowerDips(), 0u);
+  EXPECT_EQ(bench.simulator.Replugs(), 0u);
+  ASSERT_TRUE(bench.StartStream());
+  ASSERT_TRUE(WaitFor([&] {
+    return bench.simulator.PowerDips() == 1 && bench.simulator.Replugs() == 1 && bench.simulator.Powered() &&
+           bench.simulator.Plugged();
+  }));
+  EXPECT_TRUE(bench.simulator.Deaf());
+  EXPECT_FALSE(bench.simulator.Streaming());
+}
+
+TEST(EcuSimulator, ExecutableTakesFaultsAndUnplugsOnSigusr2) {
+  TempDir dir;
+  const std::string link = dir.Path("ttyECU");
+  for (const char* option : {"--power-dip", "--unplug"})
+    for (const char* bad : {"5", "5,", ",3", "5,3,1", "x,3", "-1,3", "5,0", "5,-2", "inf,3", "5,nan"}) {
+      const RunResult run = RunProgram(TORVANE_ECU_SIM, {option, bad}, dir, "bad");
+      EXPECT_EQ(run.status, 2) << option << " " << bad;
+    }
+  for (const char* option : {"--dip-seconds", "--unplug-seconds"})
+    for (const char* bad : {"0", "-1", "x"}) {
+      const RunResult run = RunProgram(TORVANE_ECU_SIM, {option, bad}, dir, "bad");
+      EXPECT_EQ(run.status, 2) << option << " " << bad;
+    }
+
+  Process sim(TORVANE_ECU_SIM,
+              {"--baud", "115200", "--link", link, "--power-dip", "5,3", "--unplug", "0,2.5", "--dip-seconds",
+               "0.3", "--unplug-seconds", "0.3"},
+              dir, "sim");
+  ASSERT_TRUE(WaitFor([&] { return !SplitLines(sim.Out()).empty(); })) << sim.Err();
+  const int client = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(client, 0);
+  // A dip by hand leaves the simulator running; SIGUSR2 takes the device
+  // and the link away and brings them back.
+  sim.Signal(SIGUSR1);
+  sim.Signal(SIGUSR2);
+  ASSERT_TRUE(WaitFor([&] { return HungUp(client); }));
+  close(client);
+  // The new device's path follows the first on standard output.
+  ASSERT_TRUE(WaitFor([&] { return SplitLines(sim.Out()).size() == 2; }));
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), SplitLines(sim.Out())[1]);
+  SerialPort port;
+  port.SetDevicePath(1, link);
+  ConsultSession session(port);
+  ASSERT_EQ(session.OpenPort(1), Result::kOk);
+  ASSERT_TRUE(WaitFor([&] { return session.InitializeEcu() == Result::kOk; }));
+  (void)session.ClosePort();
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  EXPECT_FALSE(Exists(link));
 }

@@ -123,7 +123,9 @@ TEST_F(EcuCommandsTest, OpenInitialiseIdentifyRecordAndStop) {
 
   f.StartButton->click();
   EXPECT_EQ(NewLines(), (Lines{"REQ CMD Send.", "ECU Read Start"}));
-  EXPECT_EQ(States(), (Enabled{false, true, true, false, false, true}));
+  // Initialize would break the stream.
+  EXPECT_EQ(States(), (Enabled{false, true, false, false, false, true}));
+  EXPECT_FALSE(f.AutoSearchBtn->isEnabled());
   EXPECT_FALSE(f.PlayPositionBar->isEnabled());
   EXPECT_TRUE(Main().DataShowTimer().isActive());
   EXPECT_EQ(State().unsaved.load(), 1);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "UiTestSupport.h"
 #include "data/LogFile.h"
+#include "data/Memmap.h"
 #include "tools/ecusim/EcuSimulator.h"
 
 extern char** environ;
@@ -98,16 +100,48 @@ class RecoveryTest : public WindowTest {
     return ::testing::AssertionSuccess();
   }
 
+  // Records in a file; 0 when it is no log file.
+  static uint32_t RecordsIn(const fs::path& file) {
+    LogFileInfo info;
+    std::string error;
+    return ReadLogFileInfo(file.string(), info, error) == Result::kOk ? info.recordCount : 0;
+  }
+  // What the killed recorder's log memory says it held.
+  uint32_t RecordsLeftInMemory() {
+    LogMemory memory(shmBase);
+    uint32_t held = 0;
+    memory.VisitLeftovers(kLogMemorySlot, [&](uint8_t* view, uint32_t size) {
+      uint32_t count = 0;
+      bool unsaved = false;
+      if (ReadRecoveryMarker(view, size, count, unsaved)) held = count;
+    });
+    return held;
+  }
+  // Kills the recorder once its recording is on disk past the snapshot;
+  // then the file a dead writer left holds all but the last second.
+  void KillWhileWritingThrough() {
+    ASSERT_TRUE(WaitFor([&] {
+      const std::vector<fs::path> files = Recovered();
+      return files.size() == 1 && RecordsIn(files[0]) >= 150;
+    }));
+    ASSERT_TRUE(WIFSIGNALED(Stop(SIGKILL)));
+    const std::vector<fs::path> files = Recovered();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].filename().string().rfind("unsaved_", 0), 0u);
+    const uint32_t recorded = RecordsLeftInMemory();
+    EXPECT_GE(RecordsIn(files[0]) + 100, recorded);
+    EXPECT_TRUE(HoldsTheSnapshot(files[0]));
+  }
+
   std::unique_ptr<EcuSimulator> simulator;
   pid_t child = -1;
 };
 
 TEST_F(RecoveryTest, AKilledRecordingIsRecoveredAtTheNextStartOnce) {
   ASSERT_TRUE(StartRecorder());
-  const int status = Stop(SIGKILL);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_TRUE(Recovered().empty());
+  ASSERT_NO_FATAL_FAILURE(KillWhileWritingThrough());
 
+  // The log memory has the last second too: one file, all of it.
   CreateWindows();
   const std::vector<fs::path> files = Recovered();
   ASSERT_EQ(files.size(), 1u);
@@ -119,6 +153,20 @@ TEST_F(RecoveryTest, AKilledRecordingIsRecoveredAtTheNextStartOnce) {
   CreateWindows();  // the next start again: nothing left to recover
   EXPECT_EQ(Recovered().size(), 1u);
   EXPECT_TRUE(StatusLines().empty());
+}
+
+// A power cut takes the log memory with the program: what was written
+// through is offered back.
+TEST_F(RecoveryTest, APowerCutLosesAtMostTheLastSecond) {
+  ASSERT_TRUE(StartRecorder());
+  ASSERT_NO_FATAL_FAILURE(KillWhileWritingThrough());
+  ASSERT_EQ(shm_unlink(("/" + shmBase + "1").c_str()), 0);
+  CreateWindows();
+  const std::vector<fs::path> files = Recovered();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].filename().string().rfind("log_", 0), 0u);
+  EXPECT_TRUE(HoldsTheSnapshot(files[0]));
+  EXPECT_EQ(StatusLines(), std::vector<std::string>{"Recovered unsaved recording: " + files[0].string()});
 }
 
 TEST_F(RecoveryTest, ATerminatedRecordingIsSavedOnTheWayOut) {

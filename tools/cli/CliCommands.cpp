@@ -239,6 +239,9 @@ int StreamCommand(const CliArguments& args) {
   Session& session = program.session;
   const RecorderState& state = program.recorderState;
   InstallStopSignals();
+  // Without a view the loss and the return are status lines of their own.
+  session.SetLinkReport([&args](const std::string& line) { Status(args, line); });
+  session.SetReconnect(args.reconnect);
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
   if (const int r = StartFromFirstFrame(args, session, number); r != kExitOk) return r;
   // active-test: the test rides on the stream, which prints as it goes.
@@ -279,11 +282,7 @@ int StreamCommand(const CliArguments& args) {
       std::fflush(stdout);
       ++printed;
     }
-    if (pass % 200 == 0 && !DeviceExists(device)) {
-      CliError("the line to the ECU is gone (" + Escaped(device) + ")");
-      result = kExitFailed;
-      break;
-    }
+    if (!args.reconnect && session.LineLost()) break;
     if (testing && pass % 50 == 0) {
       const CommandOutcome checked = session.CheckActiveTest();
       Status(args, checked);
@@ -298,7 +297,12 @@ int StreamCommand(const CliArguments& args) {
   // Released on every way out: the time, Ctrl-C, a line gone (the stop
   // byte below releases it too, should the request not go out).
   if (testing) Status(args, session.ReleaseActiveTest());
+  const bool lost = session.LineLost();
   StopAndClose(args, session, number);
+  if (lost && result == kExitOk) {
+    CliError("the line to the ECU (" + Escaped(device) + ") was lost and did not come back");
+    result = kExitLineLost;
+  }
   std::fprintf(stderr, "%" PRIu64 " samples in %s ms", printed,
                Milliseconds(Clock::now() - start).c_str());
   if (missed != 0) std::fprintf(stderr, " (%" PRIu64 " frames came too fast to print)", missed);
@@ -327,6 +331,10 @@ int RecordCommand(const CliArguments& args) {
   }
 
   InstallStopSignals();
+  session.SetReconnect(args.reconnect);
+  // The file is written as the recording goes (a kill or a power cut
+  // leaves all but the last second) and saved whole at the end.
+  session.WriteThroughTo(args.out);
   if (const int r = OpenAndInitialize(args, session, number); r != kExitOk) return r;
   if (const int r = StartFromFirstFrame(args, session, number); r != kExitOk) return r;
 
@@ -336,14 +344,10 @@ int RecordCommand(const CliArguments& args) {
                                      std::chrono::duration<double>(args.seconds))
                        : Clock::time_point::max();
   const bool terminal = isatty(STDOUT_FILENO) != 0;
-  bool lineLost = false;
   for (;;) {
     const Clock::time_point now = Clock::now();
     if (now >= deadline || CliStopSignalled() || view->stopRequested.load()) break;
-    if (!DeviceExists(device)) {
-      lineLost = true;
-      break;
-    }
+    if (!args.reconnect && session.LineLost()) break;
     if (terminal) {
       const double elapsed = std::chrono::duration<double>(now - start).count();
       std::printf("\r%8.1f s  %7u records", elapsed, state.recordCount.load());
@@ -353,11 +357,12 @@ int RecordCommand(const CliArguments& args) {
   }
   // Once stopped no step runs: the record count is final.
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  const bool lineLost = session.LineLost();
   StopAndClose(args, session, number);
   if (terminal) std::printf("\n");
 
   const uint32_t count = state.recordCount.load();
-  if (lineLost) CliError("the line to the ECU is gone (" + Escaped(device) + "); saving what was recorded");
+  if (lineLost) CliError("the line to the ECU (" + Escaped(device) + ") was lost and did not come back");
   if (count == 0) {
     CliError("nothing was recorded; " + Escaped(args.out) + " not written");
     return kExitFailed;
@@ -372,7 +377,7 @@ int RecordCommand(const CliArguments& args) {
   }
   std::printf("%u records (%.2f s of recording, %.2f s elapsed) saved to %s\n", count,
               count * kRecordPeriodS, elapsed, Escaped(args.out).c_str());
-  return lineLost ? kExitFailed : kExitOk;
+  return lineLost ? kExitLineLost : kExitOk;
 }
 
 // ---- info ------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The commands of torvane-cli. Each returns the process exit status:
 // 0 success, 1 the port, the ECU or a file failed (ports: no cable found),
-// 2 a usage error.
+// 2 a usage error, 3 (stream, record) the line to the ECU was lost and had
+// not come back when the command ended.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitLineLost = 3;
 
 struct CliArguments {
   std::string command;
@@ -33,6 +35,7 @@ struct CliArguments {
   int test = -1;                                       // active-test --test: a row of kActiveTests
   int value = 0;                                       // active-test --value
   uint64_t registers = 0;                              // stream, record --registers; 0: the eighteen
+  bool reconnect = true;                               // stream, record: not with --no-reconnect
 };
 
 // Prints "torvane-cli: <message>" on standard error.

@@ -39,10 +39,11 @@ const char kUsage[] =
     "                                  0|1, clear-learning, fans 0|1|2 (off, low,\n"
     "                                  high); power-balance and fuel-pump only at a\n"
     "                                  standstill\n"
-    "  stream --port P [--seconds N] [--registers LIST]\n"
+    "  stream --port P [--seconds N] [--registers LIST] [--no-reconnect]\n"
     "                                  print one CSV line per new sample\n"
-    "  record --port P --out FILE.eld [--seconds N] [--registers LIST]\n"
-    "                                  record every 10 ms into a log file\n"
+    "  record --port P --out FILE.eld [--seconds N] [--registers LIST] [--no-reconnect]\n"
+    "                                  record every 10 ms into a log file, written\n"
+    "                                  as it records and on disk every half second\n"
     "  info   FILE.eld                 version, record count and duration\n"
     "  export FILE.eld --out FILE.csv [--start I] [--end J] [--format csv|msl]\n"
     "                                  write records I..J as CSV lines (CR LF) or\n"
@@ -69,6 +70,10 @@ const char kUsage[] =
     "  --registers LIST  the registers to stream instead of the eighteen: hex\n"
     "                    numbers, register or value names, comma separated\n"
     "                    (\"rpm,speed,11,fuel temperature\"); at most 20 bytes a frame\n"
+    "  --no-reconnect    when the ECU sends nothing for 1 s (the line is lost),\n"
+    "                    stop there; without it the ECU is sought again every\n"
+    "                    2 s (the port opened anew if its device went away) and\n"
+    "                    the reading goes on, a gap in the recording between\n"
     "  --start I         first record to export (default 0)\n"
     "  --format F        csv (default: the spreadsheet CSV, CR LF) or msl (the\n"
     "                    log viewers' tab-separated text, MegaLogViewer's .msl)\n"
@@ -87,7 +92,8 @@ const char kUsage[] =
     "standard error for stream, record, codes and clear-codes, whose standard\n"
     "output is data.\n"
     "Exit status: 0 success, 1 the port, the ECU or a file failed (ports: no\n"
-    "cable found), 2 usage error.\n";
+    "cable found), 2 usage error, 3 (stream, record) the line to the ECU was lost\n"
+    "and had not come back at the end.\n";
 
 std::string ActiveTestNames() {
   std::string names;
@@ -178,6 +184,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--registers" && (args.command == "stream" || args.command == "record")) {
       std::string error;
       if (!ParseRegisters(argv[++i], args.registers, error)) return CliUsageError("--registers: " + error);
+    } else if (arg == "--no-reconnect" && (args.command == "stream" || args.command == "record")) {
+      args.reconnect = false;
     } else if (arg == "--seconds" && args.command == "active-test") {
       if (!ParseSeconds(argv[++i], args.seconds) || args.seconds > 60)
         return CliUsageError("--seconds needs a number of seconds up to 60, not " + Escaped(argv[i]));

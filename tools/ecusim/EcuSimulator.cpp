@@ -59,6 +59,14 @@ int64_t NowNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// Capped at some thirty years, so that any number given stays a deadline.
+int64_t SecondsToNs(double seconds) {
+  if (!(seconds > 0)) return 0;  // also NaN
+  return static_cast<int64_t>(std::min(seconds, 1e9) * 1e9);
+}
+
+constexpr int64_t kReplugRetryNs = 100000000;  // when a new pair cannot be made yet
+
 // Command parser states.
 enum : int {
   kIdle = 0,
@@ -141,6 +149,13 @@ double EcuSimulator::FrameSeconds(int registerCount) {
   return static_cast<double>((registerCount + 2) * kBitsPerByte) / 9600.0;
 }
 
+// A frame queued, by its place in the stream of bytes ever queued.
+struct QueuedFrame {
+  uint64_t start = 0;  // of its first byte
+  uint64_t end = 0;    // after its last byte
+  SentFrame frame;
+};
+
 // Bytes waiting for the line, with the frames whose last byte is among them.
 struct EcuSimulator::Output {
   Output(uint64_t seed, bool dragRun)
@@ -148,8 +163,9 @@ struct EcuSimulator::Output {
 
   std::deque<uint8_t> bytes;
   uint64_t queuedTotal = 0;   // bytes ever queued
-  uint64_t writtenTotal = 0;  // bytes ever written
-  std::deque<std::pair<uint64_t, SentFrame>> frameEnds;  // position after the last byte
+  uint64_t writtenTotal = 0;  // bytes ever written (or dropped)
+  uint64_t droppedTotal = 0;  // bytes before this never all reached a line
+  std::deque<QueuedFrame> frameEnds;
   int64_t nextByteNs = 0;     // deadline of the byte at the front
   int64_t byteNs = 0;
 
@@ -169,7 +185,16 @@ struct EcuSimulator::Output {
       bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(n));
       writtenTotal += n;
     }
-    while (!frameEnds.empty() && frameEnds.front().first <= writtenTotal) frameEnds.pop_front();
+    while (!frameEnds.empty() && frameEnds.front().end <= writtenTotal) frameEnds.pop_front();
+  }
+
+  // The power goes: nothing queued is ever sent, and no frame on its way
+  // reached the line whole.
+  void DropAll() {
+    writtenTotal += bytes.size();
+    droppedTotal = writtenTotal;
+    bytes.clear();
+    frameEnds.clear();
   }
 
   void Queue(uint8_t b) {
@@ -190,57 +215,24 @@ void EcuSimulator::SetFrameObserver(void (*observer)(const SentFrame&, void*), v
 
 bool EcuSimulator::Start() {
   if (thread_.joinable() || master_ >= 0) {
-    error_ = "already started";
+    SetError("already started");
     return false;
   }
   if (options_.baud <= 0) {
-    error_ = "baud must be positive";
+    SetError("baud must be positive");
     return false;
   }
-  termios raw{};
-  cfmakeraw(&raw);
-  cfsetispeed(&raw, B9600);
-  cfsetospeed(&raw, B9600);
-  if (openpty(&master_, &slave_, nullptr, &raw, nullptr) != 0) {
-    error_ = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
-    master_ = slave_ = -1;
-    return false;
-  }
-  tcsetattr(master_, TCSANOW, &raw);
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  fcntl(slave_, F_SETFD, FD_CLOEXEC);
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  char name[256] = {};
-  if (ttyname_r(slave_, name, sizeof name) != 0) {
-    error_ = "cannot name the pseudo-terminal";
-    close(master_);
-    close(slave_);
-    master_ = slave_ = -1;
-    return false;
-  }
-  slavePath_ = name;
+  if (!OpenLine()) return false;
   storedCodes_ = options_.codes;
-
-  if (!options_.linkPath.empty()) {
-    struct stat st{};
-    if (lstat(options_.linkPath.c_str(), &st) == 0) {
-      // Replace an old link, but never a real file someone put there.
-      if (!S_ISLNK(st.st_mode) || unlink(options_.linkPath.c_str()) != 0) {
-        error_ = "cannot replace " + options_.linkPath + ": not a symbolic link";
-        close(master_);
-        close(slave_);
-        master_ = slave_ = -1;
-        return false;
-      }
-    }
-    if (symlink(slavePath_.c_str(), options_.linkPath.c_str()) != 0) {
-      error_ = "cannot make the link " + options_.linkPath + ": " + std::strerror(errno);
-      close(master_);
-      close(slave_);
-      master_ = slave_ = -1;
-      return false;
-    }
-    linkMade_ = true;
+  powered_ = true;
+  deaf_ = false;
+  plugged_ = true;
+  dead_ = false;
+  firstStreamNs_ = 0;
+  dipDone_ = unplugDone_ = false;
+  {
+    std::lock_guard<std::mutex> guard(faultLock_);
+    dipAskedNs_ = unplugAskedNs_ = -1;
   }
 
   output_ = new Output(options_.seed, options_.dragRun);
@@ -257,6 +249,158 @@ void EcuSimulator::Stop() {
   if (thread_.joinable()) thread_.join();
   delete output_;
   output_ = nullptr;
+}
+
+// On a failure nothing is left open and no link made.
+bool EcuSimulator::OpenLine() {
+  termios raw{};
+  cfmakeraw(&raw);
+  cfsetispeed(&raw, B9600);
+  cfsetospeed(&raw, B9600);
+  if (openpty(&master_, &slave_, nullptr, &raw, nullptr) != 0) {
+    SetError(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    master_ = slave_ = -1;
+    return false;
+  }
+  tcsetattr(master_, TCSANOW, &raw);
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  char name[256] = {};
+  if (ttyname_r(slave_, name, sizeof name) != 0) {
+    SetError("cannot name the pseudo-terminal");
+    CloseLine();
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(pathLock_);
+    slavePath_ = name;
+  }
+
+  if (!options_.linkPath.empty()) {
+    struct stat st{};
+    if (lstat(options_.linkPath.c_str(), &st) == 0) {
+      // Replace an old link, but never a real file someone put there.
+      if (!S_ISLNK(st.st_mode) || unlink(options_.linkPath.c_str()) != 0) {
+        SetError("cannot replace " + options_.linkPath + ": not a symbolic link");
+        CloseLine();
+        return false;
+      }
+    }
+    if (symlink(name, options_.linkPath.c_str()) != 0) {
+      SetError("cannot make the link " + options_.linkPath + ": " + std::strerror(errno));
+      CloseLine();
+      return false;
+    }
+    linkMade_ = true;
+  }
+  return true;
+}
+
+// The link goes first, so that whoever sees the line hang up finds no link
+// to the dead device.
+void EcuSimulator::CloseLine() {
+  if (linkMade_) {
+    unlink(options_.linkPath.c_str());
+    linkMade_ = false;
+  }
+  if (master_ >= 0) close(master_);
+  if (slave_ >= 0) close(slave_);
+  master_ = slave_ = -1;
+}
+
+void EcuSimulator::SetError(std::string error) {
+  std::lock_guard<std::mutex> guard(pathLock_);
+  error_ = std::move(error);
+}
+
+std::string EcuSimulator::Error() const {
+  std::lock_guard<std::mutex> guard(pathLock_);
+  return error_;
+}
+
+std::string EcuSimulator::SlavePath() const {
+  std::lock_guard<std::mutex> guard(pathLock_);
+  return slavePath_;
+}
+
+void EcuSimulator::PowerDip(double seconds) {
+  std::lock_guard<std::mutex> guard(faultLock_);
+  dipAskedNs_ = SecondsToNs(seconds);
+  powered_ = false;
+  deaf_ = false;
+}
+
+void EcuSimulator::Unplug(double seconds) {
+  std::lock_guard<std::mutex> guard(faultLock_);
+  unplugAskedNs_ = SecondsToNs(seconds);
+  plugged_ = false;
+}
+
+// Everything the ECU was doing ends with its power; the engine runs on.
+void EcuSimulator::CutPower() {
+  output_->DropAll();
+  streaming_ = false;
+  reply_.clear();
+  commandState_ = kIdle;
+  pendingRegisters_.clear();
+  pendingRefused_ = false;
+  pendingTests_.clear();
+  ReleaseTests();
+  dead_ = true;
+  ++powerDips_;
+}
+
+// On the serve thread: the faults of the options as their time comes, then
+// those asked for, then the ends of those under way.
+void EcuSimulator::ActOnFaults(int64_t now) {
+  if (firstStreamNs_ != 0) {
+    if (!dipDone_ && options_.powerDipFor > 0 && now >= firstStreamNs_ + SecondsToNs(options_.powerDipAt)) {
+      dipDone_ = true;
+      PowerDip(options_.powerDipFor);
+    }
+    if (!unplugDone_ && options_.unplugFor > 0 && now >= firstStreamNs_ + SecondsToNs(options_.unplugAt)) {
+      unplugDone_ = true;
+      Unplug(options_.unplugFor);
+    }
+  }
+
+  int64_t dipNs = -1;
+  int64_t unplugNs = -1;
+  {
+    std::lock_guard<std::mutex> guard(faultLock_);
+    std::swap(dipNs, dipAskedNs_);
+    std::swap(unplugNs, unplugAskedNs_);
+  }
+  if (dipNs >= 0) {
+    CutPower();
+    powerBackNs_ = now + dipNs;
+  }
+  if (unplugNs >= 0) {
+    CloseLine();
+    replugNs_ = now + unplugNs;
+  }
+
+  if (dead_ && now >= powerBackNs_) {
+    std::lock_guard<std::mutex> guard(faultLock_);
+    if (dipAskedNs_ < 0) {
+      // As from power-up: the parser starts afresh and waits for the
+      // initialisation.
+      dead_ = false;
+      commandState_ = kIdle;
+      deaf_ = true;
+      powered_ = true;
+    }
+  }
+  if (master_ < 0 && now >= replugNs_) {
+    if (OpenLine()) {
+      ++replugs_;
+      std::lock_guard<std::mutex> guard(faultLock_);
+      if (unplugAskedNs_ < 0) plugged_ = true;
+    } else {
+      replugNs_ = now + kReplugRetryNs;  // the system may be short of pseudo-terminals a moment
+    }
+  }
 }
 
 std::vector<SentFrame> EcuSimulator::SentFrames() const {
@@ -307,7 +451,7 @@ void EcuSimulator::QueueReply() {
 void EcuSimulator::FinishOnStop() {
   if (streaming_) {
     QueueStreamFrame();
-    output_->frameEnds.back().second.afterStop = true;
+    output_->frameEnds.back().frame.afterStop = true;
   } else if (!reply_.empty()) {
     QueueReply();
   } else {
@@ -333,6 +477,19 @@ void EcuSimulator::ReleaseTests() {
 
 void EcuSimulator::HandleByte(uint8_t b) {
   Output& out = *output_;
+  if (deaf_) {
+    // Woken from a power dip, the ECU listens for its own initialisation
+    // and for nothing else: no echo, no command taken.
+    if (!(commandState_ == kSeenFfFf && b == (options_.initEd ? kLateInit : kInit))) {
+      if (b != kFrameStart) {
+        commandState_ = kIdle;
+      } else {
+        commandState_ = commandState_ == kIdle ? kSeenFf : kSeenFfFf;
+      }
+      return;
+    }
+    deaf_ = false;  // and the initialisation is answered below as always
+  }
   // The ECU's own echo is of the command bytes it takes; the fault's extra
   // copy comes before it, for every byte.
   const uint8_t inverted = static_cast<uint8_t>(~b);
@@ -428,6 +585,7 @@ void EcuSimulator::HandleByte(uint8_t b) {
         commandState_ = kIdle;
         streamRegisters_ = pendingRegisters_;
         streaming_ = !streamRegisters_.empty() && !(options_.lacksSilent && pendingRefused_);
+        if (firstStreamNs_ == 0 && !streamRegisters_.empty()) firstStreamNs_ = NowNs();
         if (streaming_) reply_.clear();
         HoldTests();
         return;
@@ -521,10 +679,11 @@ void EcuSimulator::QueueStreamFrame() {
   }
   out.framesSinceFault = frame.fault == FrameFault::None ? out.framesSinceFault + 1 : 0;
 
+  const uint64_t start = out.queuedTotal;
   out.Queue(kFrameStart);
   out.Queue(static_cast<uint8_t>(n));
   for (int i = 0; i < sendCount; ++i) out.Queue(frame.values[static_cast<size_t>(i)]);
-  out.frameEnds.emplace_back(out.queuedTotal, std::move(frame));
+  out.frameEnds.push_back({start, out.queuedTotal, std::move(frame)});
 
   // Stray bytes only after a frame that ended cleanly: after a cut frame
   // the receiver would take them as data.
@@ -547,8 +706,13 @@ void EcuSimulator::Serve() {
   while (!stopRequested_) {
     int64_t now = NowNs();
     if (now >= closeAt) break;
+    ActOnFaults(now);
+    if (master_ < 0 || out.bytes.empty()) stalled = false;  // nothing to wait for room for
+    // A dip asked for from another thread holds from the moment it was
+    // asked, though it is acted on at the next turn.
+    const bool powered = powered_.load();
 
-    if (out.bytes.empty()) {
+    if (powered && out.bytes.empty()) {
       if (streaming_) {
         QueueStreamFrame();
       } else if (!reply_.empty()) {
@@ -559,27 +723,34 @@ void EcuSimulator::Serve() {
     // Write every byte whose deadline has come. After a long stall (nobody
     // reading, or this thread held up) pacing starts afresh instead of
     // bursting the backlog.
-    if (!out.bytes.empty() && now >= out.nextByteNs) {
+    // Unplugged, the bytes go nowhere, at the same pace: the ECU does not
+    // know the adapter went. A frame any byte of which went nowhere never
+    // reached a line, and is not logged.
+    if (powered && !out.bytes.empty() && now >= out.nextByteNs) {
       if (now - out.nextByteNs > 20000000) out.nextByteNs = now;
       const int64_t due = (now - out.nextByteNs) / out.byteNs + 1;
       uint8_t chunk[512];
       const size_t count =
           std::min({out.bytes.size(), static_cast<size_t>(due), sizeof chunk});
       std::copy_n(out.bytes.begin(), count, chunk);
-      const ssize_t written = write(master_, chunk, count);
+      const bool unplugged = master_ < 0;
+      const ssize_t written = unplugged ? static_cast<ssize_t>(count) : write(master_, chunk, count);
       if (written > 0) {
         stalled = false;
         out.bytes.erase(out.bytes.begin(), out.bytes.begin() + written);
         out.writtenTotal += static_cast<uint64_t>(written);
+        if (unplugged) out.droppedTotal = out.writtenTotal;
         out.nextByteNs += written * out.byteNs;
-        while (!out.frameEnds.empty() && out.frameEnds.front().first <= out.writtenTotal) {
-          SentFrame& frame = out.frameEnds.front().second;
-          if (observer_ != nullptr) observer_(frame, observerContext_);
-          {
-            std::lock_guard<std::mutex> guard(logLock_);
-            if (frameLog_.size() < options_.frameLogLimit) frameLog_.push_back(frame);
+        while (!out.frameEnds.empty() && out.frameEnds.front().end <= out.writtenTotal) {
+          const QueuedFrame& queued = out.frameEnds.front();
+          if (queued.start >= out.droppedTotal) {
+            if (observer_ != nullptr) observer_(queued.frame, observerContext_);
+            {
+              std::lock_guard<std::mutex> guard(logLock_);
+              if (frameLog_.size() < options_.frameLogLimit) frameLog_.push_back(queued.frame);
+            }
+            ++framesSent_;
           }
-          ++framesSent_;
           out.frameEnds.pop_front();
         }
       } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -587,12 +758,20 @@ void EcuSimulator::Serve() {
       }
     }
 
-    // Sleep until the next byte is due, a command arrives, or (when the
-    // slave's buffer is full) there is room again.
+    // Sleep until the next byte is due, a command arrives, (when the
+    // slave's buffer is full) there is room again, or a fault begins or
+    // ends. Unplugged, there is no line to wait on (poll skips fd -1).
     int64_t waitNs = 50000000;
     if (!out.bytes.empty() && !stalled) waitNs = std::max<int64_t>(0, out.nextByteNs - NowNs());
     if ((streaming_ || !reply_.empty()) && out.bytes.empty()) waitNs = 0;
-    waitNs = std::min(waitNs, std::max<int64_t>(0, closeAt - NowNs()));
+    int64_t nextEvent = closeAt;
+    if (dead_) nextEvent = std::min(nextEvent, powerBackNs_);
+    if (master_ < 0) nextEvent = std::min(nextEvent, replugNs_);
+    if (firstStreamNs_ != 0 && !dipDone_ && options_.powerDipFor > 0)
+      nextEvent = std::min(nextEvent, firstStreamNs_ + SecondsToNs(options_.powerDipAt));
+    if (firstStreamNs_ != 0 && !unplugDone_ && options_.unplugFor > 0)
+      nextEvent = std::min(nextEvent, firstStreamNs_ + SecondsToNs(options_.unplugAt));
+    waitNs = std::min(waitNs, std::max<int64_t>(0, nextEvent - NowNs()));
     pollfd pfd{master_, static_cast<short>(POLLIN | (stalled ? POLLOUT : 0)), 0};
     const timespec timeout{static_cast<time_t>(waitNs / 1000000000),
                            static_cast<long>(waitNs % 1000000000)};
@@ -605,7 +784,9 @@ void EcuSimulator::Serve() {
           std::lock_guard<std::mutex> guard(logLock_);
           receivedLog_.insert(receivedLog_.end(), input, input + got);
         }
-        for (ssize_t i = 0; i < got; ++i) HandleByte(input[i]);
+        // A dead ECU takes in nothing: the bytes are lost on the line.
+        if (powered_.load())
+          for (ssize_t i = 0; i < got; ++i) HandleByte(input[i]);
       }
     } else if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
       // Not expected while the slave is held open; do not spin if it happens.
@@ -616,12 +797,6 @@ void EcuSimulator::Serve() {
 
   // The line goes away: the slave device vanishes with the pair.
   streaming_ = false;
-  close(master_);
-  close(slave_);
-  master_ = slave_ = -1;
-  if (linkMade_) {
-    unlink(options_.linkPath.c_str());
-    linkMade_ = false;
-  }
+  CloseLine();
   running_ = false;
 }

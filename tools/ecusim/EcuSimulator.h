@@ -41,6 +41,15 @@
 // bits a byte), by absolute deadlines so the stream does not drift. When
 // nobody reads the slave and its buffer fills, the simulator waits instead
 // of dropping bytes, so every frame in the log really reached the line.
+//
+// A car is a hostile place, and the simulator can be too. A power dip (the
+// starter pulling the battery down) kills the ECU for a while: what it was
+// sending is cut off wherever it was, what comes in is lost, and it wakes
+// as from power-up, streaming nothing, holding no test and taking nothing
+// but its own initialisation. An unplugged USB-serial adapter takes the
+// pseudo-terminal away (whoever holds the slave sees the line hang up, and
+// the link vanishes) and brings a new one back under the same link; the ECU
+// never noticed, and what it sent meanwhile went nowhere.
 #pragma once
 
 #include <atomic>
@@ -110,6 +119,12 @@ struct EcuSimulatorOptions {
   // stored; a clear does not outlast the next read while the fault is there.
   bool deadMaf = false;
   double closeAfterSeconds = 0;  // close the line after this long (0: never)
+  // Seconds after the first stream request is taken, and for how long:
+  // one power dip, and one unplugging of the adapter (a length of 0: none).
+  double powerDipAt = 0;
+  double powerDipFor = 0;
+  double unplugAt = 0;
+  double unplugFor = 0;
   // How many sent frames the log keeps (the newest are dropped beyond it).
   size_t frameLogLimit = 1000000;
 };
@@ -142,8 +157,9 @@ class EcuSimulator {
   // Stops serving, closes the pair and removes the link. Safe to repeat.
   void Stop();
 
-  std::string SlavePath() const { return slavePath_; }
-  std::string Error() const { return error_; }
+  // A new path after each replug.
+  std::string SlavePath() const;
+  std::string Error() const;
   // False once stopped or once the line was closed by closeAfterSeconds.
   bool Running() const { return running_.load(); }
   bool Streaming() const { return streaming_.load(); }
@@ -151,15 +167,31 @@ class EcuSimulator {
   // What went over the line, for tests. Copies taken under a lock.
   std::vector<SentFrame> SentFrames() const;
   uint64_t SentFrameCount() const { return framesSent_.load(); }
-  std::vector<uint8_t> ReceivedBytes() const;  // every command byte, in order
+  // Every byte that reached the ECU's end of the line, in order, whether it
+  // took it or not (a dead or deaf ECU takes none).
+  std::vector<uint8_t> ReceivedBytes() const;
   uint64_t InitAnswers() const { return initAnswers_.load(); }
   uint64_t EcuNumberAnswers() const { return numberAnswers_.load(); }
   // Every active test taken, as (test number, value), in the order they
   // came, whether or not a terminator made it hold.
   std::vector<std::pair<uint8_t, uint8_t>> TestsReceived() const;
   bool TestHeld() const { return testHeld_.load(); }
-  // Stop bytes and initialisations that ended a held test.
+  // Stop bytes, initialisations and power dips that ended a held test.
   uint64_t TestReleases() const { return testReleases_.load(); }
+
+  // The ECU loses its power for that long, from now (any thread). A dip
+  // during a dip starts it anew.
+  void PowerDip(double seconds);
+  // The adapter goes for that long, from now (any thread): the pair is
+  // closed and the link removed, then both are made anew. Acted on by the
+  // simulator's thread at its next turn.
+  void Unplug(double seconds);
+  bool Powered() const { return powered_.load(); }
+  // Woken from a dip and not yet initialised: it takes nothing else.
+  bool Deaf() const { return deaf_.load(); }
+  bool Plugged() const { return plugged_.load(); }
+  uint64_t PowerDips() const { return powerDips_.load(); }  // dips begun
+  uint64_t Replugs() const { return replugs_.load(); }      // adapters back
 
   // Called on the simulator's thread for each frame it completes sending;
   // set before Start. The executable writes its frame log with it.
@@ -181,12 +213,19 @@ class EcuSimulator {
   bool Lacks(uint8_t registerNumber) const;
   bool ReadsZero(uint8_t registerNumber) const;
   void StoreDetectedFaults();
+  [[nodiscard]] bool OpenLine();  // the pair and the link; false with error_
+  void CloseLine();
+  void SetError(std::string error);
+  void ActOnFaults(int64_t now);
+  void CutPower();
 
   EcuSimulatorOptions options_;
   int master_ = -1;
   int slave_ = -1;  // kept open so the line stays up between clients
-  std::string slavePath_;
-  std::string error_;
+  // The serve thread makes a new pair (or fails to) on a replug.
+  mutable std::mutex pathLock_;
+  std::string slavePath_;  // under pathLock_
+  std::string error_;      // under pathLock_
   bool linkMade_ = false;
 
   std::thread thread_;
@@ -198,6 +237,19 @@ class EcuSimulator {
   std::atomic<uint64_t> numberAnswers_{0};
   std::atomic<bool> testHeld_{false};
   std::atomic<uint64_t> testReleases_{0};
+  std::atomic<bool> powered_{true};
+  std::atomic<bool> deaf_{false};
+  std::atomic<bool> plugged_{true};
+  std::atomic<uint64_t> powerDips_{0};
+  std::atomic<uint64_t> replugs_{0};
+
+  // Asked for by PowerDip and Unplug, taken by the serve thread: how long,
+  // in ns, or -1 for nothing asked. Under faultLock_, with the flags above
+  // going false as the fault is asked for, so that they never read true
+  // while one waits to be acted on.
+  std::mutex faultLock_;
+  int64_t dipAskedNs_ = -1;
+  int64_t unplugAskedNs_ = -1;
 
   void (*observer_)(const SentFrame&, void*) = nullptr;
   void* observerContext_ = nullptr;
@@ -217,4 +269,10 @@ class EcuSimulator {
   uint8_t testNumber_ = 0;  // of the test whose value comes next
   std::vector<StoredCode> storedCodes_;
   std::vector<uint8_t> reply_;  // the reply being repeated; empty when none
+  int64_t firstStreamNs_ = 0;   // when the first stream request was taken; 0: not yet
+  bool dipDone_ = false;        // the dip of the options
+  bool unplugDone_ = false;     // the unplugging of the options
+  int64_t powerBackNs_ = 0;     // while dead: when the power returns
+  bool dead_ = false;
+  int64_t replugNs_ = 0;        // while unplugged: when the adapter returns
 };

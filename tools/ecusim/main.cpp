@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +19,9 @@ namespace {
 const char kUsage[] =
     "usage: torvane-ecu-sim [options]\n"
     "Serves a simulated Consult ECU on a pseudo-terminal. The first line on\n"
-    "standard output is the slave device path to open as the serial port.\n"
+    "standard output is the slave device path to open as the serial port;\n"
+    "each time the adapter comes back after being unplugged, its new path\n"
+    "follows on a line of its own.\n"
     "\n"
     "  --seed N             engine run to simulate (default 1)\n"
     "  --ecu-number TEXT    five-character ECU number (default 8JU17); one without\n"
@@ -57,6 +60,18 @@ const char kUsage[] =
     "  --echo-inverted      an extra inverted copy of every byte received, ahead\n"
     "                       of the ECU's own echo of the commands\n"
     "  --close-after SECS   close the line (and exit) after SECS seconds\n"
+    "  --power-dip AT,FOR   AT seconds after the first stream request, the ECU\n"
+    "                       loses its power for FOR seconds (5,3): it sends\n"
+    "                       nothing, cutting the frame on its way, and loses what\n"
+    "                       it is sent; then it wakes as from power-up, streaming\n"
+    "                       nothing and deaf to all but its initialisation\n"
+    "  --unplug AT,FOR      AT seconds after the first stream request, the\n"
+    "                       USB-serial adapter is unplugged for FOR seconds: the\n"
+    "                       device hangs up and goes, with the --link; then a new\n"
+    "                       device comes (the link to it under the same path) and\n"
+    "                       the ECU, which never knew, goes on as it was\n"
+    "  --dip-seconds N      how long the dips of SIGUSR1 last (default 5)\n"
+    "  --unplug-seconds N   how long SIGUSR2 unplugs the adapter (default 5)\n"
     "  --drag-run           drive standing starts and full-throttle pulls instead\n"
     "                       of the everyday drive (see below)\n"
     "  --idle               nobody drives: the engine idles on with the car standing\n"
@@ -66,7 +81,9 @@ const char kUsage[] =
     "                       display has to follow; the switch banks stay as the\n"
     "                       engine sets them\n"
     "  --help               this text\n"
-    "Stops on SIGINT or SIGTERM.\n"
+    "Stops on SIGINT or SIGTERM. To pull the plug by hand: kill -USR1 PID cuts\n"
+    "the ECU's power at once (for --dip-seconds), kill -USR2 PID unplugs the\n"
+    "adapter at once (for --unplug-seconds).\n"
     "\n"
     "The ECU echoes the commands it takes as real ones do: each command byte\n"
     "inverted (D0 as 2F, D1 as 2E, C1 as 3E, 5A as A5, 0A as F5), its parameters\n"
@@ -129,6 +146,12 @@ bool ParseByte(const std::string& text, int base, int& value) {
   return true;
 }
 
+// Seconds, as a positive number; zero too when allowed.
+bool ParseSeconds(const std::string& text, double& seconds, bool zeroAllowed = false) {
+  return ParseNumber(text.c_str(), seconds) && std::isfinite(seconds) &&
+         (seconds > 0 || (zeroAllowed && seconds == 0));
+}
+
 std::vector<std::string> SplitList(const std::string& text) {
   std::vector<std::string> items;
   size_t from = 0;
@@ -136,6 +159,12 @@ std::vector<std::string> SplitList(const std::string& text) {
     items.push_back(text.substr(from, at - from));
   items.push_back(text.substr(from));
   return items;
+}
+
+// AT,FOR: when after the first stream request (0: at once), and how long.
+bool ParseFault(const std::string& text, double& at, double& seconds) {
+  const std::vector<std::string> items = SplitList(text);
+  return items.size() == 2 && ParseSeconds(items[0], at, true) && ParseSeconds(items[1], seconds);
 }
 
 bool ParseRegisters(const std::string& text, std::vector<uint8_t>& registers) {
@@ -196,6 +225,8 @@ int main(int argc, char** argv) {
   EcuSimulatorOptions options;
   options.frameLogLimit = 0;  // the executable keeps no log in memory
   std::string frameLogPath;
+  double dipSeconds = 5;
+  double unplugSeconds = 5;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -232,6 +263,22 @@ int main(int argc, char** argv) {
       if (v == nullptr || !ParseNumber(v, number) || number <= 0)
         return UsageError("--close-after needs a positive number of seconds");
       options.closeAfterSeconds = number;
+    } else if (arg == "--power-dip") {
+      const char* v = value();
+      if (v == nullptr || !ParseFault(v, options.powerDipAt, options.powerDipFor))
+        return UsageError("--power-dip needs AT,FOR in seconds, such as 5,3");
+    } else if (arg == "--unplug") {
+      const char* v = value();
+      if (v == nullptr || !ParseFault(v, options.unplugAt, options.unplugFor))
+        return UsageError("--unplug needs AT,FOR in seconds, such as 5,3");
+    } else if (arg == "--dip-seconds") {
+      const char* v = value();
+      if (v == nullptr || !ParseSeconds(v, dipSeconds))
+        return UsageError("--dip-seconds needs a positive number of seconds");
+    } else if (arg == "--unplug-seconds") {
+      const char* v = value();
+      if (v == nullptr || !ParseSeconds(v, unplugSeconds))
+        return UsageError("--unplug-seconds needs a positive number of seconds");
     } else if (arg == "--no-init") {
       options.noInit = true;
     } else if (arg == "--stray-bytes") {
@@ -286,11 +333,13 @@ int main(int argc, char** argv) {
 
   // The signals are taken by sigtimedwait below; blocking them first keeps
   // them off the simulator's thread.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   EcuSimulator simulator(options);
   if (frameLog.file != nullptr) simulator.SetFrameObserver(WriteFrame, &frameLog);
@@ -302,8 +351,21 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   const timespec tick{0, 100000000};
+  uint64_t replugs = 0;
   while (simulator.Running()) {
-    if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) break;
+    if (simulator.Replugs() != replugs) {
+      replugs = simulator.Replugs();
+      std::printf("%s\n", simulator.SlavePath().c_str());
+      std::fflush(stdout);
+    }
+    const int taken = sigtimedwait(&signals, nullptr, &tick);
+    if (taken == SIGUSR1) {
+      simulator.PowerDip(dipSeconds);
+    } else if (taken == SIGUSR2) {
+      simulator.Unplug(unplugSeconds);
+    } else if (taken > 0) {
+      break;
+    }
   }
   simulator.Stop();
   if (frameLog.file != nullptr) std::fclose(frameLog.file);

@@ -46,6 +46,7 @@ TConsultMainForm::TConsultMainForm(Session& session, const WindowContext& contex
   controls.statusList = ui_->StatusListBox;
   controls.dialogs = &context_.dialogs;
   controls.stop = [this] { StopButtonClick(); };
+  controls.linkChanged = [this] { ApplyEnabled(); };
   controls.clockEnable = &session_.Instances().recordingClock.enable;
   bridge_ = std::make_shared<RecorderBridge>(controls);
   display_ = std::make_unique<LiveDisplay>(*this, *ui_);
@@ -152,6 +153,7 @@ void TConsultMainForm::ApplyEnabled() {
   f.ECUClose->setEnabled(e.ecuClose);
   f.ECUInit->setEnabled(e.ecuInit);
   f.ECUNoCheck->setEnabled(e.ecuNoCheck);
+  f.AutoSearchBtn->setEnabled(e.autoSearch);
   f.SelfDiagnosis1->setEnabled(e.selfDiagnosis);
   f.ActiveTest1->setEnabled(e.activeTest);
   emit CommandsEnabled(e);

@@ -197,6 +197,12 @@ void RecorderBridge::AddStatusLine(const std::string& line) {
   });
 }
 
+void RecorderBridge::LinkChanged() {
+  PostEffect([this] {
+    if (controls_.linkChanged) controls_.linkChanged();
+  });
+}
+
 bool RecorderBridge::AskYesNo(const std::string& text, const std::string& caption) {
   bool yes = false;
   Attached([&] {

@@ -56,6 +56,7 @@ class RecorderBridge : public RecorderView {
     QListWidget* statusList = nullptr;
     UserDialogs* dialogs = nullptr;
     std::function<void()> stop;  // the window's Stop command
+    std::function<void()> linkChanged;  // the window shows what the session offers now
     WakeFlag* clockEnable = nullptr;  // the recording clock's flag, which Stop clears first
   };
   explicit RecorderBridge(const Controls& controls);  // on the window's thread
@@ -70,6 +71,7 @@ class RecorderBridge : public RecorderView {
   void ShowWaitingViews();
   // A line in the status list, which becomes its selected last line.
   void AddStatusLine(const std::string& line) override;
+  void LinkChanged() override;
 
   bool TimeUnitChecked(TimeUnit unit) override { return unit_.load() == unit; }
   void SetStatusText(const std::string& text) override;
