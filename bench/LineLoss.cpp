@@ -72,7 +72,9 @@ bool Trial(bool unplug, double faultSeconds, int trial, Spread& loss, Spread& ba
   });
   if (!session.OpenPort(1).done || !session.Initialize().done || !session.Start(true).done) return false;
   const std::atomic<uint64_t>& frames = program.recorderState.framesDecoded;
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The watch looks every 100 ms from Start: the fault falls at a phase of
+  // its own in each trial.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500 + 37 * trial % 100));
   uint64_t seen = frames.load();
   Clock::time_point lastFrame = Clock::now();
   if (unplug) ecu.Unplug(faultSeconds); else ecu.PowerDip(faultSeconds);
