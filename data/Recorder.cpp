@@ -62,7 +62,15 @@ void RecorderStep(Recorder& recorder) {
   }
 
   if (state.liveMode.load() != 0) {
-    const SampleRecord sample = state.current.Load();
+    const uint64_t frames = state.framesDecoded.load();
+    if (frames != recorder.framesSeen) {
+      recorder.framesSeen = frames;
+      recorder.stepsWithoutFrame = 0;
+    } else if (recorder.stepsWithoutFrame < kStaleRecords) {
+      ++recorder.stepsWithoutFrame;
+    }
+    const SampleRecord sample =
+        recorder.stepsWithoutFrame >= kStaleRecords ? GapRecord() : state.current.Load();
     // A recording begins with the ECU's first frame: before it there is
     // nothing to record, and time 0 is when the values began.
     if (i == 0 && IsGap(sample)) return;

@@ -12,6 +12,12 @@
 
 constexpr int32_t kMaxRecordIndex = 900000;      // the last record a recording holds
 constexpr uint32_t kLogHeaderSize = 40;
+// A sample no frame has renewed for this many records is no longer the
+// engine's: a live step records a gap instead. Frames come every 3 to 23 ms
+// (1 to 20 data bytes at 9600 baud), and the echo of a request sent anew
+// (an active test) holds them up some 60 ms; a line that brings nothing for
+// longer has lost the engine, whether or not it is found lost yet.
+constexpr int32_t kStaleRecords = 20;  // 200 ms
 
 enum class TimeUnit { Msec, Sec, Min };
 
@@ -44,6 +50,10 @@ struct Recorder {
   LogMemory& memory;
   WakeFlag& clockEnable;
   RecorderView* view = nullptr;  // may be null: data effects do not depend on it
+  // The steps' own (one clock at a time): the frame count at the last live
+  // step, and the steps since it changed.
+  uint64_t framesSeen = 0;
+  int32_t stepsWithoutFrame = 0;
 };
 
 // Result::kFailed when the section is missing or the index lies beyond

@@ -54,6 +54,27 @@ TEST_F(RecorderFixture, LiveStepsStoreTheCurrentSampleAndCount) {
   EXPECT_EQ(clockEnable.load(), 1);
 }
 
+// A line that goes quiet: the last sample is recorded while it may still
+// be the engine's, then gaps until a frame comes again.
+TEST_F(RecorderFixture, ASampleNoFrameRenewsBecomesAGap) {
+  state.liveMode = 1;
+  state.current.Store(PatternRecord(7));
+  state.framesDecoded = 1;
+  for (int i = 0; i < kStaleRecords + 2; ++i) RecorderStep(recorder);
+  state.current.Store(PatternRecord(8));
+  state.framesDecoded = 2;
+  RecorderStep(recorder);
+  const auto recorded = [&](uint32_t i) {
+    SampleRecord record;
+    EXPECT_EQ(FetchRecord(memory, record, i), Result::kOk);
+    return record;
+  };
+  EXPECT_EQ(recorded(kStaleRecords - 1), PatternRecord(7));
+  EXPECT_TRUE(IsGap(recorded(kStaleRecords)));
+  EXPECT_TRUE(IsGap(recorded(kStaleRecords + 1)));
+  EXPECT_EQ(recorded(kStaleRecords + 2), PatternRecord(8));
+}
+
 TEST_F(RecorderFixture, ReadoutFollowsTheCheckedUnitsInOrder) {
   view.checkedUnits = {TimeUnit::Min, TimeUnit::Msec, TimeUnit::Sec};
   state.liveMode = 1;

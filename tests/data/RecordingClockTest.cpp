@@ -142,5 +142,5 @@ TEST(FullRecording, StopsItselfWhenTheMemoryIsFull) {
 
   SampleRecord last;
   ASSERT_EQ(FetchRecord(memory, last, 900000), Result::kOk);
-  EXPECT_EQ(last, PatternRecord(77));
+  EXPECT_TRUE(IsGap(last));  // no frame renewed the sample
 }
