@@ -5,8 +5,11 @@
 #include "data/RegisterList.h"
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
+#include "control/DriveLog.h"
 #include "data/CsvWriter.h"
 #include "data/LogFile.h"
 #include "data/Memmap.h"
@@ -308,6 +311,52 @@ TEST_F(CliWithEcu, AKilledRecordLeavesItsFileWithAllButTheLastSecond) {
   EXPECT_LE(all, kept + 100);  // one second of records
 }
 
+// The car computer's logger, started before the ECU is there: a drive
+// while it answers, the file closed when the ignition goes off, a second
+// drive when it is back.
+TEST_F(CliWithEcu, TheLoggerWritesEachDriveToAFileOfItsOwn) {
+  const std::string drives = dir_.Path("drives");
+  EcuSimulatorOptions options;
+  options.linkPath = dir_.Path("ttyUSB0");
+  setenv("XDG_DATA_HOME", dir_.Path("data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", dir_.Path("config").c_str(), 1);
+  Process log(kCli, {"log", "--dir", drives, "--port", options.linkPath}, dir_, "log");
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("XDG_CONFIG_HOME");
+  ASSERT_TRUE(WaitFor([&] { return log.Err().find("Waiting for the cable.") != std::string::npos; }));
+  const auto files = [&] {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(drives, ignored)) names.push_back(entry.path());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+
+  StartEcu(options);
+  ASSERT_TRUE(WaitFor([&] { return files().size() == 1 && RecordsIn(files()[0]) >= 100; })) << log.Err();
+  const std::string first = files()[0];
+  EXPECT_TRUE(IsDriveFileName(std::filesystem::path(first).filename().string())) << first;
+  EXPECT_NE(first.find("_8JU17.eld"), std::string::npos);
+  simulator_->Stop();  // the ignition goes off
+  ASSERT_TRUE(WaitFor([&] { return log.Err().find("Drive ended after") != std::string::npos; })) << log.Err();
+  EXPECT_NE(log.Err().find("(the ECU stopped answering for 10 s)"), std::string::npos) << log.Err();
+  std::vector<SampleRecord> records;
+  std::string error;
+  ASSERT_EQ(ReadLogFileRecords(first, records, error), Result::kOk) << error;
+  ASSERT_FALSE(records.empty());
+  EXPECT_FALSE(IsGap(records.back()));  // the silence at the end is cut off
+
+  StartEcu(options);
+  ASSERT_TRUE(WaitFor([&] { return files().size() == 2 && RecordsIn(files()[1]) >= 50; })) << log.Err();
+  log.Signal(SIGTERM);
+  EXPECT_EQ(log.Wait(), 0);
+  const std::string told = log.Err();
+  for (const char* line : {"Cable found on COM1", "ECU 8JU17 found (part number 23710-8JU17).", "Drive started: ",
+                           "(stopped): ", "Logger stopped."})
+    EXPECT_NE(told.find(line), std::string::npos) << line << "\n" << told;
+  EXPECT_GE(RecordsIn(files()[1]), 50u);
+}
+
 TEST_F(CliWithEcu, RecordWithoutAnEcuWritesNothing) {
   EcuSimulatorOptions options;
   options.noInit = true;
@@ -372,6 +421,9 @@ TEST(Cli, UsageErrorsExitTwoWithOneLine) {
       {"probe", "--port", "COM11"},
       {"probe", "--port", "COM1", "--map", "COM0=/dev/null"},
       {"probe", "--port", "COM1", "--out", "x.eld"},
+      {"log", "--port", "COM1"},
+      {"log", "--dir", "d", "--keep-mb", "0"},
+      {"log", "--dir", "d", "--no-reconnect"},
       {"stream", "--port", "COM1", "--seconds", "soon"},
       {"stream", "--port", "COM1", "--seconds", "0"},
       {"record", "--port", "COM1", "--seconds", "2"},

@@ -57,7 +57,8 @@ bool DeviceExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-// The port map and the port number from --port and --map.
+}  // namespace
+
 int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
   for (const auto& [slot, path] : args.maps) port.SetDevicePath(slot, path);
   number = PortNumberFromName(args.port);
@@ -69,6 +70,8 @@ int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number) {
   number = 1;
   return kExitOk;
 }
+
+namespace {
 
 void Status(const CliArguments& args, const CommandOutcome& outcome) {
   for (const std::string& line : outcome.lines) Status(args, line);

@@ -36,13 +36,23 @@ struct CliArguments {
   int value = 0;                                       // active-test --value
   uint64_t registers = 0;                              // stream, record --registers; 0: the eighteen
   bool reconnect = true;                               // stream, record: not with --no-reconnect
+  std::string dir;                                     // log --dir: where the drives go
+  uint64_t keepMb = 0;                                 // log --keep-mb; 0: keep everything
+  std::string settings;                                // log --settings; empty: the program's tcon.ini
 };
 
 // Prints "torvane-cli: <message>" on standard error.
 void CliError(const std::string& message);
 int CliUsageError(const std::string& message);
 
+// The port map and the port number from --port and --map; kExitOk, or a
+// usage error for a COM name out of range.
+class SerialPort;
+int ResolvePort(const CliArguments& args, SerialPort& port, int32_t& number);
+
 int ProbeCommand(const CliArguments& args);
+// The car computer's logger: every drive to a file of its own, until stopped.
+int LogCommand(const CliArguments& args);
 // Every catalogue register, asked for alone: CSV address,name,unit,supported.
 int RegistersCommand(const CliArguments& args);
 int StreamCommand(const CliArguments& args);

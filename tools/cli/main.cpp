@@ -44,6 +44,17 @@ const char kUsage[] =
     "  record --port P --out FILE.eld [--seconds N] [--registers LIST] [--no-reconnect]\n"
     "                                  record every 10 ms into a log file, written\n"
     "                                  as it records and on disk every half second\n"
+    "  log    --dir DIR [--port P] [--registers LIST] [--keep-mb N] [--settings FILE]\n"
+    "                                  the car computer's logger: runs until stopped;\n"
+    "                                  waits for the cable (the search's, or P) and the\n"
+    "                                  ECU, and writes each drive to a file of its own\n"
+    "                                  as it goes, DIR/YYYY-MM-DD_HHMMSS_<ECU number>.eld\n"
+    "                                  (local time). A drive ends when the ECU has not\n"
+    "                                  answered for 10 s or the engine speed has read 0\n"
+    "                                  for 5 min; a shorter loss is a gap in it. The\n"
+    "                                  registers are the ECU's choice in the settings\n"
+    "                                  file unless --registers. One line per event on\n"
+    "                                  standard error; SIGTERM ends the file cleanly\n"
     "  info   FILE.eld                 version, record count and duration\n"
     "  export FILE.eld --out FILE.csv [--start I] [--end J] [--format csv|msl]\n"
     "                                  write records I..J as CSV lines (CR LF) or\n"
@@ -74,6 +85,11 @@ const char kUsage[] =
     "                    stop there; without it the ECU is sought again every\n"
     "                    2 s (the port opened anew if its device went away) and\n"
     "                    the reading goes on, a gap in the recording between\n"
+    "  --dir DIR         log: the folder of the drives (made when missing)\n"
+    "  --keep-mb N       log: keep the folder under N MB by deleting the oldest\n"
+    "                    drives, never the one being written\n"
+    "  --settings FILE   log: the settings file with the register choice per ECU\n"
+    "                    (default $XDG_CONFIG_HOME/torvane/tcon.ini)\n"
     "  --start I         first record to export (default 0)\n"
     "  --format F        csv (default: the spreadsheet CSV, CR LF) or msl (the\n"
     "                    log viewers' tab-separated text, MegaLogViewer's .msl)\n"
@@ -151,7 +167,8 @@ int main(int argc, char** argv) {
   const bool analysisCommand = args.command == "runs" || args.command == "power";
   const bool fileCommand = args.command == "info" || args.command == "export" || analysisCommand;
   const bool portsCommand = args.command == "ports";
-  if (!linkCommand && !fileCommand && !portsCommand)
+  const bool logCommand = args.command == "log";
+  if (!linkCommand && !fileCommand && !portsCommand && !logCommand)
     return CliUsageError("unknown command " + Escaped(args.command));
 
   bool massGiven = false;
@@ -166,12 +183,24 @@ int main(int argc, char** argv) {
                             arg == "--out" || arg == "--start" || arg == "--end" ||
                             arg == "--sys-root" || arg == "--dev-root" || arg == "--distance" ||
                             arg == "--mass" || arg == "--cda" || arg == "--crr" || arg == "--curve" || arg == "--speed-factor" || arg == "--format" ||
-                            arg == "--test" || arg == "--value" || arg == "--registers";
+                            arg == "--test" || arg == "--value" || arg == "--registers" || arg == "--dir" ||
+                            arg == "--keep-mb" || arg == "--settings";
     if (takesValue && i + 1 >= argc) return CliUsageError(Escaped(arg) + " needs a value");
-    if (arg == "--port" && linkCommand) {
+    if (arg == "--dir" && logCommand) {
+      args.dir = argv[++i];
+      if (args.dir.empty()) return CliUsageError("--dir needs a folder");
+    } else if (arg == "--keep-mb" && logCommand) {
+      int64_t mb = 0;
+      if (!ParseIndex(argv[++i], mb) || mb < 1 || mb > 100000000)
+        return CliUsageError("--keep-mb needs a number of MB (1 or more), not " + Escaped(argv[i]));
+      args.keepMb = static_cast<uint64_t>(mb);
+    } else if (arg == "--settings" && logCommand) {
+      args.settings = argv[++i];
+      if (args.settings.empty()) return CliUsageError("--settings needs a file");
+    } else if (arg == "--port" && (linkCommand || logCommand)) {
       args.port = argv[++i];
       if (args.port.empty()) return CliUsageError("--port needs a value");
-    } else if (arg == "--map" && (linkCommand || portsCommand)) {
+    } else if (arg == "--map" && (linkCommand || portsCommand || logCommand)) {
       const std::string map = argv[++i];
       const size_t eq = map.find('=');
       const int32_t slot = eq == std::string::npos ? 0 : PortNumberFromName(map.substr(0, eq));
@@ -181,7 +210,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--seconds" && (args.command == "stream" || args.command == "record")) {
       if (!ParseSeconds(argv[++i], args.seconds))
         return CliUsageError("--seconds needs a positive number, not " + Escaped(argv[i]));
-    } else if (arg == "--registers" && (args.command == "stream" || args.command == "record")) {
+    } else if (arg == "--registers" && (args.command == "stream" || args.command == "record" || logCommand)) {
       std::string error;
       if (!ParseRegisters(argv[++i], args.registers, error)) return CliUsageError("--registers: " + error);
     } else if (arg == "--no-reconnect" && (args.command == "stream" || args.command == "record")) {
@@ -251,6 +280,7 @@ int main(int argc, char** argv) {
     }
   }
   if (linkCommand && args.port.empty()) return CliUsageError(args.command + " needs --port");
+  if (logCommand && args.dir.empty()) return CliUsageError("log needs --dir");
   if (fileCommand && args.file.empty()) return CliUsageError(args.command + " needs a log file");
   if ((args.command == "record" || args.command == "export") && args.out.empty())
     return CliUsageError(args.command + " needs --out");
@@ -274,6 +304,7 @@ int main(int argc, char** argv) {
   if (args.command == "codes" || args.command == "clear-codes") return CodesCommand(args);
   if (args.command == "active-test") return StreamCommand(args);
   if (args.command == "record") return RecordCommand(args);
+  if (logCommand) return LogCommand(args);
   if (args.command == "info") return InfoCommand(args);
   if (portsCommand) return PortsCommand(args);
   if (args.command == "runs") return RunsCommand(args);
