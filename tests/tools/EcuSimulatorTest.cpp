@@ -653,11 +653,22 @@ TEST(EcuSimulator, TestsHoldWithOrWithoutAStreamAndEachReleaseIsCounted) {
     EXPECT_TRUE(bench.Send({0x30}));
     EXPECT_TRUE(WaitFor([&] { return !bench.simulator.Streaming(); }));
     EXPECT_EQ(bench.session.Purge(), Result::kOk);  // nobody reads the line here
-    const uint64_t from = bench.simulator.SentFrameCount();
     std::vector<uint8_t> request{0x30, 0x5A, 0x08, 0x5A, 0x1E};
-    for (const auto& [number, value] : tests) request.insert(request.end(), {0x0A, number, value});
+    std::vector<uint8_t> echo{0xA5, 0x08, 0xA5, 0x1E};
+    for (const auto& [number, value] : tests) {
+      request.insert(request.end(), {0x0A, number, value});
+      echo.insert(echo.end(), {0xF5, number, value});
+    }
     request.push_back(0xF0);
     EXPECT_TRUE(bench.Send(request));
+    // Frames queued before the stop byte may still be going out: the echo
+    // comes after them on the line, and every frame after it is this
+    // request's.
+    std::vector<uint8_t> line;
+    EXPECT_TRUE(bench.ReadUntil(line, [&](const std::vector<uint8_t>& b) {
+      return b.size() >= echo.size() && std::search(b.begin(), b.end(), echo.begin(), echo.end()) != b.end();
+    }));
+    const uint64_t from = bench.simulator.SentFrameCount();
     const std::vector<SentFrame> sent = bench.SentAtLeast(from + 5);
     return std::vector<SentFrame>(sent.begin() + static_cast<long>(from),
                                   sent.begin() + static_cast<long>(from + 5));
