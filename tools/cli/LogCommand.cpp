@@ -172,6 +172,13 @@ class Logger {
                       : end == End::kEngineOff ? "the engine was off for 5 min"
                       : end == End::kFull      ? "the recording is full; the drive goes on in a new file"
                                                : "stopped";
+    if (kept == 0) {
+      // Stopped before its first record: nothing of a drive to keep.
+      std::error_code ignored;
+      fs::remove(file, ignored);
+      Say("Drive ended before its first record (" + std::string(why) + "): " + Escaped(file) + " removed.");
+      return end;
+    }
     Say("Drive ended after " + Duration(kept) + " (" + why +
         "): " + Escaped(file));
     return end;
