@@ -3,13 +3,16 @@
 //   torvane-screenshots OUTPUT_FOLDER
 //
 // writes registers.png, live.png, more-values.png, value-setting.png,
-// sound.png, active-test.png, playback.png, export.png, comport.png and
-// self-diagnosis.png there. It goes through the windows as a user would: ECU
+// sound.png, active-test.png, playback.png, export.png, comport.png,
+// self-diagnosis.png, dash.png and dash-night.png there (with a last
+// argument "dash", only the last two). It goes through the windows as a user would: ECU
 // Open, ECU Initialize, Registers probed and two more chosen, and Start on
 // COM1 (the simulator, in this process), More Values, Value Setting and Sound filled in
 // and cancelled (the later pictures show the defaults), Stop, Save As, File > Open of that
 // file, Start to play it back, the export dialog, the COM port dialog and
-// Self Diagnosis (the simulated ECU has two stored codes).
+// Self Diagnosis (the simulated ECU has two stored codes); then the Dash over
+// the simulator's drag run, a coolant limit set to show a warning and the
+// shift light at 6000 rpm, by day and by night.
 // The file dialogs are answered here; any message box is printed and counts
 // as a failure, since a guide picture must not show a run that went wrong.
 //
@@ -20,7 +23,9 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QListWidget>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 
 #include <unistd.h>
 
@@ -36,6 +41,8 @@
 #include "ui/app/ProgramWindows.h"
 #include "ui/app/Settings.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/tools/DashTile.h"
+#include "ui/tools/DashWindow.h"
 #include "ui/tools/MoreValuesWindow.h"
 #include "link/ActiveTests.h"
 #include "ui_ActiveTestWindow.h"
@@ -132,10 +139,13 @@ QString LastStatusLine(Ui::ConsultMainForm& f) {
 }
 
 // Pictures of windows are mostly flat colour: 256 colours keep every pixel
-// of them and make the files a fraction of the size.
-bool Save(QWidget& window, const QDir& folder, const char* name) {
-  const QImage picture = window.grab().toImage().convertToFormat(
-      QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+// of them and make the files a fraction of the size. The Dash's big digits
+// are smoothed with more shades than that: its pictures keep every colour.
+bool Save(QWidget& window, const QDir& folder, const char* name, bool everyColour = false) {
+  const QImage grabbed = window.grab().toImage();
+  const QImage picture = everyColour ? grabbed.convertToFormat(QImage::Format_RGB888)
+                                     : grabbed.convertToFormat(QImage::Format_Indexed8,
+                                                               Qt::ThresholdDither | Qt::AvoidDither);
   const QString path = folder.filePath(name);
   if (!picture.save(path, "PNG", 0)) return Fail("a picture could not be written");
   std::printf("%s (%dx%d)\n", path.toLocal8Bit().constData(), picture.width(), picture.height());
@@ -274,6 +284,55 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
   return dialogs.boxes == 0 || Fail("a message box came up: the pictures may show a failed run");
 }
 
+// The Dash as a driver sees it in the drag run: six tiles, the coolant
+// beyond a limit of 85 deg C, the shift light lit in a pull.
+bool TakeDashPictures(const QDir& folder, const std::string& scratch) {
+  EcuSimulatorOptions ecu;
+  ecu.dragRun = true;
+  EcuSimulator simulator(ecu);
+  if (!simulator.Start()) return Fail(("the simulator did not start: " + simulator.Error()).c_str());
+  AnsweringDialogs dialogs(QString::fromStdString(scratch + "/dash.eld"));
+  Instances instances;
+  ProgramWindows windows =
+      CreateProgramWindows(instances.session, WindowContext{scratch + "/tcon-dash.ini", dialogs, nullptr});
+  instances.serialPort.SetDevicePath(1, simulator.SlavePath());
+  TConsultMainForm& main = *windows.consultMainForm;
+  Ui::ConsultMainForm& f = *main.Form();
+  main.move(0, 0);
+  main.show();
+  windows.comSetForm->SelectPort(1);
+  Click(f.ECUOpen);
+  Click(f.ECUInit);
+  if (!f.StartButton->isEnabled()) return Fail("the simulator's ECU was not found");
+  ValueSettings settings;
+  settings.LimitOf(ValueColumnOf("coolant")).highOn = true;
+  settings.LimitOf(ValueColumnOf("coolant")).high = 85;
+  main.ApplyValueSettings(settings);
+  f.StartButton->click();
+
+  TDashWindow& dash = *windows.Tool<TDashWindow>();
+  dash.findChild<QSpinBox*>("ShiftEdit")->setValue(6000);
+  dash.resize(800, 480);
+  dash.move(40, 40);
+  dash.ShowWindow();
+  // In a pull, the light lit, the coolant past its limit.
+  const int coolantTile = 2;
+  if (!RunFor(90000, [&] {
+        return dash.ShiftLightLit() && dash.Tile(coolantTile).CurrentLook() == DashTile::Look::kWarning;
+      }))
+    return Fail("the drag run never reached the shift light with the coolant past its limit");
+  if (!Save(dash, folder, "dash.png", true)) return false;
+  dash.findChild<QPushButton*>("NightButton")->click();
+  RunFor(300);
+  if (!Save(dash, folder, "dash-night.png", true)) return false;
+  f.StopButton->click();
+  RunFor(100);
+  Click(f.ECUClose);
+  RunFor(100);
+  windows = ProgramWindows{};
+  return dialogs.boxes == 0 || Fail("a message box came up: the pictures may show a failed run");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -281,8 +340,9 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication application(argc, argv);
   InstallFontSubstitutes();
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: torvane-screenshots OUTPUT_FOLDER\n");
+  const bool dashOnly = argc == 3 && std::strcmp(argv[2], "dash") == 0;
+  if (argc != 2 && !dashOnly) {
+    std::fprintf(stderr, "usage: torvane-screenshots OUTPUT_FOLDER [dash]\n");
     return 2;
   }
   const QDir folder(QString::fromLocal8Bit(argv[1]));
@@ -295,7 +355,7 @@ int main(int argc, char** argv) {
     Fail("no scratch folder");
     return 1;
   }
-  const bool ok = TakePictures(folder, scratch);
+  const bool ok = (dashOnly || TakePictures(folder, scratch)) && TakeDashPictures(folder, scratch);
   std::error_code ignored;
   std::filesystem::remove_all(scratch, ignored);
   return ok ? 0 : 1;

@@ -1,5 +1,6 @@
 #include "ui/app/ProgramWindows.h"
 
+#include "ui/tools/DashWindow.h"
 #include "ui/tools/MoreValuesWindow.h"
 #include "ui/tools/PowerMeterWindow.h"
 #include "ui/tools/RunCheckWindow.h"
@@ -71,12 +72,15 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   windows.tools.push_back(std::make_unique<TScatterWindow>(recording));
   windows.tools.push_back(std::make_unique<TTableWindow>(recording, context));
   windows.tools.push_back(std::make_unique<TMoreValuesWindow>(session, recording));
+  windows.tools.push_back(std::make_unique<TDashWindow>(session, context.settingsPath));
 
   std::vector<ToolWindow*> tools;
   std::vector<QWidget*> toolWidgets;
   for (const std::unique_ptr<ToolWindow>& tool : windows.tools) {
     tools.push_back(tool.get());
-    toolWidgets.push_back(dynamic_cast<QWidget*>(tool.get()));
+    // The Dash shows the current sample alone: it needs no looks at the
+    // recording, and shown all through a drive it should not quicken them.
+    if (dynamic_cast<TDashWindow*>(tool.get()) == nullptr) toolWidgets.push_back(dynamic_cast<QWidget*>(tool.get()));
   }
   main->SetToolWindows(tools);
   windows.recordingWatch = std::make_unique<RecordingWatch>(recording);
@@ -89,6 +93,12 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
     QObject::connect(main, &TConsultMainForm::DisplayTicked, moreValues, &TMoreValuesWindow::ShowSample);
     QObject::connect(main, &TConsultMainForm::RegisterChoiceLoaded, moreValues, &TMoreValuesWindow::ShowSample);
     QObject::connect(registers, &TRegistersWindow::RegistersChosen, moreValues, &TMoreValuesWindow::ShowSample);
+  }
+  // The Dash too, and it follows the commands: a reading's start and end,
+  // the line lost and found.
+  if (auto* dash = windows.Tool<TDashWindow>()) {
+    QObject::connect(main, &TConsultMainForm::DisplayTicked, dash, &TDashWindow::ShowSample);
+    QObject::connect(main, &TConsultMainForm::CommandsEnabled, dash, &TDashWindow::FollowSession);
   }
   return windows;
 }

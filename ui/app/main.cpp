@@ -3,6 +3,7 @@
 // its windows and the message loop come into being.
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 #include <cstdio>
 #include <exception>
@@ -18,20 +19,26 @@
 #include "ui/app/TerminationSignals.h"
 #include "ui/dialogs/UserDialogs.h"
 #include "ui/main/WarningTone.h"
+#include "ui/tools/DashWindow.h"
 
 namespace {
 
 const char kTitle[] = "Nissan Torvane";
 
 const char kUsage[] =
-    "usage: torvane [--map COMn=PATH]... [--port COMn]\n"
+    "usage: torvane [--map COMn=PATH]... [--port COMn] [--dash [--fullscreen]]\n"
     "  --map COMn=PATH   COMn is the device PATH for this run only (the settings\n"
     "                    file's [Ports] section is left as it is); may be repeated\n"
-    "  --port COMn       start with COMn chosen in the COM port dialog\n";
+    "  --port COMn       start with COMn chosen in the COM port dialog\n"
+    "  --dash            open the Dash (Tool > Dash) at start, run the ECU Auto\n"
+    "                    Search and, when it finds the ECU, start reading\n"
+    "  --fullscreen      with --dash: show the Dash full screen (F11 leaves it)\n";
 
 struct Arguments {
   std::vector<std::pair<int32_t, std::string>> maps;
   int32_t port = 0;  // 0: as the settings file says
+  bool dash = false;
+  bool fullScreen = false;
   bool help = false;
 };
 
@@ -89,6 +96,10 @@ bool ParseArguments(int argc, char** argv, Arguments& parsed) {
       parsed.help = true;
       return true;
     }
+    if (arg == "--dash" || arg == "--fullscreen") {
+      (arg == "--dash" ? parsed.dash : parsed.fullScreen) = true;
+      continue;
+    }
     if (arg == "--port" && i + 1 < argc) {
       parsed.port = PortNumberFromName(argv[++i]);
       if (parsed.port != 0) continue;
@@ -108,6 +119,10 @@ bool ParseArguments(int argc, char** argv, Arguments& parsed) {
       return false;
     }
     parsed.maps.emplace_back(port, map.substr(eq + 1));
+  }
+  if (parsed.fullScreen && !parsed.dash) {
+    std::fprintf(stderr, "torvane: --fullscreen goes with --dash\n");
+    return false;
   }
   return true;
 }
@@ -143,6 +158,18 @@ int main(int argc, char* argv[]) {
                      &QApplication::quit, Qt::QueuedConnection);
     CloseOnTerminationSignals(windows.consultMainForm.get());
     windows.consultMainForm->show();
+    if (arguments.dash) {
+      TDashWindow* dash = windows.Tool<TDashWindow>();
+      dash->ShowWindow();
+      if (arguments.fullScreen) dash->showFullScreen();
+      // Once the windows are on the screen: the search takes a second or so.
+      // Its box comes up over the main window; the Dash is in front again after.
+      TConsultMainForm* mainForm = windows.consultMainForm.get();
+      QTimer::singleShot(0, mainForm, [mainForm, dash] {
+        StartReadingFromDash(*mainForm);
+        dash->ShowWindow();
+      });
+    }
     QApplication::exec();
     windows.Close();
     // The receiver reads the Consult session and the recorder defined after
