@@ -77,9 +77,11 @@ void StreamReceiver::WatchEcho(const uint8_t* bytes, int32_t count) {
       std::lock_guard<std::mutex> hold(layoutLock_);
       layout = nextLayout_;
     }
-    // Frames of another length: what was begun under the old one is no
-    // frame of the new.
-    if (layout != decoder_.layout) decoder_ = StreamDecoderState{.layout = layout};
+    // A request starts the frames afresh: what was begun before it (a frame
+    // cut off when the ECU lost its power, or one of another length) is no
+    // frame of the new stream, and bytes that follow it (the echo) must not
+    // complete it.
+    decoder_ = StreamDecoderState{.layout = layout};
     echo_ = StreamEcho(layout);
     echoOpen_ = true;
     framesAtStart_ = recorder_.framesDecoded.load();

@@ -65,7 +65,7 @@ class StreamReceiver {
   RecorderState& recorder_;
   void WatchEcho(const uint8_t* bytes, int32_t count);
 
-  StreamDecoderState decoder_;  // from one read to the next, across Stop and Start
+  StreamDecoderState decoder_;  // from one read to the next; each request starts it afresh
   std::atomic<uint32_t> streamStarts_{0};
   std::mutex layoutLock_;
   RegisterList nextLayout_ = EighteenRegisters();  // under layoutLock_

@@ -148,16 +148,25 @@ void DashTile::SetPeak(const QString& text, std::optional<double> value) {
   peak_ = value;
 }
 
+// The parts paint only what changes; a new colour is everything: the
+// tile's update alone leaves them as they were.
+void DashTile::RepaintAll() {
+  update();
+  for (QWidget* part : {static_cast<QWidget*>(digitsPart_), static_cast<QWidget*>(barPart_),
+                        static_cast<QWidget*>(peakPart_)})
+    if (part != nullptr) part->update();
+}
+
 void DashTile::SetLook(Look look) {
   if (look == look_) return;
   look_ = look;
-  update();
+  RepaintAll();
 }
 
 void DashTile::SetNight(bool night) {
   if (night == night_) return;
   night_ = night;
-  update();
+  RepaintAll();
 }
 
 QColor DashTile::Background() const { return ColoursOf(look_, night_).background; }

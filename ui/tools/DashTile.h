@@ -69,6 +69,7 @@ class DashTile : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  void RepaintAll();
   // A stretch of the tile that repaints on its own: the number, the bar or
   // the peak. It paints through PaintPart, in the tile's coordinates.
   class Part;
