@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/QuietView.h"
 #include "control/ProgramObjects.h"
 #include "data/LogRecords.h"
 #include "data/RegisterList.h"
@@ -21,16 +22,7 @@
 
 namespace {
 
-class QuietView : public RecorderView {
- public:
-  bool TimeUnitChecked(TimeUnit) override { return false; }
-  void SetStatusText(const std::string&) override {}
-  void SetPlayPosition(int32_t) override {}
-  void ClickStopButton() override {}
-  void ShowMessage(const std::string&, const std::string&) override {}
-  void AddStatusLine(const std::string&) override {}
-  bool AskYesNo(const std::string&, const std::string&) override { return true; }
-};
+using bench::QuietView;
 
 struct Figures {
   double framesPerSecond = 0;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/Measure.h"
+#include "bench/QuietView.h"
 #include "control/ProgramObjects.h"
 #include "tools/ecusim/EcuSimulator.h"
 
@@ -28,16 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class QuietView : public RecorderView {
- public:
-  bool TimeUnitChecked(TimeUnit) override { return false; }
-  void SetStatusText(const std::string&) override {}
-  void SetPlayPosition(int32_t) override {}
-  void ClickStopButton() override {}
-  void ShowMessage(const std::string&, const std::string&) override {}
-  void AddStatusLine(const std::string&) override {}
-  bool AskYesNo(const std::string&, const std::string&) override { return true; }
-};
+using bench::QuietView;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
