@@ -4,16 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <utility>
 
 #include "analysis/RunTiming.h"
 
 namespace {
-
-const ValueColumn& Column(const char* key) {
-  for (const ValueColumn& column : kValueColumns)
-    if (std::strcmp(column.key, key) == 0) return column;
-  return kValueColumns[0];  // not reached: the keys are the table's own
-}
 
 // Engine speed around a crossing: the mean over the 100 ms about it
 // smooths the register's 12.5 rpm steps.
@@ -79,14 +74,14 @@ bool PullTracker::Fits(uint32_t index, int32_t speed, int32_t rpm) const {
 }
 
 RegisterMask PullsNeedsMissing(RegisterMask held) {
-  return MissingNeeds(RegistersOf(Column("speed")) | RegistersOf(Column("rpm")) | RegistersOf(Column("throttle")),
+  return MissingNeeds(RegistersOf(ValueRowOf("speed")) | RegistersOf(ValueRowOf("rpm")) | RegistersOf(ValueRowOf("throttle")),
                       held);
 }
 
 bool PullTracker::Add(uint32_t index, const SampleRecord& record) {
-  static const ValueColumn& speedColumn = Column("speed");
-  static const ValueColumn& rpmColumn = Column("rpm");
-  static const ValueColumn& throttleColumn = Column("throttle");
+  static const ValueColumn& speedColumn = ValueRowOf("speed");
+  static const ValueColumn& rpmColumn = ValueRowOf("rpm");
+  static const ValueColumn& throttleColumn = ValueRowOf("throttle");
   static const RegisterMask needs =
       RegistersOf(speedColumn) | RegistersOf(rpmColumn) | RegistersOf(throttleColumn);
   const RegisterMask present = PresentRegisters(record);
@@ -100,10 +95,12 @@ bool PullTracker::Add(uint32_t index, const SampleRecord& record) {
   const int32_t speed = ConvertValue(speedColumn, record);
   const int32_t rpm = ConvertValue(rpmColumn, record);
   const bool open = ConvertValue(throttleColumn, record) >= kWotThrottleMv;
+  const bool first = !std::exchange(sawNeeds_, true);
 
   bool ended = false;
   if (InPull() && !(open && Fits(index, speed, rpm))) ended = EndPull();
   if (!open || speed < kPullMinSpeedKmh || rpm <= 0) return ended;
+  if (!InPull()) cutAtStart_ = first;
 
   if (!samples_.empty()) {
     const Sample& previous = samples_.back();
@@ -118,13 +115,13 @@ bool PullTracker::Add(uint32_t index, const SampleRecord& record) {
   return ended;
 }
 
-bool PullTracker::Finish() { return InPull() && EndPull(); }
+void PullTracker::Finish() { ClearPull(); }
 
 bool PullTracker::EndPull() {
   int32_t minRpm = maxRpm_;
   for (const Sample& s : samples_) minRpm = std::min(minRpm, s.rpm);
   bool kept = false;
-  if (maxRpm_ - minRpm >= kPullMinRpmSpan) {
+  if (!cutAtStart_ && maxRpm_ - minRpm >= kPullMinRpmSpan) {
     std::vector<PowerPoint> curve = Curve(true);
     if (!curve.empty()) {
       PullResult pull;
@@ -143,11 +140,16 @@ bool PullTracker::EndPull() {
       kept = true;
     }
   }
+  ClearPull();
+  return kept;
+}
+
+void PullTracker::ClearPull() {
   samples_.clear();
   crossings_.clear();
   ratioSum_ = 0;
   maxRpm_ = 0;
-  return kept;
+  cutAtStart_ = false;
 }
 
 std::vector<PowerPoint> PullTracker::CurrentCurve() const { return Curve(false); }
@@ -201,7 +203,6 @@ std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigu
     for (size_t i = 0; i < block.size(); ++i)
       if (tracker.Add(first + static_cast<uint32_t>(i), block[i])) pulls.push_back(tracker.LastPull());
   });
-  if (tracker.Finish()) pulls.push_back(tracker.LastPull());
   return pulls;
 }
 

@@ -72,11 +72,15 @@ class PullTracker {  // follows records one at a time, live or over a recording
   // As RunTimer::Add; true when a pull ended with this record and
   // LastPull() holds it. A record without road speed, engine speed or
   // throttle position (a gap) ends a pull going on at the record before.
+  // A pull going on at the first record that holds them began before the
+  // recording: cut by its start, it is followed but not kept.
   bool Add(uint32_t index, const SampleRecord& record);
   // The registers the records fed so far held (see PullsNeedsMissing).
   RegisterMask Held() const { return held_; }
-  // Ends a pull going on (the recording ends); true when it was kept.
-  bool Finish();
+  // The recording ends: a pull going on is cut by its end, and is dropped.
+  // Its curve would end where the recording does, not where the pull did,
+  // and the fit leans on one side at the cut.
+  void Finish();
   bool InPull() const { return !samples_.empty(); }
   std::vector<PowerPoint> CurrentCurve() const;  // the pull going on, so far (may lag by the smoothing)
   const PullResult& LastPull() const { return last_; }
@@ -87,6 +91,7 @@ class PullTracker {  // follows records one at a time, live or over a recording
 
   bool Fits(uint32_t index, int32_t speed, int32_t rpm) const;
   bool EndPull();
+  void ClearPull();
   std::vector<PowerPoint> Curve(bool whole) const;
 
   VehicleFigures vehicle_;
@@ -95,6 +100,8 @@ class PullTracker {  // follows records one at a time, live or over a recording
   std::vector<Crossing> crossings_;
   double ratioSum_ = 0;          // of rpm per km/h, over samples_
   int32_t maxRpm_ = 0;
+  bool cutAtStart_ = false;      // the pull going on began before the recording
+  bool sawNeeds_ = false;        // a record held what a pull needs
   RegisterMask held_ = 0;
   PullResult last_;
 };
@@ -104,7 +111,7 @@ class PullTracker {  // follows records one at a time, live or over a recording
 // throttle position.
 RegisterMask PullsNeedsMissing(RegisterMask held);
 
-// Every pull in a recording, the one going on at its end included.
+// Every pull in a recording; one cut by either of its ends is none.
 std::vector<PullResult> FindPulls(const RecordSource& records, const VehicleFigures& vehicle,
                                   double speedFactor = 1.0);
 std::vector<PullResult> FindPulls(std::span<const SampleRecord> records, const VehicleFigures& vehicle,

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 
 namespace {
@@ -79,12 +78,6 @@ LaunchFit FitWithBuildUp(std::span<const StepPoint> points, double buildS) {
   return f1.cost <= f2.cost ? f1 : f2;
 }
 
-const ValueColumn& Column(const char* key) {
-  for (const ValueColumn& column : kValueColumns)
-    if (std::strcmp(column.key, key) == 0) return column;
-  return kValueColumns[0];  // not reached: the keys are the table's own
-}
-
 }  // namespace
 
 RunTimer::RunTimer(double distanceM, double speedFactor)
@@ -95,7 +88,7 @@ double RunTimer::MetresPerRecord(double registerKmh) const {
 }
 
 bool RunTimer::Add(uint32_t index, const SampleRecord& record) {
-  static const ValueColumn& speedColumn = Column("speed");
+  static const ValueColumn& speedColumn = ValueRowOf("speed");
   static const RegisterMask speedRegisters = RegistersOf(speedColumn);
   const RegisterMask present = PresentRegisters(record);
   held_ |= present;
@@ -152,7 +145,7 @@ bool RunTimer::Add(uint32_t index, const SampleRecord& record) {
 }
 
 std::optional<int32_t> RunTimer::EngineSpeed(const SampleRecord& record) {
-  static const ValueColumn& rpmColumn = Column("rpm");
+  static const ValueColumn& rpmColumn = ValueRowOf("rpm");
   static const RegisterMask rpmRegisters = RegistersOf(rpmColumn);
   if ((PresentRegisters(record) & rpmRegisters) != rpmRegisters) return std::nullopt;
   return ConvertValue(rpmColumn, record);
@@ -389,17 +382,12 @@ namespace {
 
 // What the analysis needs, as a user knows it.
 struct NeededValue {
-  const char* key;
+  const ValueColumn* column;
   const char* what;
 };
-constexpr NeededValue kNeededValues[] = {
-    {"speed", "road speed"}, {"rpm", "engine speed"}, {"throttle", "throttle position"}};
-
-RegisterMask Needs(std::initializer_list<const char*> keys) {
-  RegisterMask mask = 0;
-  for (const char* key : keys) mask |= RegistersOf(Column(key));
-  return mask;
-}
+constexpr NeededValue kNeededValues[] = {{&ValueRowOf("speed"), "road speed"},
+                                         {&ValueRowOf("rpm"), "engine speed"},
+                                         {&ValueRowOf("throttle"), "throttle position"}};
 
 }  // namespace
 
@@ -409,12 +397,12 @@ RegisterMask MissingNeeds(RegisterMask needs, RegisterMask held) {
   return held == 0 ? 0 : needs & ~held;
 }
 
-RegisterMask RunsNeedsMissing(RegisterMask held) { return MissingNeeds(Needs({"speed"}), held); }
+RegisterMask RunsNeedsMissing(RegisterMask held) { return MissingNeeds(RegistersOf(ValueRowOf("speed")), held); }
 
 std::string MissingNeedsText(RegisterMask missing) {
   std::string text;
   for (const NeededValue& value : kNeededValues) {
-    const RegisterMask lacking = RegistersOf(Column(value.key)) & missing;
+    const RegisterMask lacking = RegistersOf(*value.column) & missing;
     if (lacking == 0) continue;
     std::string numbers;
     int count = 0;

@@ -1,9 +1,11 @@
 #include "analysis/ValueSettings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "analysis/ColumnSummary.h"
 
@@ -25,10 +27,22 @@ ValueReadings ReadingsOf(const SampleRecord& record) {
   return readings;
 }
 
-double ShownValue(int column, int32_t value, const ValueSettings& settings) {
+double ShownValue(int column, double value, const ValueSettings& settings) {
   if (column == kSpeed) return SpeedInUnit(value * settings.speedFactor, settings.speedUnit);
   if (column == kCoolant && settings.temperatureUnit == TemperatureUnit::kFahrenheit) return value * 9.0 / 5.0 + 32;
   return value;
+}
+
+double LimitFromShown(int column, int32_t shown, double before, const ValueSettings& settings) {
+  if (std::lround(ShownValue(column, before, settings)) == shown) return before;
+  double value = shown;
+  if (column == kSpeed) {
+    const double kmh = settings.speedUnit == SpeedUnit::kMph ? shown * kKmPerMile : shown;
+    value = kmh / settings.speedFactor;
+  } else if (column == kCoolant && settings.temperatureUnit == TemperatureUnit::kFahrenheit) {
+    value = (shown - 32) * 5.0 / 9.0;
+  }
+  return std::round(value * 1000) / 1000;
 }
 
 std::string ShownUnit(int column, const ValueSettings& settings) {
@@ -56,15 +70,76 @@ std::string SpeedFactorText(double factor) {
   return text;
 }
 
+namespace {
+
+// Reads a text from its start, a part at a time, letters in either case;
+// spaces between the parts do not count.
+class PartReader {
+ public:
+  explicit PartReader(std::string_view text) : rest_(text) {}
+  bool AtEnd() {
+    SkipSpaces();
+    return rest_.empty();
+  }
+  bool Take(std::string_view letters) {
+    SkipSpaces();
+    if (rest_.size() < letters.size()) return false;
+    for (size_t i = 0; i < letters.size(); ++i)
+      if (std::toupper(static_cast<unsigned char>(rest_[i])) != letters[i]) return false;
+    rest_.remove_prefix(letters.size());
+    return true;
+  }
+  bool TakeLetter() {
+    SkipSpaces();
+    if (rest_.empty() || !std::isalpha(static_cast<unsigned char>(rest_.front()))) return false;
+    rest_.remove_prefix(1);
+    return true;
+  }
+  // A number of one to maxDigits digits.
+  bool TakeNumber(size_t maxDigits, unsigned& value) {
+    SkipSpaces();
+    size_t digits = 0;
+    value = 0;
+    while (digits < rest_.size() && std::isdigit(static_cast<unsigned char>(rest_[digits]))) {
+      value = value * 10 + static_cast<unsigned>(rest_[digits] - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > maxDigits) return false;
+    rest_.remove_prefix(digits);
+    return true;
+  }
+
+ private:
+  void SkipSpaces() {
+    while (!rest_.empty() && std::isspace(static_cast<unsigned char>(rest_.front()))) rest_.remove_prefix(1);
+  }
+
+  std::string_view rest_;
+};
+
+// The load index and speed rating after a size: "91V", or "121/118S" for
+// a tyre with a second load index for twin wheels.
+bool TakeServiceDescription(PartReader& reader) {
+  unsigned load = 0;
+  if (!reader.TakeNumber(3, load)) return false;
+  if (reader.Take("/") && !reader.TakeNumber(3, load)) return false;
+  return reader.TakeLetter();
+}
+
+}  // namespace
+
 bool TyreDiameterMm(const std::string& size, double& diameterMm) {
+  PartReader reader(size);
   unsigned width = 0;
   unsigned aspect = 0;
   unsigned rim = 0;
-  char r = 0;
-  int used = 0;
-  if (std::sscanf(size.c_str(), "%3u/%3u%c%2u%n", &width, &aspect, &r, &rim, &used) != 4 ||
-      used != static_cast<int>(size.size()) || (r != 'R' && r != 'r'))
-    return false;
+  // P or LT (car or light truck) and Z (a rating above 240 km/h) say
+  // nothing of the size.
+  if (!reader.Take("LT")) reader.Take("P");
+  if (!reader.TakeNumber(3, width) || !reader.Take("/") || !reader.TakeNumber(2, aspect)) return false;
+  reader.Take("Z");
+  if (!reader.Take("R") || !reader.TakeNumber(2, rim)) return false;
+  if (!reader.AtEnd() && !(TakeServiceDescription(reader) && reader.AtEnd())) return false;
   if (width < 100 || width > 400 || aspect < 20 || aspect > 95 || rim < 10 || rim > 24) return false;
   diameterMm = rim * 25.4 + 2.0 * width * aspect / 100.0;
   return true;
@@ -126,7 +201,7 @@ bool WarningWatch::AnyWarning() const {
 }
 
 std::string WarningLine(const WarningWatch::Crossing& crossing, const ValueSettings& settings) {
-  auto shown = [&](int32_t v) {
+  auto shown = [&](double v) {
     return std::to_string(static_cast<long>(std::lround(ShownValue(crossing.column, v, settings))));
   };
   return "Warning: " + ShownCaption(crossing.column, settings) + " " + shown(crossing.value) +

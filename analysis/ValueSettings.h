@@ -17,13 +17,15 @@
 enum class SpeedUnit { kKmh, kMph };
 enum class TemperatureUnit { kCelsius, kFahrenheit };
 
-// Limits are in the value table's own units (deg C, km/h as the ECU
-// reports them), whatever is shown.
+// Limits are in the value table's own units (deg C, km/h as the register
+// reads it, before the speed correction), whatever is shown: the settings
+// file has always kept them so. One typed in other units may fall between
+// two whole ones.
 struct ValueLimit {
   bool lowOn = false;
-  int32_t low = 0;
+  double low = 0;
   bool highOn = false;
-  int32_t high = 0;
+  double high = 0;
   bool peakHold = false;
   bool operator==(const ValueLimit&) const = default;
 };
@@ -70,7 +72,13 @@ ValueReadings ReadingsOf(const SampleRecord& record);
 // Columns below are rows of kAllValueColumns.
 // A value of the table as shown: the speed corrected and in the unit
 // chosen, the temperature in the unit chosen, the rest as they are.
-double ShownValue(int column, int32_t value, const ValueSettings& settings);
+double ShownValue(int column, double value, const ValueSettings& settings);
+// A limit typed in the units shown, in the table's units (to a thousandth,
+// far finer than a step shown: it reads back as typed). While the number
+// is still what the limit before reads as, that limit stays exactly as it
+// was: turned back from a rounded number, a limit set in other units would
+// move.
+double LimitFromShown(int column, int32_t shown, double before, const ValueSettings& settings);
 // The unit shown, and the caption: the table's caption, with the unit
 // replaced where it differs ("Speed [mph]").
 std::string ShownUnit(int column, const ValueSettings& settings);
@@ -82,8 +90,11 @@ const char* SpeedUnitText(SpeedUnit unit);
 // The speed factor as the windows that use it say it: "x 1.100".
 std::string SpeedFactorText(double factor);
 
-// A tyre size such as "205/55R16" (width mm / aspect % R rim inches) and
-// its overall diameter in mm; false for anything else.
+// A tyre size as the sidewall gives it, such as "205/55R16" (width mm /
+// aspect % R rim inches), and its overall diameter in mm; false for
+// anything else. What does not change the diameter may stand with it, in
+// either case: a P or LT before, a Z before the R, spaces between the
+// parts, and the load index and speed rating after ("225/45 ZR17 94W").
 bool TyreDiameterMm(const std::string& size, double& diameterMm);
 // The speed factor for fitted tyres against stock ones; false when either
 // size is not one, or the factor falls outside the allowed range.
@@ -99,7 +110,7 @@ class WarningWatch {
     int column = 0;
     bool above = false;  // beyond the high limit; else below the low one
     int32_t value = 0;
-    int32_t limit = 0;
+    double limit = 0;
   };
   // One sample's values (the table's units); the crossings it brought are
   // appended to crossed. A value the sample does not hold gives no warning:

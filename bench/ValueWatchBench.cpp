@@ -34,8 +34,9 @@ void WarningsAndPeaks(benchmark::State& state) {
   for (int c = 0; c < kValueCount; ++c) {
     ValueLimit& limit = settings.limits[static_cast<size_t>(c)];
     const ValueColumn& column = kValueColumns[static_cast<size_t>(c)];
-    limit = ValueLimit{true, column.rangeMin + (column.rangeMax - column.rangeMin) / 10, true,
-                       column.rangeMax - (column.rangeMax - column.rangeMin) / 10, true};
+    const int32_t tenth = (column.rangeMax - column.rangeMin) / 10;
+    limit = ValueLimit{true, static_cast<double>(column.rangeMin + tenth), true,
+                       static_cast<double>(column.rangeMax - tenth), true};
   }
   settings.limits[static_cast<size_t>(ValueColumnOf("coolant"))].high = 95;
   const auto samples = Drive();

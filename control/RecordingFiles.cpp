@@ -8,6 +8,7 @@
 #include "data/AtomicFile.h"
 #include "data/CsvWriter.h"
 #include "data/MslWriter.h"
+#include "data/Registers.h"
 
 namespace {
 
@@ -38,20 +39,38 @@ class LineFile {
 
 }  // namespace
 
+int64_t FirstRecordWithFrame(const RecordSource& records, int64_t first, int64_t last) {
+  // A block at a time, so that a long stretch is read only up to its find.
+  constexpr int64_t kBlock = 4096;
+  first = std::max<int64_t>(first, 0);
+  last = std::min<int64_t>(last, static_cast<int64_t>(records.Count()) - 1);
+  int64_t found = -1;
+  for (int64_t from = first; from <= last && found < 0; from += kBlock) {
+    const int64_t count = std::min(kBlock, last - from + 1);
+    records.Visit(static_cast<uint32_t>(from), static_cast<uint32_t>(count),
+                  [&](uint32_t at, std::span<const SampleRecord> block) {
+                    for (size_t i = 0; i < block.size() && found < 0; ++i)
+                      if (HoldsFrame(block[i])) found = at + static_cast<int64_t>(i);
+                  });
+  }
+  return found;
+}
+
 Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
-                     const std::vector<std::string>& headerLines, int64_t& linesWritten) {
+                     const std::vector<std::string>& headerLines, int64_t startUtcMs, int64_t& linesWritten) {
   LineFile file(fileName, "\n", linesWritten);
   if (!file.Ok()) return kExportFailed;
   for (const std::string& text : headerLines) file.Write(MslHeaderLine(text));
+  file.Write(MslCaptureDateLine(startUtcMs));
   // The columns of the registers the recording holds anywhere.
   // An empty recording keeps the columns of the eighteen.
   RegisterMask held = RegistersHeld(records);
   if (held == 0) held = kEighteenMask;
   file.Write(MslNamesLine(held));
   file.Write(MslUnitsLine(held));
-  first = std::max<int64_t>(first, 0);
+  first = FirstRecordWithFrame(records, first, last);
   last = std::min<int64_t>(last, static_cast<int64_t>(records.Count()) - 1);
-  if (first <= last)
+  if (first >= 0 && first <= last)
     records.Visit(static_cast<uint32_t>(first), static_cast<uint32_t>(last - first + 1),
                   [&](uint32_t at, std::span<const SampleRecord> block) {
                     for (size_t i = 0; i < block.size() && file.Ok(); ++i)

@@ -32,11 +32,19 @@ Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
                       int64_t& linesWritten, std::vector<std::string>& lines);
 
 // Writes records first..last (both included, clipped to the recording) in
-// the log viewers' format (data/MslWriter.h), after the header lines given,
-// every line ended by LF; as safely as the CSV export. linesWritten
-// receives the number of lines, header lines included.
+// the log viewers' format (data/MslWriter.h), after the header lines given
+// and the capture date (the recording's start, startUtcMs; 0: unknown),
+// every line ended by LF; as safely as the CSV export. Records before the
+// stretch's first frame are left out (a viewer would draw their nothing
+// as a spike), each record keeps its own time. linesWritten receives the
+// number of lines, header lines included.
 Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
-                     const std::vector<std::string>& headerLines, int64_t& linesWritten);
+                     const std::vector<std::string>& headerLines, int64_t startUtcMs, int64_t& linesWritten);
+
+// The first record of first..last (clipped to the recording) that holds a
+// frame of the ECU (HoldsFrame, data/Registers.h); -1 when none does: the
+// stretch has nothing to export.
+int64_t FirstRecordWithFrame(const RecordSource& records, int64_t first, int64_t last);
 
 // The date and time of default file names: year, month, day, "_", hour,
 // minute, second in local time, as 20070810_140509. Sorts by time.

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "data/RegisterList.h"
 
 extern const char kRegistersSection[];  // "Registers"

@@ -104,6 +104,7 @@ CommandOutcome Session::ClosePort(int32_t port) {
   state_.portOpen = false;
   state_.startOffered = false;
   state_.numberOffered = false;
+  state_.ecuAnswered = false;  // a closed port answers nothing: its mark goes out
   return outcome;
 }
 
@@ -409,6 +410,7 @@ CommandOutcome Session::Start(bool fromFirstFrame) {
   recording.startUtcMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
+  recording.logFileName = "0";  // a new recording is in no file until it is saved
   ++generation_;
   recording.currentIndex = 0;
   // The memory's records are this recording's from now on; none yet.
@@ -575,6 +577,8 @@ CommandOutcome Session::Load(const std::string& fileName) {
     return outcome;
   }
   outcome.lines.push_back("Load Log File OK");
+  // What is kept for a recording (the Video window's offset) goes by its file.
+  recording.logFileName = fileName;
   ++generation_;
   state_.startOffered = true;
   recording.currentIndex = 0;
@@ -630,7 +634,7 @@ CommandOutcome Session::ExportMsl(const std::string& fileName, int32_t first, in
   int64_t written = 0;
   const LogMemoryRecords records(instances_.logMemory, count);
   outcome.done = ExportMslFile(fileName, first, last, records, {"Torvane log, exported " + MakeTimeStamp()},
-                               written) == kExportOk;
+                               instances_.recorderState.startUtcMs, written) == kExportOk;
   outcome.lines.push_back(outcome.done ? "Export done" : "Export Error");
   return outcome;
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 const char kValueSettingSection[] = "Value Setting";
@@ -14,6 +16,30 @@ bool ReadFlag(const IniFile& ini, const std::string& key) {
   return ini.ReadInteger(kValueSettingSection, key, 0) != 0;
 }
 
+// A limit is a whole number as it always was, or one with decimals where it
+// was typed in other units than the table's; a decimal point whatever the
+// locale, as a shared file needs.
+double ReadLimit(const IniFile& ini, const std::string& key, double fallback) {
+  const std::string text = ini.ReadString(kValueSettingSection, key, "");
+  double value = 0;
+  const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (parsed.ec == std::errc() && parsed.ptr == text.data() + text.size() && std::isfinite(value) &&
+      std::fabs(value) <= std::numeric_limits<int32_t>::max())
+    return value;
+  int32_t whole = 0;
+  return IniFile::ParseInteger(text, whole) ? whole : fallback;
+}
+
+void WriteLimit(IniFile& ini, const std::string& key, double value) {
+  if (value == std::trunc(value)) {
+    ini.WriteInteger(kValueSettingSection, key, static_cast<int32_t>(value));
+    return;
+  }
+  char text[32];
+  const auto written = std::to_chars(text, text + sizeof text, value);
+  ini.WriteString(kValueSettingSection, key, std::string(text, written.ptr));
+}
+
 }  // namespace
 
 ValueSettings ReadValueSettings(const IniFile& ini) {
@@ -22,9 +48,9 @@ ValueSettings ReadValueSettings(const IniFile& ini) {
     const std::string key = kAllValueColumns[static_cast<size_t>(column)].key;
     ValueLimit& limit = settings.LimitOf(column);
     limit.lowOn = ReadFlag(ini, key + "LowOn");
-    limit.low = ini.ReadInteger(kValueSettingSection, key + "Low", limit.low);
+    limit.low = ReadLimit(ini, key + "Low", limit.low);
     limit.highOn = ReadFlag(ini, key + "HighOn");
-    limit.high = ini.ReadInteger(kValueSettingSection, key + "High", limit.high);
+    limit.high = ReadLimit(ini, key + "High", limit.high);
     limit.peakHold = ReadFlag(ini, key + "PeakHold");
   }
   settings.speedUnit =
@@ -54,9 +80,9 @@ void WriteValueSettings(IniFile& ini, const ValueSettings& settings) {
                       limit.high == unset.high && limit.peakHold == unset.peakHold;
     if (column >= kValueCount && same && !ini.KeyExists(kValueSettingSection, key + "LowOn")) continue;
     ini.WriteInteger(kValueSettingSection, key + "LowOn", limit.lowOn ? 1 : 0);
-    ini.WriteInteger(kValueSettingSection, key + "Low", limit.low);
+    WriteLimit(ini, key + "Low", limit.low);
     ini.WriteInteger(kValueSettingSection, key + "HighOn", limit.highOn ? 1 : 0);
-    ini.WriteInteger(kValueSettingSection, key + "High", limit.high);
+    WriteLimit(ini, key + "High", limit.high);
     ini.WriteInteger(kValueSettingSection, key + "PeakHold", limit.peakHold ? 1 : 0);
   }
   ini.WriteString(kValueSettingSection, "SpeedUnit", settings.speedUnit == SpeedUnit::kMph ? "mph" : "km/h");

@@ -7,7 +7,7 @@
 
 #include "analysis/ValueSettings.h"
 #include "analysis/WarningBell.h"
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 
 extern const char kValueSettingSection[];  // "Value Setting"
 

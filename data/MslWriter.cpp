@@ -1,12 +1,27 @@
 #include "data/MslWriter.h"
 
+#include <algorithm>
 #include <charconv>
+#include <string_view>
 
 #include "data/CsvWriter.h"
+#include "data/LogFileV2.h"
 #include "data/RecordPeriod.h"
 #include "data/Registers.h"
 
 namespace {
+
+// Names the tuning tools look a column up by, where the caption would not
+// do: a plain "A/F" reads as an air-fuel ratio, which alpha is not.
+struct ViewerName {
+  std::string_view key;
+  const char* name;
+};
+constexpr ViewerName kViewerNames[] = {
+    {"rpm", "RPM"},
+    {"afalpha", "A/F Alpha"},
+    {"afalphar", "A/F Alpha R"},
+};
 
 // A caption without its unit: "Coolant Temp [deg C]" is "Coolant Temp".
 std::string Name(const char* caption) {
@@ -15,9 +30,27 @@ std::string Name(const char* caption) {
   return bracket == std::string::npos ? name : name.substr(0, bracket);
 }
 
+// A value's name: the viewers' own, else its caption's.
+std::string Name(const ValueColumn& column) {
+  for (const ViewerName& viewer : kViewerNames)
+    if (viewer.key == column.key) return viewer.name;
+  return Name(column.caption);
+}
+
 void AppendInteger(std::string& line, int64_t value) {
   char text[24];
   const auto result = std::to_chars(text, text + sizeof text, value);
+  line.append(text, result.ptr);
+}
+
+// The value in as many decimals as its step needs, one at least; to_chars
+// rounds the binary double to them, so no digits of its error show, and
+// takes no locale.
+void AppendValue(std::string& line, const ValueColumn& column, const SampleRecord& record) {
+  char text[32];
+  const int decimals = std::max(1, ExactDecimals(column));
+  const auto result =
+      std::to_chars(text, text + sizeof text, ExactValue(column, record), std::chars_format::fixed, decimals);
   line.append(text, result.ptr);
 }
 
@@ -42,7 +75,7 @@ std::string MslNamesLine() { return MslNamesLine(kEighteenMask); }
 std::string MslNamesLine(RegisterMask held) {
   std::string line = "Time";
   for (const ExportCell& cell : HeldCells(held))
-    line += "\t" + Name(cell.value != nullptr ? cell.value->caption : cell.bit->caption);
+    line += "\t" + (cell.value != nullptr ? Name(*cell.value) : Name(cell.bit->caption));
   return line;
 }
 
@@ -57,8 +90,15 @@ std::string MslUnitsLine(RegisterMask held) {
 
 std::string MslHeaderLine(const std::string& text) {
   std::string line = "\"";
-  for (const char c : text) line += c == '"' ? '\'' : c;
+  for (const char c : text) {
+    const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    line += c == '"' ? '\'' : control ? ' ' : c;
+  }
   return line + "\"";
+}
+
+std::string MslCaptureDateLine(int64_t startUtcMs) {
+  return MslHeaderLine("Capture Date: " + (startUtcMs != 0 ? UtcIsoText(startUtcMs) : std::string("unknown")));
 }
 
 std::string MslRecordLine(uint32_t index, const SampleRecord& record) {
@@ -76,11 +116,11 @@ std::string MslRecordLine(uint32_t index, const SampleRecord& record, RegisterMa
   line += static_cast<char>('0' + fraction / 100);
   line += static_cast<char>('0' + fraction / 10 % 10);
   line += static_cast<char>('0' + fraction % 10);
-  const RegisterMask present = PresentRegisters(record);
+  const RegisterMask sent = SentRegisters(record);
   for (const ExportCell& cell : CellsOf(held)) {
     line += '\t';
-    if ((present & cell.needs) != cell.needs) continue;
-    if (cell.value != nullptr) AppendInteger(line, ConvertValue(*cell.value, record));
+    if ((sent & cell.needs) != cell.needs) continue;
+    if (cell.value != nullptr) AppendValue(line, *cell.value, record);
     else line += BitIsSet(*cell.bit, record) ? '1' : '0';
   }
   return line;

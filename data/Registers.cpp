@@ -154,3 +154,49 @@ int32_t ConvertValue(const ValueColumn& column, const SampleRecord& record) {
   int32_t min = 0;
   return ConvertValue(column, record, max, min);
 }
+
+namespace {
+
+// The rows whose registers step finer than the whole numbers of their
+// conversion: each count of the raw byte (or word) is worth step. Every
+// other row's conversion is already exact.
+struct FineStep {
+  std::string_view key;
+  double step;
+  int decimals;  // what the step needs to be written exactly
+};
+constexpr FineStep kFineSteps[] = {
+    {"rpm", 12.5, 1},
+    {"aac", 0.5, 1},
+};
+
+constexpr bool EachFineStepNamesARow() {
+  for (const FineStep& fine : kFineSteps) {
+    bool found = false;
+    for (const ValueColumn& column : kValueColumns) found = found || fine.key == column.key;
+    if (!found) return false;
+  }
+  return true;
+}
+static_assert(EachFineStepNamesARow());
+
+const FineStep* FineStepOf(const ValueColumn& column) {
+  for (const FineStep& fine : kFineSteps)
+    if (fine.key == column.key) return &fine;
+  return nullptr;
+}
+
+}  // namespace
+
+double ExactValue(const ValueColumn& column, const SampleRecord& record) {
+  const FineStep* fine = FineStepOf(column);
+  if (fine == nullptr) return ConvertValue(column, record);
+  const int high = record[column.highByte];
+  const int raw = column.lowByte != kNoLowByte ? Word(high, record[column.lowByte]) : high;
+  return raw * fine->step;
+}
+
+int ExactDecimals(const ValueColumn& column) {
+  const FineStep* fine = FineStepOf(column);
+  return fine != nullptr ? fine->decimals : 0;
+}

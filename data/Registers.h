@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 struct StreamRegister {
   uint8_t number;    // Consult register number
@@ -174,6 +175,15 @@ inline SampleRecord GapRecord() {
   return record;
 }
 inline bool IsGap(const SampleRecord& record) { return PresentRegisters(record) == 0; }
+// The registers an export may show values of: a record of the first kind
+// holds those its frame length covers, so one of length 0 was never written
+// (the time before the first frame, in recordings of old) and holds none.
+inline RegisterMask SentRegisters(const SampleRecord& record) {
+  if (record[kPresenceKindByte] != 0) return PresentRegisters(record);
+  const int length = record[0] < kStreamRegisterCount ? record[0] : kStreamRegisterCount;
+  return (RegisterMask{1} << length) - 1;
+}
+inline bool HoldsFrame(const SampleRecord& record) { return SentRegisters(record) != 0; }
 
 // ---- Conversions -----------------------------------------------------------
 // Each takes the raw byte(s) (0..255, high byte first) and returns the value
@@ -309,6 +319,19 @@ inline constexpr std::array<ValueColumn, kAllValueCount> kAllValueColumns = [] {
   return all;
 }();
 
+// A value's row by its key (its index in kAllValueColumns, which for the
+// eighteen's values is also its index in kValueColumns). Compile time only:
+// a key the table does not hold fails the build, so no lookup falls back
+// to another value.
+consteval int ValueIndexOf(std::string_view key) {
+  for (int i = 0; i < kAllValueCount; ++i)
+    if (std::string_view(kAllValueColumns[static_cast<size_t>(i)].key) == key) return i;
+  throw "not a key of the value table";
+}
+consteval const ValueColumn& ValueRowOf(std::string_view key) {
+  return kAllValueColumns[static_cast<size_t>(ValueIndexOf(key))];
+}
+
 // The registers a value is made of.
 constexpr RegisterMask RegistersOf(const ValueColumn& column) {
   RegisterMask mask = 0;
@@ -329,6 +352,13 @@ inline bool HasValue(const ValueColumn& column, const SampleRecord& record) {
 int32_t ConvertValue(const ValueColumn& column, const SampleRecord& record, int32_t& max,
                      int32_t& min);
 int32_t ConvertValue(const ValueColumn& column, const SampleRecord& record);
+// The same value as exactly as its register gives it, for an export that
+// carries fractions (.msl): engine speed moves in steps of 12.5 rpm and the
+// AAC valve in steps of 0.5 %, which ConvertValue cuts to whole numbers (the
+// display and the CSV keep those). ExactDecimals: the decimals the row's
+// step needs, 0 for a whole-number row.
+double ExactValue(const ValueColumn& column, const SampleRecord& record);
+int ExactDecimals(const ValueColumn& column);
 
 // ---- The bit table ---------------------------------------------------------
 struct BitBank {

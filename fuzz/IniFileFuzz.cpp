@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 
 namespace {
 

@@ -5,6 +5,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev  # the windows
   qt6-multimedia-dev                                  # the warning tone (QAudioSink)
+  pkg-config libavformat-dev libavcodec-dev           # the overlay video: read the clip, decode and encode it,
+  libswscale-dev libavutil-dev                        # its frames to RGBA and back (video/)
   fonts-liberation fonts-texgyre                      # Arial and Century Gothic look-alikes
   fontconfig xvfb xauth x11-utils                     # a display for scripts/run on a server; xprop for the title test
   openbox                                             # a window manager on that display, for the program's figures (scripts/on-desktop)

@@ -163,3 +163,38 @@ TEST(PowerMeter, AGapEndsThePullAndMissingRegistersAreSaid) {
             "The recording holds no throttle position (register 0D)");
   EXPECT_EQ(PullsNeedsMissing(kEighteenMask), 0u);
 }
+
+// A pull cut by either end of the recording is none: nobody saw where it
+// began or where it would have ended, and the fit leans on one side at the
+// cut. Followed live, a pull going on stays one until the recording ends.
+TEST(PowerMeter, APullCutByAnEndOfTheRecordingIsNone) {
+  const VehicleFigures car;
+  const GearPulls truth = MakePulls(car, {14, 20});
+  SyntheticDrive drive;
+  drive.Add(truth.kmh.size() / 1000.0, [&](double t) { return truth.At(t); });
+  const std::span<const SampleRecord> records(drive.records);
+  const std::vector<PullResult> whole = FindPulls(records, car);
+  ASSERT_EQ(whole.size(), 2u);
+  auto middle = [](const PullResult& pull) { return (pull.startIndex + pull.endIndex) / 2; };
+
+  const std::vector<PullResult> endCut = FindPulls(records.first(middle(whole[1])), car);
+  ASSERT_EQ(endCut.size(), 1u);
+  EXPECT_EQ(endCut[0].startIndex, whole[0].startIndex);
+
+  const uint32_t from = middle(whole[0]);
+  std::vector<SampleRecord> startCut(records.begin() + from, records.end());
+  for (const bool lostFirst : {false, true}) {  // the line lost at first: as cut
+    if (lostFirst) std::fill_n(startCut.begin(), 20, GapRecord());
+    const std::vector<PullResult> pulls = FindPulls(startCut, car);
+    ASSERT_EQ(pulls.size(), 1u) << lostFirst;
+    EXPECT_EQ(pulls[0].startIndex, whole[1].startIndex - from);
+  }
+
+  PullTracker tracker(car);
+  for (uint32_t i = 0; i < middle(whole[1]); ++i) tracker.Add(i, records[i]);
+  EXPECT_TRUE(tracker.InPull());
+  EXPECT_FALSE(tracker.CurrentCurve().empty());
+  tracker.Finish();
+  EXPECT_FALSE(tracker.InPull());
+  EXPECT_EQ(tracker.LastPull().startIndex, whole[0].startIndex);
+}

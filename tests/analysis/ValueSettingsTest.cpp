@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "analysis/WarningBell.h"
 #include "control/ValueSettingsFile.h"
 
@@ -75,9 +77,54 @@ TEST(ValueSettings, UnitsAndTheSpeedFactor) {
   double factor = 0;
   ASSERT_TRUE(TyreSpeedFactor("205/55R16", "225/45R17", factor));
   EXPECT_NEAR(factor, (17 * 25.4 + 2 * 225 * 0.45) / mm, 1e-12);  // about 1.004
-  for (const char* bad : {"205/55 R16", "205/55R16x", "20/55R16", "205/55R30", "", "R16"})
-    EXPECT_FALSE(TyreDiameterMm(bad, mm)) << bad;
   EXPECT_FALSE(TyreSpeedFactor("100/20R10", "400/95R24", factor));  // beyond twice
+}
+
+// Sizes as the sidewall writes them: the marks that do not change the
+// diameter are passed over; anything more is no size.
+TEST(ValueSettings, TyreSizesAsOnTheSidewall) {
+  double plain = 0;
+  ASSERT_TRUE(TyreDiameterMm("205/55R16", plain));
+  for (const char* same : {"205/55 R16", "205/55ZR16", "P205/55R16", "205/55R16 91V", "p205/55zr16 91v",
+                           " 205 / 55 R 16 ", "LT205/55R16 121/118S"}) {
+    double mm = 0;
+    EXPECT_TRUE(TyreDiameterMm(same, mm) && mm == plain) << same;
+  }
+  double mm = 0;
+  for (const char* bad : {"205/55R16x", "205/55R16 91", "205/55R16 V", "205/55R16 91VV", "205/55R1691V",
+                          "PP205/55R16", "205/55ZZR16", "205/55 16", "20/55R16", "205/55R30", "", "R16"})
+    EXPECT_FALSE(TyreDiameterMm(bad, mm)) << bad;
+}
+
+// A limit typed in mph or deg F, with a speed correction, reads back as
+// typed; one that still reads as it did stays exactly as it was.
+TEST(ValueSettings, LimitsTypedInTheUnitsShownReadBackAsTyped) {
+  ValueSettings settings;
+  settings.speedUnit = SpeedUnit::kMph;
+  settings.temperatureUnit = TemperatureUnit::kFahrenheit;
+  for (double factor : {ValueSettings::kMinSpeedFactor, 1.1, ValueSettings::kMaxSpeedFactor}) {
+    settings.speedFactor = factor;
+    for (int column : {kSpeed, kCoolant, kBattery})
+      for (int32_t typed = -400; typed <= 400; ++typed)
+        ASSERT_EQ(std::lround(ShownValue(column, LimitFromShown(column, typed, 0, settings), settings)), typed)
+            << column << " " << typed << " x " << factor;
+  }
+  settings.speedFactor = 1.1;
+  EXPECT_NEAR(LimitFromShown(kSpeed, 59, 0, settings), 59 * 1.609344 / 1.1, 0.0005);  // true speed
+  EXPECT_NEAR(LimitFromShown(kCoolant, 220, 0, settings), 104.444, 1e-9);
+  EXPECT_EQ(LimitFromShown(kSpeed, 68, 100, settings), 100);  // 100 reads as 68.35: kept
+  EXPECT_EQ(LimitFromShown(kCoolant, 221, 105, settings), 105);
+
+  // Kept in the settings file as they are; a whole one as it always was.
+  settings.LimitOf(kCoolant) = ValueLimit{false, -10, true, LimitFromShown(kCoolant, 220, 0, settings), false};
+  IniFile ini("tcon.ini", "");
+  WriteValueSettings(ini, settings);
+  EXPECT_NE(ini.Text().find("coolantHigh=104.444\n"), std::string::npos) << ini.Text();
+  EXPECT_NE(ini.Text().find("coolantLow=-10\n"), std::string::npos);
+  EXPECT_EQ(ReadValueSettings(IniFile("tcon.ini", ini.Text())), settings);
+  IniFile broken("tcon.ini", "[Value Setting]\ncoolantHigh=1e999\ncoolantLow=0x10\n");
+  EXPECT_EQ(ReadValueSettings(broken).LimitOf(kCoolant).high, 120);
+  EXPECT_EQ(ReadValueSettings(broken).LimitOf(kCoolant).low, 16);
 }
 
 TEST(ValueSettings, RoundTripThroughTheSettingsFileKeepsWhatItDoesNotKnow) {

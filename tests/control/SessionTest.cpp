@@ -202,7 +202,7 @@ TEST_F(SessionTest, LampsBarAndDisplayFollowTheState) {
   EXPECT_TRUE(S().Enabled().display);  // a stopped live reading stays on show
   ASSERT_TRUE(S().ClosePort(1).done);
   EXPECT_FALSE(S().Enabled().cableLamp);
-  EXPECT_TRUE(S().Enabled().ecuLamp);  // a close leaves the ECU lamp
+  EXPECT_FALSE(S().Enabled().ecuLamp);  // a closed port reaches no ECU
 
   ASSERT_TRUE(S().Load(logFile).done);
   ASSERT_TRUE(S().Start().done);

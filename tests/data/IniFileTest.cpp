@@ -1,4 +1,4 @@
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <charconv>
 #include <clocale>
+#include <cmath>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "control/RecordingFiles.h"
 #include "data/MslWriter.h"
@@ -21,15 +21,24 @@ namespace {
 struct MslFile {
   std::vector<std::string> header;  // without their quotes
   std::vector<std::string> names, units;
-  std::vector<std::vector<double>> rows;
+  std::vector<std::vector<double>> rows;  // an empty field: NaN
   bool wellFormed = true;
+
+  // The column a viewer finds by this name; -1 when there is none.
+  int Column(const std::string& name) const {
+    const auto at = std::find(names.begin(), names.end(), name);
+    return at == names.end() ? -1 : static_cast<int>(at - names.begin());
+  }
 };
 
 std::vector<std::string> Fields(const std::string& line) {
   std::vector<std::string> fields;
-  std::stringstream in(line);
-  std::string field;
-  while (std::getline(in, field, '\t')) fields.push_back(field);
+  size_t from = 0;
+  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', from)) {
+    fields.push_back(line.substr(from, tab - from));
+    from = tab + 1;
+  }
+  fields.push_back(line.substr(from));
   return fields;
 }
 
@@ -48,9 +57,10 @@ MslFile ReadMsl(const std::string& path) {
     } else {
       std::vector<double> row;
       for (const std::string& field : Fields(line)) {
-        double value = 0;
+        double value = std::nan("");
         const auto parsed = std::from_chars(field.data(), field.data() + field.size(), value);
-        file.wellFormed = file.wellFormed && parsed.ec == std::errc() && parsed.ptr == field.data() + field.size();
+        file.wellFormed = file.wellFormed && (field.empty() || (parsed.ec == std::errc() &&
+                                                                parsed.ptr == field.data() + field.size()));
         row.push_back(value);
       }
       file.wellFormed = file.wellFormed && row.size() == file.names.size();
@@ -84,14 +94,14 @@ TEST(MslExport, AStretchReadsBackAsTheTableGivesIt) {
   const std::string before = std::setlocale(LC_NUMERIC, nullptr);
   ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr) << "the de_DE.UTF-8 locale is needed";
   int64_t lines = 0;
-  const Result result = ExportMslFile(path, 2, 7, RecordSpan(records), {"Torvane log drive.eld"}, lines);
+  const Result result = ExportMslFile(path, 2, 7, RecordSpan(records), {"Torvane log drive.eld"}, 0, lines);
   std::setlocale(LC_NUMERIC, before.c_str());
   ASSERT_EQ(result, Result::kOk);
-  EXPECT_EQ(lines, 1 + 2 + 6);
+  EXPECT_EQ(lines, 2 + 2 + 6);
 
   const MslFile msl = ReadMsl(path);
   EXPECT_TRUE(msl.wellFormed);
-  EXPECT_EQ(msl.header, std::vector<std::string>{"Torvane log drive.eld"});
+  EXPECT_EQ(msl.header, (std::vector<std::string>{"Torvane log drive.eld", "Capture Date: unknown"}));
   const size_t columns = 1 + kValueColumns.size() + kBitColumns.size();
   ASSERT_EQ(msl.names.size(), columns);
   ASSERT_EQ(msl.units.size(), columns);
@@ -103,11 +113,98 @@ TEST(MslExport, AStretchReadsBackAsTheTableGivesIt) {
     const SampleRecord& record = records[r + 2];
     EXPECT_DOUBLE_EQ(msl.rows[r][0], (r + 2) * 0.01);
     for (size_t c = 0; c < kValueColumns.size(); ++c) {
-      EXPECT_EQ(msl.rows[r][1 + c], ConvertValue(kValueColumns[c], record)) << msl.names[1 + c];
+      EXPECT_EQ(msl.rows[r][1 + c], ExactValue(kValueColumns[c], record)) << msl.names[1 + c];
       EXPECT_EQ(msl.units[1 + c], kValueColumns[c].unit);
     }
     for (size_t b = 0; b < kBitColumns.size(); ++b)
       EXPECT_EQ(msl.rows[r][1 + kValueColumns.size() + b], BitIsSet(kBitColumns[b], record) ? 1 : 0);
+  }
+}
+
+// What a log viewer reads of a recording of old that began before the
+// ECU's first frame, exported under a file name with a newline and a tab in
+// it: two header lines, the second the capture date; the columns the tuning
+// tools look up by name; values in their registers' own steps; rows from
+// the first frame on, at their own times; a record never written after it
+// is empty, not the zeros it holds.
+TEST(MslExport, AViewerFindsItsColumnsByNameFromTheFirstFrameOn) {
+  std::vector<SampleRecord> records(3);  // never written: the time before the first frame
+  records.push_back(GapRecord());
+  for (const SampleRecord& record : Records(4)) records.push_back(record);
+  records[4][RecordByteOf(0x00)] = 0;
+  records[4][RecordByteOf(0x01)] = 11;   // 11 x 12.5 rpm
+  records[4][RecordByteOf(0x1A)] = 100;  // A/F alpha 100 %
+  records[4][RecordByteOf(0x17)] = 3;    // AAC valve 1.5 %
+  records[6] = SampleRecord{};
+  TempDir dir;
+  const std::string path = dir.Path("old.msl");
+  int64_t lines = 0;
+  ASSERT_EQ(ExportMslFile(path, 0, 7, RecordSpan(records), {"Torvane log one\ntwo\t\"three\"\x7f.eld"},
+                          1700000000123, lines),
+            Result::kOk);
+
+  const MslFile msl = ReadMsl(path);
+  EXPECT_TRUE(msl.wellFormed);
+  EXPECT_EQ(msl.header, (std::vector<std::string>{"Torvane log one two 'three' .eld",
+                                                  "Capture Date: 2023-11-14T22:13:20.123Z"}));
+  ASSERT_FALSE(msl.names.empty());
+  EXPECT_EQ(msl.names[0], "Time");
+  const int rpm = msl.Column("RPM");
+  const int alpha = msl.Column("A/F Alpha");
+  const int aac = msl.Column("AAC Valve");
+  ASSERT_GT(rpm, 0);
+  ASSERT_GT(alpha, 0);
+  ASSERT_GT(aac, 0);
+  EXPECT_EQ(msl.units[static_cast<size_t>(rpm)], "rpm");
+  EXPECT_EQ(msl.units[static_cast<size_t>(alpha)], "%");
+  EXPECT_EQ(msl.Column("A/F"), -1);
+
+  ASSERT_EQ(msl.rows.size(), 4u);
+  const std::vector<double>& first = msl.rows[0];
+  EXPECT_DOUBLE_EQ(first[0], 0.04);
+  EXPECT_EQ(first[static_cast<size_t>(rpm)], 137.5);
+  EXPECT_EQ(first[static_cast<size_t>(alpha)], 100.0);
+  EXPECT_EQ(first[static_cast<size_t>(aac)], 1.5);
+  const std::vector<double>& unwritten = msl.rows[2];
+  EXPECT_DOUBLE_EQ(unwritten[0], 0.06);
+  EXPECT_EQ(std::count_if(unwritten.begin() + 1, unwritten.end(), [](double v) { return !std::isnan(v); }), 0);
+  EXPECT_EQ(lines, 2 + 2 + 4);
+}
+
+// The text of the values: as many decimals as the register's step needs,
+// one at least, and no digits of a binary fraction's error.
+TEST(MslExport, ValuesAreWrittenAsExactlyAsTheirRegistersGiveThem) {
+  SampleRecord record;
+  record[0] = kFrameLength;  // every register 0
+  record[RecordByteOf(0x01)] = 11;
+  record[RecordByteOf(0x17)] = 3;
+  const std::vector<std::string> names = Fields(MslNamesLine());
+  const auto field = [&](const SampleRecord& r, const std::string& name) {
+    const size_t at = static_cast<size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    const std::vector<std::string> fields = Fields(MslRecordLine(1234, r));
+    return at < fields.size() ? fields[at] : "no column " + name;
+  };
+  EXPECT_EQ(field(record, "Time"), "12.340");
+  EXPECT_EQ(field(record, "RPM"), "137.5");
+  EXPECT_EQ(field(record, "AAC Valve"), "1.5");
+  EXPECT_EQ(field(record, "Coolant Temp"), "-50.0");
+  EXPECT_EQ(field(record, "Ignition Timing"), "110.0");
+  EXPECT_EQ(field(record, "MAF Voltage"), "0.0");
+  record[RecordByteOf(0x00)] = 0xFF;
+  record[RecordByteOf(0x01)] = 0xFF;
+  EXPECT_EQ(field(record, "RPM"), "819187.5");
+
+  // The display and the CSV cut the same value to a whole number.
+  for (const ValueColumn& column : kAllValueColumns) {
+    const int raws = column.lowByte != kNoLowByte ? 65536 : 256;
+    for (int raw = 0; raw < raws; ++raw) {
+      SampleRecord r;
+      r[column.highByte] = static_cast<uint8_t>(column.lowByte != kNoLowByte ? raw >> 8 : raw);
+      if (column.lowByte != kNoLowByte) r[column.lowByte] = static_cast<uint8_t>(raw);
+      const double exact = ExactValue(column, r);
+      const int32_t whole = ConvertValue(column, r);
+      ASSERT_TRUE(exact >= whole && exact < whole + 1) << column.key << " at " << raw << ": " << exact;
+    }
   }
 }
 
@@ -117,14 +214,14 @@ TEST(MslExport, RangesAtTheEdgesAndAFolderThatIsNotThere) {
   TempDir dir;
   const std::vector<SampleRecord> records = Records(4);
   int64_t lines = 0;
-  ASSERT_EQ(ExportMslFile(dir.Path("past.msl"), 2, 50, RecordSpan(records), {}, lines), Result::kOk);
+  ASSERT_EQ(ExportMslFile(dir.Path("past.msl"), 2, 50, RecordSpan(records), {}, 0, lines), Result::kOk);
   EXPECT_EQ(ReadMsl(dir.Path("past.msl")).rows.size(), 2u);
-  ASSERT_EQ(ExportMslFile(dir.Path("none.msl"), 0, 10, RecordSpan({}), {}, lines), Result::kOk);
+  ASSERT_EQ(ExportMslFile(dir.Path("none.msl"), 0, 10, RecordSpan({}), {}, 0, lines), Result::kOk);
   const MslFile none = ReadMsl(dir.Path("none.msl"));
   EXPECT_EQ(none.names.size(), 1 + kValueColumns.size() + kBitColumns.size());
   EXPECT_TRUE(none.rows.empty());
-  EXPECT_EQ(lines, 2);
-  EXPECT_EQ(ExportMslFile(dir.Path("gone/x.msl"), 0, 3, RecordSpan(records), {}, lines), Result::kFailed);
+  EXPECT_EQ(lines, 3);
+  EXPECT_EQ(ExportMslFile(dir.Path("gone/x.msl"), 0, 3, RecordSpan(records), {}, 0, lines), Result::kFailed);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("gone")));
 }
 
@@ -153,7 +250,7 @@ TEST(MslExport, ColumnsOfWhatTheRecordingHolds) {
 
   const std::vector<std::string> first = Fields(MslRecordLine(0, records[0], held));
   ASSERT_EQ(first.size(), columns);
-  EXPECT_EQ(first.back(), std::to_string(ConvertValue(kExtraValueColumns[5], records[0])));
+  EXPECT_EQ(first.back(), std::to_string(ConvertValue(kExtraValueColumns[5], records[0])) + ".0");
   const std::string second = MslRecordLine(1, records[1], held);
   EXPECT_EQ(second.substr(second.size() - 1), "\t");  // the intake temperature empty
   EXPECT_EQ(MslRecordLine(2, records[2], held), "0.020" + std::string(columns - 1, '\t'));

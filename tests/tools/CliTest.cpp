@@ -226,16 +226,18 @@ TEST_F(CliWithEcu, RecordInfoAndExportEndToEnd) {
   EXPECT_EQ(past.status, 2);
   EXPECT_FALSE(Exists(dir_.Path("past.csv")));
 
-  // The same window for the log viewers: header, names, units, 5 records.
+  // The same window for the log viewers: title, capture date, names, units,
+  // 5 records.
   const std::string msl = dir_.Path("w.msl");
   const RunResult viewer =
       RunProgram(kCli, {"export", eld, "--out", msl, "--start", "5", "--end", "9", "--format", "msl"}, dir_, "m");
   ASSERT_EQ(viewer.status, 0) << viewer.err;
   const std::vector<std::string> rows = SplitLines(ReadText(msl), "\n");
-  ASSERT_EQ(rows.size(), 8u);
+  ASSERT_EQ(rows.size(), 9u);
   EXPECT_EQ(rows[0].front(), '"');
-  EXPECT_EQ(rows[1].rfind("Time\t", 0), 0u);
-  EXPECT_EQ(rows[3].rfind("0.050\t", 0), 0u);
+  EXPECT_EQ(rows[1].rfind("\"Capture Date: ", 0), 0u);
+  EXPECT_EQ(rows[2].rfind("Time\t", 0), 0u);
+  EXPECT_EQ(rows[4].rfind("0.050\t", 0), 0u);
 }
 
 TEST_F(CliWithEcu, RecordStopsAtCtrlCAndSaves) {

@@ -119,3 +119,21 @@ TEST_F(ComsetTest, SearchFindingTheCableSelectsItsPort) {
 }
 
 }  // namespace
+
+// torvane --port picks a port for one run: the settings file keeps its own
+// port until the user chooses one in the dialog.
+TEST_F(ComsetTest, TheCommandLinesPortIsForThisRunOnly) {
+  WriteSettings("[SET]\ncom_no=3\n");
+  CreateWindows();
+  Dialog().SelectPortForThisRun(1);
+  EXPECT_EQ(Dialog().PortNumber(), 1);
+  EXPECT_TRUE(Main().close());
+  EXPECT_NE(ReadSettings().find("com_no=3\n"), std::string::npos);
+
+  CreateWindows();
+  Dialog().SelectPortForThisRun(1);
+  TConsultMainForm::ClickMenuItem(Form().ComSettingBtn);
+  Dialog().Form()->Com_OK->click();  // chosen, even though it is the same port
+  EXPECT_TRUE(Main().close());
+  EXPECT_NE(ReadSettings().find("com_no=1\n"), std::string::npos);
+}

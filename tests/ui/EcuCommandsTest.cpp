@@ -1,5 +1,6 @@
 // The ECU Control commands end to end: the windows as the program builds
 // them, talking to the simulated ECU on a pseudo-terminal mapped to COM3.
+#include <QDir>
 #include <QProgressBar>
 
 #include <filesystem>
@@ -226,7 +227,7 @@ TEST_F(EcuCommandsTest, EcuCloseWhileStreamingStopsTheEcuFirst) {
   EXPECT_EQ(NewLines(), (Lines{"ECU Communication Stop", "OK. COM3 Close Interface OK"}));
   EXPECT_EQ(States(), (Enabled{true, false, false, false, false, false}));
   EXPECT_FALSE(Form().CableStatus->isEnabled());
-  EXPECT_TRUE(Form().ECUStatus->isEnabled());  // untouched by Close
+  EXPECT_FALSE(Form().ECUStatus->isEnabled());  // out with the port
   EXPECT_EQ(Form().ECUNoIng->text(), "8JU17");
   // The stop byte reached the ECU before the port was closed.
   EXPECT_TRUE(WaitForEvents([&] { return !simulator->Streaming(); }));
@@ -361,6 +362,8 @@ TEST_F(EcuCommandsTest, SelfDiagnosisReadsClearsAndSavesTheCodes) {
   dialogs.fileNames = {QString::fromStdString(saved)};
   w.SaveButton->click();
   EXPECT_EQ(NewLines(), Lines{"OK. Fault code list saved."});
+  // It starts where the other file dialogs do, not in the home folder.
+  EXPECT_EQ(dialogs.calls.back().text.rfind(QDir::currentPath().toStdString() + "/fault-codes.txt|", 0), 0u);
   std::ifstream in(saved);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("ECU part number: 23710-8JU17\n\ncode,raw,starts,meaning\n55,0x55,0,no malfunction\n"),
@@ -417,4 +420,28 @@ TEST_F(EcuCommandsTest, ActiveTestHoldsUntilTheWindowClosesOrTheProgramEnds) {
   ASSERT_TRUE(WaitForEvents([&] { return simulator->TestHeld(); }));
   Main().CloseForTermination();
   EXPECT_TRUE(WaitForEvents([&] { return simulator->TestReleases() == 2 && !simulator->TestHeld(); }));
+}
+
+// The fans are chosen as off, low or high; the ECU gets the numbers the
+// table has for the name chosen, in its pair of tests.
+TEST_F(EcuCommandsTest, FansTestSendsTheTablesValueOfTheSpeedChosen) {
+  StartSimulator();
+  CreateWindowsOnCom3();
+  Ui::ConsultMainForm& f = Form();
+  Ui::ActiveTestWindow& w = *windows.activeTestWindow->Form();
+  Click(f.ECUOpen);
+  Click(f.ECUInit);
+  f.StartButton->click();
+  Click(f.ActiveTest1);
+  const int fans = FindActiveTest("fans");
+  w.TestBox->setCurrentIndex(fans);
+  w.ValueChoice->setCurrentIndex(w.ValueChoice->findText("high"));
+  w.ApplyButton->click();
+  ASSERT_TRUE(WaitForEvents([&] { return simulator->TestHeld(); }));
+  uint8_t request[kActiveTestRequestMax] = {};
+  const int length = BuildActiveTestRequest(fans, 2, request);
+  ASSERT_EQ(length, 6);
+  EXPECT_EQ(simulator->TestsReceived(),
+            (std::vector<std::pair<uint8_t, uint8_t>>{{request[1], request[2]}, {request[4], request[5]}}));
+  windows.activeTestWindow->close();
 }

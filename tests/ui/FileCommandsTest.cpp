@@ -1,4 +1,5 @@
 // The File menu: Open, Save As, and the export dialog with its three bars.
+#include <QDir>
 #include <QScrollBar>
 #include <QTest>
 
@@ -56,7 +57,9 @@ TEST_F(FileCommandsTest, OpenAsksFirstWhenUnsavedAndLoadsIntoPlayback) {
   Click(Form().FileOpen);
   ASSERT_EQ(dialogs.calls.size(), 3u);
   EXPECT_EQ(dialogs.calls[2].kind, "open");
-  EXPECT_EQ(dialogs.calls[2].text, "|Log File (*.log, *.eld) (*.log *.eld);;All File (*.*) (*)");
+  // The first file dialog starts in the working folder.
+  EXPECT_EQ(dialogs.calls[2].text,
+            QDir::currentPath().toStdString() + "|Log File (*.log, *.eld) (*.log *.eld);;All File (*.*) (*)");
   EXPECT_EQ(StatusLines().back(), "Load Log File OK");
   EXPECT_EQ(Form().PlayPositionBar->maximum(), 2);
   EXPECT_EQ(State().liveMode.load(), 0);
@@ -80,6 +83,8 @@ TEST_F(FileCommandsTest, AFailedOrEmptyLoadLeavesTheModeOrGetsAValidRange) {
   ASSERT_EQ(SaveLogFile(File("empty.eld"), State(), instances->logMemory), Result::kOk);  // 0 records
   dialogs.fileNames = {QString::fromStdString(File("empty.eld"))};
   Click(Form().FileOpen);
+  // Where the last file was chosen, though it did not load.
+  EXPECT_EQ(dialogs.calls.back().text.rfind(directory.string() + "|", 0), 0u);
   EXPECT_EQ(StatusLines().back(), "Load Log File OK");
   EXPECT_EQ(Form().PlayPositionBar->minimum(), 0);
   EXPECT_EQ(Form().PlayPositionBar->maximum(), 0);
@@ -91,7 +96,7 @@ TEST_F(FileCommandsTest, SaveAsTakesTheEldExtensionAndReportsOnlyFailures) {
   EXPECT_EQ(StatusLines().back(), "ReadData NOT Found.");
   EXPECT_FALSE(fs::exists(File("nothing.eld")));
   ASSERT_EQ(dialogs.calls.back().kind, "save");  // this dialog asks before replacing
-  EXPECT_EQ(dialogs.calls.back().text.rfind("log_", 0), 0u);
+  EXPECT_EQ(dialogs.calls.back().text.rfind(QDir::currentPath().toStdString() + "/log_", 0), 0u);
 
   Record(2);
   State().unsaved = 1;
@@ -123,8 +128,8 @@ TEST_F(FileCommandsTest, ExportBarsKeepStartBeforeStopAndTheSpanWithinTheDataSiz
   Click(Form().ExporttoExcelcsv);
   EXPECT_TRUE(windows.exportDlg->isVisible());
   EXPECT_FALSE(Main().isEnabled());
-  EXPECT_EQ(Export().StartScrollBar->maximum(), 500);
-  EXPECT_EQ(Export().StopScrollBar->maximum(), 500);
+  EXPECT_EQ(Export().StartScrollBar->maximum(), 499);
+  EXPECT_EQ(Export().StopScrollBar->maximum(), 499);
   EXPECT_EQ(Export().StartLabel->text(), "0");
 
   Export().DataSizeScrollBar->setValue(100);
@@ -146,13 +151,88 @@ TEST_F(FileCommandsTest, ExportBarsKeepStartBeforeStopAndTheSpanWithinTheDataSiz
   Export().StopScrollBar->setValue(400);
   EXPECT_EQ(Export().StartScrollBar->value(), 400);
 
-  // Escape is Cancel; the size is kept for the next time, the bars are not.
+  // Escape is Cancel; the size is kept for the next time, the bars are not:
+  // they open on the whole recording again, as far as the size allows.
   QTest::keyClick(windows.exportDlg.get(), Qt::Key_Escape);
   EXPECT_FALSE(windows.exportDlg->isVisible());
   EXPECT_TRUE(Main().isEnabled());
   Click(Form().ExporttoExcelcsv);
   EXPECT_EQ(Export().DataSizeScrollBar->value(), 0);
+  EXPECT_EQ(Export().StartScrollBar->value(), 0);
   EXPECT_EQ(Export().StopScrollBar->value(), 0);
+}
+
+// The dialog opens on the whole recording, the stop on the last record's
+// own time: for CSV as far as the data size allows; a .msl, which has no
+// row limit, takes all of it and leaves the data size aside. The format
+// chosen last stays, for the next run too.
+TEST_F(FileCommandsTest, ExportOpensOnTheWholeRecordingInTheFormatLastChosen) {
+  Record(70000);
+  Click(Form().ExporttoExcelcsv);
+  EXPECT_EQ(Export().FormatBox->currentIndex(), 0);
+  EXPECT_EQ(Export().StartScrollBar->value(), 0);
+  EXPECT_EQ(Export().StopScrollBar->maximum(), 69999);
+  EXPECT_EQ(Export().StopScrollBar->value(), 65500);
+  EXPECT_TRUE(Export().DataSizeScrollBar->isEnabled());
+
+  Export().FormatBox->setCurrentIndex(1);
+  EXPECT_EQ(Export().StopScrollBar->value(), 69999);
+  EXPECT_EQ(Export().StopLabel->text(), "699990");
+  EXPECT_FALSE(Export().DataSizeScrollBar->isEnabled());
+  Export().StartScrollBar->setValue(10);  // no data size drags the stop along
+  EXPECT_EQ(Export().StopScrollBar->value(), 69999);
+  Export().StartScrollBar->setValue(0);
+  dialogs.fileNames = {QString::fromStdString(File("all"))};
+  Export().OKBtn->click();
+  ASSERT_EQ(StatusLines().back(), "Export done");
+  const std::string msl = ReadFileBytes(File("all.msl"));
+  EXPECT_EQ(std::count(msl.begin(), msl.end(), '\n'), 2 + 2 + 70000);
+
+  Click(Form().ExporttoExcelcsv);
+  EXPECT_EQ(Export().FormatBox->currentIndex(), 1);
+  EXPECT_EQ(Export().StopScrollBar->value(), 69999);
+  Export().FormatBox->setCurrentIndex(0);  // back within the data size
+  EXPECT_EQ(Export().StopScrollBar->value(), 65500);
+  EXPECT_TRUE(Export().DataSizeScrollBar->isEnabled());
+  Export().FormatBox->setCurrentIndex(1);
+  Export().CancelBtn->click();
+
+  ASSERT_TRUE(Main().close());  // the settings are written as the program closes
+  CreateWindows();              // the next run
+  Record(3);
+  Click(Form().ExporttoExcelcsv);
+  EXPECT_EQ(Export().FormatBox->currentIndex(), 1);
+  EXPECT_EQ(Export().StopScrollBar->value(), 2);
+  EXPECT_EQ(Export().StopLabel->text(), "20");
+}
+
+// A stretch of gaps alone, or of the time before the first frame in a
+// recording of old, is refused before a file is asked for, in either
+// format; the dialog stays for another. One record with values will do,
+// and the .msl starts with it.
+TEST_F(FileCommandsTest, AStretchWithoutValuesIsRefusedAndTheDialogStays) {
+  Record(20);
+  ASSERT_EQ(StoreRecord(instances->logMemory, SampleRecord{}, 0), Result::kOk);  // never written
+  for (uint32_t i = 1; i < 5; ++i) ASSERT_EQ(StoreRecord(instances->logMemory, GapRecord(), i), Result::kOk);
+  Click(Form().ExporttoExcelcsv);
+  for (const int format : {0, 1}) {
+    Export().FormatBox->setCurrentIndex(format);
+    Export().StopScrollBar->setValue(4);
+    Export().OKBtn->click();
+    ASSERT_FALSE(dialogs.calls.empty());
+    EXPECT_EQ(dialogs.calls.back().kind, "warning");
+    EXPECT_EQ(dialogs.calls.back().title, "Export");
+    EXPECT_TRUE(windows.exportDlg->isVisible());
+  }
+  EXPECT_EQ(dialogs.calls.size(), 2u);  // no file asked for
+
+  dialogs.fileNames = {QString::fromStdString(File("five"))};
+  Export().StopScrollBar->setValue(5);
+  Export().OKBtn->click();
+  EXPECT_EQ(StatusLines().back(), "Export done");
+  const std::string msl = ReadFileBytes(File("five.msl"));
+  EXPECT_EQ(std::count(msl.begin(), msl.end(), '\n'), 2 + 2 + 1);
+  EXPECT_NE(msl.find("\n0.050\t"), std::string::npos);
 }
 
 TEST_F(FileCommandsTest, OkWritesTheLinesWithCrLfOrSaysWhyNot) {
@@ -186,8 +266,9 @@ TEST_F(FileCommandsTest, OkWritesTheLinesWithCrLfOrSaysWhyNot) {
   EXPECT_EQ(StatusLines().back(), "Export done");
   const std::string msl = ReadFileBytes(File("part.msl"));
   EXPECT_EQ(msl.rfind("\"Torvane log", 0), 0u);
-  EXPECT_NE(msl.find("\nTime\tCAS Position\t"), std::string::npos);
-  EXPECT_EQ(std::count(msl.begin(), msl.end(), '\n'), 1 + 2 + 10);
+  EXPECT_NE(msl.find("\n\"Capture Date: "), std::string::npos);
+  EXPECT_NE(msl.find("\nTime\tRPM\t"), std::string::npos);
+  EXPECT_EQ(std::count(msl.begin(), msl.end(), '\n'), 2 + 2 + 10);
   Export().FormatBox->setCurrentIndex(0);
 
   dialogs.fileNames = {QString::fromStdString((directory / "gone" / "x.csv").string())};

@@ -1,4 +1,6 @@
 // Help > Help: the guide the program carries, as the Help window shows it.
+#include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -64,6 +66,51 @@ TEST_F(HelpWindowTest, HelpItemShowsTheGuideWithEveryPicture) {
   help.hide();
   TConsultMainForm::ClickMenuItem(Form().HowtoUseHelp1);
   EXPECT_TRUE(WaitForEvents([&] { return help.isVisible(); }));
+}
+
+// The contents' links lead to their headings, clicked or entered from the
+// keyboard: the heading then stands at the top of the view.
+TEST_F(HelpWindowTest, ContentsLinksJumpToTheirHeadings) {
+  CreateWindows();
+  THelpWindow& help = *windows.helpWindow;
+  TConsultMainForm::ClickMenuItem(Form().HowtoUseHelp1);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&help));
+  QTextBrowser& browser = *help.Browser();
+  const QTextDocument& page = *browser.document();
+  // The first fragment that carries the format asked for.
+  auto find = [&](const std::function<bool(const QTextCharFormat&)>& wanted) {
+    for (QTextBlock block = page.begin(); block.isValid(); block = block.next())
+      for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment)
+        if (wanted(fragment.fragment().charFormat())) return fragment.fragment().position();
+    return -1;
+  };
+  // Where a place of the page stands in the view, from its top edge.
+  auto shownAt = [&](int position) {
+    QTextCursor cursor(browser.document());
+    cursor.setPosition(position);
+    return browser.cursorRect(cursor);
+  };
+  auto heading = [&](const QString& anchor) {
+    return find([&](const QTextCharFormat& f) { return f.anchorNames().contains(anchor); });
+  };
+  const int link = find([](const QTextCharFormat& f) { return f.anchorHref() == "#playback"; });
+  ASSERT_GE(link, 0);
+  ASSERT_GE(heading("playback"), 0);
+  ASSERT_GT(shownAt(heading("playback")).top(), browser.viewport()->height());  // out of view at first
+
+  QTest::mouseClick(browser.viewport(), Qt::LeftButton, Qt::NoModifier, shownAt(link + 1).center());
+  EXPECT_GT(browser.verticalScrollBar()->value(), 0);
+  EXPECT_NEAR(shownAt(heading("playback")).top(), 0, 30);
+
+  // From the top again, the keyboard: Tab to the first link, Enter.
+  browser.moveCursor(QTextCursor::Start);
+  browser.verticalScrollBar()->setValue(0);
+  browser.setFocus();
+  QTest::keyClick(&browser, Qt::Key_Tab);
+  QTest::keyClick(&browser, Qt::Key_Return);
+  const int first = heading("getting-started-with-the-simulator");
+  ASSERT_GE(first, 0);
+  EXPECT_NEAR(shownAt(first).top(), 0, 30);
 }
 
 }  // namespace

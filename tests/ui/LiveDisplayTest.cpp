@@ -125,6 +125,71 @@ TEST_F(LiveDisplayTest, ValueSettingsWarnOnceShowTheUnitsAndHoldThePeak) {
   EXPECT_NE(written.find("SpeedUnit=mph\n"), std::string::npos);
 }
 
+// Limits typed in mph and deg F with a speed correction: a speed limit is
+// road speed as shown. Each reads back as typed, in whichever unit is
+// chosen; a new correction keeps the road speed typed. Tyre sizes as on
+// the sidewall work out the correction; a pair too far apart says so.
+TEST_F(LiveDisplayTest, LimitsAreTypedInTheUnitsShown) {
+  TConsultMainForm::ClickMenuItem(Form().ValSettingBtn);
+  TValueSettingWindow& window = *windows.valueSettingWindow;
+  Ui::ValueSettingWindow& form = *window.Form();
+  const int coolant = ValueColumnOf("coolant");
+  const int speed = ValueColumnOf("speed");
+  form.StockTyreEdit->setText("100/20R10");
+  form.FittedTyreEdit->setText("400/95 R24 121V");
+  form.TyreButton->click();
+  EXPECT_TRUE(form.TyreNote->text().startsWith("These sizes give a factor of 4.659,"))
+      << form.TyreNote->text().toStdString();
+  form.StockTyreEdit->setText("205/55R16 banana");
+  form.TyreButton->click();
+  EXPECT_TRUE(form.TyreNote->text().startsWith("Give both sizes as"));
+  EXPECT_EQ(form.FactorEdit->value(), 1.0);
+  form.StockTyreEdit->setText("P205/55 R16 91V");
+  form.FittedTyreEdit->setText("225/45ZR17");
+  form.TyreButton->click();
+  EXPECT_NEAR(form.FactorEdit->value(), 1.004, 0.0005);
+  form.FactorEdit->setValue(1.1);
+
+  form.MphButton->setChecked(true);
+  form.FahrenheitButton->setChecked(true);
+  EXPECT_EQ(window.HighEdit(speed)->suffix(), " mph");
+  EXPECT_EQ(window.LowEdit(coolant)->suffix(), " deg F");
+  EXPECT_EQ(form.LimitTable->item(coolant, 0)->text(), "Coolant Temp [deg F]");
+  window.HighBox(coolant)->setChecked(true);
+  window.HighEdit(coolant)->setValue(220);
+  window.HighBox(speed)->setChecked(true);
+  window.HighEdit(speed)->setValue(59);
+  form.OkButton->click();
+
+  const size_t linesBefore = StatusLines().size();
+  SampleRecord sample;
+  sample[5] = 50 + 104;  // 104 deg C: 219.2 deg F
+  sample[7] = 43;        // 86 km/h by the register: 58.8 mph with the correction
+  Show(sample);
+  EXPECT_EQ(StatusLines().size(), linesBefore);
+  sample[5] = 50 + 105;  // 221 deg F
+  sample[7] = 44;        // 60.2 mph
+  Show(sample);
+  const std::vector<std::string> lines = StatusLines();
+  ASSERT_EQ(lines.size(), linesBefore + 2);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Warning: Coolant Temp [deg F] 221 above 220"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Warning: Speed [mph] 60 above 59"), lines.end());
+
+  TConsultMainForm::ClickMenuItem(Form().ValSettingBtn);
+  EXPECT_EQ(window.HighEdit(coolant)->value(), 220);
+  EXPECT_EQ(window.HighEdit(speed)->value(), 59);
+  form.KmhButton->setChecked(true);
+  EXPECT_EQ(window.HighEdit(speed)->suffix(), " km/h");
+  EXPECT_EQ(window.HighEdit(speed)->value(), 95);
+  form.MphButton->setChecked(true);
+  EXPECT_EQ(window.HighEdit(speed)->value(), 59);
+  const double coolantHigh = window.Chosen().LimitOf(coolant).high;
+  form.FactorEdit->setValue(1.2);
+  EXPECT_NEAR(window.Chosen().LimitOf(speed).high, 59 * 1.609344 / 1.2, 0.001);
+  EXPECT_EQ(window.Chosen().LimitOf(coolant).high, coolantHigh);
+  form.CancelButton->click();
+}
+
 TEST_F(LiveDisplayTest, BankBitsLightTheirOwnIndicatorsOnly) {
   SampleRecord sample;
   sample[11] = 0x19;

@@ -249,7 +249,7 @@ TEST_F(ToolWindowsTest, LoadedRecordingListsItsRunsAndPullsAndChoosingOneSeeks) 
   TConsultMainForm::ClickMenuItem(Form().PowerMeter1);
   ASSERT_EQ(check.ListedRuns().size(), 2u);
   EXPECT_EQ(check.Form()->RunList->rowCount(), 2);
-  EXPECT_EQ(check.Form()->PhaseLabel->text(), "2 run(s) of 400 m in the recording");
+  EXPECT_EQ(check.Form()->PhaseLabel->text(), "2 runs of 400 m in the recording");
   EXPECT_TRUE(Check(1000).ListedRuns().empty());  // each stops short of 1000 m
   const RunResult second = check.ListedRuns()[1];
   EXPECT_NEAR(second.timeS, std::sqrt(2 * 400 / 3.0), second.timeUncertaintyS + 0.02);
@@ -362,6 +362,57 @@ TEST_F(ToolWindowsTest, ComparedRecordingLinesUpByRunStartOrShift) {
 // The Scatter and Table views from the Tool menu: nothing to show before a
 // recording, then every record of it or of a stretch; the table's cells
 // hold every sample and export as CSV.
+// A standing start at 3 m/s^2 as in TwoRuns, braked to a stop, then a
+// harder one at 4 m/s^2 that the recording cuts 12 s in, still at full
+// throttle: its curve, cut short, reads stronger than the whole pull's.
+std::vector<SampleRecord> WholePullThenCutOne() {
+  SyntheticDrive drive(0.021, 0.004);
+  for (const auto& [acceleration, seconds] : {std::pair{3.0, 17.0}, std::pair{4.0, 12.0}}) {
+    drive.Stand(2);
+    const double start = drive.Now();
+    drive.Add(seconds, [start, a = acceleration](double t) {
+      const double kmh = a * std::max(0.0, t - start) * 3.6;
+      return TrueState{kmh, std::max(800.0, kmh * 40), 4300};
+    });
+    if (acceleration == 3.0) drive.Add(7, [](double) { return TrueState{0, 800, 450}; });
+  }
+  return drive.records;
+}
+
+// A pull cut by the end of the recording is no pull: not listed, and not a
+// compared recording's strongest. Live, it is drawn while it goes on, and
+// dropped when the recording stops in it.
+TEST_F(ToolWindowsTest, APullCutByTheEndOfTheRecordingIsNoPull) {
+  CreateWindows();
+  TConsultMainForm::ClickMenuItem(Form().PowerMeter1);
+  TPowerMeterWindow& power = Power();
+  const std::vector<SampleRecord> records = WholePullThenCutOne();
+  State().liveMode = 1;
+  instances->recordingClock.enable = 1;
+  for (size_t i = 0; i < records.size(); ++i)
+    ASSERT_EQ(StoreRecord(instances->logMemory, records[i], static_cast<uint32_t>(i)), Result::kOk);
+  State().currentIndex = static_cast<int32_t>(records.size());
+  State().recordCount = static_cast<uint32_t>(records.size());
+  Refresh();
+  ASSERT_EQ(power.ListedPulls().size(), 1u);
+  EXPECT_EQ(power.Form()->PeakLabel->text(), "pull going on");
+  instances->recordingClock.enable = 0;
+  Refresh();
+  ASSERT_EQ(power.ListedPulls().size(), 1u);
+  EXPECT_TRUE(power.Form()->PeakLabel->text().startsWith("Peak ")) << power.Form()->PeakLabel->text().toStdString();
+  State().liveMode = 0;
+  State().unsaved = 0;
+
+  OpenRecording(records, "cut");
+  ASSERT_EQ(power.ListedPulls().size(), 1u);
+  const double wholePeakKw = power.ListedPulls()[0].peakKw;
+  TConsultMainForm::ClickMenuItem(Form().SubWindow1);
+  dialogs.fileNames = {QString::fromStdString((directory / "cut.eld").string())};
+  Sub().Form()->CompareButton->click();
+  const QString strongest = QString("strongest pull: peak %1 kW").arg(wholePeakKw, 0, 'f', 1);
+  EXPECT_TRUE(power.Form()->CompareLabel->text().contains(strongest)) << power.Form()->CompareLabel->text().toStdString();
+}
+
 TEST_F(ToolWindowsTest, ScatterAndTableCountTheRecordingOrAStretch) {
   CreateWindows();
   auto item = [&](const QString& caption) {

@@ -437,7 +437,8 @@ int ExportCommand(const CliArguments& args) {
   const Result result =
       args.format == "msl"
           ? ExportMslFile(args.out, start, end, LogMemoryRecords(memory, state.recordCount.load()),
-                          {"Torvane log " + std::filesystem::path(args.file).filename().string()}, written)
+                          {"Torvane log " + std::filesystem::path(args.file).filename().string()},
+                          state.startUtcMs, written)
           : ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory,
                           nullptr, written);
   if (result != kExportOk) {

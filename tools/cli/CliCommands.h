@@ -39,6 +39,13 @@ struct CliArguments {
   std::string dir;                                     // log --dir: where the drives go
   uint64_t keepMb = 0;                                 // log --keep-mb; 0: keep everything
   std::string settings;                                // log --settings; empty: the program's tcon.ini
+  std::string log;                                     // overlay --log: the recording
+  std::string video;                                   // overlay --video: the clip
+  double offset = 0;                                   // overlay --offset
+  bool offsetGiven = false;                            //   else from the clocks
+  std::vector<int> values;                             // overlay --values: rows of kAllValueColumns; empty: the default
+  double from = 0;                                     // overlay --from
+  double to = -1;                                      // overlay --to; -1: the clip's end
 };
 
 // Prints "torvane-cli: <message>" on standard error.
@@ -67,6 +74,12 @@ int RunsCommand(const CliArguments& args);
 int PowerCommand(const CliArguments& args);
 // Exit 0 when the cable was found, 1 when not.
 int PortsCommand(const CliArguments& args);
+// A clip written again with the recording's values over it; exit 1 with
+// no file when it fails or is stopped.
+int OverlayCommand(const CliArguments& args);
+// The value keys of --values ("rpm,speed"), at most six; false with error
+// naming every key.
+bool ParseValueKeys(const std::string& text, std::vector<int>& columns, std::string& error);
 
 // Set by SIGINT and SIGTERM; the streaming commands stop at it.
 bool CliStopSignalled();

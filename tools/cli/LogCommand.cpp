@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "control/DriveLog.h"
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "control/ProgramObjects.h"
 #include "control/Recovery.h"
 #include "control/RegisterChoice.h"

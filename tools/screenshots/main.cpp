@@ -122,12 +122,6 @@ bool RunFor(int milliseconds, const std::function<bool()>& done = [] { return fa
   return false;
 }
 
-int32_t ShownValue(const RecorderState& state, const char* key) {
-  for (const ValueColumn& column : kValueColumns)
-    if (std::strcmp(column.key, key) == 0) return ConvertValue(column, state.current.Load());
-  return 0;
-}
-
 bool Fail(const char* what) {
   std::fprintf(stderr, "torvane-screenshots: %s\n", what);
   return false;
@@ -193,7 +187,7 @@ bool TakePictures(const QDir& folder, const std::string& scratch) {
   f.StartButton->click();
   // The simulated engine idles first; the picture shows it on the road.
   RecorderState& state = instances.recorderState;
-  if (!RunFor(60000, [&] { return ShownValue(state, "speed") >= 40; }))
+  if (!RunFor(60000, [&] { return ConvertValue(ValueRowOf("speed"), state.current.Load()) >= 40; }))
     return Fail("the simulated car never drove off");
   RunFor(500);
   if (!Save(main, folder, "live.png")) return false;

@@ -20,6 +20,7 @@
 #include "ui/dialogs/UserDialogs.h"
 #include "ui/main/WarningTone.h"
 #include "ui/tools/DashWindow.h"
+#include "ui/widgets/Placement.h"
 
 namespace {
 
@@ -153,11 +154,11 @@ int main(int argc, char* argv[]) {
     ProgramWindows windows = CreateProgramWindows(program.session, context);
     // After the settings file's [Ports]: the command line has the last word.
     for (const auto& [port, path] : arguments.maps) program.serialPort.SetDevicePath(port, path);
-    if (arguments.port != 0) windows.comSetForm->SelectPort(arguments.port);
+    if (arguments.port != 0) windows.comSetForm->SelectPortForThisRun(arguments.port);
     QObject::connect(windows.consultMainForm.get(), &TConsultMainForm::Closed, &application,
                      &QApplication::quit, Qt::QueuedConnection);
     CloseOnTerminationSignals(windows.consultMainForm.get());
-    windows.consultMainForm->show();
+    ShowInFront(*windows.consultMainForm);
     if (arguments.dash) {
       TDashWindow* dash = windows.Tool<TDashWindow>();
       dash->ShowWindow();

@@ -3,8 +3,9 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "ui/dialogs/UserDialogs.h"
+#include "ui/widgets/Placement.h"
 #include "ui_Comset.h"
 
 TCom_set_Form::TCom_set_Form(QWidget* owner, std::function<int32_t()> findCable,
@@ -37,6 +38,7 @@ void TCom_set_Form::FormCreate() {
   move(ini.ReadInteger("Environment", "COMWindowLeft", 0),
        ini.ReadInteger("Environment", "COMWindowTop", 0));
   const int32_t comNo = ini.ReadInteger("SET", "com_no", 0);
+  filePort_ = comNo;
   // No port chosen yet: nothing selected, the edit field as designed.
   ui_->Com_box->setCurrentIndex(-1);
   ui_->Com_box->setEditText("COM1");
@@ -46,13 +48,23 @@ void TCom_set_Form::FormCreate() {
 int32_t TCom_set_Form::PortNumber() const { return ui_->Com_box->currentIndex() + 1; }
 
 void TCom_set_Form::ShowDialog() {
-  show();
+  ShowInFront(*this);
   SavedComIndex = ui_->Com_box->currentIndex();
 }
 
 void TCom_set_Form::SelectPort(int32_t n) {
   const bool hasEntry = n >= 1 && n <= ui_->Com_box->count();
   ui_->Com_box->setCurrentIndex(hasEntry ? n - 1 : -1);
+}
+
+void TCom_set_Form::SelectPortForThisRun(int32_t n) {
+  SelectPort(n);
+  runPort_ = PortNumber();
+}
+
+int32_t TCom_set_Form::PortToKeep() const {
+  const int32_t selected = PortNumber();
+  return runPort_ != 0 && selected == runPort_ ? filePort_ : selected;
 }
 
 void TCom_set_Form::Com_boxTextEdited(const QString& text) {
@@ -72,6 +84,7 @@ void TCom_set_Form::Com_boxTextEdited(const QString& text) {
 }
 
 void TCom_set_Form::Com_OKClick() {
+  runPort_ = 0;  // the user's own choice from now on
   const int32_t n = PortNumber();
   if (n < 1 || n > 10) {
     Dialogs().Plain(owner_, "Com No Error", "Set Error");

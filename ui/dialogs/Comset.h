@@ -27,6 +27,11 @@ class TCom_set_Form : public QWidget {
   int32_t PortNumber() const;
   // Selects the entry of port n; a port without an entry selects none.
   void SelectPort(int32_t n);
+  // The command line's port (torvane --port): selected for this run only.
+  // The settings file keeps its own port unless the user chooses one here.
+  void SelectPortForThisRun(int32_t n);
+  // The port the settings file keeps.
+  int32_t PortToKeep() const;
   // "Com Setting": shown, remembering the selection for Cancel.
   void ShowDialog();
 
@@ -51,4 +56,6 @@ class TCom_set_Form : public QWidget {
   QWidget* owner_;
   std::function<int32_t()> findCable_;
   WindowContext context_;
+  int32_t filePort_ = 0;  // com_no as the settings file had it
+  int32_t runPort_ = 0;   // the command line's, until the user chooses
 };

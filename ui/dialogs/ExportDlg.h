@@ -1,11 +1,10 @@
-// The export dialog: a chosen window of the recording as a CSV file.
+// The export dialog: a chosen stretch of the recording as a CSV file for a
+// spreadsheet, or as a log viewers' .msl file.
 #pragma once
 
 #include <QDialog>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "data/CsvWriter.h"
 #include "ui/app/WindowContext.h"
@@ -13,6 +12,7 @@
 namespace Ui {
 class ExportDlg;
 }
+class IniFile;
 class Session;
 class TConsultMainForm;
 
@@ -24,15 +24,18 @@ class TExportDlg : public QDialog, public CsvProgress {
   ~TExportDlg() override;
 
   Ui::ExportDlg* Form() const { return ui_.get(); }
-  // Opened from the menu over a recording of count records: both bars at 0
-  // with the range 0..count, the data size as the last use left it; centred
-  // on the screen when it was hidden.
+  // Opened from the menu over a recording of count records, on the whole
+  // recording (WholeStop) in the format last chosen, the data size as the
+  // last use left it; centred on the screen when it was hidden.
   void ShowFor(uint32_t count);
+  // The format chosen last, kept for the next run with the program's settings.
+  void SaveSettings(IniFile& ini) const;
 
  public slots:
   void StartScrollBarChange();
   void StopScrollBarChange();
   void DataSizeScrollBarChange();
+  void FormatBoxChange();
   void OKBtnClick();
   void CancelBtnClick();
 
@@ -47,13 +50,16 @@ class TExportDlg : public QDialog, public CsvProgress {
   void End() override;
   void RepaintWindows();
   void Leave();
+  bool Msl() const;
+  // The stop of the whole recording: its last record, for CSV no further
+  // from the start than the data size allows.
+  int WholeStop() const;
+  // The data size is the spreadsheet's limit: a .msl has none.
+  void ShowDataSizeFor(bool msl);
   UserDialogs& Dialogs() const { return context_.dialogs; }
 
   std::unique_ptr<Ui::ExportDlg> ui_;
   TConsultMainForm* mainForm_;
   Session& session_;
   WindowContext context_;
-  // Room for 900,000 lines for the dialog's whole life; an export fills at
-  // most 65,502 of them.
-  std::vector<std::string> lines_;
 };

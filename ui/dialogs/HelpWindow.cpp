@@ -1,10 +1,13 @@
 #include "ui/dialogs/HelpWindow.h"
 
+#include <QDesktopServices>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "ui/widgets/Placement.h"
 
 namespace {
 
@@ -41,17 +44,26 @@ THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent), browser_(new QTextB
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(browser_);
-  // Links out of the guide go to the desktop's browser; the guide itself
-  // stays where it is.
-  browser_->setOpenExternalLinks(true);
+  // The browser would load the guide afresh for a link within it, and the
+  // anchors added below would be gone before it looked for one: the links
+  // are followed here instead.
+  browser_->setOpenLinks(false);
+  connect(browser_, &QTextBrowser::anchorClicked, this, &THelpWindow::FollowLink);
   browser_->setSource(QUrl(kGuideUrl), QTextDocument::MarkdownResource);
   AddHeadingAnchors(*browser_->document());
   // Wide enough for the main window's picture at its own size.
   resize(760, 680);
 }
 
-void THelpWindow::ShowGuide() {
-  show();
-  raise();
-  activateWindow();
+void THelpWindow::ShowGuide() { ShowInFront(*this); }
+
+void THelpWindow::FollowLink(const QUrl& link) {
+  // A link within the guide (its contents, a "see ...") goes to the heading.
+  if (link.hasFragment() && link.adjusted(QUrl::RemoveFragment) == QUrl(kGuideUrl)) {
+    browser_->scrollToAnchor(link.fragment());
+    return;
+  }
+  // Links out of the guide go to the desktop's browser.
+  const QString scheme = link.scheme();
+  if (scheme == "http" || scheme == "https" || scheme == "mailto") QDesktopServices::openUrl(link);
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QTextBrowser;
+class QUrl;
 
 class THelpWindow : public QWidget {
   Q_OBJECT
@@ -21,6 +22,10 @@ class THelpWindow : public QWidget {
 
   // Shows the window in front, at the page it was left on.
   void ShowGuide();
+
+ public slots:
+  // A link clicked or entered: one within the guide scrolls to its heading.
+  void FollowLink(const QUrl& link);
 
  private:
   QTextBrowser* browser_;

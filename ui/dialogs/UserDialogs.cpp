@@ -1,6 +1,8 @@
 #include "ui/dialogs/UserDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, QMessageBox::Icon icon,
                                             const QString& text, const QString& title,
@@ -51,4 +53,28 @@ QString StandardDialogs::SaveFileName(QWidget* owner, const QString& caption,
   QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
   if (!confirmOverwrite) options |= QFileDialog::DontConfirmOverwrite;
   return QFileDialog::getSaveFileName(owner, caption, preset, filter, nullptr, options);
+}
+
+QString UserDialogs::OpenFile(QWidget* owner, const QString& caption, const QString& name,
+                              const QString& filter) {
+  return Chosen(OpenFileName(owner, caption, InFolder(name), filter));
+}
+
+QString UserDialogs::SaveFile(QWidget* owner, const QString& caption, const QString& name,
+                              const QString& filter, bool confirmOverwrite) {
+  return Chosen(SaveFileName(owner, caption, InFolder(name), filter, confirmOverwrite));
+}
+
+// A folder that has gone since (a removed stick) is no place to start.
+QString UserDialogs::StartFolder() const {
+  return !folder_.isEmpty() && QDir(folder_).exists() ? folder_ : QDir::currentPath();
+}
+
+QString UserDialogs::InFolder(const QString& name) const {
+  return name.isEmpty() ? StartFolder() : QDir(StartFolder()).filePath(name);
+}
+
+QString UserDialogs::Chosen(const QString& file) {
+  if (!file.isEmpty()) folder_ = QFileInfo(file).absolutePath();
+  return file;
 }

@@ -29,6 +29,25 @@ class UserDialogs {
                                const QString& filter) = 0;
   virtual QString SaveFileName(QWidget* owner, const QString& caption, const QString& preset,
                                const QString& filter, bool confirmOverwrite) = 0;
+
+  // The file dialogs as the windows use them: each starts in the folder a
+  // file was last chosen in (the working folder until then), so that Open
+  // finds the logs where Save As put them. name is the file name offered,
+  // or empty.
+  QString OpenFile(QWidget* owner, const QString& caption, const QString& name, const QString& filter);
+  QString SaveFile(QWidget* owner, const QString& caption, const QString& name, const QString& filter,
+                   bool confirmOverwrite);
+  // The folder a file was last chosen in, empty before; the settings file
+  // keeps it from one run to the next.
+  const QString& LastFolder() const { return folder_; }
+  void SetLastFolder(const QString& folder) { folder_ = folder; }
+
+ private:
+  QString StartFolder() const;
+  QString InFolder(const QString& name) const;
+  QString Chosen(const QString& file);
+
+  QString folder_;  // empty: the working folder
 };
 
 // The message box the real dialogs show, built but not yet run, so that a

@@ -1,7 +1,9 @@
 // "Value Setting": per value a low and a high warning limit and peak hold,
 // the units shown, and the speed correction (a factor, or one worked out
 // from the stock and fitted tyre sizes). OK hands the settings to whoever
-// applies them; Cancel leaves them as they were.
+// applies them; Cancel leaves them as they were. The limits are typed in
+// the units chosen, a speed limit as the speed shows with the correction
+// (true road speed): a new correction leaves the number as it is.
 #pragma once
 
 #include <QWidget>
@@ -41,8 +43,12 @@ class TValueSettingWindow : public QWidget {
   void OkButtonClick();
   void CancelButtonClick();
   void TyreButtonClick();
+  void UnitButtonClick();
 
  private:
+  void ShowLimits();
+
   std::unique_ptr<Ui::ValueSettingWindow> ui_;
   Apply apply_;
+  ValueSettings shown_;  // the limits the boxes were filled from, and their units
 };

@@ -28,19 +28,31 @@ void TActiveTestWindow::ShowWindow() { ShowInFront(*this); }
 void TActiveTestWindow::SetAllowed(bool allowed) {
   allowed_ = allowed;
   ui_->ApplyButton->setEnabled(allowed);
+  // A number of seconds and its "s" are joined by a no-break space: the
+  // wrapped text never leaves the unit alone at the start of a line.
   ui_->NoteLabel->setText(allowed ? QString("The main window goes on showing the engine while the test holds. A test is "
-                                            "released after %1 s unless applied again.")
+                                            "released after %1\u00a0s unless applied again.")
                                         .arg(Session::kTestHoldLimit.count())
                                   : QString("Press Start first: a test rides on the live reading, so that the values "
                                             "stay on the screen while it holds."));
   ShowHeld();
 }
 
+namespace {
+
+// Tests whose values have names ("off", "low", "high") offer the names;
+// the others a number in the test's unit.
+bool NamedValues(const ActiveTest& test) {
+  return test.encoding == TestEncoding::kOnOff || test.encoding == TestEncoding::kFanSpeed;
+}
+
+}  // namespace
+
 void TActiveTestWindow::TestBoxChange() {
   const int index = ui_->TestBox->currentIndex();
   if (index < 0) return;
   const ActiveTest& test = kActiveTests[static_cast<size_t>(index)];
-  // The control offers the table's values only.
+  // The controls offer the table's values only.
   ui_->ValueEdit->setRange(test.minValue, test.maxValue);
   ui_->ValueEdit->setSingleStep(test.step);
   ui_->ValueEdit->setValue(test.restValue);
@@ -48,11 +60,23 @@ void TActiveTestWindow::TestBoxChange() {
                                 ? QString(" ") + test.unit
                                 : QString());
   ui_->ValueEdit->setEnabled(test.minValue != test.maxValue);
+  ui_->ValueChoice->clear();
+  if (NamedValues(test)) {
+    for (int value = test.minValue; value <= test.maxValue; value += test.step)
+      ui_->ValueChoice->addItem(QString::fromStdString(ActiveTestValueText(test, value)), value);
+    ui_->ValueChoice->setCurrentIndex(ui_->ValueChoice->findData(test.restValue));
+  }
+  ui_->ValueEdit->setVisible(!NamedValues(test));
+  ui_->ValueChoice->setVisible(NamedValues(test));
   ui_->ValueCaption->setText(test.encoding == TestEncoding::kCylinder ? "Cylinder to cut"
-                             : test.encoding == TestEncoding::kFanSpeed ? "Speed (0 off, 1 low, 2 high)"
-                             : test.encoding == TestEncoding::kOnOff    ? "Relay (1 on, 0 off)"
+                             : test.encoding == TestEncoding::kFanSpeed ? "Speed"
+                             : test.encoding == TestEncoding::kOnOff    ? "Relay"
                                                                         : "Value");
   ui_->WhatLabel->setText(QString::fromUtf8(test.whatItDoes));
+}
+
+int TActiveTestWindow::ChosenValue() const {
+  return ui_->ValueChoice->isVisibleTo(this) ? ui_->ValueChoice->currentData().toInt() : ui_->ValueEdit->value();
 }
 
 void TActiveTestWindow::ApplyButtonClick() {
@@ -60,10 +84,10 @@ void TActiveTestWindow::ApplyButtonClick() {
   const int index = ui_->TestBox->currentIndex();
   if (index < 0) return;
   const ActiveTest& test = kActiveTests[static_cast<size_t>(index)];
-  const int value = ui_->ValueEdit->value();
+  const int value = ChosenValue();
   const std::string shown = ActiveTestValueText(test, value);
   const QString question = QString("Apply \"%1\"%2?\n\n%3\n\nRelease ends it; so do Stop, closing this window and "
-                                   "%4 s without applying it again.")
+                                   "%4\u00a0s without applying it again.")
                                .arg(QString::fromUtf8(test.caption))
                                .arg(shown.empty() ? QString() : QString(" at ") + QString::fromStdString(shown))
                                .arg(QString::fromUtf8(test.whatItDoes))
@@ -101,7 +125,7 @@ void TActiveTestWindow::ShowHeld() {
   if (!checkTimer_.isActive()) checkTimer_.start();
   const ActiveTest& test = kActiveTests[static_cast<size_t>(held.index)];
   const std::string shown = ActiveTestValueText(test, held.value);
-  ui_->HoldLabel->setText(QString("Holding: %1%2 (released in %3 s)")
+  ui_->HoldLabel->setText(QString("Holding: %1%2 (released in %3\u00a0s)")
                               .arg(QString::fromUtf8(test.caption))
                               .arg(shown.empty() ? QString() : QString(" at ") + QString::fromStdString(shown))
                               .arg(session_.ActiveTestSecondsLeft()));

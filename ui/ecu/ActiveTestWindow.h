@@ -46,6 +46,7 @@ class TActiveTestWindow : public QWidget {
 
  private:
   void ShowHeld();
+  int ChosenValue() const;  // the value the controls offer now
 
   std::unique_ptr<Ui::ActiveTestWindow> ui_;
   Session& session_;

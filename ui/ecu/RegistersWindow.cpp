@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "control/RegisterChoice.h"
 #include "data/Escape.h"
 #include "ui/dialogs/UserDialogs.h"
@@ -40,6 +40,7 @@ QString UnitOf(int k) {
 TRegistersWindow::TRegistersWindow(Session& session, const WindowContext& context, Report report)
     : ui_(std::make_unique<Ui::RegistersWindow>()), session_(session), context_(context), report_(std::move(report)) {
   ui_->setupUi(this);
+  WrapWithinWindow(*ui_->BudgetLabel);
   QTableWidget& table = *ui_->RegisterTable;
   table.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table.setRowCount(kCatalogueSize);

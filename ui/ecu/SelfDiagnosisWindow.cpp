@@ -13,6 +13,7 @@
 TSelfDiagnosisWindow::TSelfDiagnosisWindow(Session& session, UserDialogs& dialogs, Report report)
     : ui_(std::make_unique<Ui::SelfDiagnosisWindow>()), session_(session), dialogs_(dialogs), report_(std::move(report)) {
   ui_->setupUi(this);
+  WrapWithinWindow(*ui_->ListLabel);
   ui_->CodeList->setColumnWidth(0, 60);
   ui_->CodeList->setColumnWidth(1, 80);
   ui_->CodeList->setColumnWidth(2, 120);
@@ -68,8 +69,8 @@ void TSelfDiagnosisWindow::ClearButtonClick() {
 
 void TSelfDiagnosisWindow::SaveButtonClick() {
   if (codes_.empty()) return;
-  const QString file = dialogs_.SaveFileName(this, "Save Fault Codes", QDir::homePath() + "/fault-codes.txt",
-                                             "Text (*.txt);;All files (*)", true);
+  const QString file = dialogs_.SaveFile(this, "Save Fault Codes", "fault-codes.txt",
+                                       "Text (*.txt);;All files (*)", true);
   if (file.isEmpty()) return;
   const std::string text = "Torvane self diagnosis, " +
                            QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString() + "\n" +

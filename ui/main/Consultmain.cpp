@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "control/RecordingFiles.h"
 #include "control/RegisterChoice.h"
 #include "control/Recovery.h"
@@ -187,6 +187,7 @@ void TConsultMainForm::ReadSettings() {
   move(ini.ReadInteger("Environment", "MainWindowLeft", 0),
        ini.ReadInteger("Environment", "MainWindowTop", 0));
   ui_->ECUAutoSearch->setChecked(ini.ReadInteger("SET", "ECUAutoSearch", 0) != 0);
+  Dialogs().SetLastFolder(QString::fromStdString(ini.ReadString("Environment", "FileFolder", "")));
   display_->SetValueSettings(ReadValueSettings(ini));
   sound_ = ReadSoundSettings(ini);
   session_.SetRegisters(ReadRegisterChoice(ini, session_.EcuPartNumberRead()));
@@ -238,8 +239,10 @@ void TConsultMainForm::SaveSettings() {
   ini.WriteInteger("Environment", "AboutWindowTop", about.y());
   ini.WriteInteger("Environment", "COMWindowLeft", com.x());
   ini.WriteInteger("Environment", "COMWindowTop", com.y());
-  ini.WriteInteger("SET", "com_no", SelectedPort());
+  ini.WriteInteger("SET", "com_no", comSetForm_ != nullptr ? comSetForm_->PortToKeep() : 0);
   ini.WriteInteger("SET", "ECUAutoSearch", ui_->ECUAutoSearch->isChecked() ? 1 : 0);
+  if (!Dialogs().LastFolder().isEmpty())
+    ini.WriteString("Environment", "FileFolder", Dialogs().LastFolder().toStdString());
   // A file that never had value settings gets none while they are the defaults.
   if (!(display_->Settings() == ValueSettings{}) || ini.KeyExists(kValueSettingSection, "SpeedUnit"))
     WriteValueSettings(ini, display_->Settings());
@@ -247,6 +250,7 @@ void TConsultMainForm::SaveSettings() {
   ini.WriteInteger("SET", "min", ui_->Time_min->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "sec", ui_->Time_sec->isChecked() ? 1 : 0);
   ini.WriteInteger("SET", "msec", ui_->Time_msec->isChecked() ? 1 : 0);
+  if (exportDlg_ != nullptr) exportDlg_->SaveSettings(ini);
   // The tools' sections come after the program's own.
   for (const ToolWindow* tool : tools_) tool->SaveSettings(ini);
   if (!ini.UpdateFile()) {
@@ -311,7 +315,7 @@ void TConsultMainForm::ComSettingBtnClick() {
 void TConsultMainForm::FileOpenClick() {
   if (!session_.KeepsUnsaved()) return;
   const QString chosen =
-      Dialogs().OpenFileName(this, "Open", QString(),
+      Dialogs().OpenFile(this, "Open", QString(),
                              "Log File (*.log, *.eld) (*.log *.eld);;All File (*.*) (*)");
   if (chosen.isEmpty()) return;
   const CommandOutcome outcome = session_.Load(chosen.toStdString());
@@ -326,7 +330,7 @@ void TConsultMainForm::FileOpenClick() {
 void TConsultMainForm::SaveAsClick() {
   const QString preset = QString::fromStdString("log_" + MakeTimeStamp() + ".eld");
   const QString chosen =
-      Dialogs().SaveFileName(this, "Save As", preset, "Log File (*.eld) (*.eld)", true);
+      Dialogs().SaveFile(this, "Save As", preset, "Log File (*.eld) (*.eld)", true);
   const std::string fileName = WithExtension(chosen.toStdString(), ".eld");
   // The dialog asked about the name it was given; a name that became
   // another one here is asked about too, before it is replaced.

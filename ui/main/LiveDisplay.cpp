@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 #include "ui/widgets/ValueBar.h"
@@ -18,17 +17,13 @@ namespace {
 
 // The value rows in the order the display visits them; row n is drawn by
 // Label<n>, ProgressBar<n> and Label<n>_ of the form.
-constexpr const char* kDisplayRowKeys[kValueCount] = {
-    "coolant", "o2",       "speed", "battery", "throttle", "exhaust",
-    "ignition", "aac",     "afalpha", "rpm",   "maf",      "injection",
+constexpr int kDisplayRows[kValueCount] = {
+    ValueIndexOf("coolant"),  ValueIndexOf("o2"),      ValueIndexOf("speed"), ValueIndexOf("battery"),
+    ValueIndexOf("throttle"), ValueIndexOf("exhaust"), ValueIndexOf("ignition"), ValueIndexOf("aac"),
+    ValueIndexOf("afalpha"),  ValueIndexOf("rpm"),     ValueIndexOf("maf"),   ValueIndexOf("injection"),
 };
-
-const ValueColumn& ColumnByKey(const char* key) {
-  for (const ValueColumn& column : kValueColumns) {
-    if (std::strcmp(column.key, key) == 0) return column;
-  }
-  return kValueColumns[0];  // unreachable: every key above is in the table
-}
+static_assert(std::ranges::all_of(kDisplayRows, [](int i) { return i < kValueCount; }),
+              "the main window shows the eighteen's values only");
 
 }  // namespace
 
@@ -37,10 +32,9 @@ LiveDisplay::LiveDisplay(QWidget& window, Ui::ConsultMainForm& form) {
   // carries the same texts only so that it reads as designed.
   for (int n = 0; n < kValueCount; ++n) {
     const QString row = QString::number(n + 1);
-    const ValueColumn& column = ColumnByKey(kDisplayRowKeys[n]);
     ValueRow& r = rows_[static_cast<size_t>(n)];
-    r.column = &column;
-    r.index = static_cast<int>(&column - kValueColumns.data());
+    r.index = kDisplayRows[n];
+    r.column = &kValueColumns[static_cast<size_t>(r.index)];
     r.caption = window.findChild<QLabel*>("Label" + row);
     r.valueLabel = window.findChild<QLabel*>("Label" + row + "_");
     r.bar = window.findChild<ValueBar*>("ProgressBar" + row);
@@ -58,7 +52,7 @@ LiveDisplay::LiveDisplay(QWidget& window, Ui::ConsultMainForm& form) {
     QLabel* number = rows_[static_cast<size_t>(n)].valueLabel;
     number->setBackgroundRole(QPalette::Window);
     number->setAutoFillBackground(true);
-    r.caption->setText(column.caption);
+    r.caption->setText(r.column->caption);
   }
   for (int b = 0; b < kBankCount; ++b) {
     const BitBank& bank = kBitBanks[static_cast<size_t>(b)];

@@ -18,7 +18,7 @@
 #include <cmath>
 #include <vector>
 
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "ui/main/Consultmain.h"
 #include "ui/tools/DashTile.h"
 #include "ui/tools/ScreenAwake.h"
@@ -181,8 +181,12 @@ void TDashWindow::ReadSettings(const std::string& settingsPath) {
   const int32_t w = ini.ReadInteger(kSection, "Width", 0);
   const int32_t h = ini.ReadInteger(kSection, "Height", 0);
   if (w > 0 && h > 0) resize(std::max(w, minimumWidth()), std::max(h, minimumHeight()));
+  // Its place is kept as that of its inside (the normal geometry, which a
+  // full-screen Dash still knows), and so it comes back: move() would take
+  // it for the frame's corner, and the Dash would creep down a title bar's
+  // height at every start.
   if (ini.KeyExists(kSection, "Left") && ini.KeyExists(kSection, "Top"))
-    move(ini.ReadInteger(kSection, "Left", 0), ini.ReadInteger(kSection, "Top", 0));
+    setGeometry(QRect(QPoint(ini.ReadInteger(kSection, "Left", 0), ini.ReadInteger(kSection, "Top", 0)), size()));
   const QSignalBlocker quiet(ui_->TileCountBox);
   ui_->TileCountBox->setCurrentIndex(ui_->TileCountBox->findText(QString::number(count_)));
 }

@@ -8,7 +8,7 @@
 #include <QTableWidget>
 
 #include "analysis/ValueSettings.h"
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "ui/widgets/Placement.h"
 #include "ui/widgets/ResultList.h"
 #include "ui_PowerMeterWindow.h"
@@ -193,10 +193,12 @@ void TPowerMeterWindow::FeedLive() {
 }
 
 void TPowerMeterWindow::EndLivePull() {
-  if (refresh_.Current().Finish()) {
-    livePulls_.push_back(refresh_.Current().LastPull());
-    FillList();
-    ShowPull(&livePulls_.back());
+  // Cut by the end of the recording, the pull going on is none: the view
+  // goes back to the last one kept.
+  refresh_.Current().Finish();
+  if (showingGrowing_) {
+    showingGrowing_ = false;
+    ShowPull(livePulls_.empty() ? nullptr : &livePulls_.back());
   }
 }
 

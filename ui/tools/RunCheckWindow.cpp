@@ -47,6 +47,7 @@ TRunCheckWindow::TRunCheckWindow(RecordingModel& recording, ComparedRecording& c
   const QString title = QString("0-%1 Check").arg(static_cast<int>(distanceM));
   setWindowTitle(title);
   setObjectName(title);
+  for (QLabel* message : {ui_->PhaseLabel, ui_->ListLabel, ui_->CompareListLabel}) WrapWithinWindow(*message);
   ui_->RunList->horizontalHeader()->setStretchLastSection(true);
   ui_->RunList->verticalHeader()->hide();
   ui_->RunList->setColumnWidth(0, 70);
@@ -157,7 +158,11 @@ void TRunCheckWindow::ShowPhase() {
   } else if (recordingMissing_ != 0) {
     text = QString::fromStdString(MissingNeedsText(recordingMissing_));
   } else {
-    text = QString("%1 run(s) of %2 m in the recording").arg(recordingRuns_.size()).arg(distanceM_, 0, 'f', 0);
+    const size_t runs = recordingRuns_.size();
+    text = QString("%1 %2 of %3 m in the recording")
+               .arg(runs)
+               .arg(runs == 1 ? "run" : "runs")
+               .arg(distanceM_, 0, 'f', 0);
   }
   // A reading without road speed can give no run: it says so, not "ready".
   if (recording_.LiveMode() && recording_.Live() && RunsNeedsMissing(timer.Held()) != 0)

@@ -9,6 +9,7 @@ TScatterWindow::TScatterWindow(RecordingModel& recording)
     : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::ScatterWindow>()), recording_(recording) {
   ui_->setupUi(this);
   setObjectName("Scatter");
+  WrapWithinWindow(*ui_->InfoLabel);
   // Injection time against engine speed, coloured by the throttle: how the
   // fuelling follows the load.
   FillValueBox(*ui_->XBox, AllValues(), ValueColumnOf("rpm"));

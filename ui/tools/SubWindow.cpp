@@ -15,7 +15,7 @@
 #include "analysis/ColumnSummary.h"
 #include "analysis/PowerMeter.h"
 #include "analysis/RunTiming.h"
-#include "control/IniFile.h"
+#include "data/IniFile.h"
 #include "data/Escape.h"
 #include "data/LogFile.h"
 #include "ui/dialogs/UserDialogs.h"
@@ -41,6 +41,7 @@ TSubWindow::TSubWindow(RecordingModel& recording, ComparedRecording& compared, c
   const std::string& settingsPath = context.settingsPath;
   ui_->setupUi(this);
   setObjectName("SubWindow");
+  WrapWithinWindow(*ui_->CompareLabel);
   // The twelve have their boxes in the form; those beyond them, which few
   // ECUs have all of, get theirs in the group below, and the two scroll
   // together when the window is too low for both.
@@ -86,14 +87,14 @@ TSubWindow::~TSubWindow() {
 int64_t TSubWindow::CompareShift() const { return ui_->Chart->CompareShift(); }
 
 void TSubWindow::CompareButtonClick() {
-  const QString file = context_.dialogs.OpenFileName(this, "Compare with", QString(), "Log File (*.eld)");
+  const QString file = context_.dialogs.OpenFile(this, "Compare with", QString(), "Log File (*.eld)");
   if (!file.isEmpty()) CompareWith(file.toStdString());
 }
 
 bool TSubWindow::CompareWith(const std::string& fileName) {
   std::string error;
   if (compared_.Load(fileName, error) != Result::kOk) {
-    ui_->CompareLabel->setText(QString::fromStdString(error));
+    ui_->CompareLabel->setText(WrappableText(QString::fromStdString(error)));
     return false;
   }
   return true;
@@ -148,7 +149,7 @@ void TSubWindow::AlignBoxChange() {
   } else if (how == 3) {
     shift = std::lround(ui_->ShiftEdit->value() * kRecordsPerSecond);
   }
-  ui_->Chart->SetCompare(&compared_.Records(), shift);
+  ui_->Chart->SetCompare(&compared_.Records(), shift, QString::fromStdString(Escaped(compared_.Name())));
   ui_->CompareLabel->setText(ui_->CompareLabel->text().section(" (", 0, 0) + note);
   readoutAt_ = -2;
   UpdateReadout();

@@ -1,6 +1,5 @@
 #include "ui/tools/TableWindow.h"
 
-#include <QDir>
 #include <QHeaderView>
 
 #include "analysis/ValueSettings.h"
@@ -15,6 +14,7 @@ TTableWindow::TTableWindow(RecordingModel& recording, const WindowContext& conte
     : QWidget(nullptr, Qt::Window), ui_(std::make_unique<Ui::TableWindow>()), recording_(recording), context_(context) {
   ui_->setupUi(this);
   setObjectName("Table");
+  WrapWithinWindow(*ui_->InfoLabel);
   FillValueBox(*ui_->ValueBox, AllValues(), ValueColumnOf("injection"));
   FillValueBox(*ui_->AcrossBox, {ValueColumnOf("throttle"), ValueColumnOf("maf")}, ValueColumnOf("throttle"));
   for (QComboBox* box : {ui_->ValueBox, ui_->AcrossBox})
@@ -72,8 +72,8 @@ void TTableWindow::ChoiceChange() {
 }
 
 void TTableWindow::ExportButtonClick() {
-  const QString file = context_.dialogs.SaveFileName(this, "Export Table", QDir::homePath() + "/table.csv",
-                                                     "CSV (*.csv);;All files (*)", true);
+  const QString file =
+      context_.dialogs.SaveFile(this, "Export Table", "table.csv", "CSV (*.csv);;All files (*)", true);
   if (file.isEmpty()) return;
   std::string text;
   for (const std::string& line : CellTableCsv(table_)) text += line + "\n";
@@ -81,5 +81,6 @@ void TTableWindow::ExportButtonClick() {
   bool saved = writer.Open();
   if (saved) saved = std::fwrite(text.data(), 1, text.size(), writer.Stream()) == text.size();
   saved = saved && writer.Commit();
-  ui_->InfoLabel->setText(QString::fromStdString((saved ? "Saved to " : "Could not write ") + Escaped(file.toStdString())));
+  ui_->InfoLabel->setText(
+      WrappableText(QString::fromStdString((saved ? "Saved to " : "Could not write ") + Escaped(file.toStdString()))));
 }

@@ -127,9 +127,10 @@ void TraceChart::SetLimits(const ValueSettings& settings) {
   update();
 }
 
-void TraceChart::SetCompare(const RecordSource* other, int64_t shift) {
+void TraceChart::SetCompare(const RecordSource* other, int64_t shift, const QString& name) {
   compare_ = other;
   compareShift_ = shift;
+  compareName_ = other != nullptr ? name : QString();
   update();
 }
 
@@ -198,9 +199,14 @@ int TraceChart::AxisTop() const { return height() - kMargin - kAxisHeight; }
 
 int TraceChart::BitTrackHeight() const { return bitTracks_ ? kBitCount * kTrackHeight + 4 : 0; }
 
+// The values two a line, and a line even when there is none; the recording
+// compared with on a line of its own, wide enough for a long file name.
+int TraceChart::LegendLines() const {
+  return std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2)) + (compare_ != nullptr ? 1 : 0);
+}
+
 QRect TraceChart::PlotRect() const {
-  const int legendLines = std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2));
-  const int top = kMargin + legendLines * kLegendLine;
+  const int top = kMargin + LegendLines() * kLegendLine;
   const int bottom = AxisTop() - BitTrackHeight() - 1;  // the axis's ticks start below the frame
   return QRect(QPoint(kMargin, top), QPoint(width() - kMargin - 1, std::max(top + 10, bottom)));
 }
@@ -433,29 +439,40 @@ void TraceChart::RenderPlot(const QRect& plot, int x0, int x1) {
   drawFrame();
 }
 
+QStringList TraceChart::LegendTexts() const {
+  QStringList texts;
+  for (const int c : chosen_) {
+    const ValueColumn& column = kAllValueColumns[static_cast<size_t>(c)];
+    QString text = QString("%1  %2 .. %3 %4").arg(column.caption).arg(column.rangeMin)
+                       .arg(column.rangeMax).arg(column.unit);
+    const ValueLimit& limit = limits_[static_cast<size_t>(c)];
+    if (limit.lowOn) text += QString("  < %1").arg(limit.low);
+    if (limit.highOn) text += QString("  > %1").arg(limit.high);
+    texts << text;
+  }
+  if (compare_ != nullptr) texts << QString("Compared, pale: %1").arg(compareName_);
+  return texts;
+}
+
 const QPixmap& TraceChart::Legend() {
-  if (legend_.width() == width() && legendValues_ == chosen_ && legendLimits_ == limits_) return legend_;
-  legendValues_ = chosen_;
-  legendLimits_ = limits_;
-  const int lines = std::max<int>(1, static_cast<int>((chosen_.size() + 1) / 2));
-  legend_ = QPixmap(width(), lines * kLegendLine);
+  const QStringList texts = LegendTexts();
+  if (legend_.width() == width() && legendTexts_ == texts) return legend_;
+  legendTexts_ = texts;
+  legend_ = QPixmap(width(), LegendLines() * kLegendLine);
   legend_.fill(Qt::white);
   QPainter painter(&legend_);
   painter.setFont(font());
-  for (size_t t = 0; t < chosen_.size(); ++t) {
-    const ValueColumn& column = kAllValueColumns[static_cast<size_t>(chosen_[t])];
-    const int x = kMargin + static_cast<int>(t % 2) * (width() - 2 * kMargin) / 2;
-    const int y = static_cast<int>(t / 2) * kLegendLine;
-    painter.fillRect(QRect(x, y + 5, 14, 4), ColorOf(chosen_[t]));
+  auto entry = [&](int x, int y, int width, const QColor& mark, const QString& text) {
+    painter.fillRect(QRect(x, y + 5, 14, 4), mark);
     painter.setPen(Qt::black);
-    QString text = QString("%1  %2 .. %3 %4").arg(column.caption).arg(column.rangeMin)
-                       .arg(column.rangeMax).arg(column.unit);
-    const ValueLimit& limit = limits_[static_cast<size_t>(chosen_[t])];
-    if (limit.lowOn) text += QString("  < %1").arg(limit.low);
-    if (limit.highOn) text += QString("  > %1").arg(limit.high);
-    painter.drawText(QRect(x + 18, y, (width() - 2 * kMargin) / 2 - 20, kLegendLine),
-                     Qt::AlignLeft | Qt::AlignVCenter, text);
-  }
+    painter.drawText(QRect(x + 18, y, width - 20, kLegendLine), Qt::AlignLeft | Qt::AlignVCenter, text);
+  };
+  const int half = (width() - 2 * kMargin) / 2;
+  for (int t = 0; t < static_cast<int>(chosen_.size()); ++t)
+    entry(kMargin + (t % 2) * half, (t / 2) * kLegendLine, half, ColorOf(chosen_[static_cast<size_t>(t)]), texts[t]);
+  // The compared recording's mark is pale, as its traces are.
+  if (compare_ != nullptr)
+    entry(kMargin, (LegendLines() - 1) * kLegendLine, 2 * half, QColor(90, 90, 90).lighter(170), texts.back());
   return legend_;
 }
 

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPixmap>
+#include <QStringList>
 #include <QWidget>
 
 #include <array>
@@ -44,7 +45,8 @@ class TraceChart : public QWidget {
   // A second recording drawn under the first, in paler colours on the same
   // scales: its record j stands where the first's record j + shift does.
   // Drawn over a whole or zoomed recording, not while following a live one.
-  void SetCompare(const RecordSource* other, int64_t shift);
+  // The legend names it (its file name).
+  void SetCompare(const RecordSource* other, int64_t shift, const QString& name = {});
   const RecordSource* Compare() const { return compare_; }
   int64_t CompareShift() const { return compareShift_; }
 
@@ -61,6 +63,9 @@ class TraceChart : public QWidget {
   // The record under a point of the widget, inside the recording.
   int64_t IndexAt(int x) const;
   static QColor ColorOf(int column);
+  // The legend's entries above the plot, as it writes them: each value
+  // drawn, then the recording compared with.
+  QStringList LegendTexts() const;
 
  signals:
   // A click (a press and release without a drag) over the plot.
@@ -95,6 +100,7 @@ class TraceChart : public QWidget {
   };
 
   QRect PlotRect() const;
+  int LegendLines() const;
   int BitTrackHeight() const;
   int AxisTop() const;  // the time axis, below the plot and the bit tracks
   void BuildSummary(const QRect& plot);
@@ -116,6 +122,7 @@ class TraceChart : public QWidget {
   std::array<ValueLimit, kAllValueCount> limits_{};
   const RecordSource* compare_ = nullptr;
   int64_t compareShift_ = 0;
+  QString compareName_;
   ColumnSummary compareSummary_;  // its values, per chosen value, per column
   bool bitTracks_ = false;
   bool following_ = true;
@@ -142,8 +149,7 @@ class TraceChart : public QWidget {
   QPixmap legend_;
   QHash<QString, QImage> axisLabels_;
   qreal axisLabelRatio_ = 1;
-  std::vector<int> legendValues_;
-  std::array<ValueLimit, kAllValueCount> legendLimits_{};
+  QStringList legendTexts_;
 
   bool pressed_ = false;
   bool dragging_ = false;
