@@ -8,6 +8,7 @@
 #include "data/AtomicFile.h"
 #include "data/CsvWriter.h"
 #include "data/MslWriter.h"
+#include "data/OverlayCsv.h"
 #include "data/Registers.h"
 
 namespace {
@@ -76,6 +77,25 @@ Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, c
                     for (size_t i = 0; i < block.size() && file.Ok(); ++i)
                       file.Write(MslRecordLine(at + static_cast<uint32_t>(i), block[i], held));
                   });
+  return file.Commit();
+}
+
+Result ExportOverlayCsvFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
+                            int64_t startUtcMs, double speedFactor, int64_t& linesWritten) {
+  LineFile file(fileName, "\r\n", linesWritten);
+  if (!file.Ok()) return kExportFailed;
+  file.Write(OverlayCsvNamesLine());
+  first = FirstRecordWithFrame(records, first, last);
+  last = std::min<int64_t>(last, static_cast<int64_t>(records.Count()) - 1);
+  if (first >= 0 && first <= last) {
+    const ThrottleSpan span = ThrottleSpanOf(records, first, last);
+    records.Visit(static_cast<uint32_t>(first), static_cast<uint32_t>(last - first + 1),
+                  [&](uint32_t at, std::span<const SampleRecord> block) {
+                    for (size_t i = 0; i < block.size() && file.Ok(); ++i)
+                      file.Write(OverlayCsvLine(startUtcMs, at + static_cast<uint32_t>(i), block[i], span,
+                                                speedFactor));
+                  });
+  }
   return file.Commit();
 }
 

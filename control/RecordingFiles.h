@@ -41,6 +41,14 @@ Result ExportCsvFile(const std::string& fileName, int32_t first, int32_t last,
 Result ExportMslFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
                      const std::vector<std::string>& headerLines, int64_t startUtcMs, int64_t& linesWritten);
 
+// Writes records first..last (clipped to the recording) as the overlay
+// renderers' CSV (data/OverlayCsv.h) of a recording that began at
+// startUtcMs, the speed times speedFactor; records before the stretch's
+// first frame are left out, as in the .msl export. As safely as the CSV
+// export; linesWritten counts the names line too.
+Result ExportOverlayCsvFile(const std::string& fileName, int64_t first, int64_t last, const RecordSource& records,
+                            int64_t startUtcMs, double speedFactor, int64_t& linesWritten);
+
 // The first record of first..last (clipped to the recording) that holds a
 // frame of the ECU (HoldsFrame, data/Registers.h); -1 when none does: the
 // stretch has nothing to export.

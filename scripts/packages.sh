@@ -7,6 +7,9 @@ packages=(
   qt6-multimedia-dev                                  # the warning tone (QAudioSink)
   pkg-config libavformat-dev libavcodec-dev           # the overlay video: read the clip, decode and encode it,
   libswscale-dev libavutil-dev                        # its frames to RGBA and back (video/)
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good  # the Video window plays the clip through Qt Multimedia's GStreamer
+  gstreamer1.0-libav                                  # back end; libav decodes the cameras' H.264 and AAC in .mp4
+  libgstreamer1.0-dev                                 # asks GStreamer for those plugins first: Qt 6.4 crashes without them
   fonts-liberation fonts-texgyre                      # Arial and Century Gothic look-alikes
   fontconfig xvfb xauth x11-utils                     # a display for scripts/run on a server; xprop for the title test
   openbox                                             # a window manager on that display, for the program's figures (scripts/on-desktop)

@@ -238,6 +238,13 @@ TEST_F(CliWithEcu, RecordInfoAndExportEndToEnd) {
   EXPECT_EQ(rows[1].rfind("\"Capture Date: ", 0), 0u);
   EXPECT_EQ(rows[2].rfind("Time\t", 0), 0u);
   EXPECT_EQ(rows[4].rfind("0.050\t", 0), 0u);
+
+  // A 1.0 log does not say when it began: no UTC times to give a renderer.
+  const std::string overlay = dir_.Path("w-overlay.csv");
+  const RunResult renderer = RunProgram(kCli, {"export", eld, "--out", overlay, "--format", "overlay-csv"}, dir_, "o");
+  EXPECT_EQ(renderer.status, 1);
+  EXPECT_NE(renderer.err.find("does not hold when it began"), std::string::npos) << renderer.err;
+  EXPECT_FALSE(Exists(overlay));
 }
 
 TEST_F(CliWithEcu, RecordStopsAtCtrlCAndSaves) {

@@ -213,7 +213,7 @@ TEST_F(LifecycleTest, MainMenuHasEveryItemWithItsCaptionAndStartState) {
       {f.ComSettingBtn, "Com &Setting", true, false},
       {f.ValSettingBtn, "&Value Setting", true, false},
       {f.SoundBtn, "&Sound", true, false},
-      {f.VideoBtn, "V&ideo", false, false},
+      {f.VideoBtn, "V&ideo...", true, false},
       {f.ClearLog1, "Clear Log", true, false},
       {f.TimeSet->menuAction(), "Time", true, false},
       {f.Time_min, "min", true, false},

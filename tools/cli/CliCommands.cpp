@@ -433,14 +433,25 @@ int ExportCommand(const CliArguments& args) {
     return kExitFailed;
   }
 
+  if (args.format == "overlay-csv" && state.startUtcMs == 0) {
+    CliError(Escaped(args.file) +
+             ": the log does not hold when it began (a version 1.0 file), so it has no UTC times for "
+             "overlay-csv; --format csv or msl time records from its start");
+    return kExitFailed;
+  }
+
   int64_t written = 0;
-  const Result result =
-      args.format == "msl"
-          ? ExportMslFile(args.out, start, end, LogMemoryRecords(memory, state.recordCount.load()),
-                          {"Torvane log " + std::filesystem::path(args.file).filename().string()},
-                          state.startUtcMs, written)
-          : ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory,
-                          nullptr, written);
+  const auto records = LogMemoryRecords(memory, state.recordCount.load());
+  Result result = kExportFailed;
+  if (args.format == "msl")
+    result = ExportMslFile(args.out, start, end, records,
+                           {"Torvane log " + std::filesystem::path(args.file).filename().string()},
+                           state.startUtcMs, written);
+  else if (args.format == "overlay-csv")
+    result = ExportOverlayCsvFile(args.out, start, end, records, state.startUtcMs, args.speedFactor, written);
+  else
+    result = ExportCsvFile(args.out, static_cast<int32_t>(start), static_cast<int32_t>(end), state, memory, nullptr,
+                           written);
   if (result != kExportOk) {
     CliError("cannot write " + Escaped(args.out));
     return kExitFailed;

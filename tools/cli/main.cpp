@@ -79,10 +79,12 @@ constexpr CliCommand kCommands[] = {
      "standard error; SIGTERM ends the file cleanly",
      "--dir --port --map --registers --keep-mb --settings", "--dir", false, LogCommand},
     {"info", "FILE.eld", "version, record count and duration", "", "", true, InfoCommand},
-    {"export", "FILE.eld --out FILE.csv [--start I] [--end J] [--format csv|msl]",
-     "write records I..J as CSV lines (CR LF) or\n"
-     "as a log viewer's .msl file (--format msl)",
-     "--out --start --end --format", "--out", true, ExportCommand},
+    {"export", "FILE.eld --out FILE.csv [--start I] [--end J] [--format csv|msl|overlay-csv] [--speed-factor F]",
+     "write records I..J as CSV lines (CR LF), as a\n"
+     "log viewer's .msl file (--format msl) or as an\n"
+     "overlay renderer's CSV (--format overlay-csv:\n"
+     "Time in UTC,RPM,KPH,Throttle in %)",
+     "--out --start --end --format --speed-factor", "--out", true, ExportCommand},
     {"ports", "[--map COMn=PATH] [--sys-root DIR] [--dev-root DIR]",
      "list the serial devices, their COM slots and\n"
      "access, and the COM port of the cable",
@@ -140,8 +142,10 @@ constexpr CliOption kOptions[] = {
      "(default $XDG_CONFIG_HOME/torvane/tcon.ini)"},
     {"--start", "I", "first record to export (default 0)"},
     {"--format", "F",
-     "csv (default: the spreadsheet CSV, CR LF) or msl (the\n"
-     "log viewers' tab-separated text, MegaLogViewer's .msl)"},
+     "csv (default: the spreadsheet CSV, CR LF), msl (the\n"
+     "log viewers' tab-separated text, MegaLogViewer's .msl)\n"
+     "or overlay-csv (for tools that draw gauges over a video;\n"
+     "needs a log that holds its start time, version 2)"},
     {"--end", "J",
      "last record to export (default and at most the last\n"
      "record of the file); --start beyond it is an error"},
@@ -153,7 +157,8 @@ constexpr CliOption kOptions[] = {
     {"--crr", "C", "rolling-resistance coefficient (default 0.015)"},
     {"--speed-factor", "F",
      "true speed over the speed register's, 0.5 to 2.0\n"
-     "(default 1; tyres or a final drive that differ from stock)"},
+     "(default 1; tyres or a final drive that differ from stock;\n"
+     "export: overlay-csv's KPH only)"},
     {"--log", "FILE", "overlay: the recording"},
     {"--video", "CLIP", "overlay: the clip, any video FFmpeg reads"},
     {"--offset", "S",
@@ -319,7 +324,8 @@ std::string ParseOption(std::string_view name, const char* value, CliArguments& 
     if (args.out.empty()) return "--out needs a file name";
   } else if (name == "--format") {
     args.format = text;
-    if (args.format != "csv" && args.format != "msl") return "--format is csv or msl, not " + Escaped(text);
+    if (args.format != "csv" && args.format != "msl" && args.format != "overlay-csv")
+      return "--format is csv, msl or overlay-csv, not " + Escaped(text);
   } else if (name == "--start" || name == "--end") {
     if (!ParseIndex(value, name == "--start" ? args.start : args.end))
       return std::string(name) + " needs a record index (0 or more), not " + Escaped(text);

@@ -7,6 +7,7 @@
 #include "ui/tools/ScatterWindow.h"
 #include "ui/tools/SubWindow.h"
 #include "ui/tools/TableWindow.h"
+#include "ui/tools/VideoWindow.h"
 #include "ui_Consultmain.h"
 
 ProgramWindows CreateProgramWindows(Session& session, const WindowContext& context) {
@@ -73,6 +74,7 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
   windows.tools.push_back(std::make_unique<TTableWindow>(recording, context));
   windows.tools.push_back(std::make_unique<TMoreValuesWindow>(session, recording));
   windows.tools.push_back(std::make_unique<TDashWindow>(session, context.settingsPath));
+  windows.tools.push_back(std::make_unique<TVideoWindow>(session, recording, context));
 
   std::vector<ToolWindow*> tools;
   std::vector<QWidget*> toolWidgets;
@@ -100,5 +102,8 @@ ProgramWindows CreateProgramWindows(Session& session, const WindowContext& conte
     QObject::connect(main, &TConsultMainForm::DisplayTicked, dash, &TDashWindow::ShowSample);
     QObject::connect(main, &TConsultMainForm::CommandsEnabled, dash, &TDashWindow::FollowSession);
   }
+  // The clip plays while the recording's playback does, and stops with it.
+  if (auto* video = windows.Tool<TVideoWindow>())
+    QObject::connect(main, &TConsultMainForm::CommandsEnabled, video, &TVideoWindow::FollowSession);
   return windows;
 }

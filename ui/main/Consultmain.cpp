@@ -85,7 +85,8 @@ void TConsultMainForm::SetToolWindows(const std::vector<ToolWindow*>& tools) {
   for (ToolWindow* tool : tools_) {
     tool->ApplyValueSettings(display_->Settings());
     QAction* item = nullptr;
-    for (QAction* action : ui_->Tool1->actions())
+    // The Video window's item stands in the Setting menu.
+    for (QAction* action : ui_->Tool1->actions() + QList<QAction*>{ui_->VideoBtn})
       if (action->text() == tool->MenuCaption()) item = action;
     if (item == nullptr) item = ui_->Tool1->addAction(tool->MenuCaption());
     connect(item, &QAction::triggered, this, [tool] { tool->ShowWindow(); });
