@@ -52,6 +52,13 @@ TEST_F(FileCommandsTest, OpenAsksFirstWhenUnsavedAndLoadsIntoPlayback) {
   ASSERT_EQ(dialogs.calls.size(), 1u);  // the question alone: No ends it
   EXPECT_EQ(dialogs.calls[0].title, "CHECK");
 
+  // The recording in memory stands at its last record.
+  State().drag = 1;
+  State().currentIndex = 2;
+  RecorderStep(TheSession().RecorderOfSession());
+  ASSERT_TRUE(WaitForEvents([&] { return Form().Status->text() == "Time : 20 [msec]"; }));
+  ASSERT_EQ(Form().Label3_->text(), "-");  // stopped: the rows wait
+
   dialogs.answers = {true};
   dialogs.fileNames = {QString::fromStdString(File("three.eld"))};
   Click(Form().FileOpen);
@@ -64,6 +71,10 @@ TEST_F(FileCommandsTest, OpenAsksFirstWhenUnsavedAndLoadsIntoPlayback) {
   EXPECT_EQ(Form().PlayPositionBar->maximum(), 2);
   EXPECT_EQ(State().liveMode.load(), 0);
   EXPECT_EQ(State().currentIndex.load(), 0);
+  // The file is shown at its start, not where the recording before stood.
+  EXPECT_TRUE(WaitForEvents([&] { return Form().Status->text() == "Time : 0 [msec]"; }));
+  EXPECT_EQ(Form().PlayPositionBar->value(), 0);
+  EXPECT_EQ(Form().Label3_->text(), "0");  // its first record's speed
   EXPECT_EQ(State().unsaved.load(), 1);  // a load does not save anything
   EXPECT_TRUE(Form().StartButton->isEnabled());
 }

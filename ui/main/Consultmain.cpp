@@ -326,6 +326,12 @@ void TConsultMainForm::FileOpenClick() {
     ui_->PlayPositionBar->setMaximum(count > 0 ? static_cast<int>(count - 1) : 0);
   }
   ShowOutcome(outcome);
+  // The file stands at its start: the bar, the time and the values show
+  // its first record, not where the recording before it stood.
+  if (outcome.done && session_.Recording().recordCount.load() > 0) {
+    session_.Seek(0);
+    ShowSample();
+  }
 }
 
 void TConsultMainForm::SaveAsClick() {
