@@ -59,9 +59,9 @@ std::vector<SampleRecord> TwoRuns() {
 }
 
 ClipPlan Lasting(double seconds) {
-  ClipPlan spec;
-  spec.seconds = seconds;
-  return spec;
+  ClipPlan plan;
+  plan.seconds = seconds;
+  return plan;
 }
 
 class VideoWindowTest : public WindowTest {
@@ -85,10 +85,10 @@ class VideoWindowTest : public WindowTest {
     ASSERT_EQ(State().logFileName, file);
     windows.recording->Update();  // the windows look at their pace; the test now
   }
-  QString Clip(const std::string& name, ClipPlan spec = {}) {
+  QString Clip(const std::string& name, ClipPlan plan = {}) {
     const std::string path = (directory / name).string();
     std::string error;
-    EXPECT_TRUE(MakeClip(path, spec, error)) << error;
+    EXPECT_TRUE(MakeClip(path, plan, error)) << error;
     return QString::fromStdString(path);
   }
   TVideoWindow& Video() { return *windows.Tool<TVideoWindow>(); }
