@@ -5,6 +5,7 @@
 // differs from the one before, as a running engine's do.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -50,6 +51,21 @@ class SyntheticDrive {
   }
   void Stand(double seconds) {
     Add(seconds, [](double) { return TrueState{}; });
+  }
+  // A standing start at 3 m/s^2 at full throttle in one gear for seconds
+  // (17 s passes 400 m), then 7 s of braking at 8 m/s^2 to a stop.
+  void StandingStart(double seconds) {
+    const double start = Now();
+    Add(seconds, [start](double t) {
+      const double kmh = 3 * std::max(0.0, t - start) * 3.6;
+      return TrueState{kmh, std::max(800.0, kmh * 40), 4300};
+    });
+    const double brake = Now();
+    const double topKmh = 3 * seconds * 3.6;
+    Add(7, [brake, topKmh](double t) {
+      const double kmh = std::clamp(topKmh - 8 * (t - brake) * 3.6, 0.0, topKmh);
+      return TrueState{kmh, std::max(800.0, kmh * 40), 450};
+    });
   }
   double Now() const { return records.size() * 0.01; }
 

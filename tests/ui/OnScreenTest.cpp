@@ -34,16 +34,7 @@ namespace {
 std::vector<SampleRecord> OneRun() {
   SyntheticDrive drive(0.021, 0.004);
   drive.Stand(2);
-  const double start = drive.Now();
-  drive.Add(17, [start](double t) {
-    const double kmh = 3 * std::max(0.0, t - start) * 3.6;
-    return TrueState{kmh, std::max(800.0, kmh * 40), 4300};
-  });
-  const double brake = drive.Now();
-  drive.Add(7, [brake](double t) {
-    const double kmh = std::clamp(3 * 17 * 3.6 - 8 * (t - brake) * 3.6, 0.0, 3 * 17 * 3.6);
-    return TrueState{kmh, std::max(800.0, kmh * 40), 450};
-  });
+  drive.StandingStart(17);
   drive.Stand(1);
   return drive.records;
 }

@@ -45,15 +45,7 @@ std::vector<SampleRecord> TwoRuns() {
   SyntheticDrive drive(0.021, 0.004);
   for (int run = 0; run < 2; ++run) {
     drive.Stand(2);
-    const double start = drive.Now();
-    drive.Add(18, [start](double t) {
-      const double kmh = 3 * std::max(0.0, t - start) * 3.6;
-      return TrueState{kmh, std::max(800.0, kmh * 40), 4300};
-    });
-    const double brake = drive.Now();
-    drive.Add(7, [brake](double t) {
-      return TrueState{std::clamp(3 * 18 * 3.6 - 8 * (t - brake) * 3.6, 0.0, 200.0), 800, 450};
-    });
+    drive.StandingStart(18);
   }
   return drive.records;
 }
