@@ -473,8 +473,9 @@ void Session::Report(const std::string& line) {
   if (linkReport_) {
     linkReport_(line);
   } else if (view_ != nullptr) {
-    view_->AddStatusLine(line);
+    // The lamps first: whoever reads the line finds them already changed.
     view_->LinkChanged();
+    view_->AddStatusLine(line);
   }
 }
 
