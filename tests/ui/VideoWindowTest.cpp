@@ -183,6 +183,23 @@ TEST_F(VideoWindowTest, LinesUpByTheClocksOrByHandAndKeepsItPerRecording) {
   Load(third);
   EXPECT_EQ(Video().OffsetCs(), 250);
   EXPECT_TRUE(Video().OffsetKept());
+
+  // Just made, lined up by the clocks alone and saved as 1.0, which does not
+  // keep the start: the line-up is not lost with it.
+  Load(second);
+  State().logFileName = "0";
+  State().startUtcMs = filmed - 3000;
+  ASSERT_TRUE(Video().OpenClip(clip));
+  EXPECT_EQ(Video().OffsetCs(), 300);
+  const std::string fourth = (directory / "fourth.eld").string();
+  dialogs.fileNames.push_back(QString::fromStdString(fourth));
+  Main().SaveAsClick();
+  ASSERT_EQ(State().logFileName, fourth);
+  Load(first);
+  Load(fourth);
+  EXPECT_EQ(Video().OffsetCs(), 300);
+  EXPECT_EQ(Video().Source(), Source::kClocks);
+  EXPECT_TRUE(Video().OffsetKept());
 }
 
 // "Launch here" on the frame where the car leaves: that frame is the run's

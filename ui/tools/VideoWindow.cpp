@@ -602,6 +602,13 @@ void TVideoWindow::ChooseOffset() {
     const std::optional<int64_t> clocks = ClockOffsetCs();
     offsetCs_ = clocks.value_or(0);
     source_ = clocks ? OffsetSource::kClocks : OffsetSource::kNone;
+    // A recording just made is saved as 1.0 when it holds the eighteen
+    // alone, and 1.0 does not keep its start: the line-up the clocks gave
+    // now goes with it, or it would be lost once the file is opened again.
+    if (clocks && file.empty()) {
+      chosen_ = true;
+      chosenIn_ = session_.RecordingGeneration();
+    }
   }
   launchRun_ = 0;
   ShowOffset();
