@@ -77,6 +77,15 @@ class VideoWindowTest : public WindowTest {
     ASSERT_EQ(State().logFileName, file);
     windows.recording->Update();  // the windows look at their pace; the test now
   }
+  // File > Save As under that name, another file opened, then this one again.
+  void SaveAsThenOpenAfter(const std::string& name, const std::string& other) {
+    const std::string file = (directory / (name + ".eld")).string();
+    dialogs.fileNames.push_back(QString::fromStdString(file));
+    Main().SaveAsClick();
+    ASSERT_EQ(State().logFileName, file);
+    Load(other);
+    Load(file);
+  }
   QString Clip(const std::string& name, ClipPlan plan = {}) {
     const std::string path = (directory / name).string();
     std::string error;
@@ -175,12 +184,7 @@ TEST_F(VideoWindowTest, LinesUpByTheClocksOrByHandAndKeepsItPerRecording) {
   // Lined up, then saved under another name (as a recording just made is
   // saved to be played): the offset goes with it.
   VideoForm().OffsetEdit->setValue(2.5);
-  const std::string third = (directory / "third.eld").string();
-  dialogs.fileNames.push_back(QString::fromStdString(third));
-  Main().SaveAsClick();
-  ASSERT_EQ(State().logFileName, third);
-  Load(second);
-  Load(third);
+  SaveAsThenOpenAfter("third", second);
   EXPECT_EQ(Video().OffsetCs(), 250);
   EXPECT_TRUE(Video().OffsetKept());
 
@@ -191,12 +195,7 @@ TEST_F(VideoWindowTest, LinesUpByTheClocksOrByHandAndKeepsItPerRecording) {
   State().startUtcMs = filmed - 3000;
   ASSERT_TRUE(Video().OpenClip(clip));
   EXPECT_EQ(Video().OffsetCs(), 300);
-  const std::string fourth = (directory / "fourth.eld").string();
-  dialogs.fileNames.push_back(QString::fromStdString(fourth));
-  Main().SaveAsClick();
-  ASSERT_EQ(State().logFileName, fourth);
-  Load(first);
-  Load(fourth);
+  SaveAsThenOpenAfter("fourth", first);
   EXPECT_EQ(Video().OffsetCs(), 300);
   EXPECT_EQ(Video().Source(), Source::kClocks);
   EXPECT_TRUE(Video().OffsetKept());
